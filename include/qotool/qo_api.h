@@ -1,0 +1,18 @@
+// Export macro of libqoTool_NoQO.so. The library is built with hidden
+// visibility; only names marked QO_API are visible to hosts.
+#ifndef QOTOOL_QO_API_H
+#define QOTOOL_QO_API_H
+
+#if defined(QOTOOL_BUILDING)
+#define QO_API __attribute__((visibility("default")))
+#else
+#define QO_API
+#endif
+
+#ifdef __cplusplus
+#define QO_EXTERN_C extern "C"
+#else
+#define QO_EXTERN_C
+#endif
+
+#endif

@@ -1,0 +1,101 @@
+// CQoLanguage: one QOL interpreter. A host creates as many as it likes,
+// hands each QOL text (DoQol) or files (Do) to run, and reads back the
+// resulting value (GetValueNumber, GetValueString, ...). All texts are GBK.
+#ifndef QOTOOL_QOLANGUAGE_H
+#define QOTOOL_QOLANGUAGE_H
+
+#include <cstdint>
+#include <vector>
+
+#include "qotool/cstring.h"
+#include "qotool/qo_api.h"
+
+class QoLRunContext;
+namespace qotool::engine {
+struct VarTables;
+}
+
+class CQoLanguage {
+public:
+    QO_API CQoLanguage();
+    QO_API ~CQoLanguage();
+    CQoLanguage(const CQoLanguage&) = delete;
+    CQoLanguage& operator=(const CQoLanguage&) = delete;
+
+    // Run entry points. DoQol returns null when this object is not a live
+    // interpreter (for example one that has been destroyed).
+    QO_API CQoLanguage* DoQol(const char* text, void* hostData);
+    // kind "qol" runs text, "qolfile" runs the file named by text (a relative
+    // name is taken from the library's directory), "clear" resets the
+    // interpreter's variables and modes.
+    QO_API CQoLanguage* Do(const char* kind, const char* text);
+    // Executes the first sentence of text and fills every value member.
+    QO_API CQoLanguage* DoSentenceReturnAllType(char* text);
+    // 1 error skip on, 2 error output on, 3 pause key on, 4 syntax check,
+    // 5 debugger enabled; otherwise 0.
+    QO_API int GetQolState(short what);
+    // The platform object this interpreter is linked to; without one the
+    // call fails with an error inside a run.
+    QO_API CObject* GetSafeQo(char unused);
+    QO_API int BindTableBuffer(const char* name);
+
+    // Value methods.
+    QO_API int SetValueType(char type, const char* extType);
+    QO_API const char* GetValueExtType();
+    QO_API int IsReturnValueOfDoqol();
+    QO_API double GetValueNumber();
+    QO_API CString GetValueString();
+    QO_API const char* GetValueString(int& length);
+    QO_API const char* SetValueString(const char* text, int length);
+    QO_API CString ValueString(const char* text);
+    QO_API CString ErrorString(const char* text);
+
+    // ---- engine internals (not exported) ----
+    CQoLanguage* DoSentence(char*& cursor, const char* terminators, char expectedType, char closer);
+    char* FunctionBracketTrace(char*& cursor, char bracket);
+    // Error report: message (null = the current error text), the position
+    // (null = start of the current level's text), end-of-run flag.
+    void ReportError(const char* message, const char* position, bool endOfRun = false);
+    // Throws the error unwind when a catcher is active (catch depth > 0).
+    void Unwind(const char* text);
+    // Number of the current value as the evaluator sees it.
+    double EvalNumber() const;
+    // Text form of a pointer value; returns whether an extended type was added.
+    bool PointerToText(CString& out) const;
+    // Reads a pointer from text; returns whether an extended type was found.
+    bool PointerFromText(const char* text);
+    void StatementStart(char*& cursor);
+    void RunFileText(const char* path, const char* source, int length);
+    // Pieces of DoSentence.
+    void RunStatements(char*& cursor, const char* terminators, bool isList, short savedBracket);
+    bool ReadOperand(char*& cursor);  // true when an assignment consumed the rest
+    bool ReadWordOperand(char*& cursor);
+    void ReadNumber(char*& cursor, char* digits, bool negative);
+    void OperatorLoop(char*& cursor, const char* terminators, short savedBracket, bool assigned);
+    void ExecuteBlock(char*& cursor);
+    void SearchGotoLabel(char*& cursor);
+
+    // ---- members ----
+    char m_cType;              // value type letter
+    double m_dValue;           // N value
+    CString m_strValue;        // S value
+    uintptr_t m_pValue;        // P value
+    CString m_strError;        // last error
+    void* m_pHostData;         // host data of the running DoQol
+    CStringArray m_declList;   // declarations kept by the variable store
+    qotool::engine::VarTables* m_pVars;  // variable and array tables
+    int m_nScopeLevel;         // open { } blocks
+    // One entry per scope level: sizes of the variable and array tables
+    // at which that level begins; entry (scope level + 1) is the current end.
+    std::vector<std::pair<int, int>> m_scopeTable;
+    char m_cControl;           // 0, 1, 'b', 'c', 'g', 'r'
+    CObject* m_pPlatform;      // linked platform object or null
+    QoLRunContext* m_pRun;     // owned run context
+    CString m_strExtType;      // extended type of a P value
+    unsigned char m_bSyntaxCheck;
+    unsigned char m_modeFlags; // 0x01 external call, 0x02 error skip,
+                               // 0x04 error output, 0x10 read-only, 0x20 pause
+    CString m_strSpare;
+};
+
+#endif

@@ -1,0 +1,23 @@
+// QoLVarDefine: one variable or array element of an interpreter: its type
+// letter (N, S, P, Z, F for a user function, & for a link) and the text of
+// its value.
+#ifndef QOTOOL_QOLVARDEFINE_H
+#define QOTOOL_QOLVARDEFINE_H
+
+#include "qotool/cstring.h"
+#include "qotool/qo_api.h"
+
+class QoLVarDefine {
+public:
+    QoLVarDefine() = default;
+    QoLVarDefine(const char* name, char type, const CString& def) : m_strName(name), m_cType(type), m_strDef(def) {}
+
+    QO_API char GetType();
+    QO_API CString GetDef();
+
+    CString m_strName;
+    char m_cType = 'Z';
+    CString m_strDef;
+};
+
+#endif

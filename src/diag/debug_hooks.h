@@ -1,0 +1,33 @@
+// The engine's calls into the debugger: the trace hook, the statement-start
+// hook's breakpoint markers and the debugger window. The process-wide
+// debugger switch lives here; while its bit 0 is clear the hooks cost one test.
+#ifndef QOTOOL_DIAG_DEBUG_HOOKS_H
+#define QOTOOL_DIAG_DEBUG_HOOKS_H
+
+class CQoLanguage;
+class QoLRunContext;
+
+namespace qotool::diag {
+
+// Bit 0: the debugger is active.
+extern unsigned char g_debugSwitch;
+
+void TraceEvent(QoLRunContext* run, const char* position, const char* event);
+
+inline void Trace(QoLRunContext* run, const char* position, const char* event) {
+    if (g_debugSwitch & 1) TraceEvent(run, position, event);
+}
+
+// Breakpoint markers at a statement start ("?", "?(...)", "??", "$", "$$");
+// skips blanks and comments.
+void BreakpointMarkers(CQoLanguage* qo, char*& cursor);
+
+// Shows and focuses the debugger window; false when there is none.
+bool ShowDebuggerWindow(QoLRunContext* run);
+// True while a debugger window exists, and its recorded guard depth.
+bool DebuggerWindowExists(int* recordedDepth);
+void RefreshDebugger();
+
+}  // namespace qotool::diag
+
+#endif

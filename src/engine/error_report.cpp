@@ -1,0 +1,98 @@
+// The error report: message, position text and source excerpt, then the
+// error unwind to the nearest catcher.
+#include <cstdio>
+#include <cstring>
+
+#include "diag/debug_hooks.h"
+#include "engine/run_context.h"
+#include "qotool/qolanguage.h"
+
+using namespace qotool::engine;
+
+namespace qotool::engine {
+
+// Builds "\r\n【位于】" + position text + "：\r\n" + excerpt of text around
+// the error at offset `error` (text ends at its terminating zero).
+CString BuildExcerpt(const char* text, int length, int error, const CString& positionText) {
+    // Character starts that matter: the last one below 100, the last one at
+    // or before error-100, the last one below error+100, the last one at or
+    // before length-100.
+    int headLast = -1, preTail = -1, postLast = -1, tail = -1;
+    int i = 0;
+    while (i < length) {
+        int step = ((unsigned char)text[i] >= 0x80 && i + 1 < length) ? 2 : 1;
+        if (step == 2 && i + 1 == error) error = i + 2;  // never split a character
+        if (i < 100) headLast = i;
+        if (i <= error - 100) preTail = i;
+        if (i >= error && i < error + 100) postLast = i;
+        if (i <= length - 100) tail = i;
+        i += step;
+    }
+    if (error > length) error = length;
+    CString out;
+    out.Reserve(length < 420 ? length + 64 : 480);
+    out += "\r\n【位于】";
+    out += positionText;
+    out += "：\r\n";
+    static const char kSeparator[] = "\r\n∷∷∷\r\n";
+    if (preTail < 0 || preTail <= headLast) {
+        out.Append(text, error);
+    } else {
+        out.Append(text, headLast);
+        out += kSeparator;
+        out.Append(text + preTail, error - preTail);
+    }
+    out += "【发生错误处】";
+    if (tail < 0 || postLast < 0 || tail <= postLast) {
+        out.Append(text + error, length - error);
+    } else {
+        out.Append(text + error, postLast - error);
+        out += kSeparator;
+        out.Append(text + tail, length - tail);
+    }
+    return out;
+}
+
+}  // namespace qotool::engine
+
+void CQoLanguage::Unwind(const char* text) {
+    if (m_pRun->catchDepth > 0) throw QolUnwind{text};
+}
+
+void CQoLanguage::ReportError(const char* message, const char* position, bool endOfRun) {
+    QoLRunContext* run = m_pRun;
+    CString text = message ? CString(message) : m_strError;
+    if (!position && run->level >= 0 && (size_t)run->level < run->levelStart.size())
+        position = run->levelStart[(size_t)run->level];
+    CString excerpt;
+    if (!(run->traceFlags & 8) && !(m_modeFlags & 0x02) && position) {
+        for (int lv = 0; lv <= run->level && (size_t)lv < run->levelStart.size(); ++lv) {
+            const char* start = run->levelStart[(size_t)lv];
+            if (!start || position < start) continue;
+            int length = (int)strlen(start);
+            if (position > start + length) continue;
+            int offset = (int)(position - start);
+            char positionText[96];
+            if (lv <= 1) {
+                snprintf(positionText, sizeof positionText, "〖错误位置%d〗", offset);
+            } else {
+                const char* l0 = run->levelStart.size() > 0 ? run->levelStart[0] : nullptr;
+                const char* l1 = run->levelStart.size() > 1 ? run->levelStart[1] : nullptr;
+                long first = (l0 && l1) ? (long)(l1 - l0) : 0;
+                snprintf(positionText, sizeof positionText, "〖错误位置%ld:第%d级位置%d〗", first, lv,
+                         offset);
+            }
+            // A message that already carries a position was reported before
+            // and is being passed on: it gets no second excerpt.
+            if (text.Find("〖错误位置") <= 0)
+                excerpt = BuildExcerpt(start, length, offset, CString(positionText));
+            break;
+        }
+    }
+    text += excerpt;
+    ErrorString(text.c_str());
+    if (text.IsEmpty()) m_cType = 'X';
+    if (!(m_modeFlags & 0x04)) qotool::diag::Trace(run, position, "X错误");
+    if (endOfRun && (m_modeFlags & 0x04) && run->level < 2) return;
+    Unwind("从错误处理中跳出");
+}

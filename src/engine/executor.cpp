@@ -1,0 +1,306 @@
+// DoSentence: the one statement and expression executor. It works straight
+// on the source text; every statement, operand and operator evaluates its
+// parts by calling it again with a terminator set, an expected type and a
+// closer.
+#include <cstdio>
+#include <cstring>
+
+#include "diag/debug_hooks.h"
+#include "engine/executor.h"
+#include "engine/run_context.h"
+#include "engine/scanner.h"
+#include "engine/var_tables.h"
+#include "platform/number_text.h"
+#include "qotool/qotool.h"
+
+using namespace qotool::engine;
+using qotool::diag::Trace;
+
+namespace {
+
+// Terminator sets of the prefix operators and signs.
+constexpr const char kTildeSet[] = ",)];}&|^?:<!=>-+*%/";
+constexpr const char kNotSet[] = ",)];}&|^?:-+*%/";
+constexpr const char kSignSet[] = ",)];}&|^?:<!=>-+";
+
+inline bool IsHex(char c) { return kByteClass[(unsigned char)c] & kHexDigit; }
+inline int HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
+
+}  // namespace
+
+void CQoLanguage::StatementStart(char*& cursor) {
+    if (qotool::diag::g_debugSwitch & 1)
+        qotool::diag::BreakpointMarkers(this, cursor);
+    else
+        SkipBlanks(cursor);
+    m_pRun->statementStart = cursor;
+}
+
+CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, char expectedType, char closer) {
+    QoLRunContext* run = m_pRun;
+    if (run->catchDepth > 150) ReportError("括号或语句嵌套操作层次过深", cursor);
+    run->SetLevelStart(run->level, cursor);
+    Trace(run, cursor, "(步进");
+    m_cType = 'Z';
+    const bool atStatementStart = cursor == run->statementStart;
+    const short savedBracket = run->bracketDepth;
+    if (!terminators) terminators = ")";
+    const bool isList = terminators[0] == '}';
+    bool failed = false;
+    ++run->catchDepth;
+    for (;;) {
+        try {
+            RunStatements(cursor, terminators, isList, savedBracket);
+        } catch (const QolUnwind&) {
+            if (run->bracketDepth > savedBracket) run->bracketDepth = savedBracket;
+            if ((m_modeFlags & 0x02) && atStatementStart && run->statementStart) {
+                // Error skip: the failed statement is passed over.
+                char* end = ruqo_SkipSentence(run->statementStart, 0);
+                if (end > cursor) cursor = end;
+                if (isList) {
+                    StatementStart(cursor);
+                    m_cType = 'Z';
+                    continue;
+                }
+                --run->catchDepth;
+                Trace(run, cursor, ")结果");
+                return this;
+            }
+            failed = true;
+        }
+        break;
+    }
+    --run->catchDepth;
+    if (!failed && m_cType != 'X') {
+        if (expectedType && expectedType != m_cType &&
+            !(m_bSyntaxCheck && (expectedType == '?' || m_cType == '?'))) {
+            char message[128];
+            snprintf(message, sizeof message, "实际数据类型 %c 与期望的数据类型 %c 不符%s", m_cType, expectedType,
+                     m_cType == 'P' ? "（可能是地址前缺少取值符 *）" : "");
+            ReportError(message, cursor);
+        }
+        if (closer) {
+            if (closer == ')')
+                FunctionBracketTrace(cursor, ')');
+            else if (*cursor == closer)
+                SkipOne(cursor);
+        }
+        Trace(run, cursor, ")结果");
+        if (run->bracketDepth > savedBracket) run->bracketDepth = savedBracket;
+        return this;
+    }
+    Trace(run, cursor, ")结果");
+    if (run->bracketDepth > savedBracket) run->bracketDepth = savedBracket;
+    Unwind("DoSentence()提前退出");
+    return this;
+}
+
+void CQoLanguage::RunStatements(char*& cursor, const char* terminators, bool isList, short savedBracket) {
+    QoLRunContext* run = m_pRun;
+    for (;;) {
+        if (qotool::diag::g_debugSwitch & 1)
+            qotool::diag::BreakpointMarkers(this, cursor);
+        else
+            SkipBlanks(cursor);
+        char c = *cursor;
+        if (c == '{') {
+            ExecuteBlock(cursor);
+            if (m_cType == 'X') throw QolUnwind{"段异常跳出"};
+            if (isList) continue;
+            return;
+        }
+        if (isList) {
+            if (c == ';') {
+                ++cursor;
+                continue;
+            }
+            if (c == '}') {
+                Trace(run, cursor, "}段尾");
+                return;
+            }
+            if (m_cControl != 0 && m_cControl != 1 && m_cControl != 'g') return;
+        }
+        if (c == 0 || c == ';') return;
+        if (m_cControl == 'g') {
+            SearchGotoLabel(cursor);
+            continue;
+        }
+        bool assigned = ReadOperand(cursor);
+        OperatorLoop(cursor, terminators, savedBracket, assigned);
+        if (isList && *cursor != '}') {
+            if (*cursor == ';') {
+                ++cursor;
+                Trace(run, cursor, ";分句");
+            }
+            StatementStart(cursor);
+            continue;
+        }
+        return;
+    }
+}
+
+void CQoLanguage::ExecuteBlock(char*& cursor) {
+    Trace(m_pRun, cursor, "{段首");
+    const int savedScope = m_nScopeLevel;
+    ++m_nScopeLevel;
+    if ((int)m_scopeTable.size() < m_nScopeLevel + 2) m_scopeTable.resize((size_t)m_nScopeLevel + 2);
+    m_scopeTable[(size_t)m_nScopeLevel + 1] = m_scopeTable[(size_t)m_nScopeLevel];
+    ++cursor;
+    try {
+        LevelGuard guard(this, '+', cursor);
+        DoSentence(cursor, "}", 0, '}');
+    } catch (const QolUnwind&) {
+        if (!(m_cType == 'X' && !m_strError.IsEmpty())) ErrorString("段异常跳出");
+        m_cType = 'X';
+    }
+    m_nScopeLevel = savedScope;
+    const auto& start = m_scopeTable[(size_t)savedScope + 1];
+    m_pVars->CutBack(start.first, start.second);
+}
+
+// The goto label search at a statement start: statements are passed over
+// until one begins with the pending label.
+void CQoLanguage::SearchGotoLabel(char*& cursor) {
+    QoLRunContext* run = m_pRun;
+    const CString& label = run->gotoLabel;
+    bool isLabel = !label.IsEmpty() && label[0] == '#';
+    for (int n = 0; n < 10000; ++n) {
+        if (*cursor == '?') {
+            ++cursor;
+            continue;
+        }
+        SkipBlanks(cursor);
+        if (!*cursor || *cursor == '}') return;
+        if (isLabel && strncmp(cursor, label.c_str(), (size_t)label.GetLength()) == 0) {
+            cursor += label.GetLength();
+            run->gotoLabel.Empty();
+            m_cControl = m_cType != 'Z' ? 1 : 0;
+            return;
+        }
+        cursor = ruqo_SkipSentence(cursor, 0);
+    }
+}
+
+bool CQoLanguage::ReadOperand(char*& cursor) {
+    char c = *cursor;
+    switch (c) {
+    case '(':
+        FunctionBracketTrace(cursor, '(');
+        DoSentence(cursor, ")", 0, ')');
+        return false;
+    case '~':
+        ++cursor;
+        DoSentence(cursor, kTildeSet, 'N', 0);
+        if (m_cType == 'N') m_dValue = (double)~ToInt32(m_dValue);
+        return false;
+    case '!':
+        ++cursor;
+        DoSentence(cursor, kNotSet, 'N', 0);
+        if (m_cType == 'N') m_dValue = m_dValue == 0 ? 1.0 : 0.0;
+        return false;
+    case '\'':
+    case '"':
+        if (ruqo_GetStringData(cursor, m_strValue) < 0) {
+            ReportError("字符串引号不匹配", cursor);
+            return false;
+        }
+        m_cType = 'S';
+        return false;
+    default: break;
+    }
+    char* p = cursor;
+    bool negative = false, sign = false;
+    if (c == '-' || c == '+') {
+        sign = true;
+        negative = c == '-';
+        ++p;
+        while (IsBlank(*p)) ++p;
+    }
+    if (IsDigitChar(*p) || (*p == '.' && IsDigitChar(p[1]))) {
+        cursor = p;
+        ReadNumber(cursor, p, negative);
+        return false;
+    }
+    if (sign) {
+        cursor = p;
+        DoSentence(cursor, kSignSet, 'N', 0);
+        if (negative && m_cType == 'N') m_dValue = -m_dValue;
+        return false;
+    }
+    return ReadWordOperand(cursor);
+}
+
+void CQoLanguage::ReadNumber(char*& cursor, char* p, bool negative) {
+    double value;
+    if (p[0] == '0' && (p[1] | 0x20) == 'x' && IsHex(p[2])) {
+        uint32_t v = 0;
+        p += 2;
+        while (IsHex(*p)) v = (v << 4) | (uint32_t)HexValue(*p++);
+        value = (double)(int32_t)v;
+    } else {
+        char* start = p;
+        while (IsDigitChar(*p)) ++p;
+        if (*p == '.') {
+            ++p;
+            while (IsDigitChar(*p)) ++p;
+        }
+        if (*p == 'e' || *p == 'E') {
+            char* q = p + 1;
+            if (*q == '+' || *q == '-') ++q;
+            if (!IsDigitChar(*q)) {
+                ReportError("数据缺指数", q);
+                cursor = q;
+                return;
+            }
+            while (IsDigitChar(*q)) ++q;
+            p = q;
+        }
+        if (p - start > 100) {
+            // At most 100 characters of a literal are taken.
+            char local[101];
+            memcpy(local, start, 100);
+            local[100] = 0;
+            value = qotool::platform::ParseDouble(local);
+            p = start + 100;
+        } else {
+            value = qotool::platform::ParseDouble(start);
+        }
+    }
+    m_dValue = negative ? -value : value;
+    m_cType = 'N';
+    cursor = p;
+}
+
+bool CQoLanguage::ReadWordOperand(char*& cursor) {
+    char word[kWordBufferSize];
+    if (!m_pRun->ReadWord(cursor, word)) return false;
+    char* after = cursor;
+    SkipBlanks(after);
+    if (*after == '(') {
+        cursor = after;
+        FunctionBracketTrace(cursor, '(');
+        CallExternal(this, cursor, word);
+        return false;
+    }
+    cursor = after;
+    CString message;
+    message.Format("'%s' 变量未定义", word);
+    ReportError(message, cursor);
+    return false;
+}
+
+void CQoLanguage::OperatorLoop(char*& cursor, const char* terminators, short savedBracket, bool assigned) {
+    QoLRunContext* run = m_pRun;
+    for (;;) {
+        if (run->bracketDepth > savedBracket) FunctionBracketTrace(cursor, *cursor == ')' ? ')' : '-');
+        if (assigned || m_cType == 'X') return;
+        SkipBlanks(cursor);
+        char c = *cursor;
+        if (c == 0 || c == ';' || c == '}') return;
+        if (strchr(terminators, c) && !(c == '*' && cursor[1] == '*')) return;
+        char message[96];
+        snprintf(message, sizeof message, "不认识的连接符或不期望的句法：%c%.20s...", c, cursor + 1);
+        ReportError(message, cursor);
+        return;
+    }
+}

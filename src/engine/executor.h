@@ -1,0 +1,29 @@
+// Internals shared by the statement and expression executor's files.
+#ifndef QOTOOL_ENGINE_EXECUTOR_H
+#define QOTOOL_ENGINE_EXECUTOR_H
+
+#include <cmath>
+#include <cstdint>
+
+class CQoLanguage;
+
+namespace qotool::engine {
+
+// Integer part of a number as a 32-bit integer (truncation toward zero; a
+// number outside the 32-bit range gives the integer indefinite 0x80000000).
+inline int32_t ToInt32(double d) {
+    if (!(d > -2147483649.0 && d < 2147483648.0)) return INT32_MIN;
+    return (int32_t)d;
+}
+
+// Tries the user executors for word (cursor just after its '('); reports
+// "执行不认识的函数：%s" when none takes it.
+void CallExternal(CQoLanguage* qo, char*& cursor, const char* word);
+
+// Runs the registered executors from the last to the first; true when one
+// handled the word.
+bool CallUserExecutors(CQoLanguage* qo, char*& cursor, const char* word);
+
+}  // namespace qotool::engine
+
+#endif

@@ -1,0 +1,87 @@
+// Per-interpreter run state, the level guards and the error unwind.
+#ifndef QOTOOL_ENGINE_RUN_CONTEXT_H
+#define QOTOOL_ENGINE_RUN_CONTEXT_H
+
+#include <vector>
+
+#include "qotool/cstring.h"
+#include "qotool/qolanguage.h"
+
+class QoLRunContext {
+public:
+    explicit QoLRunContext(CQoLanguage* owner) : owner(owner) {}
+
+    // Reads a word at the cursor into word (at least 129 bytes + room for
+    // the last piece: kWordBufferSize). Returns the word flags: bit 1 plain
+    // characters, bit 2 a %[...] macro piece; 0 after an error report.
+    int ReadWord(char*& cursor, char* word);
+
+    CQoLanguage* owner;
+    CString callName;             // name used by user function calls
+    unsigned char traceFlags = 0; // 8: errors carry no position text
+    CString undefinedNames;       // names found undefined while debugging
+    CString checkModeText;        // mode number of the syntax check
+    short level = 0;              // nesting level, 0 when idle
+    std::vector<const char*> levelStart;  // first character of each level's text
+    char* statementStart = nullptr;
+    unsigned short checkLevel = 0;  // scope level + 1 of the active syntax check
+    short catchDepth = 0;
+    short bracketDepth = 0;
+    CString currentFile;
+    // Pending goto: kind character ('#' label, '&' level) and label text
+    // ("#name:"), the target level of a level goto, and the cursor of the goto.
+    CString gotoLabel;
+    short gotoLevel = 0;
+    char* gotoCursor = nullptr;
+    CString tableBufferName;
+
+    void SetLevelStart(int lv, const char* position) {
+        if ((size_t)lv >= levelStart.size()) levelStart.resize((size_t)lv + 1, nullptr);
+        levelStart[(size_t)lv] = position;
+    }
+};
+
+namespace qotool::engine {
+
+constexpr int kWordBufferSize = 128 + 81 + 8;
+
+// What the error unwind throws; catchers use the interpreter's error text.
+struct QolUnwind {
+    const char* text;
+};
+
+// Raises the catch depth for its lifetime.
+class CatchScope {
+public:
+    explicit CatchScope(QoLRunContext* run) : run_(run) { ++run_->catchDepth; }
+    ~CatchScope() { --run_->catchDepth; }
+    CatchScope(const CatchScope&) = delete;
+    CatchScope& operator=(const CatchScope&) = delete;
+
+private:
+    QoLRunContext* run_;
+};
+
+// A level guard: every run entry point encloses its work in one. Kind '+'
+// (a block) raises the nesting level by 1, every other kind by 2. Entering
+// above level 200 is the error "嵌套执行太深".
+class LevelGuard {
+public:
+    LevelGuard(CQoLanguage* qo, char kind, const char* position);
+    ~LevelGuard();
+    LevelGuard(const LevelGuard&) = delete;
+    LevelGuard& operator=(const LevelGuard&) = delete;
+
+private:
+    void Leave();
+    CQoLanguage* qo_;
+    short savedLevel_;
+    bool entered_ = false;
+};
+
+// Process-wide count of open level guards.
+int OpenGuardCount();
+
+}  // namespace qotool::engine
+
+#endif

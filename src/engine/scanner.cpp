@@ -1,0 +1,457 @@
+// Source scanning. Everything here works on a cursor into zero-terminated
+// GBK text and never executes anything, except the %[...] macro pieces of
+// words, which the evaluator computes.
+#include "engine/scanner.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/run_context.h"
+#include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
+
+namespace qotool::engine {
+
+namespace {
+
+constexpr uint8_t Classify(unsigned c) {
+    uint8_t cls = 0;
+    if (c >= 1 && c <= 32) cls |= kBlank;
+    if (c >= '0' && c <= '9') cls |= kDigit | kHexDigit;
+    if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) cls |= kHexDigit;
+    // Word characters: everything but the operator, bracket, separator and
+    // quote characters, the range [ \ ] ^, CR, LF, TAB, space and zero.
+    bool word = c != 0;
+    const char* stops = "-&$|?:<!=>+*%/`~( ),;{}[\\]^\r\n\t'\"";
+    for (const char* s = stops; *s; ++s)
+        if ((unsigned char)*s == c) word = false;
+    if (word) cls |= kWordChar;
+    return cls;
+}
+
+inline char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c; }
+
+}  // namespace
+
+const uint8_t kByteClass[256] = {
+#define QO_ROW(b)                                                                          \
+    Classify(b + 0), Classify(b + 1), Classify(b + 2), Classify(b + 3), Classify(b + 4),   \
+        Classify(b + 5), Classify(b + 6), Classify(b + 7), Classify(b + 8), Classify(b + 9), \
+        Classify(b + 10), Classify(b + 11), Classify(b + 12), Classify(b + 13),            \
+        Classify(b + 14), Classify(b + 15)
+    QO_ROW(0),   QO_ROW(16),  QO_ROW(32),  QO_ROW(48),  QO_ROW(64),  QO_ROW(80),
+    QO_ROW(96),  QO_ROW(112), QO_ROW(128), QO_ROW(144), QO_ROW(160), QO_ROW(176),
+    QO_ROW(192), QO_ROW(208), QO_ROW(224), QO_ROW(240),
+#undef QO_ROW
+};
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix; ++text, ++prefix)
+        if (LowerAscii(*text) != LowerAscii(*prefix)) return false;
+    return true;
+}
+
+void SkipCommentsFrom(char*& cursor) {
+    char* p = cursor;
+    for (;;) {
+        while (IsBlank(*p)) ++p;
+        if (p[0] != '/') break;
+        if (p[1] == '/') {
+            p += 2;
+            while (*p && *p != '\n') ++p;
+        } else if (p[1] == '*') {
+            const char* end = strstr(p + 2, "*/");
+            p = end ? const_cast<char*>(end) + 2 : p + strlen(p);
+        } else {
+            break;
+        }
+    }
+    cursor = p;
+}
+
+int ScanWordChars(const char* cursor, char* out) {
+    int n = 0;
+    while (n < 80 && IsWordChar(cursor[n])) {
+        out[n] = cursor[n];
+        ++n;
+    }
+    out[n] = 0;
+    return n;
+}
+
+bool KeywordWithBracket(const char* textStart, const char* position, const char* keyword) {
+    if (!StartsWithNoCase(position, keyword)) return false;
+    if (position > textStart) {
+        unsigned char before = (unsigned char)position[-1];
+        if (before > 32 && before != ';') return false;
+    }
+    char* p = const_cast<char*>(position) + strlen(keyword);
+    SkipBlanks(p);
+    return *p == '(';
+}
+
+void SkipExpression(char*& cursor, char closing) {
+    char* p = cursor;
+    for (;;) {
+        char c = *p;
+        if (!c) break;
+        if (c == '\'' || c == '"') {
+            p = SkipString(p + 1, c);
+            continue;
+        }
+        if (c == '(' || c == '[') {
+            ++p;
+            SkipExpression(p, c == '(' ? ')' : ']');
+            continue;
+        }
+        if (c == ')' || c == ']' || c == '}') break;
+        if (c == ',' || c == ';') {
+            if (closing == ')' || closing == ']') {
+                ++p;
+                continue;
+            }
+            break;
+        }
+        if (c == '/') {
+            if (p[1] == '/' || p[1] == '*')
+                SkipCommentsFrom(p);
+            else
+                ++p;
+            continue;
+        }
+        if (c == ':') {
+            if (p[1] == ':') {
+                p += 2;
+                continue;
+            }
+            if (closing == ':') break;
+            ++p;
+            continue;
+        }
+        if (c == '?') {
+            if (closing == '?') {
+                cursor = p;
+                return;
+            }
+            ++p;
+            SkipExpression(p, ':');
+            continue;
+        }
+        if (c == '{') {
+            p = ruqo_SkipSentence(p, 0);
+            continue;
+        }
+        ++p;
+    }
+    if (closing && *p == closing) SkipOne(p);
+    cursor = p;
+}
+
+}  // namespace qotool::engine
+
+using namespace qotool::engine;
+
+// ---- words ----
+
+int QoLRunContext::ReadWord(char*& cursor, char* word) {
+    int flags = 0;
+    int length = 0;
+    word[0] = 0;
+    for (;;) {
+        if (cursor[0] == '%' && cursor[1] == '[' && strchr(cursor + 2, ']')) {
+            cursor += 2;
+            owner->DoSentence(cursor, "]", 'S', ']');
+            if (owner->m_bSyntaxCheck && owner->m_cType == '?') {
+                strcpy(word, "%[]");
+                return 0;
+            }
+            if (owner->m_cType != 'S') {
+                owner->ReportError("%[宏] 的宏变量不为串型", cursor);
+                return 0;
+            }
+            int add = owner->m_strValue.GetLength();
+            if (length + add > 128) {
+                owner->ReportError("%[宏] 构成的关键字内容超过128个字符", cursor);
+                return 0;
+            }
+            memcpy(word + length, owner->m_strValue.c_str(), (size_t)add);
+            length += add;
+            word[length] = 0;
+            flags |= 2;
+        }
+        int n = ScanWordChars(cursor, word + length);
+        if (n > 0) {
+            flags |= 1;
+            cursor += n;
+            length += n;
+        }
+        if (!(cursor[0] == '%' && cursor[1] == '[' && strchr(cursor + 2, ']'))) break;
+    }
+    if (flags == 0) {
+        char message[96];
+        snprintf(message, sizeof message, "非法操作符：%c", *cursor);
+        if (*cursor == ')') strcat(message, " --- 可能是缺参数或数据项");
+        if (*cursor == '}') strcat(message, " --- 可能是{ }不匹配或( )不匹配");
+        if (*cursor) ++cursor;
+        owner->ReportError(message, cursor);
+        return 0;
+    }
+    return flags;
+}
+
+// ---- string literals ----
+
+QO_API int ruqo_GetStringData(char*& cursor, CString& text) {
+    char* start = cursor;
+    if (!start || (*start != '\'' && *start != '"')) return -1;
+    text.Empty();
+    int escapes = 0;
+    char* p = start;
+    for (;;) {
+        char quote = *p++;
+        char* from = p;
+        char lastNonBlank = 0;
+        bool closed = false;
+        for (;;) {
+            char c = *p;
+            if (c == 0) break;
+            if (c == '\\' && p[1]) {
+                p += 2;
+                ++escapes;
+                lastNonBlank = '\\';
+                continue;
+            }
+            if (c == '\r') {
+                if (lastNonBlank == ';') {
+                    cursor = p;
+                    return -1;
+                }
+                ++p;
+                continue;
+            }
+            if (c == quote) {
+                closed = true;
+                break;
+            }
+            if (!IsBlank(c)) lastNonBlank = c;
+            ++p;
+        }
+        text.Append(from, (int)(p - from));
+        if (!closed) break;
+        SkipOne(p);
+        if (*p != '\'' && *p != '"') break;
+    }
+    cursor = p;
+    if (escapes) {
+        int n = text.GetLength();
+        char* buf = text.GetBuffer(n);
+        int out = 0;
+        for (int i = 0; i < n; ++i) {
+            char c = buf[i];
+            if (c != '\\' || i + 1 >= n) {
+                buf[out++] = c;
+                continue;
+            }
+            char e = buf[++i];
+            switch (e) {
+            case '0': buf[out++] = 0; break;
+            case 'n': buf[out++] = '\n'; break;
+            case 'r': buf[out++] = '\r'; break;
+            case 't': buf[out++] = '\t'; break;
+            case 'x': {
+                if (i + 2 >= n) {
+                    text.ReleaseBuffer(0);
+                    return -1;
+                }
+                unsigned value = 0;
+                for (int k = 1; k <= 2; ++k) {
+                    char h = buf[i + k];
+                    int v = (h >= '0' && h <= '9')   ? h - '0'
+                            : (h >= 'a' && h <= 'f') ? h - 'a' + 10
+                            : (h >= 'A' && h <= 'F') ? h - 'A' + 10
+                                                     : -1;
+                    if (v < 0) break;
+                    value = value * 16 + (unsigned)v;
+                }
+                buf[out++] = (char)value;
+                i += 2;
+                break;
+            }
+            default: buf[out++] = e; break;
+            }
+        }
+        text.ReleaseBuffer(out);
+    }
+    return (int)(cursor - start);
+}
+
+QO_API char* SkipString(char* afterQuote, char quote) {
+    char* p = afterQuote;
+    if (!p) return p;
+    for (;;) {
+        char* lastNonBlank = nullptr;
+        for (;;) {
+            char c = *p;
+            if (c == 0) return p;
+            if (c == '\\' && p[1]) {
+                lastNonBlank = p;
+                p += 2;
+                continue;
+            }
+            if (c == '\r' && lastNonBlank && *lastNonBlank == ';') return lastNonBlank;
+            if (c == quote) break;
+            if (!IsBlank(c)) lastNonBlank = p;
+            ++p;
+        }
+        SkipOne(p);
+        if (*p != '\'' && *p != '"') return p;
+        quote = *p++;
+    }
+}
+
+QO_API CString ruqo_MakeQolString(CString text, char quote) {
+    CString out;
+    int n = text.GetLength();
+    const char* s = text.c_str();
+    out.Reserve(n + n / 8 + 2);
+    out += quote;
+    for (int i = 0; i < n; ++i) {
+        char c = s[i];
+        switch (c) {
+        case 0: out.Append("\\0", 2); break;
+        case '\t': out.Append("\\t", 2); break;
+        case '\n': out.Append("\\n", 2); break;
+        case '\r': out.Append("\\r", 2); break;
+        case '\\': out.Append("\\\\", 2); break;
+        default:
+            if (c == quote) out += '\\';
+            out += c;
+        }
+    }
+    out += quote;
+    return out;
+}
+
+// ---- sentences ----
+
+static bool DeclarationKeyword(const char* p, int* length) {
+    static const char* const words[] = {"private", "public", "remove", "delete"};
+    for (const char* w : words) {
+        size_t n = strlen(w);
+        if (strncmp(p, w, n) == 0 && (unsigned char)p[n] < 33) {
+            *length = (int)n;
+            return true;
+        }
+    }
+    return false;
+}
+
+QO_API char* ruqo_SkipSentence(char* text, char stopAtEnd) {
+    if (!text) return text;
+    char* p = text;
+    SkipBlanks(p);
+    const char* scanStart = p;
+    bool function = false, declaration = false;
+    int keywordLength = 0;
+    if (StartsWithNoCase(p, "FUNCTION:")) {
+        function = true;
+        p += 9;
+    } else if (DeclarationKeyword(p, &keywordLength)) {
+        declaration = true;
+        p += keywordLength;
+        if (*p) ++p;
+    }
+    int brackets = 0, braces = 0;
+    for (;;) {
+        unsigned char c = (unsigned char)*p;
+        bool ended = false;
+        switch (c) {
+        case 0: return p;
+        case '\'':
+        case '"': p = SkipString(p + 1, (char)c); continue;
+        case '(':
+        case '[':
+            if (braces == 0) ++brackets;
+            break;
+        case ')':
+        case ']':
+            if (braces == 0 && --brackets < 0) ended = true;
+            break;
+        case ',':
+            if (brackets == 0 && braces == 0 && !declaration) ended = true;
+            break;
+        case '/':
+            if (p[1] == '/' || p[1] == '*') {
+                SkipCommentsFrom(p);
+                continue;
+            }
+            break;
+        case ';':
+            if (brackets == 0 && braces == 0) ended = true;
+            break;
+        case 'F':
+        case 'f':
+            if (StartsWithNoCase(p, "FUNCTION:")) {
+                if (function) {
+                    ended = true;
+                    break;
+                }
+                p = ruqo_SkipSentence(p, 0);
+                continue;
+            }
+            break;
+        case 'I':
+        case 'i':
+            if (brackets == 0 && braces == 0 && KeywordWithBracket(scanStart, p, "if")) {
+                char* end = ruqo_SkipSentence(p + 2, 1);
+                if (!*end) return end;
+                char* next = end + 1;
+                SkipBlanks(next);
+                if (StartsWithNoCase(next, "else")) end = ruqo_SkipSentence(next, 1);
+                p = end;
+                ended = true;
+            }
+            break;
+        case '{': ++braces; break;
+        case '}':
+            --braces;
+            // A brace that closes an enclosing block always ends the sentence.
+            if (braces < 0 || (braces == 0 && brackets == 0 && !declaration)) ended = true;
+            break;
+        default: break;
+        }
+        if (ended) break;
+        if (c >= 0x80 && p[1])
+            p += 2;
+        else
+            ++p;
+        SkipBlanks(p);
+    }
+    if (!stopAtEnd && (*p == '}' || *p == ')' || *p == ';' || *p == ',')) SkipOne(p);
+    return p;
+}
+
+// ---- bracket tracing ----
+
+char* CQoLanguage::FunctionBracketTrace(char*& cursor, char bracket) {
+    short& depth = m_pRun->bracketDepth;
+    switch (bracket) {
+    case '(':
+        if (*cursor == '(') {
+            SkipOne(cursor);
+            ++depth;
+        }
+        break;
+    case ')':
+        if (*cursor == ')') {
+            SkipOne(cursor);
+            --depth;
+        }
+        break;
+    case '+': ++depth; break;
+    case '-': --depth; break;
+    default: break;
+    }
+    if (depth < 0) ruqo_MessageLog(0, 2, "QOL解释器括号跟踪异常", "", "");
+    return cursor;
+}

@@ -1,0 +1,128 @@
+// The process-wide table of user executors that hosts and extension
+// modules register, and the calls into them.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "engine/executor.h"
+#include "engine/run_context.h"
+#include "engine/scanner.h"
+#include "qotool/qotool.h"
+
+namespace qotool::engine {
+
+namespace {
+
+struct ExecutorEntry {
+    char name[32];
+    QoUserExecutor function;
+};
+
+ExecutorEntry g_executors[15];
+unsigned char g_executorCount = 0;
+
+bool SameKey(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        char x = (*a >= 'A' && *a <= 'Z') ? (char)(*a + 32) : *a;
+        char y = (*b >= 'A' && *b <= 'Z') ? (char)(*b + 32) : *b;
+        if (x != y) return false;
+        if (!x) return true;
+    }
+}
+
+void RemoveEntry(int index) {
+    for (int i = index; i + 1 < g_executorCount; ++i) g_executors[i] = g_executors[i + 1];
+    --g_executorCount;
+}
+
+}  // namespace
+
+bool CallUserExecutors(CQoLanguage* qo, char*& cursor, const char* word) {
+    for (int i = (int)g_executorCount - 1; i >= 0; --i) {
+        if (i >= g_executorCount) continue;
+        ExecutorEntry entry = g_executors[i];
+        try {
+            if (entry.function(&cursor, word, qo)) return true;
+            continue;
+        } catch (...) {
+        }
+        if (qo->m_cType == 'X' || qo->m_cType == '?') return true;
+        try {
+            char* again = cursor;
+            entry.function(&again, "", qo);
+            std::string message = entry.name;
+            message += "用户QOL执行器解释函数异常跳出";
+            qo->ErrorString(message.c_str());
+            return true;
+        } catch (...) {
+            std::string message = entry.name;
+            message += "用户QOL执行器无效，被移去";
+            ruqo_MessageLog(0, 2, message.c_str(), "", "");
+            for (int k = (int)g_executorCount - 1; k >= 0; --k)
+                if (g_executors[k].function == entry.function && SameKey(g_executors[k].name, entry.name)) {
+                    RemoveEntry(k);
+                    break;
+                }
+        }
+    }
+    return false;
+}
+
+void CallExternal(CQoLanguage* qo, char*& cursor, const char* word) {
+    QoLRunContext* run = qo->m_pRun;
+    qo->m_modeFlags |= 0x01;
+    qo->m_cType = 'Z';
+    CString savedCallName = run->callName;
+    bool handled = CallUserExecutors(qo, cursor, word);
+    run->callName = savedCallName;
+    qo->m_modeFlags &= (unsigned char)~0x01;
+    if (qo->m_cType == 'X') {
+        std::string message = "外部扩展函数";
+        message += word;
+        message += "执行错误\r\n";
+        message += qo->m_strError.c_str();
+        qo->ReportError(message.c_str(), cursor);
+        return;
+    }
+    if (!handled) {
+        std::string message = "执行不认识的函数：";
+        message += word;
+        qo->ReportError(message.c_str(), cursor);
+    }
+}
+
+}  // namespace qotool::engine
+
+extern "C" QO_API intptr_t ruqo_UserQolExecutor(const char* name, char op, intptr_t function) {
+    using namespace qotool::engine;
+    if (!name) name = "";
+    if (strlen(name) >= 31) {
+        ruqo_MessageLog(0, 1, "用户QOL执行器名称超过所允许的长度30：;", name, "");
+        return 0;
+    }
+    char key[32];
+    if (*name)
+        snprintf(key, sizeof key, "%s", name);
+    else
+        snprintf(key, sizeof key, "&%lx", (unsigned long)function);
+    for (int i = (int)g_executorCount - 1; i >= 0; --i) {
+        if (!SameKey(g_executors[i].name, key)) continue;
+        intptr_t found = (intptr_t)g_executors[i].function;
+        if (op == '+') {
+            snprintf(g_executors[i].name, sizeof g_executors[i].name, "%s", key);
+            g_executors[i].function = (QoUserExecutor)function;
+            return function;
+        }
+        if (op == '-') RemoveEntry(i);
+        return found;
+    }
+    if (op != '+') return 0;
+    if (g_executorCount >= 15) {
+        ruqo_MessageLog(0, 1, "用户QOL执行器个数不能超过15个，不能添加;", name, "");
+        return 0;
+    }
+    ExecutorEntry& entry = g_executors[g_executorCount++];
+    snprintf(entry.name, sizeof entry.name, "%s", key);
+    entry.function = (QoUserExecutor)function;
+    return function;
+}

@@ -1,0 +1,26 @@
+// Library load and unload: the constructor and destructor of the shared
+// object call the idempotent attach and detach.
+#include "engine/instance.h"
+
+namespace qotool::host {
+
+namespace {
+bool g_attached = false;
+}
+
+void Attach() {
+    if (g_attached) return;
+    g_attached = true;
+    qotool::engine::CreateSharedInterpreter();
+}
+
+void Detach() {
+    if (!g_attached) return;
+    g_attached = false;
+    qotool::engine::DestroySharedInterpreter();
+}
+
+}  // namespace qotool::host
+
+__attribute__((constructor)) static void QoLibraryLoad() { qotool::host::Attach(); }
+__attribute__((destructor)) static void QoLibraryUnload() { qotool::host::Detach(); }

@@ -1,0 +1,20 @@
+// Files the system reads as data: names are GBK, converted to the file
+// system's UTF-8 at this boundary; contents stay byte-exact.
+#ifndef QOTOOL_PLATFORM_FILE_IO_H
+#define QOTOOL_PLATFORM_FILE_IO_H
+
+#include <cstdio>
+#include <string>
+
+namespace qotool::platform {
+
+// The file-system form of a GBK name.
+std::string FileSystemName(const char* gbkName);
+// fopen of a GBK name (the converted name first, the raw bytes second).
+FILE* OpenFile(const char* gbkName, const char* mode);
+// Reads a whole file in binary mode; false when it cannot be read.
+bool ReadWholeFile(const char* gbkName, std::string& content);
+
+}  // namespace qotool::platform
+
+#endif

@@ -1,0 +1,452 @@
+// Runs the built qol binary and checks what it prints and its exit status.
+// Narrow literals here are GBK (the build's execution charset); what qol
+// prints by default is UTF-8, so expectations on it are u8 literals.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/encoding.h"
+
+extern char** environ;
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct Outcome {
+    std::string out;
+    std::string err;
+    int status = -1;  // exit status; -1 when qol died of a signal or was killed
+};
+
+constexpr int kTimeoutMs = 60000;
+
+long long NowMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+std::vector<char*> Argv(const Args& args) {
+    static std::string program = QOTOOL_QOL_BIN;
+    std::vector<char*> argv{program.data()};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
+int WaitStatus(pid_t pid, bool kill) {
+    if (kill) ::kill(pid, SIGKILL);
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    return !kill && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/qol_cli_XXXXXX";
+        path_ = mkdtemp(pattern);
+    }
+    ~TempDir() {
+        const std::string command = "rm -rf '" + path_ + "'";
+        if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << path_;
+    }
+    const std::string& path() const { return path_; }
+    // Writes bytes to name inside the folder; returns the full path.
+    std::string Write(const std::string& name, const std::string& bytes) const {
+        const std::string file = path_ + "/" + name;
+        std::ofstream(file, std::ios::binary) << bytes;
+        return file;
+    }
+
+private:
+    std::string path_;
+};
+
+// Runs qol with args; standard input reads `input`, standard output and
+// standard error are captured.
+Outcome RunQol(const Args& args, const std::string& input = "") {
+    TempDir dir;
+    const std::string inputFile = dir.Write("stdin", input);
+    int outPipe[2], errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        return {};
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, inputFile.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    std::vector<char*> argv = Argv(args);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(outPipe[1]);
+    close(errPipe[1]);
+
+    Outcome outcome;
+    bool timedOut = false;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
+    } else {
+        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+        std::string* sinks[2] = {&outcome.out, &outcome.err};
+        const long long deadline = NowMs() + kTimeoutMs;
+        int open = 2;
+        while (open > 0) {
+            const long long left = deadline - NowMs();
+            if (left <= 0) {
+                timedOut = true;
+                break;
+            }
+            if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR) break;
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+                char buffer[4096];
+                const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    sinks[i]->append(buffer, static_cast<size_t>(n));
+                } else if (n == 0 || errno != EINTR) {
+                    fds[i].fd = -1;
+                    --open;
+                }
+            }
+        }
+        outcome.status = WaitStatus(pid, timedOut);
+        EXPECT_FALSE(timedOut) << "qol did not finish";
+    }
+    close(outPipe[0]);
+    close(errPipe[0]);
+    return outcome;
+}
+
+std::string Describe(const Args& args) {
+    std::string text = "qol";
+    for (const std::string& arg : args) text += " [" + arg + "]";
+    return text;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// ---------------------------------------------------------------- -e runs
+
+struct TextCase {
+    Args args;
+    std::string out;
+    int status;
+};
+
+TEST(QolCliTest, TextRunsPrintTheirResultTexts) {
+    const std::vector<TextCase> cases = {
+        {{"-e", "'ab' /*x*/ \"cd\""}, "S:abcd\n", 0},
+        {{"-e", "12.5e1"}, "N:125\n", 0},
+        {{"-e", "0x10"}, "N:16\n", 0},
+        {{"-e", ""}, "Z:\n", 0},
+        {{"-e", "[3]'x'"}, "S:x\n", 0},
+        {{"-e'x'"}, "S:x\n", 0},
+        {{"-e", "1", "-e", "'two'", "-e", "3"}, "N:1\nS:two\nN:3\n", 0},
+        // Chinese source as UTF-8 or as GBK bytes; the result prints as UTF-8.
+        {{"-e", u8"'中文'"}, u8"S:中文\n", 0},
+        {{"-e", "'中文'"}, u8"S:中文\n", 0},
+        {{"--encoding=utf-8", "-e", u8"'中文'"}, u8"S:中文\n", 0},
+        // Forced UTF-8 reads GBK bytes as malformed UTF-8.
+        {{"--encoding=utf-8", "-e", "'中文'"}, "S:????\n", 0},
+        // gbk passes bytes unchanged both ways.
+        {{"--encoding=gbk", "-e", "'中文'"}, "S:中文\n", 0},
+        {{"--encoding", "gbk", "-e", "'\\xFF'"}, "S:\xFF\n", 0},
+        // A byte that has no UTF-8 form prints as \xNN.
+        {{"-e", "'a\\xFFb'"}, "S:a\\xFFb\n", 0},
+    };
+    for (const TextCase& c : cases) {
+        const Outcome outcome = RunQol(c.args);
+        EXPECT_EQ(outcome.out, c.out) << Describe(c.args);
+        EXPECT_EQ(outcome.err, "") << Describe(c.args);
+        EXPECT_EQ(outcome.status, c.status) << Describe(c.args);
+    }
+}
+
+TEST(QolCliTest, ErrorPrintsResultAndMessageInUtf8) {
+    const Outcome outcome = RunQol({"-e", "'ok'; nosuchword"});
+    EXPECT_EQ(outcome.status, 1);
+    ASSERT_TRUE(StartsWith(outcome.out, "X:")) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, u8"【发生错误处】")) << outcome.out;
+    EXPECT_TRUE(qotool::platform::IsUtf8WithNonAscii(outcome.out)) << outcome.out;
+    // Standard error has the message: the result text after "X:".
+    EXPECT_EQ(outcome.err, outcome.out.substr(2));
+}
+
+TEST(QolCliTest, ErrorMessageStaysGbkUnderGbkEncoding) {
+    const Outcome outcome = RunQol({"--encoding=gbk", "-e", "nosuchword"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(Contains(outcome.out, "【发生错误处】")) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.err, "【发生错误处】")) << outcome.err;
+}
+
+TEST(QolCliTest, LastRunDecidesTheExitStatus) {
+    const struct {
+        Args args;
+        int status;
+    } cases[] = {
+        {{"-e", "nosuchword", "-e", "1"}, 0},
+        {{"-e", "1", "-e", "nosuchword"}, 1},
+        {{"-e", "nosuchword", "-e", "nosuchword"}, 1},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = RunQol(c.args);
+        EXPECT_EQ(outcome.status, c.status) << Describe(c.args);
+        EXPECT_TRUE(StartsWith(outcome.out, "X:") || StartsWith(outcome.out, "N:1\nX:")) << outcome.out;
+    }
+}
+
+// ------------------------------------------------------------ file runs
+
+TEST(QolCliTest, FilesRunInOrderAndPrintResultsWithR) {
+    TempDir dir;
+    const std::string utf8 = dir.Write("utf8.qol", u8"'中文' \"!\"");
+    const std::string gbk = dir.Write("gbk.qol", "'中文'");
+    const std::string bom = dir.Write("bom.qol", "\xEF\xBB\xBF" "'a'");
+    const std::string number = dir.Write("number.qol", "(1);\r\n0x20\r\n");
+    const struct {
+        Args args;
+        std::string out;
+    } cases[] = {
+        {{"-r", utf8}, u8"S:中文!\n"},
+        {{"--result", gbk}, u8"S:中文\n"},
+        {{"-r", "--encoding=gbk", gbk}, "S:中文\n"},
+        {{"-r", bom}, "S:a\n"},
+        {{number, "-r", bom, gbk}, u8"N:32\nS:a\nS:中文\n"},
+        {{number, utf8}, ""},
+        {{"-r", "-e", "1", number}, "N:1\nN:32\n"},
+        {{"-r", std::string(QOTOOL_TEST_QOL_DIR) + "/../../examples/hello.qol"}, "S:Hello, QOL\n"},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = RunQol(c.args);
+        EXPECT_EQ(outcome.out, c.out) << Describe(c.args);
+        EXPECT_EQ(outcome.err, "") << Describe(c.args);
+        EXPECT_EQ(outcome.status, 0) << Describe(c.args);
+    }
+}
+
+TEST(QolCliTest, FileErrorShowsThePathInTheExcerpt) {
+    TempDir dir;
+    // A Chinese file name: the runner hands it to the interpreter as GBK and
+    // the excerpt shows it back as UTF-8.
+    const std::string path = dir.Write(u8"脚本.qol", u8"'中文';\r\nnosuchword;\r\n");
+    for (const bool printResult : {false, true}) {
+        const Args args = printResult ? Args{"-r", path} : Args{path};
+        const Outcome outcome = RunQol(args);
+        EXPECT_EQ(outcome.status, 1) << Describe(args);
+        const std::string header = u8"〖" + path + u8"〗";
+        EXPECT_TRUE(Contains(outcome.err, header)) << outcome.err;
+        EXPECT_TRUE(Contains(outcome.err, u8"【发生错误处】")) << outcome.err;
+        if (printResult) {
+            EXPECT_EQ(outcome.out, "X:" + outcome.err);
+        } else {
+            EXPECT_EQ(outcome.out, "");
+        }
+    }
+}
+
+TEST(QolCliTest, UnreadableFileStopsWithStatus2) {
+    TempDir dir;
+    const std::string missing = dir.path() + "/missing.qol";
+    const struct {
+        Args args;
+        std::string out;
+    } cases[] = {
+        {{missing}, ""},
+        {{dir.path()}, ""},
+        {{"-e", "1", missing, "-e", "2"}, "N:1\n"},
+        {{"-e", "nosuchword", "-r", dir.path()}, ""},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = RunQol(c.args);
+        EXPECT_EQ(outcome.status, 2) << Describe(c.args);
+        if (c.out.empty()) {
+            EXPECT_FALSE(Contains(outcome.out, "N:")) << Describe(c.args);
+        } else {
+            EXPECT_EQ(outcome.out, c.out) << Describe(c.args);
+        }
+        EXPECT_NE(outcome.err, "") << Describe(c.args);
+    }
+}
+
+// ------------------------------------------------------- standard input
+
+TEST(QolCliTest, StandardInputRunsAsOneText) {
+    const struct {
+        Args args;
+        std::string input;
+        std::string out;
+        int status;
+    } cases[] = {
+        {{}, "'ab'\n'cd'\n", "", 0},
+        {{"-r"}, "'ab'\n'cd'\n", "S:abcd\n", 0},
+        {{"-r"}, "", "Z:\n", 0},
+        {{"-r"}, u8"'中文'", u8"S:中文\n", 0},
+        {{"-r", "--encoding=gbk"}, "'中文'", "S:中文\n", 0},
+        {{}, "nosuchword", "", 1},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = RunQol(c.args, c.input);
+        EXPECT_EQ(outcome.out, c.out) << Describe(c.args) << " < " << c.input;
+        EXPECT_EQ(outcome.status, c.status) << Describe(c.args) << " < " << c.input;
+        EXPECT_EQ(outcome.err.empty(), c.status == 0) << outcome.err;
+    }
+}
+
+// --------------------------------------------------------------- options
+
+TEST(QolCliTest, BadUsageExitsWith2) {
+    const Args cases[] = {
+        {"--bogus"},
+        {"-x"},
+        {"-e", "1", "--check"},
+        {"--encoding=latin1", "-e", "1"},
+        {"--encoding="},
+        {"--encoding"},
+        {"-e"},
+    };
+    for (const Args& args : cases) {
+        const Outcome outcome = RunQol(args);
+        EXPECT_EQ(outcome.status, 2) << Describe(args);
+        EXPECT_EQ(outcome.out, "") << Describe(args);
+        EXPECT_NE(outcome.err, "") << Describe(args);
+    }
+}
+
+TEST(QolCliTest, HelpAndVersion) {
+    Outcome outcome = RunQol({"--help"});
+    EXPECT_EQ(outcome.status, 0);
+    for (const char* option : {"-e TEXT", "--result", "--encoding=auto|gbk|utf-8", "--version"}) {
+        EXPECT_TRUE(Contains(outcome.out, option)) << option;
+    }
+    outcome = RunQol({"--version"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_TRUE(StartsWith(outcome.out, "qol ")) << outcome.out;
+    EXPECT_GT(outcome.out.size(), 5u);
+}
+
+// ------------------------------------------------------------ the prompt
+
+// Runs qol on a pseudo-terminal, typing each line after the prompt that asks
+// for it, then Ctrl-D. Returns everything the terminal showed.
+Outcome RunPrompt(const std::vector<std::string>& lines) {
+    Outcome outcome;
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
+        if (master >= 0) close(master);
+        return outcome;
+    }
+    const std::string slave = ptsname(master);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, slave.c_str(), O_RDWR, 0);
+    posix_spawn_file_actions_adddup2(&actions, 0, 1);
+    posix_spawn_file_actions_adddup2(&actions, 0, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    std::vector<std::string> environment{"TERM=dumb", "HOME=/nonexistent"};
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (!StartsWith(*variable, "TERM=") && !StartsWith(*variable, "HOME=")) {
+            environment.push_back(*variable);
+        }
+    }
+    std::vector<char*> envp;
+    for (std::string& variable : environment) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    std::vector<char*> argv = Argv({});
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
+        close(master);
+        return outcome;
+    }
+
+    const long long deadline = NowMs() + kTimeoutMs;
+    size_t promptsSeen = 0;
+    size_t searchFrom = 0;
+    size_t next = 0;  // the next line to type; lines.size() means Ctrl-D
+    bool timedOut = false;
+    for (;;) {
+        const long long left = deadline - NowMs();
+        if (left <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd fd = {master, POLLIN, 0};
+        if (poll(&fd, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
+        if (fd.revents == 0) continue;
+        char buffer[4096];
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            break;  // EIO: qol closed the terminal
+        }
+        outcome.out.append(buffer, static_cast<size_t>(n));
+        for (size_t at; (at = outcome.out.find("> ", searchFrom)) != std::string::npos;) {
+            searchFrom = at + 2;
+            ++promptsSeen;
+        }
+        while (next < promptsSeen && next <= lines.size()) {
+            const std::string keys = next < lines.size() ? lines[next] + "\r" : std::string("\x04");
+            if (write(master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
+                ADD_FAILURE() << "cannot type on the terminal";
+            }
+            ++next;
+        }
+    }
+    outcome.status = WaitStatus(pid, timedOut);
+    EXPECT_FALSE(timedOut) << "qol did not finish; the terminal showed: " << outcome.out;
+    close(master);
+    return outcome;
+}
+
+TEST(QolCliTest, PromptContinuesWhileABracketIsOpen) {
+    const Outcome outcome = RunPrompt({"('ab'", "/* ) */ 'cd'", ")", "'(' \"[\"", "((2", ")", ")"});
+    EXPECT_EQ(outcome.status, 0) << outcome.out;
+    // The first three lines are one input; a bracket in a literal or a
+    // comment neither opens nor closes one.
+    EXPECT_TRUE(Contains(outcome.out, "S:abcd\r\n")) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, "S:([\r\n")) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, "N:2\r\n")) << outcome.out;
+    EXPECT_FALSE(Contains(outcome.out, "X:")) << outcome.out;
+}
+
+TEST(QolCliTest, PromptStatusFollowsTheLastInput) {
+    Outcome outcome = RunPrompt({"nosuchword"});
+    EXPECT_EQ(outcome.status, 1) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, "X:")) << outcome.out;
+    outcome = RunPrompt({"nosuchword", u8"'中文'"});
+    EXPECT_EQ(outcome.status, 0) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, u8"S:中文\r\n")) << outcome.out;
+}
+
+}  // namespace

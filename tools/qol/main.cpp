@@ -1,0 +1,158 @@
+// qol: runs QOL texts, files, standard input or an interactive prompt on the
+// shared interpreter of libqoTool_NoQO.so. This file reads the options and
+// runs what they name, in order.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+#include "repl.h"
+#include "runner.h"
+
+#ifndef QOL_VERSION
+#error "QOL_VERSION must be defined by the build"
+#endif
+
+namespace qol {
+namespace {
+
+constexpr int kUsageError = 2;
+
+const char kHelp[] =
+    u8"Usage: qol [options] FILE...   run QOL files in order\n"
+    u8"       qol [options] -e TEXT   run TEXT (repeatable; each -e is one run)\n"
+    u8"       qol [options]           interactive prompt when standard input is a\n"
+    u8"                               terminal, else run standard input as one text\n"
+    u8"\n"
+    u8"Options:\n"
+    u8"  -e TEXT        run TEXT and print its result text\n"
+    u8"  -r, --result   also print the result text after each FILE and after\n"
+    u8"                 standard input\n"
+    u8"  --encoding=auto|gbk|utf-8\n"
+    u8"                 encoding of arguments, files, standard input and output\n"
+    u8"                 (default auto). auto converts a source that is valid UTF-8\n"
+    u8"                 with non-ASCII bytes to GBK and leaves any other as it is;\n"
+    u8"                 utf-8 always converts; gbk passes bytes unchanged. Output is\n"
+    u8"                 converted from GBK to UTF-8 unless gbk; a byte that does not\n"
+    u8"                 convert prints as \\xNN.\n"
+    u8"  --version      print the version\n"
+    u8"  -h, --help     print this text\n"
+    u8"\n"
+    u8"All runs share one interpreter and happen in the order given, -e texts and\n"
+    u8"FILEs alike. A result text is T:value, T the type letter (N number,\n"
+    u8"S string, P pointer, Z nothing, X error). An error result also prints its\n"
+    u8"message on standard error, except at the prompt.\n"
+    u8"Standard input that is not a terminal runs as one text; its result text is\n"
+    u8"printed only with -r. At the prompt every input prints its result text; a\n"
+    u8"line that leaves a ( [ or { open continues on the next line, and Ctrl-D\n"
+    u8"ends the input.\n"
+    u8"\n"
+    u8"Exit status: 0 when the last run's result is not an error, 1 when it is,\n"
+    u8"2 for a usage error or a file that cannot be read.\n";
+
+struct Run {
+    bool isFile;
+    std::string argument;  // the text of -e, or the file name
+};
+
+struct Options {
+    Encoding encoding = Encoding::kAuto;
+    bool printFileResults = false;
+    std::vector<Run> runs;
+};
+
+int UsageError(const char* format, const char* detail) {
+    std::fprintf(stderr, format, detail);
+    std::fputs(u8"Try 'qol --help'.\n", stderr);
+    return kUsageError;
+}
+
+bool ParseEncoding(std::string_view name, Encoding& encoding) {
+    if (name == u8"auto") {
+        encoding = Encoding::kAuto;
+    } else if (name == u8"gbk") {
+        encoding = Encoding::kGbk;
+    } else if (name == u8"utf-8" || name == u8"utf8") {
+        encoding = Encoding::kUtf8;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Reads the arguments into options. Returns -1 to go on running, else the
+// exit status (after --help, --version or a usage error).
+int ParseArguments(int argc, char** argv, Options& options) {
+    bool operandsOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (operandsOnly || arg.size() < 2 || arg[0] != '-') {
+            options.runs.push_back({true, std::string(arg)});
+        } else if (arg == u8"--") {
+            operandsOnly = true;
+        } else if (arg == u8"-e") {
+            if (i + 1 >= argc) return UsageError(u8"qol: %s needs a TEXT argument\n", argv[i]);
+            options.runs.push_back({false, argv[++i]});
+        } else if (arg.substr(0, 2) == u8"-e") {
+            options.runs.push_back({false, std::string(arg.substr(2))});
+        } else if (arg == u8"-r" || arg == u8"--result") {
+            options.printFileResults = true;
+        } else if (arg == u8"--encoding" || arg.substr(0, 11) == u8"--encoding=") {
+            const char* value = nullptr;
+            if (arg.size() > 10) {
+                value = argv[i] + 11;
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                return UsageError(u8"qol: %s needs a value: auto, gbk or utf-8\n", argv[i]);
+            }
+            if (!ParseEncoding(value, options.encoding)) {
+                return UsageError(u8"qol: unknown encoding '%s' (use auto, gbk or utf-8)\n", value);
+            }
+        } else if (arg == u8"-h" || arg == u8"--help") {
+            std::fputs(kHelp, stdout);
+            return 0;
+        } else if (arg == u8"--version") {
+            std::fputs(u8"qol " QOL_VERSION u8"\n", stdout);
+            return 0;
+        } else {
+            return UsageError(u8"qol: unknown option '%s'\n", argv[i]);
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+}  // namespace qol
+
+int main(int argc, char** argv) {
+    qol::Options options;
+    const int status = qol::ParseArguments(argc, argv, options);
+    if (status >= 0) return status;
+
+    qol::Runner runner(options.encoding);
+    if (options.runs.empty()) {
+        if (isatty(STDIN_FILENO)) {
+            qol::RunPrompt(runner);
+        } else {
+            std::string source;
+            if (!qol::ReadAll(STDIN_FILENO, source)) {
+                std::fprintf(stderr, u8"qol: cannot read standard input: %s\n", std::strerror(errno));
+                return qol::kUsageError;
+            }
+            runner.RunSource(source, options.printFileResults, true);
+        }
+        return runner.ExitStatus();
+    }
+    for (const qol::Run& run : options.runs) {
+        if (run.isFile) {
+            if (!runner.RunFile(run.argument, options.printFileResults)) return qol::kUsageError;
+        } else {
+            runner.RunSource(run.argument, true, true);
+        }
+    }
+    return runner.ExitStatus();
+}

@@ -1,0 +1,94 @@
+#include "repl.h"
+
+#include <clocale>
+#include <cstdio>
+#include <histedit.h>
+#include <string>
+
+namespace qol {
+namespace {
+
+const char* g_prompt = "";
+
+char* Prompt(EditLine*) {
+    return const_cast<char*>(g_prompt);
+}
+
+bool IsBlank(std::string_view text) {
+    return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+}  // namespace
+
+int OpenBracketDepth(std::string_view gbk) {
+    int depth = 0;
+    const size_t n = gbk.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = static_cast<unsigned char>(gbk[i]);
+        if (c >= 0x80) {  // a two-byte character: its trail byte may look like a bracket
+            i += 2;
+        } else if (c == '\'' || c == '"') {
+            for (++i; i < n && gbk[i] != static_cast<char>(c); ++i) {
+                if (gbk[i] == '\\') ++i;
+            }
+            ++i;
+        } else if (c == '/' && i + 1 < n && gbk[i + 1] == '/') {
+            i = gbk.find('\n', i);
+            if (i == std::string_view::npos) i = n;
+        } else if (c == '/' && i + 1 < n && gbk[i + 1] == '*') {
+            i = gbk.find("*/", i + 2);
+            i = i == std::string_view::npos ? n : i + 2;
+        } else {
+            if (c == '(' || c == '[' || c == '{') ++depth;
+            if (c == ')' || c == ']' || c == '}') --depth;
+            ++i;
+        }
+    }
+    return depth;
+}
+
+void RunPrompt(Runner& runner) {
+    // Line editing needs the terminal's character set; the library itself
+    // never depends on the process locale.
+    std::setlocale(LC_CTYPE, "");
+
+    EditLine* editor = el_init("qol", stdin, stdout, stderr);
+    History* history = history_init();
+    HistEvent event;
+    ::history(history, &event, H_SETSIZE, 1000);
+    ::history(history, &event, H_SETUNIQUE, 1);
+    el_set(editor, EL_EDITOR, "emacs");
+    el_set(editor, EL_HIST, ::history, history);
+    el_set(editor, EL_PROMPT, Prompt);
+    el_set(editor, EL_SIGNAL, 1);
+    el_source(editor, nullptr);
+
+    std::string pending;  // the input read so far, as typed
+    for (;;) {
+        g_prompt = pending.empty() ? u8"qol> " : u8"...> ";
+        int count = 0;
+        const char* line = el_gets(editor, &count);
+        const bool ended = line == nullptr || count <= 0;
+        if (!ended) {
+            std::string text(line, static_cast<size_t>(count));
+            while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+            if (!IsBlank(text)) ::history(history, &event, H_ENTER, text.c_str());
+            pending += text;
+        }
+        // At the end of input, an unfinished input still runs.
+        const std::string gbk = runner.ToGbk(pending);
+        if (!ended && OpenBracketDepth(gbk) > 0) {
+            pending += '\n';
+            continue;
+        }
+        if (!IsBlank(pending)) runner.RunGbk(gbk, true, false);
+        pending.clear();
+        if (ended) break;
+    }
+    std::fputs(u8"\n", stdout);
+    history_end(history);
+    el_end(editor);
+}
+
+}  // namespace qol
