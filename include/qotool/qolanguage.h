@@ -49,6 +49,28 @@ public:
     QO_API const char* SetValueString(const char* text, int length);
     QO_API CString ValueString(const char* text);
     QO_API CString ErrorString(const char* text);
+    // Only for a P value: appends a value-change record (a zero byte, kind,
+    // this interpreter, callback) to the extended type; returns 1, else 0.
+    // callback: void (*)(int kindTimesFactor, CQoLanguage* interpreter,
+    //                    intptr_t pointer, const char* extType)
+    QO_API int SetVariableValueChangeEvent(unsigned char kind, void* callback);
+
+    // Argument lists. format: entries "%c" (required) or "?c" (optional)
+    // with code c and an optional length; one destination per entry, the
+    // list ends at the first null. Destinations by code:
+    //   s, S, v, r   CString*            (with a length n: char** cell that
+    //                                     points to a buffer of n bytes)
+    //   b, 1         uint8_t* / int8_t*  2  int16_t*   4  int32_t*
+    //   f            float*              g  double*
+    //   p            uintptr_t*
+    // resultType: the value's type letter afterwards; lower case or '('
+    // keep the write-back list of earlier calls, ')' or '(' leave the
+    // closing bracket unconsumed. The value's string holds the argument
+    // signature afterwards.
+    QO_API void ReadPara(char resultType, char*& cursor, const char* format, ...);
+    // Writes the destinations of by-reference arguments back into their
+    // variables, then empties the write-back list.
+    QO_API void WritePara();
 
     // ---- engine internals (not exported) ----
     CQoLanguage* DoSentence(char*& cursor, const char* terminators, char expectedType, char closer);
@@ -69,11 +91,40 @@ public:
     // Pieces of DoSentence.
     void RunStatements(char*& cursor, const char* terminators, bool isList, short savedBracket);
     bool ReadOperand(char*& cursor);  // true when an assignment consumed the rest
-    bool ReadWordOperand(char*& cursor);
+    bool ReadWordOperand(char*& cursor, bool address);
+    bool VariableReference(char*& cursor, char* word, bool address);
+    void AppendSubscripts(char*& cursor, char* word);
+    void ApplyOperator(char*& cursor, char op);
+    void ApplyPercent(char*& cursor);
+    void ApplyComparison(char*& cursor, char op);
+    void ApplyMembership(char*& cursor);
+    void ApplyConditional(char*& cursor);
+    // Address dereference of a P "%qol" value: 0 failed, 'p' valid (when
+    // validateOnly), '*' the variable's value is now the current value.
+    char Dereference(bool validateOnly);
     void ReadNumber(char*& cursor, char* digits, bool negative);
     void OperatorLoop(char*& cursor, const char* terminators, short savedBracket, bool assigned);
     void ExecuteBlock(char*& cursor);
     void SearchGotoLabel(char*& cursor);
+    // Statements. A keyword statement returns true when it was the word's
+    // meaning; the statements written like calls start after their '('.
+    bool KeywordStatement(char*& cursor, const char* word);
+    void StatementIf(char*& cursor);
+    void StatementWhile(char*& cursor);
+    void StatementDo(char*& cursor);
+    void StatementFor(char*& cursor);
+    void StatementSwitch(char*& cursor);
+    void StatementGoto(char*& cursor);
+    void StatementReturn(char*& cursor);
+    void StatementDeclare(char*& cursor, char scope);
+    void StatementRemove(char*& cursor, char op);
+    void StatementTry(char*& cursor);
+    void StatementSkipError(char*& cursor);
+    void StatementAskExec(char*& cursor);
+    // Executes one statement at start; returns where it stopped.
+    char* ExecuteStatementAt(char* start, char closer = 0);
+    // After a block: completes a level goto whose level has been reached.
+    void CheckLevelGoto();
 
     // ---- members ----
     char m_cType;              // value type letter

@@ -13,7 +13,10 @@ public:
     QoLVarDefine(const char* name, char type, const CString& def) : m_strName(name), m_cType(type), m_strDef(def) {}
 
     QO_API char GetType();
-    QO_API CString GetDef();
+    QO_API CString& GetDef();
+    // Stores a type and text; a pointer value that changes notifies the
+    // value-change callbacks carried by the old (-kind) and new (+kind) text.
+    QO_API int SetValue(char type, CString text);
 
     CString m_strName;
     char m_cType = 'Z';

@@ -156,6 +156,7 @@ void CQoLanguage::ExecuteBlock(char*& cursor) {
     m_nScopeLevel = savedScope;
     const auto& start = m_scopeTable[(size_t)savedScope + 1];
     m_pVars->CutBack(start.first, start.second);
+    CheckLevelGoto();
 }
 
 // The goto label search at a statement start: statements are passed over
@@ -206,6 +207,23 @@ bool CQoLanguage::ReadOperand(char*& cursor) {
         }
         m_cType = 'S';
         return false;
+    case '*':
+        ++cursor;
+        DoSentence(cursor, kNotSet, 'P', 0);
+        if (m_cType == '?') return false;
+        if (!Dereference(false)) ReportError("不能对非qol变量型地址进行*取值操作", cursor);
+        if (m_cType == 'X') {
+            if (m_bSyntaxCheck) {
+                m_cType = '?';
+            } else {
+                if (m_strError.IsEmpty()) ErrorString("Qol地址指针取值非法");
+                ReportError(nullptr, cursor);
+            }
+        }
+        return false;
+    case '&':
+        ++cursor;
+        return ReadWordOperand(cursor, true);
     default: break;
     }
     char* p = cursor;
@@ -227,7 +245,7 @@ bool CQoLanguage::ReadOperand(char*& cursor) {
         if (negative && m_cType == 'N') m_dValue = -m_dValue;
         return false;
     }
-    return ReadWordOperand(cursor);
+    return ReadWordOperand(cursor, false);
 }
 
 void CQoLanguage::ReadNumber(char*& cursor, char* p, bool negative) {
@@ -269,38 +287,4 @@ void CQoLanguage::ReadNumber(char*& cursor, char* p, bool negative) {
     m_dValue = negative ? -value : value;
     m_cType = 'N';
     cursor = p;
-}
-
-bool CQoLanguage::ReadWordOperand(char*& cursor) {
-    char word[kWordBufferSize];
-    if (!m_pRun->ReadWord(cursor, word)) return false;
-    char* after = cursor;
-    SkipBlanks(after);
-    if (*after == '(') {
-        cursor = after;
-        FunctionBracketTrace(cursor, '(');
-        CallExternal(this, cursor, word);
-        return false;
-    }
-    cursor = after;
-    CString message;
-    message.Format("'%s' 变量未定义", word);
-    ReportError(message, cursor);
-    return false;
-}
-
-void CQoLanguage::OperatorLoop(char*& cursor, const char* terminators, short savedBracket, bool assigned) {
-    QoLRunContext* run = m_pRun;
-    for (;;) {
-        if (run->bracketDepth > savedBracket) FunctionBracketTrace(cursor, *cursor == ')' ? ')' : '-');
-        if (assigned || m_cType == 'X') return;
-        SkipBlanks(cursor);
-        char c = *cursor;
-        if (c == 0 || c == ';' || c == '}') return;
-        if (strchr(terminators, c) && !(c == '*' && cursor[1] == '*')) return;
-        char message[96];
-        snprintf(message, sizeof message, "不认识的连接符或不期望的句法：%c%.20s...", c, cursor + 1);
-        ReportError(message, cursor);
-        return;
-    }
 }

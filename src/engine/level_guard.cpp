@@ -63,6 +63,8 @@ void LevelGuard::Leave() {
     if (!stack.empty() && g_guardCounter < stack.back().counter) stack.pop_back();
     run->level = savedLevel_;
     if (savedLevel_ == 0) {
+        // The texts of the finished run may be gone: no position refers to them.
+        for (auto& start : run->levelStart) start = nullptr;
         int depth = 0;
         if (qotool::diag::DebuggerWindowExists(&depth) && (int)stack.size() < depth) {
             qotool::diag::Trace(run, nullptr, "E退出");

@@ -79,7 +79,7 @@ CQoLanguage* CQoLanguage::DoQol(const char* text, void* hostData) {
                 continue;
             }
             StatementStart(cursor);
-            DoSentence(cursor, "", 0, 0);
+            DoSentence(cursor, nullptr, 0, 0);
         }
         if (m_cControl == 'g' && !run->gotoLabel.IsEmpty() && run->gotoLabel[0] == '#') {
             char message[256];
@@ -213,7 +213,7 @@ CQoLanguage* CQoLanguage::DoSentenceReturnAllType(char* text) {
             if (text && m_cControl != 'r') {
                 char* cursor = text;
                 StatementStart(cursor);
-                DoSentence(cursor, "", 0, 0);
+                DoSentence(cursor, nullptr, 0, 0);
                 char buf[32];
                 switch (m_cType) {
                 case 'N':

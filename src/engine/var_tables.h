@@ -1,29 +1,80 @@
-// The per-interpreter variable and array tables. Records live at stable
-// addresses so that &name addresses stay valid while the record lives.
+// The variable and array tables of one interpreter (and of the process-wide
+// store of "system_" variables). Records live at stable addresses so that
+// &name addresses stay valid while the record lives; both tables are
+// indexed by name (var_index.h).
+//
+// Scopes are regions of positions: the interpreter's scope table holds, per
+// scope level, the sizes of the two tables at which that level begins, and
+// leaving a block cuts both tables back to those sizes (CutBack).
 #ifndef QOTOOL_ENGINE_VAR_TABLES_H
 #define QOTOOL_ENGINE_VAR_TABLES_H
 
 #include <memory>
+#include <string_view>
 #include <vector>
 
+#include "engine/var_index.h"
 #include "qotool/qolvardefine.h"
 
 namespace qotool::engine {
 
+// A two-dimensional array: rows x columns cells (columns <= 255). Cells are
+// created on first use and never move; growing the array keeps every cell
+// record where it is.
+class VarArray {
+public:
+    // cellType: the type of cells that were never assigned ('Z', or the
+    // fixed type of a fixed global array).
+    VarArray(std::string_view arrayName, char cellType) : name(arrayName), cellType_(cellType) {}
+
+    int Rows() const { return rows_; }
+    int Columns() const { return columns_; }
+    // Grows to at least rows x columns; throws std::bad_alloc beyond the
+    // store's cell limit (kMaxCells).
+    void Grow(int rows, int columns);
+    // The cell record (created empty on first use); row and column in range.
+    QoLVarDefine* Cell(int row, int column);
+    // The cell record if it has been created, else null.
+    QoLVarDefine* CellIfCreated(int row, int column) const;
+    bool Holds(const void* address) const;
+
+    // Largest number of cell slots (rows x allocated columns) one array may
+    // hold: a bigger subscript fails as a storage error instead of
+    // exhausting memory.
+    static constexpr size_t kMaxCells = (size_t)1 << 26;
+
+    CString name;
+
+private:
+    int rows_ = 0;
+    int columns_ = 0;
+    int stride_ = 0;  // allocated columns per row (grows geometrically up to 255)
+    char cellType_;
+    std::vector<std::unique_ptr<QoLVarDefine>> cells_;  // rows_ x stride_, row after row
+};
+
+inline std::string_view EntryName(const VarArray& array) { return array.name.view(); }
+inline void SetEntryName(VarArray& array, const CString& name) { array.name = name; }
+
 struct VarTables {
-    std::vector<std::unique_ptr<QoLVarDefine>> variables;
-    std::vector<std::unique_ptr<QoLVarDefine>> arrays;
+    IndexedTable<QoLVarDefine> variables;
+    IndexedTable<VarArray> arrays;
 
     void Clear() {
-        variables.clear();
-        arrays.clear();
+        variables.Clear();
+        arrays.Clear();
     }
     // Cuts both tables back to the sizes at which a scope began.
     void CutBack(int variableCount, int arrayCount) {
-        if ((int)variables.size() > variableCount) variables.resize((size_t)variableCount);
-        if ((int)arrays.size() > arrayCount) arrays.resize((size_t)arrayCount);
+        variables.Truncate(variableCount);
+        arrays.Truncate(arrayCount);
     }
+    // True when address is one of the records (variables or array cells).
+    bool Holds(const void* address) const;
 };
+
+// The process-wide store of "system_" variables (no scopes).
+VarTables& SystemTables();
 
 }  // namespace qotool::engine
 

@@ -34,6 +34,11 @@ public:
         }
         return DefaultButton(type);
     }
+    // An automatic OK would loop the statement editor forever.
+    int EditText(CString& text, const char* title) override {
+        Sink(title, text.c_str());
+        return kIdCancel;
+    }
     void Sink(const char* caption, const char* text) override {
         const char* mode = getenv("QO_UI");
         if (mode && strcmp(mode, "silent") == 0) return;

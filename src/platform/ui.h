@@ -5,6 +5,8 @@
 #ifndef QOTOOL_PLATFORM_UI_H
 #define QOTOOL_PLATFORM_UI_H
 
+#include "qotool/cstring.h"
+
 namespace qotool::platform {
 
 // Button results of a message box.
@@ -16,6 +18,9 @@ public:
     // type: button set in the low 4 bits, default button in bits 8-11.
     virtual int MessageBox(const char* text, const char* caption, unsigned type) = 0;
     virtual void Sink(const char* caption, const char* text) = 0;
+    // The statement editor: shows text for editing; returns kIdOk with the
+    // edited text, or kIdCancel.
+    virtual int EditText(CString& text, const char* title) = 0;
 };
 
 // The headless answer of a message box of the given type.

@@ -1,0 +1,30 @@
+// The seam between the executor and the built-in function library: the
+// executor hands every word followed by '(' (already consumed) to the
+// two-letter dispatch, which lives with the built-ins.
+#ifndef QOTOOL_ENGINE_BUILTIN_HOOK_H
+#define QOTOOL_ENGINE_BUILTIN_HOOK_H
+
+#include <cstdint>
+
+class CQoLanguage;
+
+namespace qotool::engine {
+
+// The dispatch key of a word: its first two bytes, the first in the high
+// byte, with 0x2020 OR-ed in (ASCII letters compare as lower case).
+inline uint16_t DispatchKey(const char* word) {
+    if (!word[0]) return 0x2020;
+    return (uint16_t)((((unsigned char)word[0] << 8) | (unsigned char)word[1]) | 0x2020);
+}
+
+enum class Dispatched { None, Value, Statement };
+
+// Runs the built-in named word (cursor just after its '('). None when no
+// built-in has that name (the handled mark stays set); Statement for the
+// statements written like calls (if, while, for, switch), after which no
+// operator follows.
+Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word);
+
+}  // namespace qotool::engine
+
+#endif

@@ -1,0 +1,501 @@
+// The variable store's entry point: name normalisation, scope bounds,
+// links, arrays, and storing and loading values as text.
+#include "engine/var_store.h"
+
+#include <cxxabi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "diag/debug_hooks.h"
+#include "engine/run_context.h"
+#include "engine/var_names.h"
+#include "engine/var_tables.h"
+#include "platform/number_text.h"
+#include "qotool/qolanguage.h"
+
+namespace qotool::engine {
+
+namespace {
+
+using platform::FormatNumber15;
+using platform::ParseDouble;
+
+// What removals and whole-array operations return: a non-null address that
+// is no live record (IsLiveRecord says no, so it is never dereferenced as
+// a variable). Callers must not write it.
+QoLVarDefine g_presentMarker;
+
+// ---- errors -----------------------------------------------------------------
+
+// Reports message (which unwinds: the store always runs with a catcher
+// raised) and makes sure control does not come back.
+[[noreturn]] void Fail(CQoLanguage* qo, const char* message) {
+    qo->ReportError(message, nullptr);
+    throw QolUnwind{"DoVariable()"};
+}
+
+template <class... Args>
+[[noreturn]] void FailFormat(CQoLanguage* qo, const char* format, Args... args) {
+    CString message;
+    message.Format(format, args...);
+    Fail(qo, message.c_str());
+}
+
+[[noreturn]] void FailSystemName(CQoLanguage* qo, const char* name) {
+    FailFormat(qo, "系统变量 %s 跨实例全局共享，不能进行private声明或被其他变量链接", name);
+}
+
+bool IsSystemName(std::string_view name) { return name.substr(0, 7) == "system_"; }
+
+// ---- scopes -----------------------------------------------------------------
+
+struct Access {
+    CQoLanguage* qo;
+    VarTables* tables;
+    bool system;  // the process-wide store: no scopes
+    int level;    // current scope level (0 or more)
+};
+
+// Search bounds in one table and the scope level that a new entry joins.
+struct Range {
+    int lower;
+    int end;
+    int insertLevel;
+};
+
+void EnsureScopeTable(CQoLanguage* qo) {
+    auto& table = qo->m_scopeTable;
+    const size_t need = (size_t)std::max(qo->m_nScopeLevel, 0) + 2;
+    if (table.size() >= need) return;
+    const std::pair<int, int> last = table.empty() ? std::pair<int, int>{0, 0} : table.back();
+    table.resize(need, last);
+}
+
+int Boundary(const Access& a, int k, bool arrays) {
+    const int size = arrays ? a.tables->arrays.size() : a.tables->variables.size();
+    const auto& entry = a.qo->m_scopeTable[(size_t)k];
+    const int v = arrays ? entry.second : entry.first;
+    return std::clamp(v, 0, size);
+}
+
+// The lookup bounds of op (see var_store.h for the public declaration's
+// target scope).
+Range RangeFor(const Access& a, char op, bool arrays) {
+    if (a.system) {
+        const int size = arrays ? a.tables->arrays.size() : a.tables->variables.size();
+        return {0, size, -1};
+    }
+    const int L = a.level;
+    const int end = Boundary(a, L + 1, arrays);
+    const int check = (int)a.qo->m_pRun->checkLevel;
+    switch (op) {
+    case 'z':
+    case 'r':
+        return {Boundary(a, L, arrays), end, L};
+    case 'd':
+        if (check) return {Boundary(a, std::min(check, L), arrays), end, L};
+        return {0, end, L};
+    case 'g': {
+        const int target = std::min(check, L);
+        if (target == L) return {Boundary(a, L, arrays), end, L};
+        return {0, Boundary(a, target + 1, arrays), target};
+    }
+    default:
+        return {0, end, L};
+    }
+}
+
+// Adds an entry at the end of scope level `level`'s region; the boundaries
+// of the levels after it move up by one.
+template <class T>
+T* InsertEntry(const Access& a, IndexedTable<T>& table, bool arrays, int level, std::unique_ptr<T> item) {
+    if (a.system || level < 0) return table.Append(std::move(item));
+    const int pos = Boundary(a, level + 1, arrays);
+    T* added = table.Insert(pos, std::move(item));
+    auto& scopes = a.qo->m_scopeTable;
+    for (size_t k = (size_t)level + 1; k < scopes.size(); ++k) {
+        int& v = arrays ? scopes[k].second : scopes[k].first;
+        v = std::max(v, pos) + 1;
+    }
+    return added;
+}
+
+template <class T>
+void EraseEntry(const Access& a, IndexedTable<T>& table, bool arrays, int pos) {
+    table.Erase(pos);
+    if (a.system) return;
+    for (auto& entry : a.qo->m_scopeTable) {
+        int& v = arrays ? entry.second : entry.first;
+        if (v > pos) --v;
+    }
+}
+
+// ---- values -----------------------------------------------------------------
+
+bool IsValueOp(char op) {
+    switch (op) {
+    case 0:
+    case '+':
+    case '-':
+    case 'z':
+    case 'g':
+    case 'r':
+    case 'd':
+        return false;
+    default:
+        return true;
+    }
+}
+
+// The type and text an assignment stores. Numbers are formatted on the
+// stack so that storing into a variable whose buffer is its own allocates
+// nothing.
+struct StoredValue {
+    char type = 'Z';
+    bool isNumber = false;
+    int digitsLength = 0;
+    char digits[32];
+    CString text;
+};
+
+void PrepareValue(CQoLanguage* qo, char op, StoredValue* v) {
+    v->type = op == 'a' ? qo->m_cType : op;
+    switch (v->type) {
+    case '#':
+    case '&':
+    case 'F':
+        v->text = qo->m_strValue;
+        break;
+    case 'N':
+        if (std::isinf(qo->m_dValue)) Fail(qo, "数值范围超界");
+        v->digitsLength = FormatNumber15(qo->m_dValue, v->digits);
+        v->isNumber = true;
+        break;
+    case 'S':
+        v->text = qo->m_strValue;
+        break;
+    case 'P':
+        qo->PointerToText(v->text);
+        break;
+    case 'X':
+        v->text = qo->m_strError;
+        break;
+    default:  // 'Z' and letters without a text
+        break;
+    }
+}
+
+void Store(QoLVarDefine* record, const StoredValue& v) {
+    if (record->m_cType != 'P' && v.type != 'P') {
+        // No pointer involved: nobody to notify.
+        record->m_cType = v.type;
+        if (v.isNumber)
+            record->m_strDef = std::string_view(v.digits, (size_t)v.digitsLength);
+        else
+            record->m_strDef = v.text;
+        return;
+    }
+    record->SetValue(v.type, v.isNumber ? CString(v.digits, v.digitsLength) : v.text);
+}
+
+void StoreNumber(QoLVarDefine* record, double value) {
+    StoredValue v;
+    v.type = 'N';
+    v.isNumber = true;
+    v.digitsLength = FormatNumber15(value, v.digits);
+    Store(record, v);
+}
+
+// Loads the record's type and text into the interpreter's value.
+void Load(CQoLanguage* qo, const QoLVarDefine* record) {
+    const CString& text = record->m_strDef;
+    switch (record->m_cType) {
+    case 'N':
+        qo->m_cType = 'N';
+        qo->m_dValue = ParseDouble(text.c_str());
+        break;
+    case 'S':
+        qo->m_cType = 'S';
+        qo->m_strValue = text;
+        break;
+    case 'P':
+        qo->PointerFromText(text.c_str());
+        break;
+    case 'X':
+        qo->m_cType = 'X';
+        qo->m_strError = text;
+        break;
+    case 'Z':
+        qo->m_cType = 'Z';
+        break;
+    default:  // definitions, functions, '?'
+        qo->m_cType = record->m_cType;
+        qo->m_strValue = text;
+        break;
+    }
+}
+
+// ---- operations -------------------------------------------------------------
+
+QoLVarDefine* CellOperation(Access& a, const char* fullName, const CellName& cell, char op, char mode,
+                            const StoredValue& value, bool followLinks, bool mustExist);
+
+// The entry a link points to: the name after the first '#' that follows the
+// link text's first character, searched from the entry below the link (or,
+// for a link held by an array cell, from the visible end) down to lower.
+// One level only: a target that is itself a link is returned as it is.
+QoLVarDefine* FollowLink(Access& a, const char* linkName, const QoLVarDefine* link, int lower, int below,
+                         char op, char mode, const StoredValue& value) {
+    const CString& text = link->m_strDef;
+    const char* p = text.c_str();
+    const int length = (int)strlen(p);
+    int i = length > 0 ? (IsGbkLead(p[0]) && length > 1 ? 2 : 1) : 0;
+    while (i < length && p[i] != '#') i += (IsGbkLead(p[i]) && i + 1 < length) ? 2 : 1;
+    NormalizedName target(i < length ? p + i + 1 : "");
+    const std::string_view t = target.view();
+    if (!t.empty()) {
+        if (IsSystemName(t)) FailSystemName(a.qo, target.c_str());
+        CellName cell;
+        if (ParseCellName(t, &cell)) {
+            if (!cell.array.empty()) {
+                QoLVarDefine* record =
+                    CellOperation(a, target.c_str(), cell, op, mode, value, /*followLinks=*/false,
+                                  /*mustExist=*/true);
+                if (record) return record;
+            }
+        } else {
+            const int k = a.tables->variables.FindLast(t, lower, below);
+            if (k >= 0) return a.tables->variables[k];
+        }
+    }
+    FailFormat(a.qo, "%s 变量试图链接一个先前不存在的变量 %s", linkName, target.c_str());
+}
+
+char FixedCellType(char first) {
+    const char type = (char)(first >= 'a' && first <= 'z' ? first - 32 : first);
+    return (type == 'N' || type == 'S' || type == 'P') ? type : 'Z';
+}
+
+char Upper(char c) { return (char)(c >= 'a' && c <= 'z' ? c - 32 : c); }
+
+QoLVarDefine* CellOperation(Access& a, const char* fullName, const CellName& cell, char op, char mode,
+                            const StoredValue& value, bool followLinks, bool mustExist) {
+    CQoLanguage* qo = a.qo;
+    auto& arrays = a.tables->arrays;
+    if (op == 'r' || op == 'd') {
+        if (!cell.whole) FailFormat(qo, "不能去掉数组单元 %s ，只能去掉整个数组", fullName);
+        const Range r = RangeFor(a, op, true);
+        const int j = arrays.FindLast(cell.array, r.lower, r.end);
+        if (j < 0) return nullptr;
+        if (!(a.system && qo->m_bSyntaxCheck)) EraseEntry(a, arrays, true, j);
+        return &g_presentMarker;
+    }
+    // A fixed global array is visible from every scope and lives in the
+    // outermost one.
+    const bool fixed = cell.array.size() >= 2 && cell.array[1] == '#';
+    const Range r = RangeFor(a, fixed ? 0 : op, true);
+    const int j = arrays.FindLast(cell.array, r.lower, r.end);
+    VarArray* array = j >= 0 ? arrays[j] : nullptr;
+    const bool reading = op == 0 || op == '+' || op == '-';
+    QoLVarDefine* record;
+    if (reading || (mustExist && !array)) {
+        if (!array) return nullptr;
+        if (cell.whole && op == 0 && mode != 'B') return &g_presentMarker;
+        if (cell.row < 0 || cell.row >= array->Rows())
+            FailFormat(qo, "数组元素 %s 的行号超界（合法行号0~%d）", fullName, array->Rows() - 1);
+        if (cell.column < 0 || cell.column >= array->Columns())
+            FailFormat(qo, "数组元素 %s 的列号超界（合法列号0~%d）", fullName, array->Columns() - 1);
+        record = array->Cell(cell.row, cell.column);
+    } else {
+        const bool declaring = op == 'z' || op == 'g';
+        const int insertLevel = fixed ? 0 : r.insertLevel;
+        const char cellType = fixed ? FixedCellType(cell.array[0]) : 'Z';
+        if (cell.whole && declaring) {
+            if (!array) InsertEntry(a, arrays, true, insertLevel, std::make_unique<VarArray>(cell.array, cellType));
+            return &g_presentMarker;
+        }
+        if (cell.row < 0) FailFormat(qo, "数组元素 %s 的行号不能为负数  %d", fullName, cell.row);
+        if (cell.column < 0 || cell.column > 254)
+            FailFormat(qo, "数组元素 %s 的列号 %d 超出0至254", fullName, cell.column);
+        if (fixed && !declaring && Upper(value.type) != Upper(cell.array[0]))
+            FailFormat(qo, "固态全局数组元素 %s 不能赋值为 %c 型", fullName, value.type);
+        if (!array)
+            array = InsertEntry(a, arrays, true, insertLevel, std::make_unique<VarArray>(cell.array, cellType));
+        array->Grow(cell.row + 1, cell.column + 1);
+        record = array->Cell(cell.row, cell.column);
+    }
+    if (followLinks && record->m_cType == '&' && !a.system) {
+        if (op == 'z' && qo->m_bSyntaxCheck) return nullptr;
+        const Range vr = RangeFor(a, op, false);
+        record = FollowLink(a, fullName, record, vr.lower, vr.end, op, mode, value);
+    }
+    return record;
+}
+
+QoLVarDefine* VariableOperation(Access& a, const char* name, char op, char mode, const StoredValue& value) {
+    CQoLanguage* qo = a.qo;
+    auto& variables = a.tables->variables;
+    const std::string_view n(name);
+    const Range r = RangeFor(a, op, false);
+    if (op == 'r' || op == 'd') {
+        const bool keep = a.system && qo->m_bSyntaxCheck;
+        const int i = variables.FindLast(n, r.lower, r.end);
+        if (i >= 0) {
+            if (!keep) EraseEntry(a, variables, false, i);
+            return &g_presentMarker;
+        }
+        const Range ar = RangeFor(a, op, true);
+        const int j = a.tables->arrays.FindLast(n, ar.lower, ar.end);
+        if (j < 0) return nullptr;
+        if (!keep) EraseEntry(a, a.tables->arrays, true, j);
+        return &g_presentMarker;
+    }
+    if (op != '&') {  // a link is recorded without a search
+        const int i = variables.FindLast(n, r.lower, r.end);
+        if (i >= 0) {
+            QoLVarDefine* record = variables[i];
+            if (record->m_cType != '&' || a.system) return record;
+            if (op == 'z' && qo->m_bSyntaxCheck) return nullptr;
+            return FollowLink(a, name, record, r.lower, i, op, mode, value);
+        }
+    }
+    if (op == 0 || op == '+' || op == '-') return nullptr;
+    return InsertEntry(a, variables, false, r.insertLevel, std::make_unique<QoLVarDefine>(name, 'Z', CString()));
+}
+
+// Applies op to the record that the lookup found or created.
+void Apply(CQoLanguage* qo, QoLVarDefine* record, const char* name, bool isCell, char op, char mode,
+           const StoredValue& value) {
+    switch (op) {
+    case 0:
+        if (mode == 'B') Load(qo, record);
+        break;
+    case '+':
+    case '-': {
+        if (record->m_cType != 'N' && record->m_cType != '?')
+            FailFormat(qo, "++/--操作不能针对非数值型%s：%s", isCell ? "数组元素" : "变量", name);
+        const double number = ParseDouble(record->m_strDef.c_str()) + (op == '+' ? 1.0 : -1.0);
+        StoreNumber(record, number);
+        qo->m_cType = 'N';
+        qo->m_dValue = number;
+        break;
+    }
+    case 'z':
+    case 'g':
+        break;  // a declaration leaves an existing value alone
+    default:
+        Store(record, value);
+        break;
+    }
+    if ((diag::g_debugSwitch & 1) && !qo->m_bSyntaxCheck) {
+        // The debugger shows the last variable touched; during a syntax
+        // check the same text holds the check's undefined names instead.
+        CString& shown = qo->m_pRun->undefinedNames;
+        shown = name;
+        shown += '=';
+        shown += record->m_cType;
+        shown += ':';
+        shown += record->m_strDef;
+    }
+}
+
+QoLVarDefine* Execute(CQoLanguage* qo, const NormalizedName& normalized, char op, char mode) {
+    const std::string_view name = normalized.view();
+    if (name.empty()) Fail(qo, "变量名不能为空");
+    Access a;
+    a.qo = qo;
+    a.system = IsSystemName(name);
+    a.tables = a.system ? &SystemTables() : qo->m_pVars;
+    a.level = std::max(qo->m_nScopeLevel, 0);
+    if (!a.system) EnsureScopeTable(qo);
+    if (a.system && (op == 'z' || op == '&')) FailSystemName(qo, normalized.c_str());
+
+    StoredValue value;
+    if (IsValueOp(op)) PrepareValue(qo, op, &value);
+
+    CellName cell;
+    const bool isCell = ParseCellName(name, &cell);
+    QoLVarDefine* record;
+    if (isCell) {
+        if (cell.array.empty()) Fail(qo, "变量名不能为空");
+        record = CellOperation(a, normalized.c_str(), cell, op, mode, value, /*followLinks=*/true,
+                               /*mustExist=*/false);
+    } else {
+        record = VariableOperation(a, normalized.c_str(), op, mode, value);
+    }
+    if (!record || record == &g_presentMarker) return record;
+    Apply(qo, record, normalized.c_str(), isCell, op, mode, value);
+    return record;
+}
+
+}  // namespace
+
+QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode) {
+    if (!qo || !qo->m_pRun || !qo->m_pVars) return nullptr;
+    if (!name || !*name) {
+        qo->ReportError("变量名不能为空", nullptr);
+        return nullptr;
+    }
+    if (op != 0 && (qo->m_modeFlags & 0x10)) {
+        qo->ReportError("不能改写、新建和移去变量、数组或字段", nullptr);
+        return nullptr;
+    }
+    const NormalizedName normalized(name);
+    QoLVarDefine* result = nullptr;
+    bool failed = false;
+    {
+        CatchScope catcher(qo->m_pRun);
+        try {
+            result = Execute(qo, normalized, op, mode);
+        } catch (abi::__forced_unwind&) {
+            throw;
+        } catch (...) {
+            failed = true;
+        }
+    }
+    if (failed) {
+        if (!(qo->m_cType == 'X' && !qo->m_strError.IsEmpty())) {
+            CString message(normalized.view());
+            message += " QOL变元操作失败，可能是变元操作越界或存储体被破坏";
+            qo->ErrorString(message.c_str());
+        }
+        qo->Unwind("DoVariable()异常");
+        return nullptr;
+    }
+    diag::Trace(qo->m_pRun, qo->m_pRun->statementStart, "=变元");
+    return result;
+}
+
+void RecordUndefinedName(CQoLanguage* qo, const char* name) {
+    if (!qo || !qo->m_pRun || !name) return;
+    const NormalizedName normalized(name);
+    CString& list = qo->m_pRun->undefinedNames;
+    if (qo->m_bSyntaxCheck) {
+        // The check's list: "<mode>," then "name," per undefined name, each once.
+        std::string key = ",";
+        key.append(normalized.view());
+        key += ',';
+        if (list.view().find(key) == std::string_view::npos) {
+            list += normalized.view();
+            list += ',';
+        }
+    } else if (diag::g_debugSwitch & 1) {
+        list = normalized.c_str();
+        list += "=X:※未定义";
+    }
+}
+
+bool IsLiveRecord(CQoLanguage* qo, const void* address) {
+    if (!address || address == &g_presentMarker) return false;
+    if (qo && qo->m_pVars && qo->m_pVars->Holds(address)) return true;
+    return SystemTables().Holds(address);
+}
+
+void ClearSystemStore() { SystemTables().Clear(); }
+
+}  // namespace qotool::engine

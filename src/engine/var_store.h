@@ -1,0 +1,80 @@
+// The variable store: every variable, array cell and definition of an
+// interpreter, and the process-wide store of "system_" variables.
+#ifndef QOTOOL_ENGINE_VAR_STORE_H
+#define QOTOOL_ENGINE_VAR_STORE_H
+
+#include "qotool/qolvardefine.h"
+
+class CQoLanguage;
+class QoLRunContext;
+
+namespace qotool::engine {
+
+// The store's one entry point (the run context's DoVariable).
+//
+// name: a variable name, or an array cell in the normal subscript form
+// "a[3]", "a[1][2]", "a[1,2]", "a[]" (spaces, tabs and '@' are removed
+// first, stepping over two-byte characters). A name whose second character
+// is '#' ("n#tab[2]") is a fixed global array: its cells only take values of
+// the type named by its first letter (either case), and it lives in the
+// outermost scope whatever block creates it.
+// op and mode:
+//   op 0, mode 0     look up only; returns the record (the &name address)
+//   op 0, mode 'B'   read: the record's type and text are loaded into the
+//                    interpreter's value; returns the record
+//   'N','S','P','Z'  assign the interpreter's current value as that type
+//                    (creating the variable); 'a' assigns with the current
+//                    value's own type letter
+//   '+', '-'         increment / decrement a numeric variable by 1 and leave
+//                    the new number in the interpreter (never creates)
+//   '#', '&'         record a definition: the interpreter's string member is
+//                    stored unchanged with that type letter; '&' (a link)
+//                    always adds a new entry without searching
+//   'F'              store a user function (string member unchanged)
+//   'z', 'g'         private / public declaration: create the variable (or
+//                    the array, grown to hold the named cell) with type 'Z';
+//                    an existing one is returned unchanged
+//   'r', 'd'         remove the variable, or when there is none the whole
+//                    array of that name ("a" or "a[]"); a single cell is
+//                    refused
+//
+// Search bounds (last entry to first, below the visible end of the current
+// scope level, m_scopeTable[level + 1]):
+//   'z', 'r'   from the start of the current level;
+//   'd'        from the start of the syntax-check level (run context
+//              checkLevel) while an ErrorCheck is active, else all entries;
+//   'g'        public scope = level checkLevel (0 outside an ErrorCheck: the
+//              run's outermost scope; inside one, the level of the checked
+//              block, whose variables the check discards). At that level
+//              'g' acts as 'z'; below it, it searches the entries visible at
+//              the public scope and creates a missing variable at the end of
+//              that scope's region, shifting the later scope-table entries,
+//              so the variable outlives the inner blocks;
+//   others     all visible entries.
+// A new entry joins the current level: it is inserted at the current end and
+// m_scopeTable[level + 1] (and any later entry) advances. Entries of type
+// '&' (links) found by any operation but removal are followed one level.
+//
+// Returns the record when the variable exists or was created, null when it
+// does not exist. Removals and operations on a whole array ("a[]") return a
+// non-null marker that is no record (IsLiveRecord is false for it; never
+// write it). Errors are reported through the interpreter's error report
+// (they unwind inside a run; with catch depth 0 the call returns null with
+// the error value in place).
+QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode);
+
+// Records name as undefined: during a syntax check "name," is added to the
+// check's list (once); otherwise, while the debugger is enabled, the
+// debugger's text becomes "%s=X:※未定义".
+void RecordUndefinedName(CQoLanguage* qo, const char* name);
+
+// True when address is a live variable record of qo or of the system store
+// (a forged address is never dereferenced). Linear in the number of records.
+bool IsLiveRecord(CQoLanguage* qo, const void* address);
+
+// The process-wide store of "system_" variables.
+void ClearSystemStore();
+
+}  // namespace qotool::engine
+
+#endif

@@ -1,0 +1,68 @@
+// Array cells and the process-wide system store.
+#include "engine/var_tables.h"
+
+#include <new>
+
+namespace qotool::engine {
+
+void VarArray::Grow(int rows, int columns) {
+    if (rows < rows_) rows = rows_;
+    if (columns < columns_) columns = columns_;
+    if (rows == rows_ && columns == columns_) return;
+    int stride = stride_;
+    if (columns > stride) {
+        stride = stride ? stride : 1;
+        while (stride < columns) stride *= 2;
+        if (stride > 255) stride = 255;
+        if (stride < columns) stride = columns;
+    }
+    if ((size_t)rows * (size_t)stride > kMaxCells) throw std::bad_alloc();
+    if (stride != stride_) {
+        std::vector<std::unique_ptr<QoLVarDefine>> cells((size_t)rows * (size_t)stride);
+        for (int r = 0; r < rows_; ++r)
+            for (int c = 0; c < columns_; ++c)
+                cells[(size_t)r * (size_t)stride + (size_t)c] =
+                    std::move(cells_[(size_t)r * (size_t)stride_ + (size_t)c]);
+        cells_.swap(cells);
+        stride_ = stride;
+    } else {
+        cells_.resize((size_t)rows * (size_t)stride_);
+    }
+    rows_ = rows;
+    columns_ = columns;
+}
+
+QoLVarDefine* VarArray::Cell(int row, int column) {
+    std::unique_ptr<QoLVarDefine>& cell = cells_[(size_t)row * (size_t)stride_ + (size_t)column];
+    if (!cell) {
+        cell = std::make_unique<QoLVarDefine>();
+        cell->m_cType = cellType_;
+    }
+    return cell.get();
+}
+
+QoLVarDefine* VarArray::CellIfCreated(int row, int column) const {
+    if (row < 0 || row >= rows_ || column < 0 || column >= columns_) return nullptr;
+    return cells_[(size_t)row * (size_t)stride_ + (size_t)column].get();
+}
+
+bool VarArray::Holds(const void* address) const {
+    for (const auto& cell : cells_)
+        if (cell.get() == address) return true;
+    return false;
+}
+
+bool VarTables::Holds(const void* address) const {
+    if (!address) return false;
+    if (variables.IndexOf(address) >= 0) return true;
+    for (int i = arrays.size() - 1; i >= 0; --i)
+        if (arrays[i]->Holds(address)) return true;
+    return false;
+}
+
+VarTables& SystemTables() {
+    static VarTables tables;
+    return tables;
+}
+
+}  // namespace qotool::engine

@@ -1,0 +1,236 @@
+// The QOL conformance runner: every case of every tests/qol/*.cases file runs
+// through ruqo_ExecQol (the shared interpreter) and through DoQol on a fresh
+// interpreter, and the result text is compared with the expected text.
+//
+// Case file format (UTF-8 on disk; texts are converted to GBK before they
+// run, and results are compared in GBK):
+//
+//   Lines before the first "===" line are a free header (comments).
+//   Each case starts with a line "===" (anything after the three '=' is a
+//   description; the token "@execqol" in it runs the case only through
+//   ruqo_ExecQol, for texts with the "[n]" prefix). Then the QOL text, a line
+//   "---", and the expected result text, up to the next "===" or the end.
+//
+//   The lines of the QOL text and of the expected text are joined with
+//   "\r\n" (the line end the system uses in its messages); a final line end
+//   is not part of either, and trailing empty lines are dropped. An empty
+//   QOL text is the empty text.
+//
+//   The expected text is the result text exactly as ruqo_ExecQol returns it:
+//   the type letter, ':' and the value's text (N:3, S:abc, Z:, X:message).
+//   When its second character is '~' instead of ':', the result only has to
+//   start with the rest ("X~'abc' 变量未定义" accepts any position text and
+//   excerpt after the message).
+//
+// Each case is one test, named after its file and the line of its "===".
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/encoding.h"
+#include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
+#include "support/gbk_text.h"
+
+namespace {
+
+using qotool::test::Gbk;
+
+struct QolCase {
+    std::string file;  // file name, e.g. literals.cases
+    int line = 0;      // line of the "===" that starts the case
+    std::string description;
+    bool execQolOnly = false;
+    std::string text;      // GBK
+    std::string expected;  // GBK
+};
+
+std::string JoinLines(std::vector<std::string> lines) {
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+    std::string out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i) out += "\r\n";
+        out += lines[i];
+    }
+    return qotool::platform::Utf8ToGbk(out);
+}
+
+// Parses one case file; a malformed case becomes a case whose expected
+// text says what is wrong, so that it fails visibly.
+std::vector<QolCase> ParseCases(const std::string& name, std::istream& in) {
+    std::vector<QolCase> cases;
+    std::string line;
+    int number = 0;
+    QolCase* current = nullptr;
+    std::vector<std::string> text, expected;
+    bool inExpected = false;
+    auto finish = [&] {
+        if (!current) return;
+        if (!inExpected) current->expected = "malformed case: no \"---\" line";
+        current->text = JoinLines(text);
+        if (inExpected) current->expected = JoinLines(expected);
+        text.clear();
+        expected.clear();
+        inExpected = false;
+    };
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.compare(0, 3, "===") == 0) {
+            finish();
+            cases.push_back(QolCase{});
+            current = &cases.back();
+            current->file = name;
+            current->line = number;
+            current->description = line.substr(3);
+            current->execQolOnly = current->description.find("@execqol") != std::string::npos;
+            continue;
+        }
+        if (!current) continue;  // header
+        if (!inExpected && line == "---") {
+            inExpected = true;
+            continue;
+        }
+        (inExpected ? expected : text).push_back(line);
+    }
+    finish();
+    return cases;
+}
+
+std::vector<QolCase> LoadAllCases() {
+    std::vector<QolCase> all;
+    const std::string dir = QOTOOL_TEST_QOL_DIR;
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            if (n.size() > 6 && n.compare(n.size() - 6, 6, ".cases") == 0) names.push_back(n);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& n : names) {
+        std::ifstream in(dir + "/" + n, std::ios::binary);
+        for (QolCase& c : ParseCases(n, in)) all.push_back(std::move(c));
+    }
+    return all;
+}
+
+const std::vector<QolCase>& AllCases() {
+    static const std::vector<QolCase> cases = LoadAllCases();
+    return cases;
+}
+
+// Result text of an interpreter as ruqo_ExecQol forms it (the text first:
+// turning an infinite number into text makes the value an error).
+std::string ResultOf(CQoLanguage& qo) {
+    CString value = qo.GetValueString();
+    std::string out(1, qo.m_cType);
+    out += ':';
+    out += std::string(value.view());
+    return out;
+}
+
+bool Matches(const std::string& actual, const std::string& expected) {
+    if (expected.size() >= 2 && expected[1] == '~') {
+        std::string prefix = expected;
+        prefix[1] = ':';
+        return actual.compare(0, prefix.size(), prefix) == 0;
+    }
+    return actual == expected;
+}
+
+std::string Where(const QolCase& c) {
+    std::ostringstream s;
+    s << "tests/qol/" << c.file << ":" << c.line << c.description << "\n  text: "
+      << qotool::test::Readable(c.text);
+    return s.str();
+}
+
+class ConformanceTest : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(ConformanceTest, ResultText) {
+    const QolCase& c = AllCases()[GetParam()];
+    ASSERT_FALSE(c.expected.empty()) << Where(c) << "\n  the case has no expected text";
+
+    const char* viaShared = ruqo_ExecQol(c.text.c_str());
+    ASSERT_NE(viaShared, nullptr) << Where(c);
+    const std::string shared = viaShared;
+    EXPECT_TRUE(Matches(shared, c.expected))
+        << Where(c) << "\n  ruqo_ExecQol: " << qotool::test::Readable(shared)
+        << "\n  expected:     " << qotool::test::Readable(c.expected);
+
+    if (c.execQolOnly) return;
+    CQoLanguage fresh;
+    ASSERT_EQ(fresh.DoQol(c.text.c_str(), nullptr), &fresh) << Where(c);
+    const std::string own = ResultOf(fresh);
+    EXPECT_TRUE(Matches(own, c.expected))
+        << Where(c) << "\n  DoQol:    " << qotool::test::Readable(own)
+        << "\n  expected: " << qotool::test::Readable(c.expected);
+}
+
+std::string CaseName(const ::testing::TestParamInfo<size_t>& info) {
+    const QolCase& c = AllCases()[info.param];
+    std::string name;
+    for (char ch : c.file.substr(0, c.file.size() - 6))
+        name += (isalnum((unsigned char)ch) ? ch : '_');
+    return name + "_L" + std::to_string(c.line);
+}
+
+std::vector<size_t> CaseIndexes() {
+    std::vector<size_t> indexes(AllCases().size());
+    for (size_t i = 0; i < indexes.size(); ++i) indexes[i] = i;
+    return indexes;
+}
+
+INSTANTIATE_TEST_SUITE_P(Qol, ConformanceTest, ::testing::ValuesIn(CaseIndexes()), CaseName);
+
+// The runner itself: the case files exist and parse into cases.
+TEST(ConformanceFilesTest, CaseFilesAreFoundAndWellFormed) {
+    ASSERT_FALSE(AllCases().empty()) << "no cases under " << QOTOOL_TEST_QOL_DIR;
+    for (const QolCase& c : AllCases()) {
+        EXPECT_NE(c.expected.rfind("malformed", 0), 0u) << Where(c);
+        EXPECT_GE(c.expected.size(), 2u) << Where(c);
+        if (c.expected.size() >= 2) EXPECT_TRUE(c.expected[1] == ':' || c.expected[1] == '~') << Where(c);
+    }
+}
+
+TEST(ConformanceFilesTest, ParsesTheDocumentedFormat) {
+    std::istringstream in(
+        "header line\n"
+        "===\n"
+        "1\n"
+        "---\n"
+        "N:1\n"
+        "\n"
+        "=== second @execqol\r\n"
+        "\"a;\r\n"
+        "b\"\n"
+        "---\r\n"
+        "X~m\n"
+        "===\n"
+        "---\n"
+        "Z:\n");
+    std::vector<QolCase> cases = ParseCases("f.cases", in);
+    ASSERT_EQ(cases.size(), 3u);
+    EXPECT_EQ(cases[0].line, 2);
+    EXPECT_EQ(cases[0].text, "1");
+    EXPECT_EQ(cases[0].expected, "N:1");
+    EXPECT_FALSE(cases[0].execQolOnly);
+    EXPECT_TRUE(cases[1].execQolOnly);
+    EXPECT_EQ(cases[1].text, "\"a;\r\nb\"");
+    EXPECT_EQ(cases[1].expected, "X~m");
+    EXPECT_EQ(cases[2].text, "");
+    EXPECT_EQ(cases[2].expected, "Z:");
+    EXPECT_TRUE(Matches("X:m\r\nmore", "X~m"));
+    EXPECT_FALSE(Matches("X:m\r\nmore", "X:m"));
+    EXPECT_FALSE(Matches("S:m", "X~m"));
+}
+
+}  // namespace

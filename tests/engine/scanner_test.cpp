@@ -1,0 +1,440 @@
+// Source scanning: string literals, quoting values back into literals,
+// skipping sentences, reading words and tracing function-call brackets.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/run_context.h"
+#include "engine/scanner.h"
+#include "platform/ui.h"
+#include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
+#include "support/gbk_text.h"
+
+namespace {
+
+using qotool::test::Gbk;
+
+// ---- reading string literals ----
+
+struct LiteralCase {
+    const char* name;
+    std::string source;
+    int consumed;       // result of ruqo_GetStringData
+    std::string value;  // the text read (when consumed >= 0)
+};
+
+TEST(GetStringDataTest, ReadsLiteralsAndReportsWhatItConsumed) {
+    const std::vector<LiteralCase> cases = {
+        {"double quotes", "\"abc\"", 5, "abc"},
+        {"single quotes", "'abc'", 5, "abc"},
+        {"empty literal", "\"\"", 2, ""},
+        {"blanks after the literal are consumed", "\"a\"  ;", 5, "a"},
+        {"a literal followed by a word reads only the literal", "\"a\" b", 4, "a"},
+        {"adjacent literals with a block comment", "\"a\" /* c */ 'b'", 15, "ab"},
+        {"adjacent literals with a line comment", "'a' // c\r\n\"b\" x", 14, "ab"},
+        {"the other quote is an ordinary byte", "\"it's\"", 6, "it's"},
+        {"backslash x 4 1 is A", "\"\\x41\"", 6, "A"},
+        {"backslash q is q", "\"\\q\"", 4, "q"},
+        {"backslash zero is a zero byte that counts", "\"a\\0b\"", 6, std::string("a\0b", 3)},
+        {"named escapes", "\"\\n\\r\\t\"", 8, "\n\r\t"},
+        {"escaped quotes and backslash", "\"\\\"\\'\\\\\"", 8, "\"'\\"},
+        {"hex escape reads two digits only", "\"\\x414\"", 7, "A4"},
+        {"escape split over adjacent literals", "\"\\x4\" '1'", 9, "A"},
+        {"a literal open at the end of the text ends there", "\"abc", 4, "abc"},
+        {"a lone backslash at the end of the text stays", "\"ab\\", 4, "ab\\"},
+        {"a carriage return inside a literal is kept", "\"a\r\nb\"", 6, "a\r\nb"},
+        {"a ; followed by blanks before the line end still counts", "\"a; \r\n", -1, ""},
+        {"a ; then a line end: the quote is missing", "\"a;\r\n\"", -1, ""},
+        {"an escaped ; is not a statement end", "\"a\\;\r\n\"", 7, "a;\r\n"},
+        {"a line feed alone does not end the literal", "\"a;\n\"", 5, "a;\n"},
+        {"hex escape cut by the end of the text", "\"\\x4\"", -1, ""},
+        {"hex escape with no digits", "\"\\x\"", -1, ""},
+        {"not at a quote", "abc", -1, ""},
+    };
+    for (const LiteralCase& c : cases) {
+        std::string buffer = c.source;
+        char* cursor = buffer.data();
+        CString text("unchanged");
+        const int consumed = ruqo_GetStringData(cursor, text);
+        EXPECT_EQ(consumed, c.consumed) << c.name;
+        if (c.consumed >= 0) {
+            EXPECT_EQ(Gbk(text), Gbk(c.value)) << c.name;
+            EXPECT_EQ(cursor - buffer.data(), c.consumed) << c.name;
+        }
+    }
+}
+
+TEST(GetStringDataTest, NotAtAQuoteMovesNothing) {
+    char source[] = "abc";
+    char* cursor = source;
+    CString text("kept");
+    EXPECT_EQ(ruqo_GetStringData(cursor, text), -1);
+    EXPECT_EQ(cursor, source);
+    EXPECT_EQ(Gbk(text), Gbk("kept"));
+}
+
+TEST(GetStringDataTest, MissingQuoteLeavesTheCursorInsideTheLiteral) {
+    char source[] = "\"abc;\r\nx=1";
+    char* cursor = source;
+    CString text;
+    EXPECT_EQ(ruqo_GetStringData(cursor, text), -1);
+    EXPECT_GT(cursor, source);
+    EXPECT_LE(cursor, source + 5);
+}
+
+// ---- skipping string literals ----
+
+struct SkipStringCase {
+    const char* name;
+    std::string source;  // starts after the opening quote
+    char quote;
+    int end;  // offset of the result
+};
+
+TEST(SkipStringTest, StopsWhereTheLiteralAndTheBlanksAfterItEnd) {
+    const std::vector<SkipStringCase> cases = {
+        {"plain", "abc\" x", '"', 5},
+        {"escaped quote", "a\\\"b\"x", '"', 5},
+        {"the other quote", "a'b\"x", '"', 4},
+        {"adjacent literal with a comment", "a\" /*c*/ 'b' x", '"', 13},
+        {"end of the text", "abc", '"', 3},
+        {"a line ending in ; returns the ;", "ab;\r\nc\"", '"', 2},
+        {"; with blanks before the line end", "ab; \r\nc\"", '"', 2},
+        {"a ; followed by more text keeps going", "a;b\r\nc\" x", '"', 8},
+        {"escaped backslash before the quote", "a\\\\\" x", '"', 5},
+    };
+    for (const SkipStringCase& c : cases) {
+        std::string buffer = c.source;
+        char* end = SkipString(buffer.data(), c.quote);
+        EXPECT_EQ(end - buffer.data(), c.end) << c.name;
+    }
+}
+
+TEST(SkipStringTest, AgreesWithGetStringDataOnWhereALiteralEnds) {
+    const std::vector<std::string> sources = {
+        "\"abc\" x", "'a' \"b\" /* c */ 'd' x", "\"a\\\"b\"  x", "\"a\r\nb\" x", "\"open",
+    };
+    for (const std::string& source : sources) {
+        std::string a = source, b = source;
+        char* cursor = a.data();
+        CString text;
+        const int consumed = ruqo_GetStringData(cursor, text);
+        EXPECT_EQ(SkipString(b.data() + 1, b[0]) - b.data(), consumed) << source;
+    }
+}
+
+// ---- quoting ----
+
+TEST(MakeQolStringTest, QuotesSpecialBytes) {
+    struct Case {
+        std::string text;
+        char quote;
+        std::string literal;
+    } cases[] = {
+        {"abc", '"', "\"abc\""},
+        {"", '\'', "''"},
+        {"a\tb\"c\\", '"', "\"a\\tb\\\"c\\\\\""},
+        {"it's \"x\"", '\'', "'it\\'s \"x\"'"},
+        {std::string("a\0b", 3), '"', "\"a\\0b\""},
+        {"\r\n", '"', "\"\\r\\n\""},
+        {"中文", '"', "\"中文\""},
+    };
+    for (const Case& c : cases) {
+        CString quoted = ruqo_MakeQolString(CString(c.text.data(), (int)c.text.size()), c.quote);
+        EXPECT_EQ(Gbk(quoted), Gbk(c.literal)) << qotool::test::Readable(c.text);
+    }
+}
+
+TEST(MakeQolStringTest, EveryByteReadsBackUnchanged) {
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += (char)b;
+    for (char quote : {'"', '\''}) {
+        CString literal = ruqo_MakeQolString(CString(all.data(), (int)all.size()), quote);
+        std::string source(literal.view());
+        source += " rest";
+        char* cursor = source.data();
+        CString back;
+        const int consumed = ruqo_GetStringData(cursor, back);
+        ASSERT_EQ(consumed, literal.GetLength() + 1) << "quote " << quote;
+        EXPECT_EQ(back.GetLength(), 256);
+        EXPECT_TRUE(back.view() == all) << "quote " << quote;
+        EXPECT_STREQ(cursor, "rest");
+    }
+}
+
+TEST(MakeQolStringTest, EachSingleByteReadsBackUnchanged) {
+    // One byte at a time, so that a byte is never helped by its neighbours
+    // (a lone CR after a ';', a lead byte before the closing quote, ...).
+    for (int b = 0; b < 256; ++b) {
+        for (std::string text : {std::string(1, (char)b), std::string(";") + (char)b + ";"}) {
+            CString literal = ruqo_MakeQolString(CString(text.data(), (int)text.size()), '"');
+            std::string source(literal.view());
+            char* cursor = source.data();
+            CString back;
+            ASSERT_EQ(ruqo_GetStringData(cursor, back), literal.GetLength()) << "byte " << b;
+            EXPECT_TRUE(back.view() == text) << "byte " << b;
+        }
+    }
+}
+
+// ---- skipping sentences ----
+
+struct SentenceCase {
+    const char* name;
+    std::string text;
+    char stopAtEnd;
+    std::string rest;  // the text from the returned position on
+};
+
+TEST(SkipSentenceTest, FindsTheEndOfOneSentence) {
+    const std::vector<SentenceCase> cases = {
+        {"a comma after a call ends the sentence", "a=f(1,2), b=3;", 0, "b=3;"},
+        {"stop flag: the comma's position", "a=f(1,2), b=3;", 1, ", b=3;"},
+        {"semicolon", "a=1; b=2", 0, "b=2"},
+        {"semicolon kept with the stop flag", "a=1; b=2", 1, "; b=2"},
+        {"a declaration list ends only at the semicolon", "private a, b; c", 0, "c"},
+        {"public list", "public x=f(1,2), y; z", 0, "z"},
+        {"remove list", "remove a, b; c", 0, "c"},
+        {"delete list", "delete a,b;c", 0, "c"},
+        {"declaration keywords have exact case", "Private a, b; c", 0, "b; c"},
+        {"a keyword must be followed by a blank", "privatex, b; c", 0, "b; c"},
+        {"if with else", "if(x) a=1; else b=2; c", 0, "c"},
+        {"if with else, stop flag", "if(x) a=1; else b=2; c", 1, "; c"},
+        {"if without else", "if(x) a=1; b=2;", 0, "b=2;"},
+        {"if with blocks", "if (x) {a=1;b} else {c;d} e", 0, "e"},
+        {"IF in capitals", "IF(x) a=1; ELSE b=2; c", 0, "c"},
+        {"if not followed by a bracket is a word", "iffy, b", 0, "b"},
+        {"a brace that closes an enclosing block", "a=1 } b", 1, "} b"},
+        {"a brace that closes an enclosing block, passed", "a=1 } b", 0, "b"},
+        {"a block ends the sentence", "{a;b} c", 0, "c"},
+        {"a comma inside braces does not end it", "{a,b}, c", 1, "}, c"},
+        {"a closing bracket of an enclosing call", "1, 2) x", 1, ", 2) x"},
+        {"a closing bracket below zero ends it", "a+1) x", 1, ") x"},
+        {"a closing bracket below zero, passed", "a+1) x", 0, "x"},
+        {"square brackets count as brackets", "a[1,2]=3, b", 0, "b"},
+        {"a division is not a comment", "a=6/3; b", 0, "b"},
+        {"a division before a comment", "a=6/2/*;*/+1; b", 0, "b"},
+        {"a line comment hides a semicolon", "a=1 // ;\r\n+2; b", 0, "b"},
+        {"a literal hides separators", "a=\";,}\"; b", 0, "b"},
+        {"a literal with the line end after ; stops at that ;", "a=\"x;\r\ny\"; b", 1, ";\r\ny\"; b"},
+        {"a function definition ends where the next begins", "FUNCTION: f FUNCTION: g", 0, "FUNCTION: g"},
+        {"function: in any case", "function: f FUNCTION: g", 0, "FUNCTION: g"},
+        {"an inner definition is skipped whole", "a FUNCTION: f, g; h", 0, "h"},
+        {"a two-byte character is stepped over whole", "a=\x81" "}" "b; c", 0, "c"},
+        {"a [ trail byte is not a bracket", "a=\x81" "[; c", 0, "c"},
+        {"end of the text", "a=1", 0, ""},
+        {"leading blanks and comments", "  /* x */ a; b", 0, "b"},
+    };
+    for (const SentenceCase& c : cases) {
+        std::string buffer = c.text;
+        char* end = ruqo_SkipSentence(buffer.data(), c.stopAtEnd);
+        ASSERT_NE(end, nullptr) << c.name;
+        EXPECT_EQ(Gbk(std::string(end)), Gbk(c.rest)) << c.name;
+    }
+}
+
+TEST(SkipSentenceTest, NullTextGivesNull) { EXPECT_EQ(ruqo_SkipSentence(nullptr, 0), nullptr); }
+
+// ---- skipping expressions ----
+
+TEST(SkipExpressionTest, StopsAtItsClosingCharacter) {
+    struct Case {
+        const char* name;
+        std::string text;
+        char closing;
+        std::string rest;
+    } cases[] = {
+        {"to a closing bracket, consumed", "a, f(b), c) x", ')', "x"},
+        {"nested brackets", "(a)[b]) x", ')', "x"},
+        {"to a colon", "a::b ? c : d : e", ':', "e"},
+        {"no closer stops at a comma", "a+b, c", 0, ", c"},
+        {"no closer stops at a brace", "a } b", 0, "} b"},
+        {"to a question mark, not consumed", "a > b ? c", '?', "? c"},
+        {"literals hide closers", "\")\" ) x", ')', "x"},
+        {"a comment hides closers", "a /* ) */ ) x", ')', "x"},
+        {"a block is skipped as a sentence", "{a) b} ) x", ')', "x"},
+        {"end of the text", "a + b", ')', ""},
+    };
+    for (const Case& c : cases) {
+        std::string buffer = c.text;
+        char* cursor = buffer.data();
+        qotool::engine::SkipExpression(cursor, c.closing);
+        EXPECT_EQ(Gbk(std::string(cursor)), Gbk(c.rest)) << c.name;
+    }
+}
+
+// ---- blanks and comments ----
+
+TEST(SkipBlanksTest, SkipsBlanksAndComments) {
+    struct Case {
+        std::string text;
+        std::string rest;
+    } cases[] = {
+        {" \t\r\n\x01" "x", "x"},
+        {"// line\r\nx", "x"},
+        {"/* a */ /* b */x", "x"},
+        {"/* open", ""},
+        {"// open", ""},
+        {"/x", "/x"},
+        {"  / 2", "/ 2"},
+    };
+    for (const Case& c : cases) {
+        std::string buffer = c.text;
+        char* cursor = buffer.data();
+        qotool::engine::SkipBlanks(cursor);
+        EXPECT_EQ(std::string(cursor), c.rest) << qotool::test::Readable(c.text);
+    }
+}
+
+TEST(KeywordWithBracketTest, NeedsABlankOrSemicolonBeforeAndABracketAfter) {
+    const char text[] = "x;if (a) while(b) xif(c) if d IF/* */(e)";
+    using qotool::engine::KeywordWithBracket;
+    EXPECT_TRUE(KeywordWithBracket(text, text + 2, "if"));
+    EXPECT_TRUE(KeywordWithBracket(text, strstr(text, "while"), "while"));
+    EXPECT_FALSE(KeywordWithBracket(text, strstr(text, "xif") + 1, "if"));
+    EXPECT_FALSE(KeywordWithBracket(text, strstr(text, "if d"), "if"));
+    EXPECT_TRUE(KeywordWithBracket(text, strstr(text, "IF"), "if"));
+}
+
+// ---- words ----
+
+class WordTest : public ::testing::Test {
+protected:
+    CQoLanguage qo;
+    char word[qotool::engine::kWordBufferSize];
+
+    int Read(std::string& buffer, char*& cursor) {
+        cursor = buffer.data();
+        qotool::engine::CatchScope scope(qo.m_pRun);
+        try {
+            return qo.m_pRun->ReadWord(cursor, word);
+        } catch (const qotool::engine::QolUnwind&) {
+            return -1;
+        }
+    }
+};
+
+TEST_F(WordTest, ReadsWordCharacters) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string word;
+        int length;  // bytes consumed
+    } cases[] = {
+        {"letters and digits", "abc12 x", "abc12", 5},
+        {"point, number sign, at sign, underscore", "a.b#c@d_e+1", "a.b#c@d_e", 9},
+        {"Chinese characters", "中文=1", "中文", 4},
+        {"stops at a bracket", "f(1)", "f", 1},
+        {"stops at a minus", "a-b", "a", 1},
+        {"stops at a square bracket", "a[1]", "a", 1},
+        {"stops at a backslash", "a\\b", "a", 1},
+        {"stops at a caret", "a^b", "a", 1},
+        {"stops at a backquote", "a`", "a", 1},
+        {"stops at a quote", "a'b'", "a", 1},
+        {"stops at a percent not opening a macro", "a%b", "a", 1},
+    };
+    for (const Case& c : cases) {
+        std::string buffer = c.text;
+        char* cursor;
+        EXPECT_EQ(Read(buffer, cursor), 1) << c.name;
+        EXPECT_EQ(Gbk(word), Gbk(c.word)) << c.name;
+        EXPECT_EQ(cursor - buffer.data(), c.length) << c.name;
+    }
+}
+
+TEST_F(WordTest, HundredLettersGiveTheFirstEighty) {
+    std::string buffer(100, 'w');
+    char* cursor;
+    EXPECT_EQ(Read(buffer, cursor), 1);
+    EXPECT_EQ(std::string(word), std::string(80, 'w'));
+    EXPECT_EQ(cursor - buffer.data(), 80);
+}
+
+TEST_F(WordTest, NoWordIsAnIllegalOperator) {
+    struct Case {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {")x", "非法操作符：) --- 可能是缺参数或数据项"},
+        {"}x", "非法操作符：} --- 可能是{ }不匹配或( )不匹配"},
+        {"=x", "非法操作符：="},
+        {"-x", "非法操作符：-"},
+    };
+    for (const Case& c : cases) {
+        std::string buffer = c.text;
+        char* cursor;
+        EXPECT_EQ(Read(buffer, cursor), -1) << c.text;
+        EXPECT_EQ(cursor - buffer.data(), 1) << c.text;
+        EXPECT_EQ(qo.m_cType, 'X');
+        // Outside a run no text is registered, so the message stands alone.
+        EXPECT_EQ(Gbk(qo.m_strError), Gbk(c.message)) << c.text;
+    }
+}
+
+// ---- bracket tracing ----
+
+class RecordingUi : public qotool::platform::UiInterface {
+public:
+    RecordingUi() { qotool::platform::SetUi(this); }
+    ~RecordingUi() override { qotool::platform::SetUi(nullptr); }
+    int MessageBox(const char* text, const char*, unsigned) override {
+        boxes.push_back(text ? text : "");
+        return qotool::platform::kIdOk;
+    }
+    void Sink(const char*, const char* text) override { lines.push_back(text ? text : ""); }
+    std::vector<std::string> lines, boxes;
+};
+
+TEST(FunctionBracketTraceTest, CountsBrackets) {
+    struct Case {
+        const char* name;
+        std::string text;
+        char bracket;
+        int depthChange;
+        int moved;
+    } cases[] = {
+        {"opening bracket consumed with blanks", "( /*c*/ x", '(', 1, 8},
+        {"no opening bracket at the cursor", "x(", '(', 0, 0},
+        {"closing bracket consumed", ")  x", ')', -1, 3},
+        {"no closing bracket at the cursor", "x)", ')', 0, 0},
+        {"plus counts without moving", "(x", '+', 1, 0},
+        {"minus counts without moving", ")x", '-', -1, 0},
+        {"other characters do nothing", "(x", '*', 0, 0},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        qo.m_pRun->bracketDepth = 5;
+        std::string buffer = c.text;
+        char* cursor = buffer.data();
+        char* result = qo.FunctionBracketTrace(cursor, c.bracket);
+        EXPECT_EQ(result, cursor) << c.name;
+        EXPECT_EQ(cursor - buffer.data(), c.moved) << c.name;
+        EXPECT_EQ(qo.m_pRun->bracketDepth, 5 + c.depthChange) << c.name;
+    }
+}
+
+TEST(FunctionBracketTraceTest, NegativeDepthIsLoggedAndTheRunGoesOn) {
+    RecordingUi ui;
+    CQoLanguage qo;
+    char text[] = ") 1";
+    char* cursor = text;
+    qo.FunctionBracketTrace(cursor, ')');
+    EXPECT_EQ(qo.m_pRun->bracketDepth, -1);
+    EXPECT_EQ(cursor, text + 2);
+    EXPECT_NE(qo.m_cType, 'X');
+    ASSERT_EQ(ui.lines.size(), 1u);
+    EXPECT_EQ(Gbk(ui.lines[0]), Gbk("QOL解释器括号跟踪异常"));
+
+    // Still below zero: logged again; back at zero: quiet.
+    qo.FunctionBracketTrace(cursor, '-');
+    EXPECT_EQ(ui.lines.size(), 2u);
+    qo.FunctionBracketTrace(cursor, '+');
+    qo.FunctionBracketTrace(cursor, '+');
+    EXPECT_EQ(qo.m_pRun->bracketDepth, 0);
+    EXPECT_EQ(ui.lines.size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,462 @@
+// The interpreter's value (type letter, number, string, pointer with its
+// extended type, error text), its conversions, and the error report with its
+// position text and source excerpt.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "engine/run_context.h"
+#include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
+#include "support/gbk_text.h"
+
+namespace {
+
+using qotool::engine::CatchScope;
+using qotool::engine::LevelGuard;
+using qotool::engine::QolUnwind;
+using qotool::test::CountOf;
+using qotool::test::Gbk;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// ---- value to text ----
+
+struct TextCase {
+    const char* name;
+    char type;
+    double number;
+    uintptr_t pointer;
+    const char* extType;
+    std::string text;
+    char typeAfter;
+};
+
+TEST(GetValueStringTest, ConvertsEveryType) {
+    const uintptr_t high = (uintptr_t)0x7FFF12345678ULL;
+    const std::vector<TextCase> cases = {
+        {"number 0.1", 'N', 0.1, 0, "", "0.1", 'N'},
+        {"integer", 'N', 3, 0, "", "3", 'N'},
+        {"negative", 'N', -2.5, 0, "", "-2.5", 'N'},
+        {"exponent form", 'N', 1e20, 0, "", "1e+20", 'N'},
+        {"small exponent form", 'N', 1e-5, 0, "", "1e-05", 'N'},
+        {"fifteen digits", 'N', 1.0 / 3, 0, "", "0.333333333333333", 'N'},
+        {"infinity is an error", 'N', kInf, 0, "", "数值范围超界", 'X'},
+        {"negative infinity is an error", 'N', -kInf, 0, "", "数值范围超界", 'X'},
+        {"pointer with extended type", 'P', 0, 4294967295u, "%mem", "4294967295%mem", 'P'},
+        {"plain pointer", 'P', 0, 1234, "", "1234", 'P'},
+        {"64-bit address", 'P', 0, high, "%dll", std::to_string((unsigned long long)high) + "%dll", 'P'},
+        {"no value", 'Z', 5, 0, "", "", 'Z'},
+        {"undetermined", '?', 5, 0, "", "", '?'},
+        {"missing arguments marker", 'f', 5, 0, "", "", 'f'},
+    };
+    for (const TextCase& c : cases) {
+        CQoLanguage qo;
+        qo.SetValueType(c.type, c.extType);
+        qo.m_dValue = c.number;
+        qo.m_pValue = c.pointer;
+        EXPECT_EQ(Gbk(qo.GetValueString()), Gbk(c.text)) << c.name;
+        EXPECT_EQ(qo.m_cType, c.typeAfter) << c.name;
+    }
+}
+
+TEST(GetValueStringTest, InfinityLeavesTheMessageAsTheErrorText) {
+    CQoLanguage qo;
+    qo.m_cType = 'N';
+    qo.m_dValue = kInf;
+    qo.GetValueString();
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("数值范围超界"));
+    EXPECT_EQ(Gbk(qo.GetValueString()), Gbk("数值范围超界"));
+}
+
+TEST(GetValueStringTest, StringAndErrorAreCopies) {
+    CQoLanguage qo;
+    qo.SetValueString("text", -1);
+    qo.m_cType = 'S';
+    EXPECT_EQ(Gbk(qo.GetValueString()), Gbk("text"));
+    qo.ErrorString("failure");
+    EXPECT_EQ(Gbk(qo.GetValueString()), Gbk("failure"));
+}
+
+TEST(GetValueStringTest, LengthFormReportsBytesAndKeepsZeroBytes) {
+    CQoLanguage qo;
+    const char bytes[] = {'a', 'b', 0, 'c', 'd'};
+    qo.m_cType = 'S';
+    EXPECT_EQ(qo.SetValueString(bytes, 5), bytes);
+    int length = -1;
+    const char* text = qo.GetValueString(length);
+    EXPECT_EQ(length, 5);
+    EXPECT_EQ(std::string(text, 5), std::string(bytes, 5));
+
+    // Another type: its text goes into the string member.
+    qo.m_cType = 'N';
+    qo.m_dValue = 0.25;
+    text = qo.GetValueString(length);
+    EXPECT_EQ(length, 4);
+    EXPECT_STREQ(text, "0.25");
+    EXPECT_EQ(Gbk(qo.ValueString(nullptr)), Gbk("0.25"));
+    EXPECT_EQ(qo.m_cType, 'N');
+}
+
+// ---- value to number ----
+
+TEST(GetValueNumberTest, ConvertsEveryType) {
+    struct Case {
+        const char* name;
+        char type;
+        double number;
+        const char* string;
+        uintptr_t pointer;
+        double value;      // GetValueNumber
+        double evalValue;  // the evaluator's number
+    } cases[] = {
+        {"number", 'N', 2.5, "", 0, 2.5, 2.5},
+        {"string 12abc", 'S', 0, "12abc", 0, 12, 12},
+        {"string abc", 'S', 0, "abc", 0, 0, 0},
+        {"string with blanks, sign and exponent", 'S', 0, "  -3.5e1x", 0, -35, -35},
+        {"string in hex reads as 0", 'S', 0, "0x10", 0, 0, 0},
+        {"string inf reads as 0", 'S', 0, "inf", 0, 0, 0},
+        {"no value", 'Z', 7, "7", 7, 0, 0},
+        {"error", 'X', 7, "7", 7, 0, 0},
+        {"small pointer", 'P', 0, "", 77, 77, 77},
+        {"pointer with the top bit set", 'P', 0, "", 0xFFFFFFFFu, -1, 4294967295.0},
+        {"pointer above 32 bits", 'P', 0, "", (uintptr_t)1 << 40, 1099511627776.0, 1099511627776.0},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        qo.m_cType = c.type;
+        qo.m_dValue = c.number;
+        qo.SetValueString(c.string, -1);
+        qo.m_pValue = c.pointer;
+        EXPECT_EQ(qo.GetValueNumber(), c.value) << c.name;
+        EXPECT_EQ(qo.EvalNumber(), c.evalValue) << c.name;
+    }
+}
+
+// ---- setting the value ----
+
+TEST(SetValueStringTest, StoresBytesWithoutChangingTheType) {
+    struct Case {
+        const char* name;
+        const char* text;
+        int length;
+        std::string stored;
+    } cases[] = {
+        {"exact length with a zero byte", "ab\0cd", 5, std::string("ab\0cd", 5)},
+        {"negative length: up to the zero", "ab\0cd", -1, "ab"},
+        {"length zero", "abc", 0, ""},
+        {"shorter length", "abc", 2, "ab"},
+        {"null text", nullptr, 3, ""},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        qo.m_cType = 'N';
+        qo.SetValueString("old", -1);
+        EXPECT_EQ(qo.SetValueString(c.text, c.length), c.text) << c.name;
+        EXPECT_TRUE(qo.m_strValue.view() == c.stored) << c.name;
+        EXPECT_EQ(qo.m_cType, 'N') << c.name;
+    }
+}
+
+TEST(ValueStringTest, StoresWhenGivenAndAlwaysReturnsACopy) {
+    CQoLanguage qo;
+    qo.m_cType = 'N';
+    EXPECT_EQ(Gbk(qo.ValueString("abc")), Gbk("abc"));
+    EXPECT_EQ(Gbk(qo.ValueString(nullptr)), Gbk("abc"));
+    CString copy = qo.ValueString(nullptr);
+    qo.ValueString("changed");
+    EXPECT_EQ(Gbk(copy), Gbk("abc"));
+    EXPECT_EQ(qo.m_cType, 'N');
+}
+
+TEST(ErrorStringTest, SetsReadsAndEmpties) {
+    struct Case {
+        const char* name;
+        const char* text;
+        std::string result;
+        char type;
+    } cases[] = {
+        {"a message makes the value an error", "bad", "bad", 'X'},
+        {"an empty text empties the error, the type stays", "", "", 'N'},
+        {"null only reads", nullptr, "old", 'N'},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        qo.m_strError = "old";
+        qo.m_cType = 'N';
+        EXPECT_EQ(Gbk(qo.ErrorString(c.text)), Gbk(c.result)) << c.name;
+        EXPECT_EQ(Gbk(qo.m_strError), Gbk(c.result)) << c.name;
+        EXPECT_EQ(qo.m_cType, c.type) << c.name;
+    }
+}
+
+TEST(SetValueTypeTest, SetsTheLetterAndTheExtendedTypeOnly) {
+    CQoLanguage qo;
+    qo.m_dValue = 1.5;
+    qo.m_pValue = 9;
+    qo.SetValueString("s", -1);
+    EXPECT_EQ(qo.SetValueType('P', "%mem"), 1);
+    EXPECT_EQ(qo.m_cType, 'P');
+    EXPECT_STREQ(qo.GetValueExtType(), "%mem");
+    EXPECT_EQ(qo.m_dValue, 1.5);
+    EXPECT_EQ(qo.m_pValue, 9u);
+    EXPECT_EQ(Gbk(qo.m_strValue), Gbk("s"));
+    EXPECT_EQ(qo.SetValueType('N', nullptr), 1);
+    EXPECT_STREQ(qo.GetValueExtType(), "");
+}
+
+// ---- pointer text ----
+
+TEST(PointerTextTest, ReadsPointersBack) {
+    struct Case {
+        const char* text;
+        uintptr_t pointer;
+        const char* extType;
+        bool found;
+    } cases[] = {
+        {"77%dll", 77, "%dll", true},
+        {"4294967295%mem", 4294967295u, "%mem", true},
+        {"123", 123, "", false},
+        {"%mem", 0, "%mem", true},
+        {"12%func:f%x", 12, "%func:f%x", true},
+        {"-1%mem", 0xFFFFFFFFu, "%mem", true},
+        {"  8abc", 8, "", false},
+        {"140737488355327%qol", (uintptr_t)140737488355327ULL, "%qol", true},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        qo.SetValueType('N', "%old");
+        EXPECT_EQ(qo.PointerFromText(c.text), c.found) << c.text;
+        EXPECT_EQ(qo.m_cType, 'P') << c.text;
+        EXPECT_EQ(qo.m_pValue, c.pointer) << c.text;
+        EXPECT_STREQ(qo.GetValueExtType(), c.extType) << c.text;
+    }
+}
+
+TEST(PointerTextTest, TextFormRoundTrips) {
+    for (const char* text : {"4294967295%mem", "77%dll", "0%qol", "140737488355327%qol", "5"}) {
+        CQoLanguage qo;
+        const bool found = qo.PointerFromText(text);
+        CString back;
+        EXPECT_EQ(qo.PointerToText(back), found) << text;
+        EXPECT_EQ(Gbk(back), Gbk(text));
+        EXPECT_EQ(Gbk(qo.GetValueString()), Gbk(text));
+    }
+}
+
+// ---- the error report ----
+
+// A text of distinct-looking bytes, so that a piece taken from the wrong
+// place does not compare equal by accident.
+std::string Pattern(size_t length) {
+    std::string text;
+    for (size_t i = 0; i < length; ++i) text += (char)('a' + (i * 7 + i / 26) % 26);
+    return text;
+}
+
+const std::string kSeparator = "\r\n∷∷∷\r\n";
+const std::string kMarker = "【发生错误处】";
+
+std::string Located(const std::string& positionText) { return "\r\n【位于】" + positionText + "：\r\n"; }
+
+// Reports "msg" at offset of text inside a run level (no catcher active, so
+// the report does not unwind) and returns the error text.
+std::string ReportAt(const std::string& text, size_t offset) {
+    CQoLanguage qo;
+    LevelGuard guard(&qo, 'P', text.c_str());
+    qo.ReportError("msg", text.c_str() + offset);
+    EXPECT_EQ(qo.m_cType, 'X');
+    return std::string(qo.m_strError.view());
+}
+
+TEST(ErrorExcerptTest, ShortTextIsSplitByTheMarker) {
+    const std::string t = Pattern(50);
+    EXPECT_EQ(Gbk(ReportAt(t, 20)), Gbk("msg" + Located("〖错误位置20〗") + t.substr(0, 20) + kMarker + t.substr(20)));
+    EXPECT_EQ(Gbk(ReportAt(t, 0)), Gbk("msg" + Located("〖错误位置0〗") + kMarker + t));
+    EXPECT_EQ(Gbk(ReportAt(t, 50)), Gbk("msg" + Located("〖错误位置50〗") + t + kMarker));
+}
+
+TEST(ErrorExcerptTest, ErrorAt150Of400ShowsTheWholeTextBeforeIt) {
+    // The head (first 99 bytes) and the tail before the error (from byte 50)
+    // meet, so everything before the error is shown; after it, 99 bytes, the
+    // separator and the last 100 bytes.
+    const std::string t = Pattern(400);
+    EXPECT_EQ(Gbk(ReportAt(t, 150)), Gbk("msg" + Located("〖错误位置150〗") + t.substr(0, 150) + kMarker +
+                                         t.substr(150, 99) + kSeparator + t.substr(300)));
+}
+
+TEST(ErrorExcerptTest, ErrorAt250Of500HasBothSeparators) {
+    const std::string t = Pattern(500);
+    EXPECT_EQ(Gbk(ReportAt(t, 250)),
+              Gbk("msg" + Located("〖错误位置250〗") + t.substr(0, 99) + kSeparator + t.substr(150, 100) + kMarker +
+                  t.substr(250, 99) + kSeparator + t.substr(400)));
+}
+
+TEST(ErrorExcerptTest, NearTheEndTheRestIsShownWhole) {
+    const std::string t = Pattern(400);
+    EXPECT_EQ(Gbk(ReportAt(t, 320)), Gbk("msg" + Located("〖错误位置320〗") + t.substr(0, 99) + kSeparator +
+                                         t.substr(220, 100) + kMarker + t.substr(320)));
+}
+
+TEST(ErrorExcerptTest, TheMarkerNeverSplitsATwoByteCharacter) {
+    const std::string t = "ab中文cd";
+    EXPECT_EQ(Gbk(ReportAt(t, 3)), Gbk("msg" + Located("〖错误位置3〗") + "ab中" + kMarker + "文cd"));
+    EXPECT_EQ(Gbk(ReportAt(t, 2)), Gbk("msg" + Located("〖错误位置2〗") + "ab" + kMarker + "中文cd"));
+}
+
+TEST(ErrorExcerptTest, TheTailBeforeTheErrorCountsFromTheMovedPosition) {
+    // A two-byte character at 199..200 and the error at 200 (its trail
+    // byte): the position moves to 201, so the tail before the error is the
+    // 100 bytes from 101.
+    std::string t = Pattern(400);
+    t[199] = '\xB0';
+    t[200] = '\xA1';
+    EXPECT_EQ(Gbk(ReportAt(t, 200)), Gbk("msg" + Located("〖错误位置200〗") + t.substr(0, 99) + kSeparator +
+                                         t.substr(101, 100) + kMarker + t.substr(201)));
+}
+
+TEST(ErrorExcerptTest, PositionTextIsLeftOutWhenSuppressed) {
+    struct Case {
+        const char* name;
+        unsigned char traceFlags;
+        unsigned char modeFlags;
+    } cases[] = {
+        {"trace flag 8 (inside try)", 8, 0x04},
+        {"error skip", 0, 0x06},
+    };
+    const std::string t = "1+abc";
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        LevelGuard guard(&qo, 'P', t.c_str());
+        qo.m_pRun->traceFlags = c.traceFlags;
+        qo.m_modeFlags = c.modeFlags;
+        qo.ReportError("msg", t.c_str() + 2);
+        EXPECT_EQ(Gbk(qo.m_strError), Gbk("msg")) << c.name;
+        EXPECT_EQ(qo.m_cType, 'X') << c.name;
+    }
+}
+
+TEST(ErrorExcerptTest, APositionOutsideTheRunningTextsHasNoExcerpt) {
+    const std::string t = "abc", other = "xyz";
+    CQoLanguage qo;
+    LevelGuard guard(&qo, 'P', t.c_str());
+    qo.ReportError("msg", other.c_str() + 1);
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("msg"));
+}
+
+TEST(ErrorExcerptTest, NullMessageUsesTheCurrentErrorText) {
+    const std::string t = "abcd";
+    CQoLanguage qo;
+    LevelGuard guard(&qo, 'P', t.c_str());
+    qo.ErrorString("earlier");
+    qo.ReportError(nullptr, t.c_str() + 1);
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("earlier" + Located("〖错误位置1〗") + "a" + kMarker + "bcd"));
+}
+
+TEST(ErrorExcerptTest, AReportedErrorGetsNoSecondExcerpt) {
+    const std::string t = Pattern(60);
+    CQoLanguage qo;
+    LevelGuard guard(&qo, 'P', t.c_str());
+    qo.ReportError("msg", t.c_str() + 10);
+    const std::string first(qo.m_strError.view());
+    qo.ReportError(nullptr, t.c_str() + 30);
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk(first));
+    qo.ReportError(nullptr, nullptr, true);
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk(first));
+}
+
+TEST(ErrorExcerptTest, ARunReportsItsErrorOnce) {
+    // The statement reports the error, the run reports it again at its end;
+    // through Do("qol") a third time.
+    CQoLanguage qo;
+    qo.DoQol("1;abc", nullptr);
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("'abc' 变量未定义" + Located("〖错误位置5〗") + "1;abc" + kMarker));
+    qo.Do("qol", "2;abc");
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("'abc' 变量未定义" + Located("〖错误位置5〗") + "2;abc" + kMarker));
+    const std::string shared = ruqo_ExecQol("3;abc");
+    EXPECT_EQ(CountOf(shared, "【位于】"), 1) << qotool::test::Readable(shared);
+    EXPECT_EQ(CountOf(shared, kMarker), 1) << qotool::test::Readable(shared);
+}
+
+// ---- the error unwind ----
+
+TEST(ErrorUnwindTest, ThrowsOnlyWhenACatcherIsActive) {
+    struct Case {
+        const char* name;
+        int catchers;
+        int levels;  // nested run levels entered (1: level 1, 2: level 3)
+        bool endOfRun;
+        unsigned char modeFlags;
+        bool throws;
+    } cases[] = {
+        {"no catcher", 0, 1, false, 0x04, false},
+        {"a catcher", 1, 1, false, 0x04, true},
+        {"end of the outermost run", 1, 1, true, 0x04, false},
+        {"end of a run, error output off", 1, 1, true, 0x00, true},
+        {"end of a nested run", 1, 2, true, 0x04, true},
+        {"end of a nested run without a catcher", 0, 2, true, 0x04, false},
+    };
+    const std::string t = "text";
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        qo.m_modeFlags = c.modeFlags;
+        LevelGuard outer(&qo, 'P', t.c_str());
+        std::unique_ptr<LevelGuard> inner;
+        if (c.levels == 2) inner = std::make_unique<LevelGuard>(&qo, 'P', t.c_str());
+        std::vector<std::unique_ptr<CatchScope>> scopes;
+        for (int i = 0; i < c.catchers; ++i) scopes.push_back(std::make_unique<CatchScope>(qo.m_pRun));
+        bool threw = false;
+        try {
+            qo.ReportError("msg", nullptr, c.endOfRun);
+        } catch (const QolUnwind&) {
+            threw = true;
+        }
+        EXPECT_EQ(threw, c.throws) << c.name;
+        EXPECT_EQ(qo.m_cType, 'X') << c.name;
+    }
+}
+
+// ---- nested run levels ----
+
+// A user executor that runs a text of its own (another buffer) on the same
+// interpreter, and keeps the error text that the inner run reported.
+std::string g_innerText;
+std::string g_innerError;
+
+char RunInner(char** /*cursor*/, const char* word, CQoLanguage* qo) {
+    if (!word || !*word) return 0;
+    try {
+        qo->DoQol(g_innerText.c_str(), nullptr);
+    } catch (const QolUnwind&) {
+        g_innerError = std::string(qo->m_strError.view());
+        throw;
+    }
+    return 1;
+}
+
+TEST(NestedPositionTest, AnErrorInANestedRunNamesItsLevel) {
+    ASSERT_EQ(ruqo_UserQolExecutor("nestrun", '+', (intptr_t)&RunInner), (intptr_t)&RunInner);
+    g_innerText = "  bad";
+    g_innerError.clear();
+    CQoLanguage qo;
+    const std::string outer = "1; nestrun()";
+    qo.DoQol(outer.c_str(), nullptr);
+    ruqo_UserQolExecutor("nestrun", '-', 0);
+
+    // The inner run is level 3; its text is the first found from level 2.
+    // The first number is where level 1's statement starts in level 0's text.
+    EXPECT_EQ(Gbk(g_innerError),
+              Gbk("'bad' 变量未定义" + Located("〖错误位置3:第2级位置5〗") + "  bad" + kMarker));
+    EXPECT_EQ(qo.m_cType, 'X');
+    const std::string final(qo.m_strError.view());
+    EXPECT_NE(final.find(g_innerError), std::string::npos) << qotool::test::Readable(final);
+    EXPECT_EQ(CountOf(final, "【位于】"), 1) << qotool::test::Readable(final);
+    EXPECT_EQ(qo.m_pRun->level, 0);
+    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
+}
+
+}  // namespace
