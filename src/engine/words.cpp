@@ -93,7 +93,7 @@ bool CQoLanguage::ReadWordOperand(char*& cursor, bool address) {
             return true;
         }
         if (KeywordStatement(cursor, word)) return true;
-        if (strcasecmp(word, "NULL") == 0) {
+        if ((word[0] | 0x20) == 'n' && strcasecmp(word, "NULL") == 0) {
             m_cType = 'Z';
             return false;
         }
@@ -128,7 +128,7 @@ bool CQoLanguage::VariableReference(char*& cursor, char* word, bool address) {
         }
         return false;
     }
-    if (strcasecmp(word, "#include") == 0) {
+    if (word[0] == '#' && strcasecmp(word, "#include") == 0) {
         DoSentence(cursor, nullptr, 'S', 0);
         CString name = m_strValue;
         Do("QolFile", name.c_str());
@@ -171,14 +171,16 @@ bool CQoLanguage::VariableReference(char*& cursor, char* word, bool address) {
         ++cursor;
         DoSentence(cursor, nullptr, 0, 0);
         if (m_cType != 'X') {
-            if (m_cType == 'S' && strcasecmp(word, "TableBufferName") == 0)
+            if (m_cType == 'S' && (word[0] | 0x20) == 't' && strcasecmp(word, "TableBufferName") == 0)
                 BindTableBuffer(m_strValue.c_str());
             else
                 DoVariable(this, word, m_cType, 'B');
         }
         return true;
     }
-    if (strcasecmp(word, "PI") == 0 || strcasecmp(word, "true") == 0 || strcasecmp(word, "false") == 0) {
+    const char first = (char)(word[0] | 0x20);
+    if ((first == 'p' && strcasecmp(word, "PI") == 0) || (first == 't' && strcasecmp(word, "true") == 0) ||
+        (first == 'f' && strcasecmp(word, "false") == 0)) {
         m_cType = 'N';
         m_dValue = (word[0] | 0x20) == 'p' ? std::acos(-1.0) : (word[0] | 0x20) == 't' ? 1.0 : 0.0;
         return false;

@@ -11,6 +11,21 @@
 namespace qotool::platform {
 
 int FormatNumber15(double value, char* buf) {
+    // Whole numbers below 1e15 print as their digits, as "%.15g" does.
+    if (value > -1e15 && value < 1e15 && value == (double)(int64_t)value && !(value == 0 && std::signbit(value))) {
+        int64_t v = (int64_t)value;
+        char digits[20];
+        int n = 0;
+        uint64_t u = v < 0 ? (uint64_t)(-v) : (uint64_t)v;
+        do {
+            digits[n++] = (char)('0' + u % 10);
+            u /= 10;
+        } while (u);
+        int length = 0;
+        if (v < 0) buf[length++] = '-';
+        while (n) buf[length++] = digits[--n];
+        return length;
+    }
     auto r = std::to_chars(buf, buf + 32, value, std::chars_format::general, 15);
     return (int)(r.ptr - buf);
 }
@@ -18,6 +33,8 @@ int FormatNumber15(double value, char* buf) {
 static inline bool IsDigit(char c) { return (unsigned char)(c - '0') < 10; }
 
 double ParseDouble(const char* text, const char** end) {
+    static const double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const char* p = text;
     if (!p) {
         if (end) *end = text;
@@ -27,12 +44,34 @@ double ParseDouble(const char* text, const char** end) {
     bool negative = false;
     if (*p == '+' || *p == '-') negative = (*p++ == '-');
     const char* start = p;
-    while (IsDigit(*p)) ++p;
-    bool anyDigit = p != start;
+    // One pass: validate the decimal form and gather up to 19 significant
+    // digits for the fast path.
+    uint64_t mantissa = 0;
+    int significant = 0, scale = 0;
+    bool anyDigit = false;
+    for (; IsDigit(*p); ++p) {
+        anyDigit = true;
+        if (significant < 19) {
+            if (mantissa || *p != '0') {
+                mantissa = mantissa * 10 + (unsigned)(*p - '0');
+                ++significant;
+            }
+        } else {
+            ++scale;
+        }
+    }
     if (*p == '.') {
         const char* q = p + 1;
-        while (IsDigit(*q)) ++q;
-        if (q != p + 1) anyDigit = true;
+        for (; IsDigit(*q); ++q) {
+            anyDigit = true;
+            if (significant < 19) {
+                if (mantissa || *q != '0') {
+                    mantissa = mantissa * 10 + (unsigned)(*q - '0');
+                    ++significant;
+                }
+                --scale;
+            }
+        }
         if (anyDigit) p = q;
     }
     if (!anyDigit) {
@@ -41,29 +80,33 @@ double ParseDouble(const char* text, const char** end) {
     }
     if (*p == 'e' || *p == 'E') {
         const char* q = p + 1;
+        bool negativeExponent = *q == '-';
         if (*q == '+' || *q == '-') ++q;
         if (IsDigit(*q)) {
-            while (IsDigit(*q)) ++q;
+            int exponent = 0;
+            for (; IsDigit(*q); ++q)
+                if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
+            scale += negativeExponent ? -exponent : exponent;
             p = q;
         }
     }
     if (end) *end = p;
+    if (mantissa == 0) return negative ? -0.0 : 0.0;
+    // At most 15 significant digits and a small power of ten are exact
+    // doubles, so one multiplication or division rounds correctly.
+    if (significant <= 15 && scale >= -22 && scale <= 22) {
+        double m = (double)mantissa;
+        double v = scale >= 0 ? m * kPow10[scale] : m / kPow10[-scale];
+        return negative ? -v : v;
+    }
     double value = 0.0;
     auto r = std::from_chars(start, p, value, std::chars_format::general);
     if (r.ec == std::errc::result_out_of_range) {
         // from_chars leaves the value alone here; strtod in the C locale
         // gives the infinity or zero that atof gives.
         static locale_t cLocale = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-        char local[512];
-        size_t n = (size_t)(p - start);
-        if (n < sizeof local) {
-            memcpy(local, start, n);
-            local[n] = 0;
-            value = strtod_l(local, nullptr, cLocale);
-        } else {
-            std::string copy(start, n);
-            value = strtod_l(copy.c_str(), nullptr, cLocale);
-        }
+        std::string copy(start, (size_t)(p - start));
+        value = strtod_l(copy.c_str(), nullptr, cLocale);
     }
     return negative ? -value : value;
 }

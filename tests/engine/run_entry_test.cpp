@@ -1,0 +1,825 @@
+// The run entry points (DoQol, Do, DoSentenceReturnAllType, ruqo_ExecQol,
+// ruqo_ExecQolEx), the instance registry, the nesting limits, the user
+// executor table, and texts that try to break the interpreter.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/instance.h"
+#include "engine/run_context.h"
+#include "platform/module_path.h"
+#include "platform/ui.h"
+#include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
+#include "support/gbk_text.h"
+
+namespace {
+
+using qotool::engine::CatchScope;
+using qotool::engine::LevelGuard;
+using qotool::engine::QolUnwind;
+using qotool::test::CountOf;
+using qotool::test::Gbk;
+using qotool::test::Readable;
+
+// Records what the library would show: message boxes and the sink that the
+// message log writes to.
+class RecordingUi : public qotool::platform::UiInterface {
+public:
+    RecordingUi() { qotool::platform::SetUi(this); }
+    ~RecordingUi() override { qotool::platform::SetUi(nullptr); }
+    int MessageBox(const char* text, const char*, unsigned) override {
+        boxes.push_back(text ? text : "");
+        return qotool::platform::kIdOk;
+    }
+    void Sink(const char*, const char* text) override { lines.push_back(text ? text : ""); }
+    std::vector<std::string> lines, boxes;
+};
+
+std::string Result(CQoLanguage& qo) {
+    CString value = qo.GetValueString();
+    return std::string(1, qo.m_cType) + ":" + std::string(value.view());
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+
+// Removes the executors a test registered, whatever happens to the test.
+class ExecutorCleanup {
+public:
+    ~ExecutorCleanup() {
+        for (auto it = names_.rbegin(); it != names_.rend(); ++it)
+            ruqo_UserQolExecutor(it->first.c_str(), '-', it->second);
+    }
+    intptr_t Add(const std::string& name, QoUserExecutor function) {
+        names_.push_back({name, (intptr_t)function});
+        return ruqo_UserQolExecutor(name.c_str(), '+', (intptr_t)function);
+    }
+
+private:
+    std::vector<std::pair<std::string, intptr_t>> names_;
+};
+
+// Leaves the value N:number and the cursor where it is (at the ')').
+void SetNumber(CQoLanguage* qo, double number) {
+    qo->SetValueType('N', nullptr);
+    qo->m_dValue = number;
+}
+
+// ---- DoQol ----
+
+TEST(DoQolTest, EmptyTextGivesNoValueWithoutEnteringALevel) {
+    for (const char* text : {(const char*)nullptr, ""}) {
+        CQoLanguage qo;
+        qo.m_cType = 'N';
+        qo.m_strError = "kept";
+        const int guards = qotool::engine::OpenGuardCount();
+        EXPECT_EQ(qo.DoQol(text, nullptr), &qo);
+        EXPECT_EQ(qo.m_cType, 'Z');
+        // Entering the outermost level would have emptied the error text.
+        EXPECT_EQ(Gbk(qo.m_strError), Gbk("kept"));
+        EXPECT_EQ(qo.m_pRun->level, 0);
+        EXPECT_EQ(qotool::engine::OpenGuardCount(), guards);
+    }
+}
+
+TEST(DoQolTest, ARunLeavesTheInterpreterIdle) {
+    for (const char* text : {"1", "abc", "{{1}}", "(((2", "$$$abc"}) {
+        CQoLanguage qo;
+        const int guards = qotool::engine::OpenGuardCount();
+        EXPECT_EQ(qo.DoQol(text, nullptr), &qo) << text;
+        EXPECT_EQ(qo.m_pRun->level, 0) << text;
+        EXPECT_EQ(qo.m_pRun->catchDepth, 0) << text;
+        EXPECT_EQ(qo.m_pRun->bracketDepth, 0) << text;
+        EXPECT_EQ(qo.m_pRun->statementStart, nullptr) << text;
+        EXPECT_EQ(qo.m_nScopeLevel, 0) << text;
+        EXPECT_EQ(qo.m_pHostData, nullptr) << text;
+        EXPECT_EQ(qo.IsReturnValueOfDoqol(), 0) << text;
+        EXPECT_EQ(qo.GetQolState(2), 1) << text;
+        EXPECT_EQ(qotool::engine::OpenGuardCount(), guards) << text;
+    }
+}
+
+TEST(DoQolTest, EachRunStartsWithAnEmptyErrorText) {
+    CQoLanguage qo;
+    qo.DoQol("abc", nullptr);
+    ASSERT_EQ(qo.m_cType, 'X');
+    qo.DoQol("1", nullptr);
+    EXPECT_EQ(Result(qo), "N:1");
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk(""));
+}
+
+TEST(DoQolTest, ADestroyedInterpreterIsRefusedBeforeItsMembersAreTouched) {
+    RecordingUi ui;
+    alignas(CQoLanguage) unsigned char storage[sizeof(CQoLanguage)];
+    CQoLanguage* qo = new (storage) CQoLanguage();
+    EXPECT_EQ(qo->DoQol("1", nullptr), qo);
+    qo->~CQoLanguage();
+    // Whatever the members were, they are garbage now.
+    memset(storage, 0xA5, sizeof storage);
+    EXPECT_EQ(qo->DoQol("1", nullptr), nullptr);
+    ASSERT_EQ(ui.lines.size(), 1u);
+    EXPECT_EQ(Gbk(ui.lines[0]), Gbk("QOL解析器实例句柄非法或不存在，可能是其已析构"));
+}
+
+TEST(DoQolTest, HostDataIsInstalledForTheRunAndPutBack) {
+    static void* seen = nullptr;
+    ExecutorCleanup executors;
+    executors.Add("hostdata", [](char**, const char* word, CQoLanguage* qo) -> char {
+        if (!*word) return 0;
+        seen = qo->m_pHostData;
+        SetNumber(qo, 1);
+        return 1;
+    });
+    CQoLanguage qo;
+    int data = 0;
+    qo.DoQol("hostdata()", &data);
+    EXPECT_EQ(seen, &data);
+    EXPECT_EQ(qo.m_pHostData, nullptr);
+    // A null host data keeps what is there.
+    qo.m_pHostData = &seen;
+    seen = nullptr;
+    qo.DoQol("hostdata()", nullptr);
+    EXPECT_EQ(seen, (void*)&seen);
+    EXPECT_EQ(qo.m_pHostData, (void*)&seen);
+}
+
+// An executor that runs a text of its own and records whether the inner run
+// passed its error outward.
+std::string g_innerText;
+bool g_innerThrew = false;
+char g_innerType = 0;
+
+char RunInnerAndGoOn(char**, const char* word, CQoLanguage* qo) {
+    if (!*word) return 0;
+    g_innerThrew = false;
+    try {
+        qo->DoQol(g_innerText.c_str(), nullptr);
+        g_innerType = qo->m_cType;
+    } catch (const QolUnwind&) {
+        g_innerThrew = true;
+        throw;
+    }
+    SetNumber(qo, 5);
+    return 1;
+}
+
+TEST(DoQolTest, DollarPrefixHoldsTheErrorBack) {
+    ExecutorCleanup executors;
+    executors.Add("inner", &RunInnerAndGoOn);
+    CQoLanguage qo;
+
+    g_innerText = "$$$abc";
+    qo.DoQol("inner()", nullptr);
+    EXPECT_FALSE(g_innerThrew);
+    EXPECT_EQ(g_innerType, 'X');
+    EXPECT_EQ(Result(qo), "N:5");
+    EXPECT_EQ(qo.GetQolState(2), 1);
+
+    g_innerText = "abc";
+    qo.DoQol("inner()", nullptr);
+    EXPECT_TRUE(g_innerThrew);
+    EXPECT_EQ(qo.m_cType, 'X');
+
+    // At the outermost level the error stays as the value.
+    qo.DoQol("$$$abc", nullptr);
+    EXPECT_TRUE(StartsWith(Result(qo), "X:'abc' 变量未定义")) << Readable(Result(qo));
+    EXPECT_EQ(qo.GetQolState(2), 1);
+}
+
+// ---- Do ----
+
+const std::string kBadKind = "Do()和DoCmd()函数的第一个参数只能是qol,qolfile或clear，不能是：";
+
+TEST(DoTest, RefusesOtherKindsAndMissingTexts) {
+    struct Case {
+        const char* kind;
+        const char* text;
+        std::string message;
+    } cases[] = {
+        {"qol", nullptr, kBadKind + "qol"},
+        {"QolFile", nullptr, kBadKind + "QolFile"},
+        {"run", "1", kBadKind + "run"},
+        {"", "1", kBadKind},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        qo.DoQol("1;2", nullptr);  // a text of an earlier run must not show up
+        EXPECT_EQ(qo.Do(c.kind, c.text), &qo) << c.kind;
+        EXPECT_EQ(qo.m_cType, 'X') << c.kind;
+        EXPECT_EQ(Gbk(qo.m_strError), Gbk(c.message)) << c.kind;
+        EXPECT_EQ(qo.m_pRun->catchDepth, 0) << c.kind;
+    }
+}
+
+TEST(DoTest, RunsTextOfKindQolInAnyCase) {
+    CQoLanguage qo;
+    EXPECT_EQ(qo.Do("QOL", "1;'two'"), &qo);
+    EXPECT_EQ(Result(qo), "S:two");
+    qo.Do("qol", "abc");
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("'abc' 变量未定义\r\n【位于】〖错误位置3〗：\r\nabc【发生错误处】"));
+    EXPECT_EQ(qo.m_pRun->level, 0);
+    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
+}
+
+// A QOL file in the library's directory (for the unit tests, the directory
+// of the test program), removed again at the end.
+class QolFile {
+public:
+    QolFile(const std::string& name, const std::string& content)
+        : name_(name + "_" + std::to_string(getpid()) + ".qol"),
+          path_(qotool::platform::LibraryDirectory() + name_) {
+        FILE* f = fopen(path_.c_str(), "wb");
+        if (f) {
+            fwrite(content.data(), 1, content.size(), f);
+            fclose(f);
+        }
+    }
+    ~QolFile() { remove(path_.c_str()); }
+    const std::string& name() const { return name_; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string name_, path_;
+};
+
+std::string g_fileSeen;
+
+TEST(DoTest, RunsARelativeFileFromTheLibraryDirectory) {
+    ExecutorCleanup executors;
+    executors.Add("currentfile", [](char**, const char* word, CQoLanguage* qo) -> char {
+        if (!*word) return 0;
+        g_fileSeen = std::string(qo->m_pRun->currentFile.view());
+        SetNumber(qo, 1);
+        return 1;
+    });
+    QolFile file("run_entry_ok", "currentfile();\r\n'from file'");
+    CQoLanguage qo;
+    qo.m_pRun->currentFile = "outer.qol";
+    EXPECT_EQ(qo.Do("qolfile", file.name().c_str()), &qo);
+    EXPECT_EQ(Result(qo), "S:from file");
+    EXPECT_EQ(g_fileSeen, file.path());
+    EXPECT_EQ(Gbk(qo.m_pRun->currentFile), Gbk("outer.qol"));
+    // An absolute path, kind in any case.
+    qo.Do("QOLFILE", file.path().c_str());
+    EXPECT_EQ(Result(qo), "S:from file");
+}
+
+TEST(DoTest, AnErrorInAFileShowsThePathInItsExcerpt) {
+    QolFile file("run_entry_bad", "1;\r\nbad");
+    CQoLanguage qo;
+    qo.Do("qolfile", file.name().c_str());
+    const std::string header = "〖" + file.path() + "〗\r\n";
+    const std::string error(qo.m_strError.view());
+    EXPECT_EQ(qo.m_cType, 'X');
+    const std::string position = "〖错误位置" + std::to_string(header.size() + 7) + "〗";
+    EXPECT_TRUE(StartsWith(error, "'bad' 变量未定义\r\n【位于】" + position + "：\r\n")) << Readable(error);
+    EXPECT_EQ(CountOf(error, header), 1) << Readable(error);
+    EXPECT_EQ(CountOf(error, "【位于】"), 1) << Readable(error);
+    EXPECT_NE(error.find("1;\r\nbad【发生错误处】"), std::string::npos) << Readable(error);
+    EXPECT_EQ(qo.m_pRun->level, 0);
+    EXPECT_EQ(Gbk(qo.m_pRun->currentFile), Gbk(""));
+}
+
+TEST(DoTest, AMissingFileIsAnError) {
+    CQoLanguage qo;
+    qo.DoQol("1;2", nullptr);  // a text of an earlier run must not show up
+    const std::string name = "no_such_file_" + std::to_string(getpid()) + ".qol";
+    EXPECT_EQ(qo.Do("qolfile", name.c_str()), &qo);
+    EXPECT_EQ(qo.m_cType, 'X');
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("不能开启qol文件：" + qotool::platform::LibraryDirectory() + name));
+
+    qo.Do("qolfile", "/no/such/dir/x.qol");
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("不能开启qol文件：/no/such/dir/x.qol"));
+}
+
+TEST(DoTest, SyntaxCheckModeOpensNoFile) {
+    CQoLanguage qo;
+    qo.m_bSyntaxCheck = 1;
+    qo.m_cType = 'N';
+    qo.Do("qolfile", "/no/such/dir/x.qol");
+    EXPECT_EQ(qo.m_cType, 'N');
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk(""));
+}
+
+TEST(DoTest, ClearResetsModesAndTexts) {
+    CQoLanguage qo;
+    qo.m_modeFlags = 0x02 | 0x10 | 0x20;
+    qo.m_strError = "old";
+    qo.m_cType = 'X';
+    qo.m_nScopeLevel = 3;
+    qo.BindTableBuffer("table");
+    qo.m_pRun->checkLevel = 2;
+    EXPECT_EQ(qo.Do("Clear", "ignored"), &qo);
+    EXPECT_EQ(qo.m_cType, 'Z');
+    EXPECT_EQ(qo.m_modeFlags, 0x04);
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk(""));
+    EXPECT_EQ(qo.m_nScopeLevel, 0);
+    EXPECT_EQ(qo.m_pRun->checkLevel, 0);
+    EXPECT_EQ(Gbk(qo.m_pRun->tableBufferName), Gbk(""));
+    EXPECT_EQ(qo.GetQolState(1), 0);
+    EXPECT_EQ(qo.GetQolState(2), 1);
+    EXPECT_EQ(qo.GetQolState(3), 0);
+}
+
+TEST(DoTest, ClearIsRefusedInSyntaxCheckMode) {
+    CQoLanguage qo;
+    qo.m_bSyntaxCheck = 1;
+    qo.m_modeFlags = 0x06;
+    qo.m_strError = "old";
+    qo.m_cType = 'N';
+    qo.Do("clear", nullptr);
+    EXPECT_EQ(qo.m_cType, 'Z');
+    EXPECT_EQ(qo.m_modeFlags, 0x06);
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("old"));
+}
+
+// ---- DoSentenceReturnAllType ----
+
+TEST(DoSentenceReturnAllTypeTest, FillsEveryMember) {
+    struct Case {
+        const char* text;
+        char type;
+        double number;
+        std::string string;
+        uintptr_t pointer;
+    } cases[] = {
+        {"3.7", 'N', 3.7, "3.7", 3},
+        {"-1", 'N', -1, "-1", 0xFFFFFFFFu},
+        {"0x10", 'N', 16, "16", 16},
+        {"1e20", 'N', 1e20, "1e+20", (uintptr_t)100000000000000000000.0L},
+        {"'12.5abc'", 'S', 12.5, "12.5abc", 12},
+        {"'abc'", 'S', 0, "abc", 0},
+        {"1; 2", 'N', 1, "1", 1},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        std::string text = c.text;
+        EXPECT_EQ(qo.DoSentenceReturnAllType(text.data()), &qo) << c.text;
+        EXPECT_EQ(qo.m_cType, c.type) << c.text;
+        EXPECT_EQ(qo.m_dValue, c.number) << c.text;
+        EXPECT_EQ(Gbk(qo.m_strValue), Gbk(c.string)) << c.text;
+        if (c.number < 1e19) EXPECT_EQ(qo.m_pValue, c.pointer) << c.text;
+        EXPECT_EQ(qo.m_pRun->level, 0) << c.text;
+        EXPECT_EQ(qo.m_pRun->catchDepth, 0) << c.text;
+    }
+}
+
+TEST(DoSentenceReturnAllTypeTest, AnErrorEmptiesTheOtherMembers) {
+    CQoLanguage qo;
+    qo.m_dValue = 5;
+    qo.SetValueString("s", -1);
+    qo.m_pValue = 7;
+    qo.SetValueType('P', "%mem");
+    char text[] = "abc";
+    EXPECT_EQ(qo.DoSentenceReturnAllType(text), &qo);
+    EXPECT_EQ(qo.m_cType, 'X');
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("'abc' 变量未定义\r\n【位于】〖错误位置3〗：\r\nabc【发生错误处】"));
+    EXPECT_EQ(qo.m_dValue, 0);
+    EXPECT_EQ(Gbk(qo.m_strValue), Gbk(""));
+    EXPECT_EQ(qo.m_pValue, 0u);
+    EXPECT_STREQ(qo.GetValueExtType(), "");
+    EXPECT_EQ(qo.m_pRun->level, 0);
+    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
+}
+
+TEST(DoSentenceReturnAllTypeTest, NullTextIsAnError) {
+    CQoLanguage qo;
+    qo.m_dValue = 5;
+    qo.SetValueString("s", -1);
+    EXPECT_EQ(qo.DoSentenceReturnAllType(nullptr), &qo);
+    EXPECT_EQ(qo.m_cType, 'X');
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("不存在的QOL语句串"));
+    EXPECT_EQ(qo.m_dValue, 0);
+    EXPECT_EQ(Gbk(qo.m_strValue), Gbk(""));
+    EXPECT_EQ(qo.m_pRun->level, 0);
+    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
+}
+
+// ---- the C entry points ----
+
+TEST(ExecQolTest, NumberedInterpretersAreKeptApartFromTheSharedOne) {
+    EXPECT_STREQ(ruqo_ExecQol("'shared'"), "S:shared");
+    EXPECT_STREQ(ruqo_ExecQol("[3]abc"), std::string(ruqo_ExecQol("[3]abc")).c_str());
+    CQoLanguage* third = qotool::engine::NumberedInterpreter(3);
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(third->m_cType, 'X');
+    EXPECT_STREQ(ruqo_ExecQol("[3]1"), "N:1");
+    EXPECT_EQ(qotool::engine::NumberedInterpreter(3), third);
+    EXPECT_EQ(Result(*third), "N:1");
+    EXPECT_STREQ(ruqo_ExecQol("[3]'again'"), "S:again");
+    EXPECT_EQ(Result(*third), "S:again");
+    EXPECT_NE(third, ruqo_GetSharedQol());
+    EXPECT_NE(third, qotool::engine::NumberedInterpreter(4));
+    EXPECT_EQ(Result(*ruqo_GetSharedQol()), "S:shared");
+    EXPECT_STREQ(pf_ExecQol("[3]2"), "N:2");
+}
+
+TEST(ExecQolTest, NullAndEmptyTextsGiveNoValue) {
+    EXPECT_STREQ(ruqo_ExecQol(nullptr), "Z:");
+    EXPECT_STREQ(ruqo_ExecQol(""), "Z:");
+    EXPECT_STREQ(ruqo_ExecQol("[5]"), "Z:");
+}
+
+TEST(ExecQolExTest, RunsEveryItemAndOpensAndClosesScopes) {
+    ExecutorCleanup executors;
+    executors.Add("scopelevel", [](char**, const char* word, CQoLanguage* qo) -> char {
+        if (!*word) return 0;
+        SetNumber(qo, qo->m_nScopeLevel);
+        return 1;
+    });
+    CQoLanguage* shared = ruqo_GetSharedQol();
+    const int base = shared->m_nScopeLevel;
+    EXPECT_STREQ(ruqo_ExecQolEx("1", "'last'", nullptr), "S:last");
+    EXPECT_STREQ(ruqo_ExecQolEx("abc", "2", nullptr), "N:2");
+    EXPECT_EQ(std::string(ruqo_ExecQolEx("{", "{", "scopelevel()", "}", "}", nullptr)),
+              "N:" + std::to_string(base + 2));
+    EXPECT_EQ(shared->m_nScopeLevel, base);
+    // At most ten scopes open; a "}" without its "{" is passed over.
+    EXPECT_EQ(std::string(ruqo_ExecQolEx("{", "{", "{", "{", "{", "{", "{", "{", "{", "{", "{", "scopelevel()",
+                                         "}", "}", "}", "}", "}", "}", "}", "}", "}", "}", "}", "}",
+                                         "scopelevel()", nullptr)),
+              "N:" + std::to_string(base));
+    EXPECT_EQ(std::string(ruqo_ExecQolEx("{", "{", "{", "{", "{", "{", "{", "{", "{", "{", "{", "scopelevel()",
+                                         "}", "}", "}", "}", "}", "}", "}", "}", "}", "}", nullptr)),
+              "N:" + std::to_string(base + 10));
+    EXPECT_EQ(shared->m_nScopeLevel, base);
+}
+
+// ---- user executors ----
+
+char HandleNothing(char**, const char*, CQoLanguage*) { return 0; }
+char HandleNothingToo(char**, const char*, CQoLanguage*) { return 0; }
+
+TEST(UserExecutorTableTest, AddsLooksUpReplacesAndRemoves) {
+    const intptr_t f1 = (intptr_t)&HandleNothing, f2 = (intptr_t)&HandleNothingToo;
+    struct Step {
+        const char* name;
+        char op;
+        intptr_t function;
+        intptr_t result;
+    } steps[] = {
+        {"Exec_A", '+', f1, f1},
+        {"exec_a", '?', 0, f1},
+        {"EXEC_A", '+', f2, f2},  // same key in another case: replaced
+        {"exec_a", 0, 0, f2},
+        {"exec_b", '?', 0, 0},
+        {"exec_b", '-', 0, 0},  // removing an unknown name
+        {"exec_a", '-', 0, f2},
+        {"exec_a", '?', 0, 0},
+        {"", '+', f1, f1},  // an empty name keys as '&' + hex of the function
+        {nullptr, '?', f1, f1},
+        {"", '?', f2, 0},
+        {"", '-', f1, f1},
+        {"", '?', f1, 0},
+        {"123456789012345678901234567890", '+', f1, f1},
+        {"123456789012345678901234567890", '-', 0, f1},
+        {"1234567890123456789012345678901", '+', f1, 0},  // 31 characters
+    };
+    RecordingUi ui;
+    for (const Step& s : steps)
+        EXPECT_EQ(ruqo_UserQolExecutor(s.name, s.op, s.function), s.result)
+            << (s.name ? s.name : "(null)") << " " << s.op;
+    ASSERT_EQ(ui.lines.size(), 1u);
+    EXPECT_EQ(Gbk(ui.lines[0]), Gbk("用户QOL执行器名称超过所允许的长度30：;1234567890123456789012345678901"));
+}
+
+TEST(UserExecutorTableTest, EmptyNameKeyIsAmpersandAndLowerCaseHex) {
+    const intptr_t f = (intptr_t)&HandleNothing;
+    char key[40];
+    snprintf(key, sizeof key, "&%lx", (unsigned long)f);
+    ASSERT_EQ(ruqo_UserQolExecutor("", '+', f), f);
+    EXPECT_EQ(ruqo_UserQolExecutor(key, '?', 0), f);
+    EXPECT_EQ(ruqo_UserQolExecutor(key, '-', 0), f);
+    EXPECT_EQ(ruqo_UserQolExecutor("", '?', f), 0);
+}
+
+TEST(UserExecutorTableTest, HoldsAtMostFifteen) {
+    RecordingUi ui;
+    ExecutorCleanup executors;
+    for (int i = 1; i <= 15; ++i)
+        ASSERT_EQ(executors.Add("slot" + std::to_string(i), &HandleNothing), (intptr_t)&HandleNothing) << i;
+    EXPECT_EQ(executors.Add("slot16", &HandleNothing), 0);
+    ASSERT_EQ(ui.lines.size(), 1u);
+    EXPECT_EQ(Gbk(ui.lines[0]), Gbk("用户QOL执行器个数不能超过15个，不能添加;slot16"));
+    // Replacing one still works when the table is full.
+    EXPECT_EQ(ruqo_UserQolExecutor("slot3", '+', (intptr_t)&HandleNothingToo), (intptr_t)&HandleNothingToo);
+}
+
+char HandleBothAndOne(char**, const char* word, CQoLanguage* qo) {
+    if (strcmp(word, "both") && strcmp(word, "one")) return 0;
+    SetNumber(qo, 1);
+    return 1;
+}
+char HandleBoth(char**, const char* word, CQoLanguage* qo) {
+    if (strcmp(word, "both")) return 0;
+    SetNumber(qo, 2);
+    return 1;
+}
+
+TEST(UserExecutorCallTest, TheLastRegisteredIsAskedFirst) {
+    ExecutorCleanup executors;
+    executors.Add("first", &HandleBothAndOne);
+    executors.Add("second", &HandleBoth);
+    CQoLanguage qo;
+    qo.DoQol("both()", nullptr);
+    EXPECT_EQ(Result(qo), "N:2");
+    qo.DoQol("one()", nullptr);
+    EXPECT_EQ(Result(qo), "N:1");
+    qo.DoQol("none()", nullptr);
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("执行不认识的函数：none\r\n【位于】〖错误位置5〗：\r\nnone(【发生错误处】)"));
+}
+
+int g_throwCalls = 0;
+char ThrowForWords(char**, const char* word, CQoLanguage*) {
+    ++g_throwCalls;
+    if (*word) throw std::runtime_error("executor failure");
+    return 0;
+}
+char ThrowAlways(char**, const char*, CQoLanguage*) {
+    ++g_throwCalls;
+    throw 42;
+}
+char FailAndThrow(char**, const char*, CQoLanguage* qo) {
+    ++g_throwCalls;
+    qo->ErrorString("own failure");
+    throw std::runtime_error("after the error");
+}
+
+TEST(UserExecutorCallTest, AnExecutorThatThrowsMakesAnError) {
+    ExecutorCleanup executors;
+    executors.Add("thrower", &ThrowForWords);
+    CQoLanguage qo;
+    g_throwCalls = 0;
+    qo.DoQol("boom()", nullptr);
+    EXPECT_EQ(g_throwCalls, 2);  // once more with an empty word
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("外部扩展函数boom执行错误\r\nthrower用户QOL执行器解释函数异常跳出"
+                                      "\r\n【位于】〖错误位置5〗：\r\nboom(【发生错误处】)"));
+    EXPECT_EQ(ruqo_UserQolExecutor("thrower", '?', 0), (intptr_t)&ThrowForWords);
+    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
+    qo.DoQol("1", nullptr);
+    EXPECT_EQ(Result(qo), "N:1");
+}
+
+TEST(UserExecutorCallTest, AnExecutorThatSetAnErrorBeforeThrowingIsNotCalledAgain) {
+    ExecutorCleanup executors;
+    executors.Add("failer", &FailAndThrow);
+    CQoLanguage qo;
+    g_throwCalls = 0;
+    qo.DoQol("w()", nullptr);
+    EXPECT_EQ(g_throwCalls, 1);
+    EXPECT_TRUE(StartsWith(std::string(qo.m_strError.view()), "外部扩展函数w执行错误\r\nown failure\r\n【位于】"))
+        << Readable(std::string(qo.m_strError.view()));
+}
+
+TEST(UserExecutorCallTest, AnExecutorThatThrowsTwiceIsRemoved) {
+    RecordingUi ui;
+    ExecutorCleanup executors;
+    executors.Add("fallback", &HandleBothAndOne);
+    executors.Add("broken", &ThrowAlways);
+    CQoLanguage qo;
+    g_throwCalls = 0;
+    qo.DoQol("one()", nullptr);
+    EXPECT_EQ(g_throwCalls, 2);
+    // The search went on with the next executor.
+    EXPECT_EQ(Result(qo), "N:1");
+    EXPECT_EQ(ruqo_UserQolExecutor("broken", '?', 0), 0);
+    EXPECT_EQ(ruqo_UserQolExecutor("fallback", '?', 0), (intptr_t)&HandleBothAndOne);
+    ASSERT_EQ(ui.lines.size(), 1u);
+    EXPECT_EQ(Gbk(ui.lines[0]), Gbk("broken用户QOL执行器无效，被移去"));
+}
+
+// ---- nesting limits ----
+
+int g_recursion = 0;
+int g_deepest = 0;
+char Recurse(char**, const char* word, CQoLanguage* qo) {
+    if (!*word) return 0;
+    ++g_recursion;
+    if (g_recursion > g_deepest) g_deepest = g_recursion;
+    struct Down {
+        ~Down() { --g_recursion; }
+    } down;
+    qo->DoQol("recurse()", nullptr);
+    return 1;
+}
+
+TEST(NestingTest, AnExecutorRunningItselfStopsAtTheCatchDepthLimit) {
+    // Each nested DoQol raises the catch depth by 2 (the run and its
+    // statement) and the level by 2. The statement of the 76th run finds the
+    // catch depth at 151, above 150, before the level (then 151) comes near
+    // the level limit of 200.
+    ExecutorCleanup executors;
+    executors.Add("recurse", &Recurse);
+    CQoLanguage qo;
+    g_recursion = g_deepest = 0;
+    const int guards = qotool::engine::OpenGuardCount();
+    qo.DoQol("recurse()", nullptr);
+    EXPECT_EQ(g_deepest, 75);
+    EXPECT_EQ(qo.m_cType, 'X');
+    const std::string error(qo.m_strError.view());
+    EXPECT_TRUE(StartsWith(error, "外部扩展函数recurse执行错误\r\n")) << Readable(error.substr(0, 200));
+    EXPECT_EQ(CountOf(error, "括号或语句嵌套操作层次过深"), 1);
+    EXPECT_EQ(CountOf(error, "嵌套执行太深"), 0);
+    EXPECT_EQ(CountOf(error, "〖错误位置0:第150级位置0〗"), 1) << Readable(error);
+    EXPECT_EQ(qo.m_pRun->level, 0);
+    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
+    EXPECT_EQ(qo.m_pRun->bracketDepth, 0);
+    EXPECT_EQ(qotool::engine::OpenGuardCount(), guards);
+    qo.DoQol("1", nullptr);
+    EXPECT_EQ(Result(qo), "N:1");
+}
+
+TEST(NestingTest, LevelGuardsStopAboveLevel200) {
+    struct Case {
+        const char* name;
+        std::string kinds;  // kind of the first guards; the last one repeats
+        int highest;
+    } cases[] = {
+        {"run levels (odd)", "P", 201},
+        {"block levels", "+", 201},
+        {"one block, then runs (even)", "P+P", 202},
+    };
+    const std::string text = "t";
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        const int guards = qotool::engine::OpenGuardCount();
+        std::vector<std::unique_ptr<LevelGuard>> open;
+        int highest = 0;
+        bool refused = false;
+        {
+            CatchScope scope(qo.m_pRun);
+            for (size_t i = 0; i < 1000 && !refused; ++i) {
+                const char kind = c.kinds[std::min(i, c.kinds.size() - 1)];
+                try {
+                    open.push_back(std::make_unique<LevelGuard>(&qo, kind, text.c_str()));
+                    highest = std::max<int>(highest, qo.m_pRun->level);
+                } catch (const QolUnwind&) {
+                    refused = true;
+                }
+            }
+        }
+        ASSERT_TRUE(refused) << c.name;
+        EXPECT_EQ(highest, c.highest) << c.name;
+        EXPECT_EQ(qo.m_pRun->level, highest) << c.name;
+        EXPECT_EQ(Gbk(qo.m_strError), Gbk("嵌套执行太深\r\n【位于】〖错误位置0〗：\r\n【发生错误处】t")) << c.name;
+        while (!open.empty()) open.pop_back();
+        EXPECT_EQ(qo.m_pRun->level, 0) << c.name;
+        EXPECT_EQ(qotool::engine::OpenGuardCount(), guards) << c.name;
+    }
+}
+
+TEST(NestingTest, GuardLevelsAndStartTable) {
+    CQoLanguage qo;
+    const char a[] = "outer", b[] = "inner", c[] = "block";
+    LevelGuard first(&qo, 'P', a);
+    EXPECT_EQ(qo.m_pRun->level, 1);
+    EXPECT_EQ(qo.m_pRun->levelStart[0], a);
+    EXPECT_EQ(qo.m_pRun->levelStart[1], a);
+    {
+        LevelGuard run(&qo, 'D', b);
+        EXPECT_EQ(qo.m_pRun->level, 3);
+        EXPECT_EQ(qo.m_pRun->levelStart[2], b);
+        EXPECT_EQ(qo.m_pRun->levelStart[3], b);
+        {
+            LevelGuard block(&qo, '+', c);
+            EXPECT_EQ(qo.m_pRun->level, 4);
+            EXPECT_EQ(qo.m_pRun->levelStart[3], b);
+            EXPECT_EQ(qo.m_pRun->levelStart[4], c);
+        }
+        EXPECT_EQ(qo.m_pRun->level, 3);
+    }
+    EXPECT_EQ(qo.m_pRun->level, 1);
+}
+
+// ---- states ----
+
+TEST(StateTest, GetQolStateReadsTheModes) {
+    struct Case {
+        unsigned char modeFlags;
+        unsigned char syntaxCheck;
+        int states[6];  // what 0..5
+    } cases[] = {
+        {0x04, 0, {0, 0, 1, 0, 0, 0}},
+        {0x02, 0, {0, 1, 0, 0, 0, 0}},
+        {0x20, 1, {0, 0, 0, 1, 1, 0}},
+        {0x3F, 0, {0, 1, 1, 1, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        qo.m_modeFlags = c.modeFlags;
+        qo.m_bSyntaxCheck = c.syntaxCheck;
+        for (short what = 0; what < 6; ++what) EXPECT_EQ(qo.GetQolState(what), c.states[what]) << what;
+        EXPECT_EQ(qo.GetQolState(99), 0);
+        EXPECT_EQ(qo.GetQolState(-1), 0);
+    }
+}
+
+TEST(StateTest, ANewInterpreterHasErrorOutputOn) {
+    CQoLanguage qo;
+    EXPECT_EQ(qo.m_modeFlags, 0x04);
+    EXPECT_EQ(qo.m_cType, 'Z');
+    EXPECT_EQ(qo.m_pRun->owner, &qo);
+    EXPECT_EQ(qo.m_pRun->level, 0);
+    EXPECT_TRUE(qotool::engine::IsLiveInterpreter(&qo));
+}
+
+TEST(StateTest, GetSafeQoWithoutAPlatform) {
+    CQoLanguage qo;
+    const std::string message = "QOL解释器不属于且未连接任何平台，不能执行平台操作";
+    EXPECT_EQ(qo.GetSafeQo(0), nullptr);
+    EXPECT_EQ(qo.m_cType, 'X');
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk(message));
+    CatchScope scope(qo.m_pRun);
+    EXPECT_THROW(qo.GetSafeQo(0), QolUnwind);
+    CObject platform;
+    qo.m_pPlatform = &platform;
+    EXPECT_EQ(qo.GetSafeQo(0), &platform);
+    qo.m_pPlatform = nullptr;
+}
+
+TEST(StateTest, BindTableBuffer) {
+    CQoLanguage qo;
+    EXPECT_EQ(qo.BindTableBuffer("t"), 1);
+    EXPECT_EQ(Gbk(qo.m_pRun->tableBufferName), Gbk("t"));
+    EXPECT_EQ(qo.BindTableBuffer(""), 0);
+    EXPECT_EQ(qo.BindTableBuffer("t"), 1);
+    EXPECT_EQ(qo.BindTableBuffer(nullptr), 0);
+    EXPECT_EQ(Gbk(qo.m_pRun->tableBufferName), Gbk(""));
+}
+
+// ---- texts that try to break the interpreter ----
+
+TEST(BadInputTest, DeepNestingIsAnErrorNotACrash) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string prefix;
+    } cases[] = {
+        {"100 KB of (", std::string(100 * 1024, '(') + "1", "X:括号或语句嵌套操作层次过深\r\n【位于】〖错误位置150〗："},
+        {"100 KB of {", std::string(100 * 1024, '{') + "1", "X:括号或语句嵌套操作层次过深"},
+        {"100 KB of -", std::string(100 * 1024, '-') + "a", "X:括号或语句嵌套操作层次过深"},
+        {"100 KB of ~", std::string(100 * 1024, '~') + "1", "X:括号或语句嵌套操作层次过深"},
+        {"100 KB of !", std::string(100 * 1024, '!') + "1", "X:括号或语句嵌套操作层次过深"},
+        {"100 KB of )", std::string(100 * 1024, ')'),
+         "X:非法操作符：) --- 可能是缺参数或数据项\r\n【位于】〖错误位置1〗："},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        qo.DoQol(c.text.c_str(), nullptr);
+        const std::string result = Result(qo);
+        EXPECT_TRUE(StartsWith(result, c.prefix)) << c.name << ": " << Readable(result.substr(0, 200));
+        EXPECT_EQ(qo.m_pRun->level, 0) << c.name;
+        EXPECT_EQ(qo.m_pRun->catchDepth, 0) << c.name;
+        EXPECT_EQ(qo.m_pRun->bracketDepth, 0) << c.name;
+        EXPECT_EQ(qo.m_nScopeLevel, 0) << c.name;
+        qo.DoQol("1", nullptr);
+        EXPECT_EQ(Result(qo), "N:1") << c.name;
+    }
+}
+
+TEST(BadInputTest, BrokenLiteralsAndComments) {
+    struct Case {
+        std::string text;
+        std::string result;  // a prefix when it ends with '~'
+    } cases[] = {
+        {"\"abc", "S:abc"},
+        {"'abc", "S:abc"},
+        {"\"", "S:"},
+        {"\"\\", "S:\\"},
+        {"\"\\x", "X:字符串引号不匹配~"},
+        {"\"\\x4", "X:字符串引号不匹配~"},
+        {"\"\\x41", "S:A"},
+        {"1 /* open", "N:1"},
+        {"/*/ 1", "Z:"},
+        {"1 //", "N:1"},
+        {"\"a\\0b\"", std::string("S:a\0b", 5)},
+        {"\"\\0\"", std::string("S:\0", 3)},
+        {"\"a;\r\n", "X:字符串引号不匹配~"},
+        {std::string("\"a\0b\"", 5), "S:a"},
+        {std::string(100 * 1024, 'x'), "X:'" + std::string(80, 'x') + "' 变量未定义~"},
+        {"\"" + std::string(100 * 1024, 'y') + "\"", "S:" + std::string(100 * 1024, 'y')},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        qo.DoQol(c.text.c_str(), nullptr);
+        const std::string result = Result(qo);
+        if (!c.result.empty() && c.result.back() == '~') {
+            const std::string prefix = c.result.substr(0, c.result.size() - 1);
+            EXPECT_TRUE(StartsWith(result, prefix)) << Readable(c.text) << " gave " << Readable(result.substr(0, 200));
+        } else {
+            EXPECT_EQ(Gbk(result), Gbk(c.result)) << Readable(c.text);
+        }
+        EXPECT_EQ(qo.m_pRun->level, 0);
+        EXPECT_EQ(qo.m_pRun->catchDepth, 0);
+    }
+}
+
+}  // namespace
