@@ -11,6 +11,7 @@
 #include "qotool/qo_api.h"
 
 class QoLRunContext;
+class QoLVarDefine;
 namespace qotool::engine {
 struct VarTables;
 }
@@ -125,6 +126,12 @@ public:
     char* ExecuteStatementAt(char* start, char closer = 0);
     // After a block: completes a level goto whose level has been reached.
     void CheckLevelGoto();
+    // Functions and objects.
+    void DefineFunction(char*& cursor, char* wordStart, const char* word);
+    void CallFunction(char*& cursor, const char* word);
+    void CallUserFunction(char*& cursor, QoLVarDefine* definition);
+    // Object access (mode 1: the '(' has been consumed); 0 when not handled.
+    int ObjectAccess(char*& cursor, const char* name, int mode);
 
     // ---- members ----
     char m_cType;              // value type letter

@@ -19,9 +19,13 @@ CString BuildExcerpt(const char* text, int length, int error, const CString& pos
     // before length-100.
     int headLast = -1, preTail = -1, postLast = -1, tail = -1;
     int i = 0;
+    // The error position never splits a character; it moves first, so that
+    // the pieces below are measured from where it ends up.
+    while (i < length && i + 1 < error) i += ((unsigned char)text[i] >= 0x80 && i + 1 < length) ? 2 : 1;
+    if (i + 1 == error && (unsigned char)text[i] >= 0x80 && i + 1 < length) error = i + 2;
+    i = 0;
     while (i < length) {
         int step = ((unsigned char)text[i] >= 0x80 && i + 1 < length) ? 2 : 1;
-        if (step == 2 && i + 1 == error) error = i + 2;  // never split a character
         if (i < 100) headLast = i;
         if (i <= error - 100) preTail = i;
         if (i >= error && i < error + 100) postLast = i;

@@ -47,6 +47,9 @@ CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, cha
     if (!terminators) terminators = ")";
     const bool isList = terminators[0] == '}';
     bool failed = false;
+    // Every activation is a nesting level of its own (a guard of the block
+    // kind) and a catcher.
+    LevelGuard guard(this, '+', cursor);
     ++run->catchDepth;
     for (;;) {
         try {

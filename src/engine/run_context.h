@@ -7,6 +7,17 @@
 #include "qotool/cstring.h"
 #include "qotool/qolanguage.h"
 
+class QoLVarDefine;
+
+// One by-reference argument of ReadPara: the code it was read with ('1',
+// '2', '4', 'b', 'f', 'g', 'p'; 'S' for a CString destination, 's' for a
+// character buffer), the variable's record and the destination.
+struct QoLWriteBack {
+    char code;
+    QoLVarDefine* record;
+    void* destination;
+};
+
 class QoLRunContext {
 public:
     explicit QoLRunContext(CQoLanguage* owner) : owner(owner) {}
@@ -34,6 +45,8 @@ public:
     short gotoLevel = 0;
     char* gotoCursor = nullptr;
     CString tableBufferName;
+    // By-reference arguments that WritePara copies back, in argument order.
+    std::vector<QoLWriteBack> writeBack;
 
     void SetLevelStart(int lv, const char* position) {
         if ((size_t)lv >= levelStart.size()) levelStart.resize((size_t)lv + 1, nullptr);

@@ -3,10 +3,15 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <strings.h>
+
+#include "diag/debug_hooks.h"
 
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
+#include "engine/var_store.h"
+#include "platform/module_loader.h"
 #include "qotool/qotool.h"
 
 namespace qotool::engine {
@@ -68,13 +73,38 @@ bool CallUserExecutors(CQoLanguage* qo, char*& cursor, const char* word) {
     return false;
 }
 
+// "ruqo_" + X + "_Create" (affixes in any case): the module that serves X.
+static bool CreateWordModule(const char* word, std::string* module) {
+    size_t n = strlen(word);
+    if (n <= 12 || strncasecmp(word, "ruqo_", 5) != 0 || strcasecmp(word + n - 7, "_Create") != 0) return false;
+    *module = std::string("qol_") + std::string(word + 5, n - 12) + "_NoQO.DLL";
+    return true;
+}
+
 void CallExternal(CQoLanguage* qo, char*& cursor, const char* word) {
     QoLRunContext* run = qo->m_pRun;
     qo->m_modeFlags |= 0x01;
     qo->m_cType = 'Z';
     CString savedCallName = run->callName;
     bool handled = CallUserExecutors(qo, cursor, word);
+    std::string module;
+    if (!handled && CreateWordModule(word, &module)) {
+        if (qotool::platform::LoadModule(module.c_str())) {
+            handled = CallUserExecutors(qo, cursor, word);
+        } else {
+            std::string message = "不能加载QOL对象解析器的：" + module;
+            qo->ErrorString(message.c_str());
+            qo->m_cType = 'X';
+            handled = true;
+        }
+    }
+    try {
+        qo->WritePara();
+    } catch (...) {
+        if (qo->m_cType != '?') qo->m_cType = 'X';
+    }
     run->callName = savedCallName;
+    qotool::diag::Trace(run, cursor, "=变元");
     qo->m_modeFlags &= (unsigned char)~0x01;
     if (qo->m_cType == 'X') {
         std::string message = "外部扩展函数";
@@ -84,11 +114,25 @@ void CallExternal(CQoLanguage* qo, char*& cursor, const char* word) {
         qo->ReportError(message.c_str(), cursor);
         return;
     }
-    if (!handled) {
-        std::string message = "执行不认识的函数：";
-        message += word;
-        qo->ReportError(message.c_str(), cursor);
+    if (handled) return;
+    if (qo->m_bSyntaxCheck) {
+        RecordUndefinedName(qo, word);
+        for (;;) {
+            SkipBlanks(cursor);
+            if (!*cursor || *cursor == ')') break;
+            qo->DoSentence(cursor, "),", 0, ',');
+        }
+        if (*cursor != ')') {
+            qo->ReportError("缺)", cursor);
+            return;
+        }
+        qo->FunctionBracketTrace(cursor, ')');
+        qo->m_cType = '?';
+        return;
     }
+    std::string message = "执行不认识的函数：";
+    message += word;
+    qo->ReportError(message.c_str(), cursor);
 }
 
 }  // namespace qotool::engine

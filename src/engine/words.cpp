@@ -84,6 +84,7 @@ void CQoLanguage::AppendSubscripts(char*& cursor, char* word) {
 
 bool CQoLanguage::ReadWordOperand(char*& cursor, bool address) {
     char word[kWordBufferSize + 64];
+    char* wordStart = cursor;
     if (!m_pRun->ReadWord(cursor, word)) return false;
     if (!address) {
         if (word[0] == '#' && cursor[0] == ':' && cursor[1] != ':') {
@@ -101,13 +102,25 @@ bool CQoLanguage::ReadWordOperand(char*& cursor, bool address) {
     AppendSubscripts(cursor, word);
     SkipBlanks(cursor);
     if (*cursor == '(' && !address) {
-        FunctionBracketTrace(cursor, '(');
-        if (word[0] != '#' && !strchr(word, '.')) {
-            Dispatched done = DispatchBuiltin(this, cursor, word);
-            if (done == Dispatched::Statement) return true;
-            if (done == Dispatched::Value) return false;
+        if (word[0] == '#') {
+            DefineFunction(cursor, wordStart, word);
+            return true;
         }
-        CallExternal(this, cursor, word);
+        FunctionBracketTrace(cursor, '(');
+        if (strchr(word, '.')) {
+            if (!ObjectAccess(cursor, word, 1)) {
+                CString message;
+                message.Format("执行非法功能：%s", word);
+                ReportError(message, cursor);
+            } else if (m_cType == 'X') {
+                ReportError(m_strError.IsEmpty() ? "对象访问函数执行异常" : nullptr, cursor);
+            }
+            return false;
+        }
+        Dispatched done = DispatchBuiltin(this, cursor, word);
+        if (done == Dispatched::Statement) return true;
+        if (done == Dispatched::Value) return false;
+        CallFunction(cursor, word);
         return false;
     }
     return VariableReference(cursor, word, address);

@@ -1,0 +1,66 @@
+#include "engine/var_params.h"
+
+#include <string>
+
+#include "engine/var_store.h"
+#include "engine/var_tables.h"
+#include "platform/number_text.h"
+#include "qotool/qolanguage.h"
+
+namespace qotool::engine {
+
+namespace {
+
+// The text a value is stored as.
+CString StoredText(CQoLanguage* qo) {
+    switch (qo->m_cType) {
+    case 'N': {
+        char buf[32];
+        return CString(buf, qotool::platform::FormatNumber15(qo->m_dValue, buf));
+    }
+    case 'S': return qo->m_strValue;
+    case 'P': {
+        CString text;
+        qo->PointerToText(text);
+        return text;
+    }
+    default: return CString();
+    }
+}
+
+}  // namespace
+
+QoLVarDefine* CreateHiddenParameter(CQoLanguage* qo, const char* formal) {
+    const char type = qo->m_cType == 'X' ? 'Z' : qo->m_cType;
+    CString text = StoredText(qo);
+    CString savedString = qo->m_strValue;
+    std::string name = std::string("?") + formal;
+    // A link entry is always appended without a search; it becomes the value.
+    qo->m_strValue.Empty();
+    QoLVarDefine* record = DoVariable(qo, name.c_str(), '&', 'B');
+    qo->m_strValue = savedString;
+    if (record) record->SetValue(type, text);
+    return record;
+}
+
+QoLVarDefine* CreateReferenceParameter(CQoLanguage* qo, const char* formal, const char* target) {
+    CString savedString = qo->m_strValue;
+    std::string name = std::string("?") + formal;
+    qo->m_strValue = (std::string("#") + formal + "=#" + target).c_str();
+    QoLVarDefine* record = DoVariable(qo, name.c_str(), '&', 'B');
+    qo->m_strValue = savedString;
+    return record;
+}
+
+void RevealParameters(CQoLanguage* qo, int from) {
+    auto& variables = qo->m_pVars->variables;
+    for (int i = from; i < variables.size(); ++i) {
+        QoLVarDefine* record = variables[i];
+        if (record && record->m_strName.GetLength() > 1 && record->m_strName[0] == '?')
+            variables.Rename(i, record->m_strName.Mid(1));
+    }
+}
+
+int VariableCount(CQoLanguage* qo) { return qo->m_pVars->variables.size(); }
+
+}  // namespace qotool::engine

@@ -1,0 +1,26 @@
+// Parameters of user function calls: created hidden under "?" + name while
+// the call binds its arguments (so the caller's expressions still see the
+// caller's variables), then revealed together.
+#ifndef QOTOOL_ENGINE_VAR_PARAMS_H
+#define QOTOOL_ENGINE_VAR_PARAMS_H
+
+#include "qotool/qolvardefine.h"
+
+class CQoLanguage;
+
+namespace qotool::engine {
+
+// Appends a new variable "?" + formal at the current scope level holding
+// the interpreter's current value (never overwrites an existing one).
+QoLVarDefine* CreateHiddenParameter(CQoLanguage* qo, const char* formal);
+// Appends the reference "?" + formal of type '&' with the text
+// "#formal=#target".
+QoLVarDefine* CreateReferenceParameter(CQoLanguage* qo, const char* formal, const char* target);
+// Drops the leading '?' of every variable from position `from` on.
+void RevealParameters(CQoLanguage* qo, int from);
+// Number of variable records (the position the next one takes).
+int VariableCount(CQoLanguage* qo);
+
+}  // namespace qotool::engine
+
+#endif

@@ -1,0 +1,21 @@
+// Loading shared libraries by the names scripts give: a ".dll" name maps
+// to "name.so" and "libname.so" (also in lower case), searched in the
+// executable's directory, the library's directory, the current directory
+// and then the system's search path.
+#ifndef QOTOOL_PLATFORM_MODULE_LOADER_H
+#define QOTOOL_PLATFORM_MODULE_LOADER_H
+
+#include <string>
+#include <vector>
+
+namespace qotool::platform {
+
+// dlopen(RTLD_NOW) of the first candidate that loads; null when none does
+// (the loader's text is kept for LastSystemError).
+void* LoadModule(const char* name);
+// The file names tried for name, in order.
+std::vector<std::string> ModuleCandidates(const char* name);
+
+}  // namespace qotool::platform
+
+#endif

@@ -1,0 +1,39 @@
+// The example extension module is loaded through the real loading path the
+// first time a script calls ruqo_Chart_Create.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
+
+namespace {
+
+std::string RunText(CQoLanguage& qo, const char* text) {
+    qo.DoQol(text, nullptr);
+    return std::string(1, qo.m_cType) + ":" + qo.GetValueString().c_str();
+}
+
+TEST(ExtensionModuleTest, ChartObjectThroughTheLoadedModule) {
+    CQoLanguage qo;
+    struct Case {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"c = ruqo_Chart_Create('sales'); c.Title()", "S:sales"},
+        {"c.Add(12.5); c.Add(7); c.Count()", "N:2"},
+        {"total = 0; c.Sum(&total); total", "N:19.5"},
+        {"c.Nothing()", "X:"},
+    };
+    for (const Case& c : cases) {
+        std::string result = RunText(qo, c.text);
+        if (std::string(c.expected) == "X:")
+            EXPECT_EQ(result.rfind("X:执行非法功能：c.Nothing", 0), 0u) << result;
+        else
+            EXPECT_EQ(result, c.expected) << c.text;
+    }
+    // The module registered its executor while it loaded.
+    EXPECT_NE(ruqo_UserQolExecutor("Chart", '?', 0), 0);
+}
+
+}  // namespace
