@@ -88,6 +88,7 @@ public:
     // Reads a pointer from text; returns whether an extended type was found.
     bool PointerFromText(const char* text);
     void StatementStart(char*& cursor);
+    void SkipMarkers(char*& cursor);
     void RunFileText(const char* path, const char* source, int length);
     // Pieces of DoSentence.
     void RunStatements(char*& cursor, const char* terminators, bool isList, short savedBracket);

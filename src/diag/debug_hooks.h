@@ -18,10 +18,6 @@ inline void Trace(QoLRunContext* run, const char* position, const char* event) {
     if (g_debugSwitch & 1) TraceEvent(run, position, event);
 }
 
-// Breakpoint markers at a statement start ("?", "?(...)", "??", "$", "$$");
-// skips blanks and comments.
-void BreakpointMarkers(CQoLanguage* qo, char*& cursor);
-
 // Shows and focuses the debugger window; false when there is none.
 bool ShowDebuggerWindow(QoLRunContext* run);
 // True while a debugger window exists, and its recorded guard depth.

@@ -28,11 +28,53 @@ inline int HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
 
 }  // namespace
 
-void CQoLanguage::StatementStart(char*& cursor) {
-    if (qotool::diag::g_debugSwitch & 1)
-        qotool::diag::BreakpointMarkers(this, cursor);
-    else
+// Breakpoint markers where a sentence starts: "?" turns the debug switch on
+// and reports a breakpoint, "?(" condition ")" does so when the condition
+// holds, "??" turns the switch off, "$" and "$$" turn error output on and off.
+void CQoLanguage::SkipMarkers(char*& cursor) {
+    for (;;) {
         SkipBlanks(cursor);
+        const char c = *cursor;
+        if (c == '?') {
+            if (cursor[1] == '?') {
+                qotool::diag::g_debugSwitch &= (unsigned char)~1;
+                cursor += 2;
+                continue;
+            }
+            m_strSpare.Empty();
+            bool on = true;
+            if (cursor[1] == '(') {
+                ++cursor;
+                FunctionBracketTrace(cursor, '(');
+                DoSentence(cursor, ")", 0, ')');
+                on = m_cType == 'N' && m_dValue != 0;
+                m_cType = 'Z';
+            } else {
+                ++cursor;
+            }
+            if (on) {
+                qotool::diag::g_debugSwitch |= 1;
+                Trace(m_pRun, cursor, "B断点");
+            }
+            continue;
+        }
+        if (c == '$') {
+            if (cursor[1] == '$') {
+                m_modeFlags &= (unsigned char)~0x04;
+                cursor += 2;
+            } else {
+                m_modeFlags |= 0x04;
+                ++cursor;
+            }
+            continue;
+        }
+        return;
+    }
+}
+
+void CQoLanguage::StatementStart(char*& cursor) {
+    SkipBlanks(cursor);
+    if (*cursor == '?' || *cursor == '$') SkipMarkers(cursor);
     m_pRun->statementStart = cursor;
 }
 
@@ -101,10 +143,8 @@ CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, cha
 void CQoLanguage::RunStatements(char*& cursor, const char* terminators, bool isList, short savedBracket) {
     QoLRunContext* run = m_pRun;
     for (;;) {
-        if (qotool::diag::g_debugSwitch & 1)
-            qotool::diag::BreakpointMarkers(this, cursor);
-        else
-            SkipBlanks(cursor);
+        SkipBlanks(cursor);
+        if (*cursor == '?' || *cursor == '$') SkipMarkers(cursor);
         char c = *cursor;
         if (c == '{') {
             ExecuteBlock(cursor);
