@@ -14,21 +14,29 @@ struct GuardEntry {
     int counter;
 };
 
-int g_guardCounter = 0;
+std::vector<GuardEntry>* g_guardStack = nullptr;
+
 std::vector<GuardEntry>& GuardStack() {
-    static std::vector<GuardEntry>* stack = new std::vector<GuardEntry>();
-    return *stack;
+    if (!g_guardStack) g_guardStack = new std::vector<GuardEntry>();
+    return *g_guardStack;
 }
 
 }  // namespace
 
+QoLRunContext* g_guardTop = nullptr;
+int g_guardCounter = 0;
+
 int OpenGuardCount() { return g_guardCounter; }
 
-LevelGuard::LevelGuard(CQoLanguage* qo, char kind, const char* position) : qo_(qo) {
+void LevelGuard::Enter(char kind, const char* position) {
+    CQoLanguage* qo = qo_;
     QoLRunContext* run = qo->m_pRun;
     ++g_guardCounter;
     auto& stack = GuardStack();
-    if (stack.empty() || stack.back().run != run) stack.push_back({run, g_guardCounter});
+    if (stack.empty() || stack.back().run != run) {
+        stack.push_back({run, g_guardCounter});
+        g_guardTop = run;
+    }
     savedLevel_ = run->level;
     entered_ = true;
     if (savedLevel_ == 0) {
@@ -54,13 +62,15 @@ LevelGuard::LevelGuard(CQoLanguage* qo, char kind, const char* position) : qo_(q
 }
 
 void LevelGuard::Leave() {
-    if (!entered_) return;
     entered_ = false;
     QoLRunContext* run = qo_->m_pRun;
     --g_guardCounter;
     auto& stack = GuardStack();
     // The pair goes when the guard that pushed it is left.
-    if (!stack.empty() && g_guardCounter < stack.back().counter) stack.pop_back();
+    if (!stack.empty() && g_guardCounter < stack.back().counter) {
+        stack.pop_back();
+        g_guardTop = stack.empty() ? nullptr : stack.back().run;
+    }
     run->level = savedLevel_;
     if (savedLevel_ == 0) {
         // The texts of the finished run may be gone: no position refers to them.
@@ -72,7 +82,5 @@ void LevelGuard::Leave() {
         }
     }
 }
-
-LevelGuard::~LevelGuard() { Leave(); }
 
 }  // namespace qotool::engine

@@ -78,17 +78,40 @@ private:
 // A level guard: every run entry point encloses its work in one. Kind '+'
 // (a block) raises the nesting level by 1, every other kind by 2. Entering
 // above level 200 is the error "嵌套执行太深".
+// The top of the process-wide guard stack and the open guard count (the
+// fast path of LevelGuard reads them).
+extern QoLRunContext* g_guardTop;
+extern int g_guardCounter;
+
 class LevelGuard {
 public:
-    LevelGuard(CQoLanguage* qo, char kind, const char* position);
-    ~LevelGuard();
+    LevelGuard(CQoLanguage* qo, char kind, const char* position) : qo_(qo) {
+        QoLRunContext* run = qo->m_pRun;
+        const short level = run->level;
+        if (level > 0 && level <= 200 && g_guardTop == run) {
+            // Nested guard of the interpreter that is already running.
+            ++g_guardCounter;
+            savedLevel_ = level;
+            entered_ = true;
+            const short next = (short)(level + (kind == '+' ? 1 : 2));
+            run->level = next;
+            run->SetLevelStart(next, position);
+            if (kind != '+') run->SetLevelStart(next - 1, position);
+            return;
+        }
+        Enter(kind, position);
+    }
+    ~LevelGuard() {
+        if (entered_) Leave();
+    }
     LevelGuard(const LevelGuard&) = delete;
     LevelGuard& operator=(const LevelGuard&) = delete;
 
 private:
+    void Enter(char kind, const char* position);
     void Leave();
     CQoLanguage* qo_;
-    short savedLevel_;
+    short savedLevel_ = 0;
     bool entered_ = false;
 };
 

@@ -303,7 +303,6 @@ extern "C" QO_API const char* pf_ExecQol(const char* text) { return ruqo_ExecQol
 extern "C" QO_API const char* ruqo_ExecQolEx(const char* text, ...) {
     CQoLanguage* qo = TakeShared(text);
     if (!qo) return ResultText(nullptr);
-    std::pair<int, int> saved[10];
     int open = 0;
     va_list args;
     va_start(args, text);
@@ -312,15 +311,17 @@ extern "C" QO_API const char* ruqo_ExecQolEx(const char* text, ...) {
             if (open >= 10) continue;
             size_t end = (size_t)qo->m_nScopeLevel + 1;
             if (qo->m_scopeTable.size() < end + 2) qo->m_scopeTable.resize(end + 2);
-            saved[open++] = qo->m_scopeTable[end];
+            ++open;
             ++qo->m_nScopeLevel;
             qo->m_scopeTable[end + 1] = qo->m_scopeTable[end];
         } else if (strcmp(item, "}") == 0) {
             if (open == 0) continue;
-            size_t end = (size_t)qo->m_nScopeLevel;
-            qo->m_scopeTable[end] = saved[--open];
+            // The scope's start entry (which the store moves along with any
+            // public declaration inserted below it) becomes the end again.
+            --open;
+            std::pair<int, int> start = qo->m_scopeTable[(size_t)qo->m_nScopeLevel];
             --qo->m_nScopeLevel;
-            qo->m_pVars->CutBack(saved[open].first, saved[open].second);
+            qo->m_pVars->CutBack(start.first, start.second);
         } else {
             qo->DoQol(item, nullptr);
         }

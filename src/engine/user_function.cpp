@@ -83,6 +83,7 @@ void CQoLanguage::CallUserFunction(char*& cursor, QoLVarDefine* definitionRecord
         return;
     }
     if ((int)m_scopeTable.size() < m_nScopeLevel + 2) m_scopeTable.resize((size_t)m_nScopeLevel + 2);
+    const std::pair<int, int> savedStart = m_scopeTable[(size_t)m_nScopeLevel];
     const std::pair<int, int> savedEnd = m_scopeTable[(size_t)m_nScopeLevel + 1];
     const int firstParameter = VariableCount(this);
     std::string formals;  // "a,b," for the error text
@@ -192,8 +193,13 @@ void CQoLanguage::CallUserFunction(char*& cursor, QoLVarDefine* definitionRecord
             m_cType = 'X';
         }
     }
-    m_scopeTable[(size_t)m_nScopeLevel + 1] = savedEnd;
-    m_pVars->CutBack(savedEnd.first, savedEnd.second);
+    // A public declaration inside the call may have inserted a variable into
+    // an outer scope, moving this level's entries up by as many places.
+    const std::pair<int, int> start = m_scopeTable[(size_t)m_nScopeLevel];
+    const std::pair<int, int> end = {savedEnd.first + start.first - savedStart.first,
+                                     savedEnd.second + start.second - savedStart.second};
+    m_scopeTable[(size_t)m_nScopeLevel + 1] = end;
+    m_pVars->CutBack(end.first, end.second);
     if (failed) throw QolUnwind{"自定义函数异常退出"};
 }
 
