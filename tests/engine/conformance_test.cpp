@@ -197,7 +197,9 @@ TEST(ConformanceFilesTest, CaseFilesAreFoundAndWellFormed) {
     for (const QolCase& c : AllCases()) {
         EXPECT_NE(c.expected.rfind("malformed", 0), 0u) << Where(c);
         EXPECT_GE(c.expected.size(), 2u) << Where(c);
-        if (c.expected.size() >= 2) EXPECT_TRUE(c.expected[1] == ':' || c.expected[1] == '~') << Where(c);
+        if (c.expected.size() >= 2) {
+            EXPECT_TRUE(c.expected[1] == ':' || c.expected[1] == '~') << Where(c);
+        }
     }
 }
 

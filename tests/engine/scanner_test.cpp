@@ -385,6 +385,7 @@ public:
         return qotool::platform::kIdOk;
     }
     void Sink(const char*, const char* text) override { lines.push_back(text ? text : ""); }
+    int EditText(CString&, const char*) override { return qotool::platform::kIdCancel; }
     std::vector<std::string> lines, boxes;
 };
 
@@ -428,13 +429,16 @@ TEST(FunctionBracketTraceTest, NegativeDepthIsLoggedAndTheRunGoesOn) {
     ASSERT_EQ(ui.lines.size(), 1u);
     EXPECT_EQ(Gbk(ui.lines[0]), Gbk("QOL解释器括号跟踪异常"));
 
-    // Still below zero: logged again; back at zero: quiet.
+    // Every step that leaves the counter below zero is logged; from zero
+    // on the counter is quiet.
     qo.FunctionBracketTrace(cursor, '-');
-    EXPECT_EQ(ui.lines.size(), 2u);
+    qo.FunctionBracketTrace(cursor, '+');
+    EXPECT_EQ(qo.m_pRun->bracketDepth, -1);
+    EXPECT_EQ(ui.lines.size(), 3u);
     qo.FunctionBracketTrace(cursor, '+');
     qo.FunctionBracketTrace(cursor, '+');
-    EXPECT_EQ(qo.m_pRun->bracketDepth, 0);
-    EXPECT_EQ(ui.lines.size(), 2u);
+    EXPECT_EQ(qo.m_pRun->bracketDepth, 1);
+    EXPECT_EQ(ui.lines.size(), 3u);
 }
 
 }  // namespace

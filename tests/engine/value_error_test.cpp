@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -447,10 +448,11 @@ TEST(NestedPositionTest, AnErrorInANestedRunNamesItsLevel) {
     qo.DoQol(outer.c_str(), nullptr);
     ruqo_UserQolExecutor("nestrun", '-', 0);
 
-    // The inner run is level 3; its text is the first found from level 2.
+    // The outer statement is level 2, the inner run level 4 (its first
+    // entry, level 3, already holds its text), and the inner statement 5.
     // The first number is where level 1's statement starts in level 0's text.
     EXPECT_EQ(Gbk(g_innerError),
-              Gbk("'bad' 变量未定义" + Located("〖错误位置3:第2级位置5〗") + "  bad" + kMarker));
+              Gbk("'bad' 变量未定义" + Located("〖错误位置3:第3级位置5〗") + "  bad" + kMarker));
     EXPECT_EQ(qo.m_cType, 'X');
     const std::string final(qo.m_strError.view());
     EXPECT_NE(final.find(g_innerError), std::string::npos) << qotool::test::Readable(final);

@@ -1,0 +1,473 @@
+// Argument lists: ReadPara reading a call's arguments into typed
+// destinations, the argument signature, the optional entries, the error
+// messages, syntax-check mode, and WritePara writing by-reference arguments
+// back into their variables.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/run_context.h"
+#include "engine/var_store.h"
+#include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
+#include "support/gbk_text.h"
+
+namespace {
+
+using qotool::engine::CatchScope;
+using qotool::engine::QolUnwind;
+using qotool::test::Gbk;
+
+// Argument text that ReadPara reads as a host would: the cursor stands just
+// after the call's '(' (counted as open) and no run is active.
+struct Arguments {
+    Arguments(CQoLanguage& qo, const char* text) : buffer(text, text + strlen(text) + 1), cursor(buffer.data()) {
+        ++qo.m_pRun->bracketDepth;
+    }
+    std::string Rest() const { return cursor; }
+    std::vector<char> buffer;
+    char* cursor;
+};
+
+std::string Result(CQoLanguage& qo) {
+    CString value = qo.GetValueString();
+    return std::string(1, qo.m_cType) + ":" + std::string(value.view());
+}
+
+// ---- the edge cases of argument reading ----
+
+TEST(ReadParaTest, AMissingArgumentLeavesItsDestinationAndTheBracketIsConsumed) {
+    CQoLanguage qo;
+    Arguments args(qo, "7) + 1");
+    int32_t a = -5, b = -5;
+    qo.ReadPara('N', args.cursor, "%4%4", &a, &b);
+    EXPECT_EQ(a, 7);
+    EXPECT_EQ(b, -5);
+    EXPECT_EQ(args.Rest(), "+ 1");
+    EXPECT_EQ(qo.m_cType, 'N');
+    EXPECT_EQ(std::string(qo.m_strValue.view()), "N");  // the value's string is the signature
+}
+
+TEST(ReadParaTest, AnOmittedArgumentIsAStarInTheSignature) {
+    CQoLanguage qo;
+    Arguments args(qo, ", 5)");
+    int32_t a = -5, b = -5;
+    qo.ReadPara('N', args.cursor, "%4%4", &a, &b);
+    EXPECT_EQ(a, -5);
+    EXPECT_EQ(b, 5);
+    EXPECT_EQ(std::string(qo.m_strValue.view()), "*N");
+}
+
+TEST(ReadParaTest, TheEmptyTypeGivesEachCodeItsDefault) {
+    CQoLanguage qo;
+    Arguments args(qo, "NULL, NULL, NULL)");
+    CString s = "old";
+    int32_t n = 9;
+    uintptr_t p = 9;
+    qo.ReadPara('N', args.cursor, "%s%4%p", &s, &n, &p);
+    EXPECT_EQ(Gbk(s), Gbk(""));
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(p, 0u);
+    EXPECT_EQ(std::string(qo.m_strValue.view()), "SNP");
+}
+
+TEST(ReadParaTest, AnOptionalEntryIsSkippedWhenTheValueDoesNotFit) {
+    struct Case {
+        const char* text;
+        int32_t number;
+        const char* string;
+        const char* signature;
+    } cases[] = {
+        {"5)", 5, "old", "N"},
+        {"'x')", -1, "x", "-S"},
+        {"5, 'y')", 5, "y", "NS"},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        Arguments args(qo, c.text);
+        int32_t number = -1;
+        CString string = "old";
+        qo.ReadPara('N', args.cursor, "?4%s", &number, &string);
+        EXPECT_EQ(number, c.number) << c.text;
+        EXPECT_EQ(Gbk(string), Gbk(c.string)) << c.text;
+        EXPECT_EQ(std::string(qo.m_strValue.view()), c.signature) << c.text;
+    }
+}
+
+TEST(ReadParaTest, AFormatThatEndsWhileSkippingIsNoError) {
+    CQoLanguage qo;
+    Arguments args(qo, "'x')");
+    int32_t number = -1;
+    qo.ReadPara('N', args.cursor, "?4", &number);
+    EXPECT_EQ(qo.m_cType, 'N');
+    EXPECT_EQ(std::string(qo.m_strValue.view()), "-");
+    EXPECT_EQ(number, -1);
+}
+
+TEST(ReadParaTest, AnyValueAsTextAndAsTypedText) {
+    CQoLanguage qo;
+    Arguments args(qo, "3, 3, 'a', 1.5)");
+    CString v, r, rs;
+    char buffer[8] = "zzzzzzz";
+    char* cell = buffer;
+    qo.ReadPara('N', args.cursor, "%v%r%r%v4", &v, &r, &rs, &cell);
+    EXPECT_EQ(Gbk(v), Gbk("3"));
+    EXPECT_EQ(Gbk(r), Gbk("N:3"));
+    EXPECT_EQ(Gbk(rs), Gbk("S:a"));
+    EXPECT_STREQ(buffer, "1.5");
+    EXPECT_EQ(std::string(qo.m_strValue.view()), "SSSS");
+}
+
+TEST(ReadParaTest, AStringWithALengthFillsTheBufferWithNMinusOneBytes) {
+    CQoLanguage qo;
+    Arguments args(qo, "'abcdefgh')");
+    char buffer[8];
+    memset(buffer, 'z', sizeof buffer);
+    char* cell = buffer;
+    qo.ReadPara('N', args.cursor, "%s5", &cell);
+    EXPECT_EQ(std::string(buffer, 6), std::string("abcd\0z", 6));
+}
+
+TEST(ReadParaTest, IntegerCodesKeepTheLowBitsOfTheTruncatedNumber) {
+    struct Case {
+        const char* format;
+        const char* text;
+        int64_t expected;
+    } cases[] = {
+        {"%1", "300)", 44},       {"%1", "-1)", -1},        {"%1", "255)", -1},
+        {"%2", "65535)", -1},     {"%2", "70000)", 4464},   {"%2", "-2.9)", -2},
+        {"%4", "-1.9)", -1},      {"%4", "4294967295)", -1}, {"%4", "4294967296)", 0},
+        {"%4", "2147483648)", INT32_MIN},                   {"%b", "0.5)", 1},
+        {"%b", "0)", 0},          {"%b", "-3)", 1},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        Arguments args(qo, c.text);
+        unsigned char cell[8];
+        memset(cell, 0x5A, sizeof cell);
+        qo.ReadPara('N', args.cursor, c.format, cell);
+        int64_t got = 0;
+        switch (c.format[1]) {
+        case '1': got = (int8_t)cell[0]; break;
+        case 'b': got = cell[0]; break;
+        case '2': {
+            int16_t v;
+            memcpy(&v, cell, sizeof v);
+            got = v;
+            break;
+        }
+        default: {
+            int32_t v;
+            memcpy(&v, cell, sizeof v);
+            got = v;
+            break;
+        }
+        }
+        EXPECT_EQ(got, c.expected) << c.format << " " << c.text;
+        // Only the cell's own width is written.
+        const size_t width = c.format[1] == '2' ? 2 : c.format[1] == '4' ? 4 : 1;
+        EXPECT_EQ(cell[width], 0x5A) << c.format << " " << c.text;
+    }
+}
+
+TEST(ReadParaTest, FloatDoubleAndPointerCodes) {
+    CQoLanguage qo;
+    Arguments args(qo, "0.1, 0.1, convert('140737488355327', 'P', '%mem'))");
+    float f = 0;
+    double g = 0;
+    uintptr_t p = 0;
+    qo.ReadPara('N', args.cursor, "%f%g%p", &f, &g, &p);
+    EXPECT_EQ(f, 0.1f);
+    EXPECT_EQ(g, 0.1);
+    EXPECT_EQ(p, (uintptr_t)140737488355327ull);  // a 47-bit address survives
+    EXPECT_EQ(std::string(qo.m_strValue.view()), "NNP");
+}
+
+TEST(ReadParaTest, TheResultTypeRules) {
+    struct Case {
+        char resultType;
+        char type;
+        const char* rest;
+    } cases[] = {
+        {'N', 'N', "+ 1"}, {'s', 'S', "+ 1"}, {')', ')', ") + 1"}, {'(', ')', ") + 1"}, {0, 0, "+ 1"},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        Arguments args(qo, "7) + 1");
+        int32_t a = 0;
+        qo.ReadPara(c.resultType, args.cursor, "%4", &a);
+        EXPECT_EQ(a, 7);
+        EXPECT_EQ(qo.m_cType, c.type) << (int)c.resultType;
+        EXPECT_EQ(args.Rest(), c.rest) << (int)c.resultType;
+    }
+}
+
+TEST(ReadParaTest, ExtraArgumentsAreLeftUnread) {
+    CQoLanguage qo;
+    Arguments args(qo, "1, 2, 3)");
+    int32_t a = 0;
+    qo.ReadPara('N', args.cursor, "%4", &a);
+    EXPECT_EQ(a, 1);
+    EXPECT_EQ(args.Rest(), "2, 3)");
+}
+
+TEST(ReadParaTest, ANullFormatOrCursorReadsNothing) {
+    CQoLanguage qo;
+    Arguments args(qo, "7)");
+    qo.ReadPara('S', args.cursor, nullptr);
+    EXPECT_EQ(args.Rest(), "7)");
+    EXPECT_EQ(Result(qo), "S:");
+    char* none = nullptr;
+    qo.m_strValue = "x";
+    qo.ReadPara('S', none, "%4", nullptr);
+    EXPECT_EQ(Result(qo), "S:");
+}
+
+// ---- errors ----
+
+TEST(ReadParaTest, AWrongTypeNamesBothTypesAndTheArgumentText) {
+    struct Case {
+        const char* format;
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {"%4%4", "'a', 5)", "参数类型不应该是S型，而应该是N型：\r\n'a', 5)"},
+        {"%4%s", "1, 2)", "参数类型不应该是N型，而应该是S型：\r\n2)"},
+        {"%S", "1)", "参数类型不应该是N型，而应该是S型：\r\n1)"},
+        {"%p", " 1)", "参数类型不应该是N型，而应该是P型：\r\n1)"},
+        {"%g", "convert(1, 'P'))", "参数类型不应该是P型，而应该是N型：\r\nconvert(1, 'P'))"},
+    };
+    for (const Case& c : cases) {
+        CQoLanguage qo;
+        Arguments args(qo, c.text);
+        int64_t a = 0, b = 0x77;
+        qo.ReadPara('N', args.cursor, c.format, &a, &b);
+        // A host sees the message as the error text; the signature is not stored.
+        EXPECT_EQ(qo.m_cType, 'X') << c.text;
+        EXPECT_EQ(Gbk(qo.m_strError), Gbk(c.message)) << c.text;
+        EXPECT_EQ(b, 0x77) << c.text;
+    }
+}
+
+TEST(ReadParaTest, AnUnknownCodeShowsTheHelpText) {
+    CQoLanguage qo;
+    Arguments args(qo, "7)");
+    int32_t a = 0;
+    qo.ReadPara('N', args.cursor, "%x", &a);
+    EXPECT_EQ(qo.m_cType, 'X');
+    EXPECT_EQ(Gbk(qo.m_strError),
+              Gbk("ReadPara第2个变元为参数格式化符，不能为：%x，只能取\r\n"
+                  "  %s:CString %sn:char[n]\r\n"
+                  "  %b:bool(0~1)\r\n"
+                  "  %1:__int8,char(-128~127),byte(0~255)\r\n"
+                  "  %2:__int16,short(-32768~32767),UINT,WORD(0~65535)\r\n"
+                  "  %4:__int32,int,long(-2147483648~2147483647),DWORD,指针(0~4294967295)\r\n"
+                  "  %f:float(+/-1.401298E-45~3.402823E38)\r\n"
+                  "  %g:double(+/-4.94065645841247E-324~1.79769313486231E308)\r\n"
+                  "  %p:void*(0~4294967295)\r\n"
+                  "  %v任意型到CString %vn:任意型到char[n]\r\n"
+                  "出错处：\r\n7)"));
+}
+
+TEST(ReadParaTest, InsideARunAnErrorUnwinds) {
+    CQoLanguage qo;
+    CatchScope scope(qo.m_pRun);
+    Arguments args(qo, "'a', 5)");
+    int32_t a = 0, b = 0;
+    EXPECT_THROW(qo.ReadPara('N', args.cursor, "%4%4", &a, &b), QolUnwind);
+    EXPECT_EQ(qo.m_cType, 'X');
+    EXPECT_EQ(b, 0);
+    EXPECT_EQ(qotool::engine::OpenGuardCount(), 0);  // the level guard was left
+}
+
+TEST(ReadParaTest, AnArgumentsOwnErrorComesFromTheExecutor) {
+    CQoLanguage qo;
+    Arguments args(qo, "1 / 0, 5)");
+    int32_t a = 3, b = 3;
+    qo.ReadPara('N', args.cursor, "%4%4", &a, &b);
+    EXPECT_EQ(qo.m_cType, 'X');
+    EXPECT_EQ(std::string(qo.m_strError.view()).rfind("被零除", 0), 0u);
+    EXPECT_EQ(a, 3);
+    EXPECT_EQ(b, 3);
+}
+
+TEST(ReadParaTest, AForgedVariableAddressIsRefused) {
+    CQoLanguage qo;
+    Arguments args(qo, "convert('123', 'P', '%qol'))");
+    int32_t a = 0;
+    qo.ReadPara('N', args.cursor, "%4", &a);
+    EXPECT_EQ(qo.m_cType, 'X');
+    EXPECT_EQ(std::string(qo.m_strError.view()).rfind("地址指针取变量值操作非法", 0), 0u);
+}
+
+// ---- syntax-check mode ----
+
+TEST(ReadParaTest, InSyntaxCheckModeNothingIsStored) {
+    CQoLanguage qo;
+    qo.m_bSyntaxCheck = 1;
+    Arguments args(qo, "7, , 'a', undefined_name)");
+    int32_t a = -1;
+    CString s = "old";
+    qo.ReadPara('N', args.cursor, "%4%4%4%s", &a, &a, &a, &s);
+    EXPECT_EQ(a, -1);
+    EXPECT_EQ(Gbk(s), Gbk("old"));
+    EXPECT_EQ(std::string(qo.m_strValue.view()), "?*??");
+    EXPECT_EQ(qo.m_cType, 'N');
+    EXPECT_EQ(args.Rest(), "");
+}
+
+TEST(ReadParaTest, ASyntaxCheckStopsAnExtensionFunctionAfterReading) {
+    CQoLanguage qo;
+    qo.m_bSyntaxCheck = 1;
+    qo.m_modeFlags |= 0x01;
+    CatchScope scope(qo.m_pRun);
+    Arguments args(qo, "7)");
+    EXPECT_THROW(qo.ReadPara('N', args.cursor, "%4", nullptr), QolUnwind);
+    EXPECT_EQ(qo.m_cType, '?');
+    EXPECT_EQ(qo.m_modeFlags & 0x01, 0x01);  // put back
+}
+
+// ---- by-reference arguments through a user executor ----
+
+std::function<void(CQoLanguage*, char*&)> g_body;
+
+char ArgumentExecutor(char** cursor, const char* word, CQoLanguage* qo) {
+    if (strcmp(word, "rp") != 0 || !g_body) return 0;
+    g_body(qo, *cursor);
+    return 1;
+}
+
+class ByReferenceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ruqo_UserQolExecutor("ArgListTest", '+', (intptr_t)&ArgumentExecutor); }
+    void TearDown() override {
+        ruqo_UserQolExecutor("ArgListTest", '-', 0);
+        g_body = nullptr;
+    }
+    std::string Run(const char* text) {
+        qo.DoQol(text, nullptr);
+        return Result(qo);
+    }
+    CQoLanguage qo;
+};
+
+TEST_F(ByReferenceTest, AChangedDestinationIsWrittenBack) {
+    g_body = [](CQoLanguage* q, char*& c) {
+        int32_t n = 0;
+        q->ReadPara('N', c, "%4", &n);
+        n = n * 9;
+        q->WritePara();
+        q->SetValueType('Z', nullptr);
+    };
+    EXPECT_EQ(Run("v = 1; rp(&v); v"), "N:9");
+    // Without '&' the variable is passed by value.
+    EXPECT_EQ(Run("v = 1; rp(v); v"), "N:1");
+}
+
+TEST_F(ByReferenceTest, EachCodeWritesItsOwnForm) {
+    struct Case {
+        const char* format;
+        const char* expected;
+    } cases[] = {
+        {"%1", "N:-1"},     {"%2", "N:-1"},       {"%4", "N:-1"}, {"%b", "N:255"},
+        {"%f", "N:0.100000001490116"}, {"%g", "N:0.1"}, {"%s", "S:new"}, {"%S", "S:new"},
+        {"%s8", "S:buffer"}, {"%p", "P:1234"},
+    };
+    for (const Case& c : cases) {
+        static const Case* current;
+        current = &c;
+        g_body = [](CQoLanguage* q, char*& cursor) {
+            union {
+                int8_t i8;
+                int16_t i16;
+                int32_t i32;
+                uint8_t u8;
+                float f;
+                double g;
+                uintptr_t p;
+            } cell{};
+            CString text;
+            char buffer[8];
+            char* bufferCell = buffer;
+            const char code = current->format[1];
+            void* destination = code == 's' && current->format[2] ? (void*)&bufferCell
+                                : (code == 's' || code == 'S') ? (void*)&text
+                                                                : (void*)&cell;
+            q->ReadPara('N', cursor, current->format, destination);
+            switch (code) {
+            case '1': cell.i8 = -1; break;
+            case '2': cell.i16 = -1; break;
+            case '4': cell.i32 = -1; break;
+            case 'b': cell.u8 = 255; break;
+            case 'f': cell.f = 0.1f; break;
+            case 'g': cell.g = 0.1; break;
+            case 'p': cell.p = 1234; break;
+            default:
+                text = "new";
+                strcpy(buffer, "buffer");
+                break;
+            }
+            q->WritePara();
+            q->SetValueType('Z', nullptr);
+        };
+        const char* setup = c.format[1] == 's' || c.format[1] == 'S' ? "w = 'old'; rp(&w); w"
+                            : c.format[1] == 'p'                     ? "w = convert(5, 'P'); rp(&w); w"
+                                                                     : "w = 5; rp(&w); w";
+        EXPECT_EQ(Gbk(Run(setup)), Gbk(c.expected)) << c.format;
+    }
+}
+
+TEST_F(ByReferenceTest, ReadingOneArgumentAtATimeKeepsTheList) {
+    // '(' keeps earlier records and leaves the ')' for the caller; an
+    // upper-case result type starts a new list.
+    for (char second : {'(', 'N'}) {
+        static char secondType;
+        secondType = second;
+        g_body = [](CQoLanguage* q, char*& c) {
+            int32_t a = 0, b = 0;
+            q->ReadPara('(', c, "%4", &a);
+            q->ReadPara(secondType, c, "%4", &b);
+            a = 10;
+            b = 20;
+            q->WritePara();
+            q->SetValueType('Z', nullptr);
+        };
+        const std::string expected = second == '(' ? "S:10 20" : "S:1 20";
+        EXPECT_EQ(Run("x = 1; y = 2; rp(&x, &y); str(x) + ' ' + str(y)"), expected) << second;
+    }
+}
+
+TEST_F(ByReferenceTest, APointerCodeKeepsTheReferenceItself) {
+    static uintptr_t seen;
+    g_body = [](CQoLanguage* q, char*& c) {
+        seen = 0;
+        q->ReadPara('N', c, "%p", &seen);
+        q->WritePara();  // unchanged: the variable receives its own address
+        q->SetValueType('Z', nullptr);
+    };
+    EXPECT_EQ(Run("v = 1; rp(&v); Type(v)"), "S:P");
+    QoLVarDefine* record = qotool::engine::DoVariable(&qo, "v", 0, 0);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(seen, (uintptr_t)record);
+    EXPECT_EQ(std::string(record->GetDef().view()), std::to_string(seen));
+}
+
+TEST_F(ByReferenceTest, AnErrorStopsTheHandlerBeforeItsWork) {
+    static bool reached;
+    reached = false;
+    g_body = [](CQoLanguage* q, char*& c) {
+        int32_t a = 0, b = 0;
+        q->ReadPara('N', c, "%4%4", &a, &b);
+        reached = true;
+    };
+    const std::string result = Run("rp('a', 5)");
+    EXPECT_FALSE(reached);
+    EXPECT_EQ(Gbk(result.substr(0, result.find("\r\n【位于】"))),
+              Gbk("X:外部扩展函数rp执行错误\r\n参数类型不应该是S型，而应该是N型：\r\n'a', 5)"));
+}
+
+}  // namespace
