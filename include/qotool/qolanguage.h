@@ -64,10 +64,18 @@ public:
     //   b, 1         uint8_t* / int8_t*  2  int16_t*   4  int32_t*
     //   f            float*              g  double*
     //   p            uintptr_t*
+    // The integer codes truncate toward zero through 64 bits and keep the
+    // low bits of their width (4294967295 and -1 both store 0xFFFFFFFF); b
+    // stores 1 for any number but 0. An optional entry whose code the value
+    // does not fit is skipped (its destination too). An argument written
+    // &name is by reference: WritePara copies its destination back.
     // resultType: the value's type letter afterwards; lower case or '('
     // keep the write-back list of earlier calls, ')' or '(' leave the
     // closing bracket unconsumed. The value's string holds the argument
-    // signature afterwards.
+    // signature afterwards: one letter per entry reached (N, S, P; '*'
+    // omitted, '-' skipped optional entry, '?' during a syntax check).
+    // On a wrong type the value is X with the message as its error text
+    // (inside a run the reading unwinds).
     QO_API void ReadPara(char resultType, char*& cursor, const char* format, ...);
     // Writes the destinations of by-reference arguments back into their
     // variables, then empties the write-back list.

@@ -160,6 +160,8 @@ void CQoLanguage::ReadPara(char resultType, char*& cursor, const char* format, .
                 e.code = 's';
             }
 
+            // The empty value stands for the code's zero: a null pointer, an
+            // empty text for 's', the number 0 for every other code.
             if (m_cType == 'Z') {
                 if (e.code == 'p') {
                     m_cType = 'P';
@@ -174,6 +176,9 @@ void CQoLanguage::ReadPara(char resultType, char*& cursor, const char* format, .
                 }
             }
 
+            // A variable's address (&name, or any %qol value read for another
+            // code than p) is by reference: p keeps the address itself, the
+            // other codes read the variable's value.
             QoLVarDefine* record = nullptr;
             if (m_cType == 'P' && (*argStart == '&' || e.code != 'p') && strcmp(m_strExtType.c_str(), "%qol") == 0) {
                 record = reinterpret_cast<QoLVarDefine*>(m_pValue);
@@ -191,6 +196,8 @@ void CQoLanguage::ReadPara(char resultType, char*& cursor, const char* format, .
                 }
             }
 
+            // Optional entries that the value does not fit are passed over
+            // with their destinations; v and r fit any value.
             bool formatEnded = false;
             while (e.lead == '?' && !Fits(m_cType, e.code)) {
                 signature += '-';

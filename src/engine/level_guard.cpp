@@ -28,6 +28,13 @@ int g_guardCounter = 0;
 
 int OpenGuardCount() { return g_guardCounter; }
 
+int EntryStackSize() { return g_guardStack ? (int)g_guardStack->size() : 0; }
+
+QoLRunContext* EntryStackAt(int index) {
+    if (!g_guardStack || index < 0 || index >= (int)g_guardStack->size()) return nullptr;
+    return (*g_guardStack)[(size_t)index].run;
+}
+
 void LevelGuard::Enter(char kind, const char* position) {
     CQoLanguage* qo = qo_;
     QoLRunContext* run = qo->m_pRun;

@@ -115,6 +115,11 @@ private:
     bool entered_ = false;
 };
 
+// The process-wide entry stack of the level guards: the number of entries
+// and the run context of entry `index` (0 the oldest), or null.
+int EntryStackSize();
+QoLRunContext* EntryStackAt(int index);
+
 // Process-wide count of open level guards.
 int OpenGuardCount();
 

@@ -1,5 +1,6 @@
 // Library load and unload: the constructor and destructor of the shared
 // object call the idempotent attach and detach.
+#include "builtins/control.h"
 #include "engine/instance.h"
 
 namespace qotool::host {
@@ -17,6 +18,8 @@ void Attach() {
 void Detach() {
     if (!g_attached) return;
     g_attached = false;
+    // The interpreters that scripts created go first, then the shared one.
+    qotool::builtins::DestroyCreatedInterpreters();
     qotool::engine::DestroySharedInterpreter();
 }
 

@@ -1,47 +1,113 @@
 #include "platform/ui.h"
 
+#include <strings.h>
+
+#include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/encoding.h"
+#include "qotool/ui_callbacks.h"
 
 namespace qotool::platform {
 
-int DefaultButton(unsigned type) {
-    static const int first[] = {kIdOk, kIdOk, kIdAbort, kIdYes, kIdYes, kIdRetry, kIdCancel};
-    static const int second[] = {kIdOk, kIdCancel, kIdRetry, kIdNo, kIdNo, kIdCancel, kIdRetry};
-    static const int third[] = {kIdOk, kIdCancel, kIdIgnore, kIdCancel, kIdNo, kIdCancel, kIdRetry};
+const char kEditDialogCaption[] = "文本编辑";
+const char kEditDialogFont[] = "宋体";
+const char kEditDefaultTitle[] = "输入：";
+const char kEditOkLabel[] = "&Y 确定";
+const char kEditNoLabel[] = "&N 否";
+const char kEditCancelLabel[] = "&C 取消";
+const char kPromptCaption[] = "提示信息";
+
+int BoxButtons(unsigned type, int buttons[3]) {
+    static const int kSets[7][3] = {
+        {kIdOk, 0, 0},
+        {kIdOk, kIdCancel, 0},
+        {kIdAbort, kIdRetry, kIdIgnore},
+        {kIdYes, kIdNo, kIdCancel},
+        {kIdYes, kIdNo, 0},
+        {kIdRetry, kIdCancel, 0},
+        {kIdCancel, kIdTryAgain, kIdContinue},
+    };
     unsigned set = type & 0x0F;
     if (set > 6) set = 0;
-    switch ((type >> 8) & 0x0F) {
-    case 1: return second[set];
-    case 2: return third[set];
-    default: return first[set];
+    int count = 0;
+    for (int i = 0; i < 3; ++i) {
+        buttons[i] = kSets[set][i];
+        if (buttons[i]) ++count;
     }
+    return count;
+}
+
+int DefaultButton(unsigned type) {
+    int buttons[3];
+    const int count = BoxButtons(type, buttons);
+    const unsigned index = (type >> 8) & 0x0F;
+    return (int)index < count ? buttons[index] : buttons[0];
+}
+
+int HeadlessAnswer(unsigned type) {
+    const char* forced = getenv("QO_MSGBOX_ANSWER");
+    if (forced && *forced) {
+        static const struct {
+            const char* name;
+            int id;
+        } kNames[] = {{"ok", kIdOk},         {"cancel", kIdCancel},       {"abort", kIdAbort},
+                      {"retry", kIdRetry},   {"ignore", kIdIgnore},       {"yes", kIdYes},
+                      {"no", kIdNo},         {"tryagain", kIdTryAgain},   {"continue", kIdContinue}};
+        for (const auto& entry : kNames)
+            if (strcasecmp(forced, entry.name) == 0) return entry.id;
+        const int number = atoi(forced);
+        if (number > 0) return number;
+    }
+    return DefaultButton(type);
+}
+
+EditDialogView MakeEditDialogView(const char* title, const CString& text) {
+    EditDialogView view;
+    view.title = title ? title : kEditDefaultTitle;
+    view.text = text.c_str();
+    if (text.Find('\n') >= 0) {
+        view.resized = true;
+        view.width = 500;
+        view.height = 300;
+        LayoutEditDialog(view.width, view.height, &view.edit, &view.ok, &view.cancel);
+    }
+    return view;
+}
+
+void LayoutEditDialog(int clientWidth, int clientHeight, UiRect* edit, UiRect* ok, UiRect* cancel) {
+    const int w = clientWidth < 150 ? 150 : clientWidth;
+    const int h = clientHeight;
+    const int s = (w - 120) / 3;
+    if (ok) *ok = UiRect{s, h - 40, 60, 30};
+    if (cancel) *cancel = UiRect{2 * s + 60, h - 40, 60, 30};
+    if (edit) *edit = UiRect{10, 10, w - 20, h - 60};
 }
 
 namespace {
 
-class HeadlessUi final : public UiInterface {
+bool SinkSilenced() {
+    const char* mode = getenv("QO_UI");
+    return mode && strcmp(mode, "silent") == 0;
+}
+
+class Headless final : public UiInterface {
 public:
     int MessageBox(const char* text, const char* caption, unsigned type) override {
         Sink(caption, text);
-        if (const char* forced = getenv("QO_MSGBOX_ANSWER")) {
-            int answer = atoi(forced);
-            if (answer > 0) return answer;
-        }
-        return DefaultButton(type);
+        return HeadlessAnswer(type);
     }
-    // An automatic OK would loop the statement editor forever.
     int EditText(CString& text, const char* title) override {
         Sink(title, text.c_str());
         return kIdCancel;
     }
     void Sink(const char* caption, const char* text) override {
-        const char* mode = getenv("QO_UI");
-        if (mode && strcmp(mode, "silent") == 0) return;
+        if (SinkSilenced()) return;
         std::string line = "[";
         line += caption ? caption : "";
         line += "] ";
@@ -49,15 +115,160 @@ public:
         line += "\n";
         if (EnvironmentIsUtf8()) line = GbkToUtf8(line, true);
         fwrite(line.data(), 1, line.size(), stderr);
+        fflush(stderr);
     }
 };
 
-HeadlessUi g_headless;
-UiInterface* g_ui = nullptr;
+Headless g_headless;
+std::atomic<UiInterface*> g_ui{nullptr};
 
 }  // namespace
 
-UiInterface& Ui() { return g_ui ? *g_ui : g_headless; }
-void SetUi(UiInterface* ui) { g_ui = ui; }
+UiInterface& Ui() {
+    UiInterface* ui = g_ui.load(std::memory_order_acquire);
+    return ui ? *ui : g_headless;
+}
+UiInterface& HeadlessUi() { return g_headless; }
+void SetUi(UiInterface* ui) { g_ui.store(ui, std::memory_order_release); }
+UiInterface* InstalledUi() { return g_ui.load(std::memory_order_acquire); }
+
+namespace {
+
+QoUiRect ToC(const UiRect& r) { return QoUiRect{r.x, r.y, r.width, r.height}; }
+
+// The UI over a host's callback table. Each call copies the table under the
+// lock, so a host may replace it while another thread is inside a callback.
+class CallbackUi final : public UiInterface {
+public:
+    void Install(const QoUiCallbacks& table) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        table_ = table;
+    }
+    int MessageBox(const char* text, const char* caption, unsigned type) override {
+        const QoUiCallbacks t = Table();
+        if (!t.message_box) return g_headless.MessageBox(text, caption, type);
+        const int answer = t.message_box(t.context, text ? text : "", caption ? caption : "", type);
+        return answer >= 1 ? answer : HeadlessAnswer(type);
+    }
+    void Sink(const char* caption, const char* text) override {
+        const QoUiCallbacks t = Table();
+        if (!t.sink) return g_headless.Sink(caption, text);
+        t.sink(t.context, caption ? caption : "", text ? text : "");
+    }
+    int EditText(CString& text, const char* title) override {
+        const CString initial = text;
+        return EditDialog(MakeEditDialogView(title, initial), text);
+    }
+    int EditDialog(const EditDialogView& view, CString& text) override {
+        const QoUiCallbacks t = Table();
+        if (!t.edit_text) return g_headless.EditDialog(view, text);
+        QoUiEditDialog dialog;
+        dialog.title = view.title ? view.title : "";
+        dialog.text = view.text ? view.text : "";
+        dialog.resized = view.resized ? 1 : 0;
+        dialog.width = view.width;
+        dialog.height = view.height;
+        dialog.edit = ToC(view.edit);
+        dialog.ok = ToC(view.ok);
+        dialog.cancel = ToC(view.cancel);
+        dialog.ok_label = kEditOkLabel;
+        dialog.no_label = kEditNoLabel;
+        dialog.cancel_label = kEditCancelLabel;
+        // The result goes to a copy, so view.text stays valid during the call.
+        CString edited = text;
+        const int answer = t.edit_text(t.context, &dialog, reinterpret_cast<QoUiText*>(&edited));
+        if (answer != kIdOk) return kIdCancel;
+        text = edited;
+        return kIdOk;
+    }
+    void PromptShow(const PromptView& view) override {
+        const QoUiCallbacks t = Table();
+        if (!t.prompt_show) return g_headless.PromptShow(view);
+        QoUiPrompt prompt{view.title ? view.title : "", view.text ? view.text : "", view.x, view.y, view.width,
+                          view.height, view.created ? 1 : 0};
+        t.prompt_show(t.context, &prompt);
+    }
+    void PromptHide() override {
+        const QoUiCallbacks t = Table();
+        if (t.prompt_hide) t.prompt_hide(t.context);
+    }
+    void PromptDestroy() override {
+        const QoUiCallbacks t = Table();
+        if (t.prompt_destroy) t.prompt_destroy(t.context);
+    }
+    int PromptWait(int timeoutMs) override {
+        const QoUiCallbacks t = Table();
+        if (!t.prompt_wait) return g_headless.PromptWait(timeoutMs);
+        return t.prompt_wait(t.context, timeoutMs) == 1 ? 1 : 0;
+    }
+
+private:
+    QoUiCallbacks Table() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return table_;
+    }
+    std::mutex mutex_;
+    QoUiCallbacks table_{};
+};
+
+CallbackUi g_callbackUi;
+
+// The members a table must reach to be accepted (the first version).
+constexpr unsigned kMinimumTableSize = (unsigned)(offsetof(QoUiCallbacks, prompt_wait) + sizeof(void*));
+
+}  // namespace
 
 }  // namespace qotool::platform
+
+using namespace qotool::platform;
+
+extern "C" QO_API int ruqo_SetUiCallbacks(const QoUiCallbacks* callbacks) {
+    if (!callbacks || callbacks->size < kMinimumTableSize) {
+        UiInterface* expected = &g_callbackUi;
+        g_ui.compare_exchange_strong(expected, nullptr);
+        return 0;
+    }
+    QoUiCallbacks table{};
+    memcpy(&table, callbacks, kMinimumTableSize);
+    try {
+        g_callbackUi.Install(table);
+    } catch (...) {
+        return 0;
+    }
+    SetUi(&g_callbackUi);
+    return 1;
+}
+
+extern "C" QO_API void ruqo_UiSetText(QoUiText* result, const char* text, int length) {
+    if (!result) return;
+    CString& out = *reinterpret_cast<CString*>(result);
+    try {
+        if (!text)
+            out.Empty();
+        else if (length < 0)
+            out = text;
+        else
+            out = CString(text, length);
+    } catch (...) {
+    }
+}
+
+extern "C" QO_API int ruqo_UiBoxButtons(unsigned type, int* buttons) {
+    int set[3];
+    const int count = BoxButtons(type, set);
+    if (buttons)
+        for (int i = 0; i < count; ++i) buttons[i] = set[i];
+    return count;
+}
+
+extern "C" QO_API int ruqo_UiDefaultButton(unsigned type) { return DefaultButton(type); }
+extern "C" QO_API int ruqo_UiHeadlessAnswer(unsigned type) { return HeadlessAnswer(type); }
+
+extern "C" QO_API void ruqo_UiLayoutEditDialog(int clientWidth, int clientHeight, QoUiRect* edit, QoUiRect* ok,
+                                               QoUiRect* cancel) {
+    UiRect e, o, c;
+    LayoutEditDialog(clientWidth, clientHeight, &e, &o, &c);
+    if (edit) *edit = ToC(e);
+    if (ok) *ok = ToC(o);
+    if (cancel) *cancel = ToC(c);
+}

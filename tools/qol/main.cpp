@@ -11,6 +11,7 @@
 
 #include "repl.h"
 #include "runner.h"
+#include "terminal_ui.h"
 
 #ifndef QOL_VERSION
 #error "QOL_VERSION must be defined by the build"
@@ -49,6 +50,12 @@ const char kHelp[] =
     u8"printed only with -r. At the prompt every input prints its result text; a\n"
     u8"line that leaves a ( [ or { open continues on the next line, and Ctrl-D\n"
     u8"ends the input.\n"
+    u8"\n"
+    u8"Message boxes print as [caption] text on standard error and, when standard\n"
+    u8"input is a terminal, ask for a button (Enter takes the default); otherwise\n"
+    u8"they answer their default button (QO_MSGBOX_ANSWER=yes|no|ok|cancel|... or\n"
+    u8"a number forces one). The edit dialog opens $VISUAL or $EDITOR (else vi)\n"
+    u8"on a temporary copy of the text. QO_UI=silent drops diagnostics.\n"
     u8"\n"
     u8"Exit status: 0 when the last run's result is not an error, 1 when it is,\n"
     u8"2 for a usage error or a file that cannot be read.\n";
@@ -133,6 +140,7 @@ int main(int argc, char** argv) {
     const int status = qol::ParseArguments(argc, argv, options);
     if (status >= 0) return status;
 
+    qol::InstallTerminalUi(options.encoding);
     qol::Runner runner(options.encoding);
     if (options.runs.empty()) {
         if (isatty(STDIN_FILENO)) {

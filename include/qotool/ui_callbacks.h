@@ -1,0 +1,139 @@
+/* The user interface of libqoTool_NoQO.so as a host sees it.
+ *
+ * The library never draws. Message boxes, the text-edit dialog, the prompt
+ * window and diagnostics are computed in the library (texts, cuts, geometry,
+ * time-outs) and handed to one process-wide UI. A host that wants to show
+ * them installs a table of C callbacks; every member it leaves null keeps
+ * the library's headless behaviour:
+ *   - a message box answers its default button (from the button set and the
+ *     default-button bits; the environment variable QO_MSGBOX_ANSWER forces
+ *     an answer, as a number or a name such as "yes" or "cancel");
+ *   - the edit dialog answers Cancel;
+ *   - the prompt window is not waited for;
+ *   - what would have been shown goes to the sink: "[caption] text" on
+ *     standard error, UTF-8 when the environment names a UTF-8 locale;
+ *     QO_UI=silent drops it.
+ *
+ * All strings are GBK byte strings, zero-terminated, valid only during the
+ * call. Callbacks may arrive on any thread, including the library's
+ * background timer threads, and may be called again before an earlier call
+ * on another thread has returned: a host must make its callbacks safe for
+ * that (for example by posting to its UI thread and waiting).
+ */
+#ifndef QOTOOL_UI_CALLBACKS_H
+#define QOTOOL_UI_CALLBACKS_H
+
+#include "qotool/qo_api.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Button identifiers. */
+enum {
+    QO_ID_OK = 1,
+    QO_ID_CANCEL = 2,
+    QO_ID_ABORT = 3,
+    QO_ID_RETRY = 4,
+    QO_ID_IGNORE = 5,
+    QO_ID_YES = 6,
+    QO_ID_NO = 7,
+    QO_ID_TRYAGAIN = 10,
+    QO_ID_CONTINUE = 11
+};
+
+typedef struct QoUiRect {
+    int x, y, width, height;
+} QoUiRect;
+
+/* The modal text-edit dialog (dialog caption "文本编辑", font 宋体). */
+typedef struct QoUiEditDialog {
+    const char* title;        /* window title: the caller's, or "输入：" */
+    const char* text;         /* initial text of the edit field; no length limit */
+    int resized;              /* 1: the text holds a line feed; size width x height, centred */
+    int width, height;        /* 500 x 300 when resized, else 0 (the dialog's own size) */
+    QoUiRect edit, ok, cancel; /* control placement for a width x height client area */
+    const char* ok_label;     /* "&Y 确定" (identifier 1, default button) */
+    const char* no_label;     /* "&N 否" (identifier 7, always hidden) */
+    const char* cancel_label; /* "&C 取消" (identifier 2) */
+} QoUiEditDialog;
+
+/* The modeless prompt window: caption "提示信息", the edit field showing the
+ * text, its OK button hidden; it does not keep the activation. */
+typedef struct QoUiPrompt {
+    const char* title;
+    const char* text;
+    int x, y, width, height; /* width 400, height lines x 13 + 100 (at most 20 lines) */
+    int created;             /* 1: the window did not exist before this call */
+} QoUiPrompt;
+
+/* Where an edit callback leaves the edited text (opaque). */
+typedef struct QoUiText QoUiText;
+
+typedef struct QoUiCallbacks {
+    /* sizeof(QoUiCallbacks) as the host compiled it. */
+    unsigned size;
+    /* Passed back as the first argument of every callback. */
+    void* context;
+    /* type: button set in the low 4 bits (0 OK, 1 OK/Cancel, 2 Abort/Retry/
+     * Ignore, 3 Yes/No/Cancel, 4 Yes/No, 5 Retry/Cancel, 6 Cancel/Try again/
+     * Continue), default button in bits 8-11, plus style bits (0x2000 task-
+     * modal, 0x40000 topmost, ...). Returns the button identifier; 0 (or
+     * any value below 1) asks for the headless answer. */
+    int (*message_box)(void* context, const char* text, const char* caption, unsigned type);
+    /* Diagnostics the library would otherwise write to standard error. */
+    void (*sink)(void* context, const char* caption, const char* text);
+    /* Shows the edit dialog modally. On OK, call ruqo_UiSetText(result, ...)
+     * with the edited text (without that call the text stays as it was) and
+     * return QO_ID_OK; return QO_ID_CANCEL for Cancel or closing. */
+    int (*edit_text)(void* context, const QoUiEditDialog* dialog, QoUiText* result);
+    /* The prompt window: show (and create when prompt->created), hide,
+     * destroy. */
+    void (*prompt_show)(void* context, const QoUiPrompt* prompt);
+    void (*prompt_hide)(void* context);
+    void (*prompt_destroy)(void* context);
+    /* Waits at most timeout_ms while the prompt is shown, keeping the host's
+     * windows serviced. Returns 1 when the person closed the prompt, 0 when
+     * the time passed. */
+    int (*prompt_wait)(void* context, int timeout_ms);
+} QoUiCallbacks;
+
+/* Installs a copy of the table; null removes it (the headless UI again).
+ * Returns 1 when installed, 0 when removed or when size is too small. */
+QO_API int ruqo_SetUiCallbacks(const QoUiCallbacks* callbacks);
+
+/* Sets the edited text of an edit callback: length bytes, or up to the
+ * terminating zero when length < 0. */
+QO_API void ruqo_UiSetText(QoUiText* result, const char* text, int length);
+
+/* The buttons of a message box type, in their order (up to 3 identifiers
+ * written to buttons; returns their number); its default button; and the
+ * headless answer (QO_MSGBOX_ANSWER first). */
+QO_API int ruqo_UiBoxButtons(unsigned type, int* buttons);
+QO_API int ruqo_UiDefaultButton(unsigned type);
+QO_API int ruqo_UiHeadlessAnswer(unsigned type);
+
+/* Control placement of the edit dialog for a client area of the given size
+ * (the width counts as at least 150). */
+QO_API void ruqo_UiLayoutEditDialog(int client_width, int client_height, QoUiRect* edit, QoUiRect* ok,
+                                    QoUiRect* cancel);
+
+/* The prompt window. A non-empty text shows it (creating it when needed) at
+ * (x, y), 400 wide and (lines x 13 + 100) high, lines being the line feeds
+ * of the text + 1, at most 20; with timeout > 0 the call then waits that
+ * many milliseconds (or until the person closes it) and hides it again. A
+ * null or empty text hides the window, or destroys it when timeout is -1. */
+QO_API void PromptText(const char* text, int timeout, int x, int y);
+
+#ifdef __cplusplus
+}
+
+#include "qotool/cstring.h"
+
+/* The modal edit dialog: starts with text, titled title ("输入：" when
+ * null). Returns 1 when confirmed (text then holds the edited text), 2 for
+ * Cancel or closing (text unchanged). */
+QO_API int ruqo_EditText(CString& text, const char* title);
+#endif
+
+#endif

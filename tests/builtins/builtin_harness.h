@@ -1,0 +1,122 @@
+// Calling the interpreter control and interaction built-ins in tests.
+//
+// CallBuiltin runs one call the way the executor does: the '(' consumed
+// through the bracket tracer, the handler, the missing-argument marker, the
+// ')' a handler leaves. BuiltinBridge makes the same built-ins reachable
+// from whole QOL texts through a user executor, for as long as the
+// dispatch does not name them itself (once it does, the dispatch answers
+// first and the bridge is never asked). Error texts that pass through the
+// bridge carry the extension-call wrapper; compare exact messages through
+// CallBuiltin.
+#ifndef QOTOOL_TESTS_BUILTINS_BUILTIN_HARNESS_H
+#define QOTOOL_TESTS_BUILTINS_BUILTIN_HARNESS_H
+
+#include <strings.h>
+
+#include <string>
+
+#include "builtins/control.h"
+#include "builtins/interaction.h"
+#include "engine/run_context.h"
+#include "engine/scanner.h"
+#include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
+
+namespace qotool::test {
+
+using BuiltinHandler = void (*)(CQoLanguage*, char*&, const char*);
+
+inline BuiltinHandler FindBuiltin(const char* word) {
+    static const struct {
+        const char* name;
+        BuiltinHandler handler;
+    } kBuiltins[] = {
+        {"BindTableBuffer", builtins::BindTableBuffer}, {"Check", builtins::Check},
+        {"docmd", builtins::DoCmd},                     {"EditData", builtins::EditData},
+        {"ErrorCheck", builtins::ErrorCheck},           {"get", builtins::Get},
+        {"MessageBox", builtins::MessageBox},           {"MessageLog", builtins::MessageLog},
+        {"PromptText", builtins::PromptText},           {"QolCreate", builtins::QolCreate},
+        {"QolRelease", builtins::QolRelease},           {"QolRun", builtins::QolRun},
+        {"QolHandle", builtins::QolHandle},             {"report", builtins::Report},
+        {"set", builtins::Set},
+    };
+    for (const auto& entry : kBuiltins)
+        if (strcasecmp(word, entry.name) == 0) return entry.handler;
+    return nullptr;
+}
+
+// What the dispatch does around a handler once the '(' is consumed.
+inline void InvokeBuiltin(CQoLanguage* qo, BuiltinHandler handler, char*& cursor, const char* word) {
+    const short depth = qo->m_pRun->bracketDepth;
+    handler(qo, cursor, word);
+    if (qo->m_cType == 'f') qo->ReportError("函数缺参数", cursor);
+    engine::SkipBlanks(cursor);
+    if (qo->m_pRun->bracketDepth >= depth && *cursor == ')') qo->FunctionBracketTrace(cursor, ')');
+}
+
+// The value as ruqo_ExecQol writes it: type letter, ':', text.
+inline std::string ResultText(CQoLanguage& qo) {
+    const char type = qo.m_cType;
+    const CString text = qo.GetValueString();
+    return std::string(1, type) + ":" + std::string(text.view());
+}
+
+// Runs the call at the start of `call` ("name(arguments)..."), as a run of
+// its own; returns its result text; rest (optional) receives what the call
+// did not read.
+inline std::string CallBuiltin(CQoLanguage& qo, const std::string& call, std::string* rest = nullptr) {
+    std::string source = call;
+    const size_t open = source.find('(');
+    const std::string word = source.substr(0, open);
+    const BuiltinHandler handler = FindBuiltin(word.c_str());
+    if (!handler || open == std::string::npos) return "no built-in " + word;
+    char* cursor = source.data() + open;
+    {
+        engine::LevelGuard guard(&qo, 'P', source.c_str());
+        engine::CatchScope catcher(qo.m_pRun);
+        try {
+            qo.m_pRun->bracketDepth = 0;
+            qo.FunctionBracketTrace(cursor, '(');
+            InvokeBuiltin(&qo, handler, cursor, word.c_str());
+        } catch (const engine::QolUnwind&) {
+        }
+    }
+    if (rest) *rest = cursor;
+    return ResultText(qo);
+}
+
+// Runs a QOL text on qo; its result text.
+inline std::string RunText(CQoLanguage& qo, const std::string& text) {
+    qo.DoQol(text.c_str(), nullptr);
+    return ResultText(qo);
+}
+
+class BuiltinBridge {
+public:
+    BuiltinBridge() { ruqo_UserQolExecutor(kName, '+', (intptr_t)&Execute); }
+    ~BuiltinBridge() { ruqo_UserQolExecutor(kName, '-', 0); }
+    BuiltinBridge(const BuiltinBridge&) = delete;
+    BuiltinBridge& operator=(const BuiltinBridge&) = delete;
+
+private:
+    static constexpr const char* kName = "QolControlTestBridge";
+    static char Execute(char** cursor, const char* word, CQoLanguage* qo) {
+        const BuiltinHandler handler = FindBuiltin(word);
+        if (!handler) return 0;
+        // The dispatch calls a built-in outside any extension call.
+        const unsigned char external = qo->m_modeFlags & 0x01;
+        qo->m_modeFlags &= (unsigned char)~0x01;
+        try {
+            InvokeBuiltin(qo, handler, *cursor, word);
+        } catch (...) {
+            qo->m_modeFlags |= external;
+            throw;
+        }
+        qo->m_modeFlags |= external;
+        return 1;
+    }
+};
+
+}  // namespace qotool::test
+
+#endif

@@ -1,0 +1,407 @@
+// The interpreter control built-ins: creating, running into and releasing
+// interpreters, handles, the syntax check, settings and reports. Exact
+// messages are checked through direct handler calls (CallBuiltin) with the
+// position text switched off (trace flag 8); whole scripts reach the
+// built-ins through the test bridge (builtin_harness.h).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <unistd.h>
+#include <string>
+#include <vector>
+
+#include "builtins/builtin_harness.h"
+#include "builtins/control.h"
+#include "engine/instance.h"
+#include "platform/module_path.h"
+#include "platform/number_text.h"
+#include "support/gbk_text.h"
+#include "support/recording_ui.h"
+
+namespace qotool::test {
+namespace {
+
+using builtins::HandleNumber;
+
+struct Step {
+    std::string text;
+    std::string expected;  // the whole result text, or its start when prefixOnly
+    bool prefixOnly = false;
+};
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Runs the steps one after another on qo and compares their results.
+void RunSteps(CQoLanguage& qo, const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+        const std::string result = RunText(qo, step.text);
+        if (step.prefixOnly)
+            EXPECT_TRUE(StartsWith(result, step.expected)) << Readable(step.text) << " gave " << Readable(result);
+        else
+            EXPECT_EQ(Gbk(result), Gbk(step.expected)) << Readable(step.text);
+    }
+}
+
+std::string Number(double value) {
+    char buf[32];
+    return std::string(buf, (size_t)platform::FormatNumber15(value, buf));
+}
+
+class ControlTest : public ::testing::Test {
+protected:
+    // Every test starts and ends without interpreters made by scripts.
+    void SetUp() override {
+        builtins::DestroyCreatedInterpreters();
+        qo.m_pRun->traceFlags = 8;
+    }
+    void TearDown() override { builtins::DestroyCreatedInterpreters(); }
+    CQoLanguage qo;
+    BuiltinBridge bridge;
+    RecordingUi ui;
+};
+
+// ---- QolCreate, QolRun, QolRelease ----
+
+TEST_F(ControlTest, RunsMoveValuesIntoAnotherInterpreterAndResultsBack) {
+    RunSteps(qo, {
+                     {"h = QolCreate(0); QolRun(h; a=2, s='x'){ b = a * 3; s }", "S:x"},
+                     // The created interpreter keeps its variables between runs ...
+                     {"QolRun(h){ b }", "N:6"},
+                     // ... and the caller's are its own.
+                     {"b = 100; QolRun(h; c=b){ b + c }", "N:106"},
+                     {"b", "N:100"},
+                     {"QolRun(h){ c }", "N:100"},
+                     // A temporary interpreter starts empty and is gone afterwards.
+                     {"QolRun(0; a=2, s='x'){ return a*3; }", "N:6"},
+                     {"QolRun(0){ b }", "S:'b' 变量未定义", true},
+                     // An error of the other interpreter comes back as a string.
+                     {"Type(QolRun(0){ nosuch + 1 })", "S:S"},
+                     // Values travel as QOL source text of their type.
+                     {"QolRun(0; n=1.5e20, s='q\"\\r\\n', z=NULL, p=1234%'P%mem'){ report('BasicVariable') }",
+                      "S:n=1.5e+20;\r\ns=\"q\\\"\\r\\n\";\r\nz=NULL;\r\np=1234%\"P%mem\";"},
+                     {"QolRun(0; n=-0.25){ n * 4 }", "N:-1"},
+                 });
+    const double handle = platform::ParseDouble(std::string(RunText(qo, "h").substr(2)).c_str());
+    EXPECT_EQ(RunText(qo, "QolRelease(h)"), "N:" + Number(handle));
+    // The handle is gone: a run into it touches nothing and says so.
+    RunSteps(qo, {{"QolRun(h){ 1 }", "S:QolUse()执行出错，可能是句柄非法"}, {"QolRelease(h)", "X:", true}});
+}
+
+TEST_F(ControlTest, HandlesAreWholeAddresses) {
+    const std::string created = RunText(qo, "QolCreate(0)");
+    ASSERT_TRUE(StartsWith(created, "N:")) << created;
+    const double number = platform::ParseDouble(created.c_str() + 2);
+    ASSERT_EQ(builtins::CreatedInterpreters().size(), 1u);
+    CQoLanguage* interpreter = builtins::CreatedInterpreters().back();
+    EXPECT_EQ(builtins::HandleFromNumber(number), (uintptr_t)interpreter);
+    EXPECT_EQ(number, HandleNumber(interpreter));
+    EXPECT_EQ(CallBuiltin(qo, "QolRelease(" + Number(number) + ")"), created);
+    EXPECT_TRUE(builtins::CreatedInterpreters().empty());
+}
+
+TEST_F(ControlTest, CreateCopiesWhatItsFlagsName) {
+    CObject platform;
+    qo.m_pPlatform = &platform;
+    qo.m_modeFlags = 0x02 | 0x04 | 0x20;
+    struct Case {
+        int flags;
+        bool platform, trace, modes;
+    } cases[] = {
+        {0, false, false, false},     {1, true, false, false},     {2, false, true, false},
+        {8, false, false, true},      {15, true, true, true},      {256 + 1, true, false, false},
+    };
+    for (const Case& c : cases) {
+        CallBuiltin(qo, "QolCreate(" + std::to_string(c.flags) + ")");
+        ASSERT_FALSE(builtins::CreatedInterpreters().empty());
+        CQoLanguage* created = builtins::CreatedInterpreters().back();
+        EXPECT_EQ(created->m_pPlatform, c.platform ? &platform : nullptr) << c.flags;
+        EXPECT_EQ(created->m_pRun->traceFlags, c.trace ? 8 : 0) << c.flags;
+        EXPECT_EQ(created->m_modeFlags, c.modes ? 0x26 : 0x04) << c.flags;
+        EXPECT_EQ(created->m_bSyntaxCheck, 0) << c.flags;
+        CallBuiltin(qo, "QolRelease(" + Number(HandleNumber(created)) + ")");
+    }
+    EXPECT_TRUE(builtins::CreatedInterpreters().empty());
+}
+
+TEST_F(ControlTest, ReleaseRefusesWhatQolCreateDidNotMake) {
+    const std::string notCreated = "X:QolRelease()所关闭的不是QolCreate()创建的解释器句柄";
+    CQoLanguage other;
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"QolRelease(" + Number(HandleNumber(&qo)) + ")", "X:QolRelease()不能关闭当前解释器自身"},
+        {"QolRelease(12345)", notCreated},
+        {"QolRelease(0)", notCreated},
+        {"QolRelease(-1)", notCreated},
+        {"QolRelease(4294967295)", notCreated},
+        {"QolRelease(1e300)", notCreated},
+        {"QolRelease(-1e300)", notCreated},
+        {"QolRelease(140737488355328 + 16)", notCreated},
+        // A live interpreter that scripts did not create stays.
+        {"QolRelease(" + Number(HandleNumber(&other)) + ")", notCreated},
+        {"QolRelease(" + Number(HandleNumber(engine::SharedInterpreter())) + ")", notCreated},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Gbk(CallBuiltin(qo, c.first)), Gbk(c.second)) << c.first;
+    EXPECT_TRUE(engine::IsLiveInterpreter(&other));
+}
+
+TEST_F(ControlTest, ReleaseKeepsAnInterpreterThatIsRunning) {
+    // b runs into c, which tries to release b while b's text is running.
+    const std::string result =
+        RunText(qo, "b = QolCreate(0); c = QolCreate(0); QolRun(b; b=b, c=c){ QolRun(c; b=b){ QolRelease(b) } }");
+    EXPECT_NE(result.find("QolRelease()不能关闭正在执行的解释器"), std::string::npos) << Readable(result);
+    EXPECT_EQ(builtins::CreatedInterpreters().size(), 2u);
+    RunSteps(qo, {{"QolRelease(b); QolRelease(c); 1", "N:1"}});
+    EXPECT_TRUE(builtins::CreatedInterpreters().empty());
+}
+
+TEST_F(ControlTest, RunReportsAParameterWithoutEqualsSign) {
+    const std::string message =
+        "X:参变量传入值缺少等号。标准格式为：QolRun(QOL实例句柄;参变量1=表达式1,...,参变量n=表达式n){程序;};";
+    EXPECT_EQ(Gbk(CallBuiltin(qo, "QolRun(0; a){ 1 }")), Gbk(message));
+    EXPECT_EQ(Gbk(CallBuiltin(qo, "QolRun(0; a")), Gbk(message));
+}
+
+TEST_F(ControlTest, RunIntoReleasedOrForgedHandlesTouchesNothing) {
+    const std::string gone = "S:QolUse()执行出错，可能是句柄非法";
+    const std::string created = RunText(qo, "QolCreate(0)");
+    CallBuiltin(qo, "QolRelease(" + created.substr(2) + ")");
+    for (const std::string& handle : {created.substr(2), std::string("12345"), std::string("-7"),
+                                      Number(HandleNumber(&qo) + 8)}) {
+        ui.Clear();
+        EXPECT_EQ(Gbk(CallBuiltin(qo, "QolRun(" + handle + "; a=1){ a }")), Gbk(gone)) << handle;
+        // The log hears of it.
+        ASSERT_EQ(ui.Count(RecordingUi::Kind::kSink), 1u) << handle;
+        EXPECT_EQ(Gbk(ui.Of(RecordingUi::Kind::kSink)[0].text),
+                  Gbk("QOL解析器实例句柄非法或不存在，可能是其已析构"));
+    }
+}
+
+TEST_F(ControlTest, RunLeavesTheCursorAfterItsBlock) {
+    RunSteps(qo, {{"QolRun(0){ 7 } + 1", "N:8"}, {"x = QolRun(0) 8; x + 1", "N:9"}});
+}
+
+// ---- QolHandle ----
+
+TEST_F(ControlTest, HandleOfThisInterpreterAndOutsideTheStack) {
+    const std::string own = "N:" + Number(HandleNumber(&qo));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"QolHandle()", own}, {"QolHandle(-1)", own},  {"QolHandle(0)", "N:1"},
+        {"QolHandle(1)", own}, {"QolHandle(99)", "N:0"}, {"QolHandle(-2)", "N:0"},
+        {"QolHandle(-99)", "N:0"}, {"QolHandle(1e20)", "N:0"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CallBuiltin(qo, c.first), c.second) << c.first;
+}
+
+TEST_F(ControlTest, HandleWalksTheEntryStack) {
+    const std::string outer = Number(HandleNumber(&qo));
+    RunSteps(qo, {
+                     {"QolHandle(0)", "N:1"},
+                     // Inside a run into another interpreter the stack holds both.
+                     {"QolRun(0){ QolHandle(0) }", "N:2"},
+                     {"QolRun(0){ QolHandle(1) }", "N:" + outer},
+                     {"QolRun(0){ QolHandle(-2) }", "N:" + outer},
+                     {"QolRun(0){ QolHandle(2) == QolHandle() }", "N:1"},
+                     {"QolRun(0){ QolHandle(-3) }", "N:0"},
+                     {"QolRun(0){ QolHandle(3) }", "N:0"},
+                     {"h = QolCreate(0); QolRun(h){ QolRun(0){ QolHandle(0) } }", "N:3"},
+                     {"QolRun(h){ QolRun(0){ QolHandle(2) } } == h", "N:1"},
+                     {"QolRelease(h) == h", "N:1"},
+                 });
+}
+
+// ---- ErrorCheck ----
+
+TEST_F(ControlTest, ErrorCheckReportsInItsThreeModes) {
+    RunSteps(qo, {
+                     {"known = 1; ErrorCheck(){ x = q + known; y = r[1] + r[2] + q; }", "S:未定义变元=q,r[1],r[2]"},
+                     {"ErrorCheck(0){ x = known + 1; }", "S:"},
+                     {"get('UnDefVariable')", "S:"},
+                     {"ErrorCheck(1){ x = q + known; y = r[1] + r[2]; z = r[1,2] + v[a] + q; }",
+                      "S:未定义变元=q,r[],a,v[]"},
+                     {"get('UnDefVariable')", "S:q,r[],a,v[]"},
+                     // Mode 2 answers with the check block's own variables.
+                     {"ErrorCheck(2){ private t = 5; u = 'a'; known = 2; w = q; }", "S:t=5;\r\nu=\"a\";"},
+                     {"get('UnDefVariable')", "S:"},
+                     {"ErrorCheck(){ x = known +; }", "S:语法错误=", true},
+                     {"ErrorCheck(){ x = 'abc;\r\n y = 1;\r\n}", "S:语法错误=字符串引号不匹配", true},
+                     {"ErrorCheck(2){ x = 'abc;\r\n}", "S:语法错误=字符串引号不匹配", true},
+                     // A check inside a check is inert.
+                     {"ErrorCheck(){ e = ErrorCheck(){ q }; Type(e) }", "S:"},
+                 });
+    EXPECT_EQ(Gbk(CallBuiltin(qo, "ErrorCheck() x = 1")), Gbk("X:语法检查函数ErrorCheck必须带{}"));
+}
+
+TEST_F(ControlTest, ErrorCheckChangesNothing) {
+    char folder[] = "/tmp/qol_check_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string file = std::string(folder) + "/side.qol";
+    std::ofstream(file) << "marker = 1;";
+    RunSteps(qo, {
+                     {"a = 1; s = 'x'; arr[2] = 5; system_checked = 1; p = &a; 0", "N:0"},
+                     {"ErrorCheck(){ a = 2; s = s + 'y'; arr[2] = 6; arr[9] = 1; b = 3; public c = 4; "
+                      "system_checked = 2; system_new = 1; delete arr; docmd('qolfile', '" +
+                          file + "'); #include '" + file + "'; set('error skip on'); BindTableBuffer('T'); }",
+                      "S:"},
+                     {"a", "N:1"},
+                     {"s", "S:x"},
+                     {"arr[2]", "N:5"},
+                     {"arr[9]", "X:", true},
+                     {"b", "X:'b' 变量未定义"},
+                     {"c", "X:'c' 变量未定义"},
+                     {"marker", "X:'marker' 变量未定义"},
+                     {"system_checked", "N:1"},
+                     {"system_new", "X:'system_new' 变量未定义"},
+                     {"ErrorCheck(){ docmd('qolfile', '/nonexistent/x.qol'); docmd('clear'); }; a", "N:1"},
+                 });
+    EXPECT_EQ(qo.m_modeFlags & 0x02, 0);
+    EXPECT_EQ(qo.m_pRun->tableBufferName, "");
+    EXPECT_EQ(qo.m_bSyntaxCheck, 0);
+    EXPECT_EQ(qo.m_pRun->checkLevel, 0);
+    RunText(qo, "system_checked = NULL");
+    std::remove(file.c_str());
+    std::remove(folder);
+}
+
+TEST_F(ControlTest, ErrorCheckRunsNothingInOtherInterpreters) {
+    RunSteps(qo, {
+                     {"h = QolCreate(0); QolRun(h){ v = 1 }; 0", "N:0"},
+                     {"ErrorCheck(){ QolRun(h){ v = 2 }; QolRelease(h); QolRun(0){ w = nosuch } }", "S:"},
+                     {"QolRun(h){ v }", "N:1"},
+                     // Interpreters made in a check only check.
+                     {"ErrorCheck(){ k = QolCreate(0); QolRun(k; n=5){ m = n + q }; QolRelease(k) }", "S:"},
+                     {"QolRelease(h)", "N:", true},
+                 });
+    EXPECT_TRUE(builtins::CreatedInterpreters().empty());
+}
+
+TEST_F(ControlTest, ErrorCheckShowsNothing) {
+    RunSteps(qo, {{"a = 1; ErrorCheck(){ MessageBox('x'); Check(1, 2); EditData(a); PromptText('p', 5); "
+                   "MessageLog(, 1, 'm'); }",
+                   "S:"}});
+    EXPECT_TRUE(ui.Events().empty());
+}
+
+// ---- get ----
+
+TEST_F(ControlTest, GetReadsSettingsAndState) {
+    char folder[] = "/tmp/qol_get_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dir = std::string(folder) + "/";
+    for (const char* name : {"b.txt", "a.TXT", "c.ini"}) std::ofstream(dir + name) << "x";
+    std::string upper = dir;
+    for (char& c : upper) c = (char)toupper((unsigned char)c);
+    setenv("QO_WORK_DIR", folder, 1);
+    qo.m_pRun->currentFile = "now.qol";
+    RunSteps(qo, {
+                     {"get('LastError')", "S:"},
+                     {"SkipError nosuch; get('lasterror')", "S:'nosuch' 变量未定义"},
+                     {"get('FileList', '" + dir + "', '*.txt')", "S:" + upper + "A.TXT\r\n" + upper + "B.TXT"},
+                     {"get('FileList', '" + dir + "', '*.ini;*.txt', 'F')", "S:" + upper + "C.INI"},
+                     {"get('FileList', '" + dir + "')", "S:" + upper + "A.TXT\r\n" + upper + "B.TXT\r\n" + upper + "C.INI"},
+                     {"get('QoVersion')", "S:"},
+                     {"get('WorkDirectory')", "S:" + dir},
+                     {"get('Path')", "S:" + dir},
+                     {"get('Path', '%path%x.qol')", "S:" + dir + "x.qol"},
+                     {"get('QoDirectory')", "S:" + platform::LibraryDirectory()},
+                     {"get('CurrentQolFile')", "S:now.qol"},
+                     {"ErrorCheck(){ q1 + q2 }; get('UnDefVariable')", "S:q1,q2"},
+                 });
+    EXPECT_EQ(Gbk(CallBuiltin(qo, "get('Nothing')")), Gbk("X:函数 get(...) 不支持条目名称：Nothing"));
+    unsetenv("QO_WORK_DIR");
+    for (const char* name : {"b.txt", "a.TXT", "c.ini"}) std::remove((dir + name).c_str());
+    std::remove(folder);
+}
+
+TEST_F(ControlTest, GetLastValueAssignsTheValueTheStatementStartedWith) {
+    // The executor starts every statement with the empty value; its number
+    // and string stay as the last statement left them.
+    qo.m_cType = 'S';
+    qo.m_strValue = "kept";
+    EXPECT_EQ(CallBuiltin(qo, "get('LastValue', 'v')"), "S:kept");
+    EXPECT_EQ(RunText(qo, "v"), "S:kept");
+    qo.m_cType = 'N';
+    qo.m_dValue = 42;
+    EXPECT_EQ(CallBuiltin(qo, "get('LastValue')"), "N:42");
+    EXPECT_EQ(RunText(qo, "LastValue"), "N:42");
+}
+
+// ---- report, set, docmd, BindTableBuffer ----
+
+TEST_F(ControlTest, ReportGivesTextThatRestoresTheVariables) {
+    RunText(qo, "n = 0.1 + 0.2; s = 'a\"b\\\\c\\r\\n'; z = NULL; p = 77%'P%mem'; #f(x) = x; 0");
+    const std::string report = RunText(qo, "report('BasicVariable')");
+    EXPECT_EQ(Gbk(report), Gbk("S:n=0.3;\r\ns=\"a\\\"b\\\\c\\r\\n\";\r\nz=NULL;\r\np=77%\"P%mem\";"));
+    CQoLanguage other;
+    RunText(other, report.substr(2));
+    EXPECT_EQ(Gbk(RunText(other, "report('basicvariable')")), Gbk(report));
+    EXPECT_EQ(Gbk(CallBuiltin(qo, "report('Variables')")),
+              Gbk("X:信息函数report()不支持BasicVariable/PublicBasicVariable/PrivateBasicVariable之外的此报告项："
+                  "variables"));
+}
+
+TEST_F(ControlTest, ReportScopes) {
+    RunSteps(qo, {{"g = 1; r = ''; { l = 2; { m = 3; r = report('PrivateBasicVariable') + '|' + "
+                   "report('PublicBasicVariable') + '|' + report('BasicVariable') } }; r",
+                   "S:m=3;|g=1;\r\nr=\"\";|g=1;\r\nr=\"\";\r\nl=2;\r\nm=3;"},
+                  // At the outermost level every item reports everything.
+                  {"r = 1; report('PrivateBasicVariable')", "S:g=1;\r\nr=1;"}});
+}
+
+TEST_F(ControlTest, ReportWritesAPointerWithoutTypeAsThePointerTextAndPQuoted) {
+    RunSteps(qo, {{"q = 5%'P'; report('BasicVariable')", "S:q=5\"P\";"}});
+}
+
+TEST_F(ControlTest, SetChangesOneModeFlag) {
+    struct Case {
+        const char* option;
+        std::string result;
+        unsigned char flags;  // mode flags afterwards, starting from 0x04
+    } cases[] = {
+        {"'ERROR  SKIP   on'", "S:error skip on", 0x06},
+        {"'error\\tskip\\r\\non'", "S:error skip on", 0x06},
+        {"'Error Output off'", "S:error output off", 0x00},
+        {"'pause key on'", "S:pause key on", 0x24},
+        {"'error skip onward'", "S:error skip onward", 0x06},
+        {"'error skip on; pause key on'", "S:error skip on; pause key on", 0x06},
+        {"'x on'", "X:set() 变量值不合法", 0x04},
+        // The option's word must be followed by a space.
+        {"'error skip'", "X:set() 变量值不合法", 0x04},
+    };
+    for (const Case& c : cases) {
+        qo.m_modeFlags = 0x04;
+        EXPECT_EQ(Gbk(CallBuiltin(qo, std::string("set(") + c.option + ")")), Gbk(c.result)) << c.option;
+        EXPECT_EQ(qo.m_modeFlags, c.flags) << c.option;
+    }
+}
+
+TEST_F(ControlTest, DocmdCallsDo) {
+    char path[] = "/tmp/qol_docmd_XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const char content[] = "fromfile = 3;";
+    ASSERT_EQ(write(fd, content, sizeof content - 1), (ssize_t)(sizeof content - 1));
+    close(fd);
+    RunSteps(qo, {
+                     {"docmd('qol', 'a = 5'); a", "N:5"},
+                     {std::string("docmd('QolFile', '") + path + "'); fromfile", "N:3"},
+                     {"docmd('clear'); a", "X:'a' 变量未定义"},
+                     {"docmd('bogus', 'x')", "X:", true},
+                 });
+    EXPECT_EQ(Gbk(CallBuiltin(qo, "docmd('qol')")),
+              Gbk("X:Do()和DoCmd()函数的第一个参数只能是qol,qolfile或clear，不能是：qol"));
+    std::remove(path);
+}
+
+TEST_F(ControlTest, BindTableBuffer) {
+    EXPECT_EQ(CallBuiltin(qo, "BindTableBuffer('Orders')"), "N:1");
+    EXPECT_EQ(qo.m_pRun->tableBufferName, "Orders");
+    EXPECT_EQ(CallBuiltin(qo, "BindTableBuffer('')"), "N:0");
+    EXPECT_EQ(qo.m_pRun->tableBufferName, "");
+}
+
+}  // namespace
+}  // namespace qotool::test

@@ -1,0 +1,296 @@
+// The built-ins that talk to a person and the dialog services behind them:
+// what reaches the UI (texts, cuts, types, geometry) and what comes back.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "builtins/builtin_harness.h"
+#include "builtins/interaction.h"
+#include "engine/var_store.h"
+#include "platform/ui.h"
+#include "qotool/ui_callbacks.h"
+#include "support/gbk_text.h"
+#include "support/recording_ui.h"
+
+namespace qotool::test {
+namespace {
+
+using Kind = RecordingUi::Kind;
+
+constexpr unsigned kBoxStyle = 0x2000 | 0x40000;  // task-modal, topmost
+
+class InteractionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qo.m_pRun->traceFlags = 8;
+        ::PromptText(nullptr, -1, 0, 0);  // no prompt window left by another test
+        ui.Clear();
+    }
+    void TearDown() override { ::PromptText(nullptr, -1, 0, 0); }
+    CQoLanguage qo;
+    BuiltinBridge bridge;
+    RecordingUi ui;
+};
+
+// ---- Check ----
+
+TEST_F(InteractionTest, CheckReportsAMismatchInABox) {
+    const std::string longText(250, 'x');
+    struct Case {
+        std::string call;
+        std::string report;  // empty: the check passes and shows nothing
+        std::string title;
+    } cases[] = {
+        {"Check(1+1, 2)", "", ""},
+        {"Check('a' + 'b', 'ab', 'never shown')", "", ""},
+        {"Check(1)", "", ""},
+        {"Check(1+1, '2')", "被检查项：1+1\r\n  值：N型【2】\r\n不合要求： '2'\r\n  值：S型【2】", "值检测"},
+        {"Check(0)", "被检查项：0\r\n  值：N型【0】\r\n不合要求：1\r\n  值：N型【1】", "值检测"},
+        {"Check( 2*3 ,5,'标题')", "被检查项：2*3 \r\n  值：N型【6】\r\n不合要求：5\r\n  值：N型【5】", "标题"},
+        {"Check('" + longText + "', 'y')",
+         "被检查项：'" + longText + "'\r\n  值：S型【" + std::string(200, 'x') + "::::】\r\n不合要求： 'y'\r\n  值：S型【y】",
+         "值检测"},
+        // The item's own error is what gets compared.
+        {"Check(nosuch, 'x')", "被检查项：nosuch\r\n  值：X型【'nosuch' 变量未定义】\r\n不合要求： 'x'\r\n  值：S型【x】",
+         "值检测"},
+    };
+    for (const Case& c : cases) {
+        ui.Clear();
+        EXPECT_EQ(Gbk(CallBuiltin(qo, c.call)), Gbk("S:" + c.report)) << c.call;
+        const auto boxes = ui.Of(Kind::kBox);
+        if (c.report.empty()) {
+            EXPECT_TRUE(boxes.empty()) << c.call;
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1u) << c.call;
+        EXPECT_EQ(Gbk(boxes[0].text), Gbk(c.report));
+        EXPECT_EQ(Gbk(boxes[0].caption), Gbk(c.title));
+        EXPECT_EQ(boxes[0].type, kBoxStyle);
+    }
+}
+
+TEST_F(InteractionTest, CheckStepsOverItsBracket) {
+    EXPECT_EQ(Gbk(RunText(qo, "Check(1, 1) + 'z'")), Gbk("S:z"));
+}
+
+// ---- MessageBox ----
+
+TEST_F(InteractionTest, MessageBoxShowsItsTextAndReturnsTheButton) {
+    const std::string long5000(5000, 'a');
+    const std::string title300(300, 't');
+    struct Case {
+        std::string call;
+        int answer;  // 0: the UI's default button
+        std::string text, title;
+        unsigned type;
+        std::string result;
+    } cases[] = {
+        {"MessageBox('hello')", 0, "hello", "", kBoxStyle, "N:1"},
+        {"MessageBox(12.5, '标题')", 0, "12.5", "标题", kBoxStyle, "N:1"},
+        {"MessageBox('q', 'c', 4)", 0, "q", "c", 4 | kBoxStyle, "N:6"},
+        {"MessageBox('q', 'c', 4 + 256)", 0, "q", "c", 4 | 256 | kBoxStyle, "N:7"},
+        {"MessageBox('q', 'c', 3)", 2, "q", "c", 3 | kBoxStyle, "N:2"},
+        {"MessageBox(NULL, 1)", 0, "", "1", kBoxStyle, "N:1"},
+        {"MessageBox('" + long5000 + "', '" + title300 + "')", 0, std::string(2000, 'a') + "......<总长5000>",
+         std::string(256, 't'), kBoxStyle, "N:1"},
+        {"MessageBox('" + std::string(2048, 'b') + "')", 0, std::string(2048, 'b'), "", kBoxStyle, "N:1"},
+    };
+    for (const Case& c : cases) {
+        ui.Clear();
+        if (c.answer) ui.AnswerBox(c.answer);
+        EXPECT_EQ(CallBuiltin(qo, c.call), c.result) << c.call.substr(0, 40);
+        const auto boxes = ui.Of(Kind::kBox);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(Gbk(boxes[0].text), Gbk(c.text));
+        EXPECT_EQ(Gbk(boxes[0].caption), Gbk(c.title));
+        EXPECT_EQ(boxes[0].type, c.type);
+    }
+}
+
+// Outside any catcher an error value comes back from the evaluation
+// instead of unwinding; the box then says why it cannot show it.
+TEST_F(InteractionTest, MessageBoxOfAnErrorValueSaysWhy) {
+    qo.ErrorString("boom");
+    engine::DoVariable(&qo, "e", 'X', 'B');
+    std::string source = "e)";
+    char* cursor = source.data();
+    builtins::MessageBox(&qo, cursor, "MessageBox");
+    EXPECT_EQ(ResultText(qo), "N:1");
+    ASSERT_EQ(ui.Count(Kind::kBox), 1u);
+    EXPECT_EQ(Gbk(ui.Of(Kind::kBox)[0].text), Gbk("内容无法显示，因为出错：\r\n\r\nboom"));
+}
+
+TEST_F(InteractionTest, MessageBoxAnswerReachesTheScript) {
+    ui.AnswerBox(7);
+    EXPECT_EQ(RunText(qo, "r = MessageBox('继续?', '问', 4); r * 10"), "N:70");
+}
+
+// ---- EditData and ruqo_EditText ----
+
+TEST_F(InteractionTest, EditDataEditsAVariable) {
+    struct Case {
+        std::string setup, call, variable;
+        int code;            // the dialog's answer
+        std::string edited;  // the text it gives back on OK
+        std::string title, shown, result, after;
+    } cases[] = {
+        {"n = 12", "EditData(n)", "n", 1, "3.5abc", "编辑变量 n 的值（N型）：", "12", "N:1", "N:3.5"},
+        {"s = 'ab'", "EditData(s, '改：')", "s", 1, "新\r\n文本", "改：", "ab", "N:1", "S:新\r\n文本"},
+        {"s = 'ab'", "EditData( s )", "s", 2, "ignored", "编辑变量 s 的值（S型）：", "ab", "N:0", "S:ab"},
+        {"n = 1", "EditData(n)", "n", 1, "", "编辑变量 n 的值（N型）：", "1", "N:1", "N:0"},
+    };
+    for (const Case& c : cases) {
+        ui.Clear();
+        RunText(qo, c.setup);
+        ui.AnswerEdit(c.code, c.edited);
+        EXPECT_EQ(CallBuiltin(qo, c.call), c.result) << c.call;
+        EXPECT_EQ(Gbk(RunText(qo, c.variable)), Gbk(c.after)) << c.call;
+        const auto edits = ui.Of(Kind::kEdit);
+        ASSERT_EQ(edits.size(), 1u);
+        EXPECT_EQ(Gbk(edits[0].caption), Gbk(c.title));
+        EXPECT_EQ(Gbk(edits[0].text), Gbk(c.shown));
+    }
+}
+
+TEST_F(InteractionTest, EditDataRefusesWhatItCannotEdit) {
+    RunText(qo, "p = 5%'P%mem'; z = NULL");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"EditData()", "X:EditData函数无编辑变量"},
+        {"EditData('x')", "X:EditData函数无编辑变量"},
+        {"EditData(nosuch)", "X:EditData函数编辑的变量 'nosuch' 未定义"},
+        {"EditData(p)", "X:EditData函数编辑的变量 'p' 不是字符型或数值型"},
+        {"EditData(z)", "X:EditData函数编辑的变量 'z' 不是字符型或数值型"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Gbk(CallBuiltin(qo, c.first)), Gbk(c.second)) << c.first;
+    EXPECT_EQ(ui.Count(Kind::kEdit), 0u);
+}
+
+TEST_F(InteractionTest, EditTextShowsTheDialogAndWritesBackOnOk) {
+    struct Case {
+        const char* title;
+        std::string text;
+        int code;
+        std::string edited;
+        int result;
+        std::string after, shownTitle;
+        bool resized;
+    } cases[] = {
+        {nullptr, "one line", 1, "changed", 1, "changed", "输入：", false},
+        {"标题", "two\r\nlines", 1, "x", 1, "x", "标题", true},
+        {"t", "kept", 2, "x", 2, "kept", "t", false},
+        {"t", "kept", 7, "x", 2, "kept", "t", false},  // anything but OK counts as Cancel
+        {"t", std::string("a\0b", 3), 1, std::string("c\0d", 3), 1, std::string("c\0d", 3), "t", false},
+    };
+    for (const Case& c : cases) {
+        ui.Clear();
+        ui.AnswerEdit(c.code, c.edited);
+        CString text{std::string_view(c.text)};
+        EXPECT_EQ(ruqo_EditText(text, c.title), c.result);
+        EXPECT_EQ(Gbk(text), Gbk(c.after));
+        const auto edits = ui.Of(Kind::kEdit);
+        ASSERT_EQ(edits.size(), 1u);
+        EXPECT_EQ(Gbk(edits[0].caption), Gbk(c.shownTitle));
+        EXPECT_EQ(edits[0].edit.resized, c.resized);
+        if (c.resized) {
+            EXPECT_EQ(edits[0].edit.width, 500);
+            EXPECT_EQ(edits[0].edit.height, 300);
+            EXPECT_EQ(edits[0].edit.ok.x, 126);
+            EXPECT_EQ(edits[0].edit.cancel.x, 312);
+            EXPECT_EQ(edits[0].edit.ok.y, 260);
+            EXPECT_EQ(edits[0].edit.edit.width, 480);
+            EXPECT_EQ(edits[0].edit.edit.height, 240);
+        }
+    }
+}
+
+// ---- PromptText ----
+
+TEST_F(InteractionTest, PromptGeometryFollowsTheLineCount) {
+    struct Case {
+        std::string text;
+        int height;
+    } cases[] = {
+        {"one", 113},
+        {"a\r\nb\r\nc", 139},
+        {std::string(19, '\n'), 360},
+        {std::string(29, '\n') + "x", 360},
+    };
+    for (const Case& c : cases) {
+        ui.Clear();
+        ::PromptText(c.text.c_str(), 0, 30, 40);
+        const auto shows = ui.Of(Kind::kPromptShow);
+        ASSERT_EQ(shows.size(), 1u);
+        EXPECT_EQ(shows[0].prompt.x, 30);
+        EXPECT_EQ(shows[0].prompt.y, 40);
+        EXPECT_EQ(shows[0].prompt.width, 400);
+        EXPECT_EQ(shows[0].prompt.height, c.height) << Readable(c.text);
+        EXPECT_EQ(Gbk(shows[0].caption), Gbk("提示信息"));
+        EXPECT_EQ(Gbk(shows[0].text), Gbk(c.text));
+    }
+}
+
+TEST_F(InteractionTest, PromptWindowLifecycle) {
+    struct Step {
+        const char* text;
+        int timeout;
+        int waitAnswer;                // what the UI answers a wait
+        std::vector<Kind> calls;       // what the UI hears
+        bool created, exists, visible; // created: of the show, if any
+    } steps[] = {
+        {"first", 0, 0, {Kind::kPromptShow}, true, true, true},
+        {"second", 0, 0, {Kind::kPromptShow}, false, true, true},
+        {"", 0, 0, {Kind::kPromptHide}, false, true, false},
+        {"again", 0, 0, {Kind::kPromptShow}, false, true, true},
+        {"", -1, 0, {Kind::kPromptDestroy}, false, false, false},
+        {"", -1, 0, {}, false, false, false},
+        {nullptr, 5, 0, {}, false, false, false},
+        {"new", 0, 0, {Kind::kPromptShow}, true, true, true},
+        // A time-out waits, then hides.
+        {"timed", 250, 0, {Kind::kPromptShow, Kind::kPromptWait, Kind::kPromptHide}, false, true, false},
+        // Closed by the person during the wait: the next prompt creates it.
+        {"closed", 250, 1, {Kind::kPromptShow, Kind::kPromptWait}, false, false, false},
+        {"back", 0, 0, {Kind::kPromptShow}, true, true, true},
+    };
+    for (const Step& step : steps) {
+        ui.Clear();
+        if (step.waitAnswer) ui.AnswerWait(step.waitAnswer);
+        ::PromptText(step.text, step.timeout, 0, 0);
+        std::vector<Kind> calls;
+        for (const auto& event : ui.Events()) calls.push_back(event.kind);
+        const std::string name = step.text ? step.text : "(null)";
+        EXPECT_EQ(calls, step.calls) << name;
+        for (const auto& event : ui.Of(Kind::kPromptShow)) EXPECT_EQ(event.prompt.created, step.created) << name;
+        for (const auto& event : ui.Of(Kind::kPromptWait)) EXPECT_EQ(event.timeout, step.timeout) << name;
+        const builtins::PromptState state = builtins::CurrentPromptState();
+        EXPECT_EQ(state.exists, step.exists) << name;
+        EXPECT_EQ(state.visible, step.visible) << name;
+    }
+}
+
+TEST_F(InteractionTest, PromptTextBuiltinShowsThePrompt) {
+    EXPECT_EQ(CallBuiltin(qo, "PromptText('正在处理', 0, 5, 6)"), "Z:");
+    const auto shows = ui.Of(Kind::kPromptShow);
+    ASSERT_EQ(shows.size(), 1u);
+    EXPECT_EQ(Gbk(shows[0].text), Gbk("正在处理"));
+    EXPECT_EQ(shows[0].prompt.x, 5);
+    EXPECT_EQ(shows[0].prompt.y, 6);
+    EXPECT_EQ(CallBuiltin(qo, "PromptText()"), "Z:");
+    EXPECT_EQ(ui.Count(Kind::kPromptHide), 1u);
+    EXPECT_EQ(CallBuiltin(qo, "PromptText('', -1)"), "Z:");
+    EXPECT_EQ(ui.Count(Kind::kPromptDestroy), 1u);
+}
+
+// ---- MessageLog ----
+
+TEST_F(InteractionTest, MessageLogWritesThroughTheLog) {
+    const std::string result = CallBuiltin(qo, "MessageLog(, 2, '甲', '乙', '丙')");
+    EXPECT_EQ(result, "N:" + std::to_string(ruqo_MessageLog(0, 2, "", "", "")));
+    bool found = false;
+    for (const auto& line : ui.Of(Kind::kSink)) found = found || line.text.find("甲") != std::string::npos;
+    EXPECT_TRUE(found);
+    EXPECT_EQ(Gbk(CallBuiltin(qo, "MessageLog(1)")), Gbk("X:参数类型不应该是N型，而应该是P型：\r\n1)"));
+}
+
+}  // namespace
+}  // namespace qotool::test

@@ -1,0 +1,584 @@
+// Fuzzy pattern matching: ruqo_StrMatch and ruqo_ArrayMatch. Narrow literals
+// are GBK (the build's execution charset).
+#include "qotool/textutil.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/keys.h"
+#include "platform/memory_probe.h"
+#include "platform/ui.h"
+#include "support/gbk_text.h"
+#include "textutil/pattern_match.h"
+
+namespace {
+
+using qotool::test::Gbk;
+using qotool::test::Readable;
+
+const char kFaultText[] = "非法执行模糊匹配功能，可能是地址非法。";
+
+class RecordingUi : public qotool::platform::UiInterface {
+public:
+    RecordingUi() { qotool::platform::SetUi(this); }
+    ~RecordingUi() override { qotool::platform::SetUi(nullptr); }
+    int MessageBox(const char* text, const char*, unsigned) override {
+        boxes.push_back(text ? text : "");
+        return qotool::platform::kIdOk;
+    }
+    void Sink(const char*, const char*) override {}
+    int EditText(CString&, const char*) override { return qotool::platform::kIdCancel; }
+    std::vector<std::string> boxes;
+};
+
+int Match(const std::string& pattern, const std::string& text, int index = 1) {
+    return ruqo_StrMatch(pattern.c_str(), text.c_str(), index);
+}
+
+// Every test starts from the initial state: all standing options on, no
+// first match recorded, no key provider.
+class PatternMatchTest : public ::testing::Test {
+protected:
+    void SetUp() override { Reset(); }
+    void TearDown() override {
+        Reset();
+        qotool::platform::SetKeyStateProvider(nullptr);
+    }
+    static void Reset() {
+        ruqo_StrMatch("x /", "x", 1);  // a bare " /" turns every standing option on
+        ruqo_StrMatch("", "x", 0);     // clears the first-match record
+    }
+    RecordingUi ui_;
+};
+
+struct Case {
+    const char* pattern;
+    std::string text;
+    int expected;
+};
+
+void ExpectAll(const std::vector<Case>& cases) {
+    for (const Case& c : cases)
+        EXPECT_EQ(Match(c.pattern, c.text), c.expected)
+            << "pattern " << Readable(c.pattern) << " text " << Readable(c.text);
+}
+
+TEST_F(PatternMatchTest, EndOffsets) {
+    ExpectAll({
+        {"abc", "abc", 3},
+        {"abc", "abc   ", 6},  // trailing spaces of the text are allowed
+        {"abc", "abcd", -1},
+        {"abc", "ab", -1},
+        {"ab*", "abcd", 2},  // a final * takes the rest: offset where it began
+        {"a*d", "abcd", 4},
+        {"*", "abc", 0},
+        {"a*", "a*b", 2},  // the * first takes the literal * of the text
+        {"a*b", "a*b", 3},
+        {"ab!cd", "abxy", 2},  // ! takes the rest where the rest does not match
+        {"ab!cd", "abcd", -1},
+        {"ab!", "ab", 2},
+        {"ab!x", "ab", -1},  // at the end of the text only a run of * may follow !
+        {"ab!**", "ab", 2},
+        {"ab**", "ab", 2},
+        {"", "   ", 3},
+        {"", "a", -1},
+    });
+}
+
+TEST_F(PatternMatchTest, Wildcards) {
+    ExpectAll({
+        {"A%B", "A123B", 5},
+        {"A#B", "A12B", -1},
+        {"A##B", "A12B", 4},
+        {"A#B", "AxB", -1},
+        {"A%", "A123", 4},
+        {"A%3", "A123", 4},  // longest run first, then shorter
+        {"A%B", "AB", -1},   // % needs a digit
+        {"%", "x", -1},
+        {"a?c", "abc", 3},
+        {"a?c", "a中c", 4},  // a two-byte character is one character
+        {"??", "中", -1},
+        {"?", "中", 2},
+        {"a?c", "a c", -1},  // the space is skipped before ? sees it
+        {"a?b", "a b", -1},
+        {"a*c", "a中c", 4},
+        {"*c", "中中c", 5},
+    });
+}
+
+TEST_F(PatternMatchTest, EscapesMakeCharactersLiteral) {
+    ExpectAll({
+        {"a\\*", "ab", -1},
+        {"a\\*", "a*", 2},
+        {"a\\?", "ab", -1},
+        {"a\\?", "a?", 2},
+        {"a\\%", "a%", 2},
+        {"a\\%", "a1", -1},
+        {"a\\#", "a1", -1},
+        {"a\\!b", "a!b", 3},
+        {"a\\\\", "a\\", 2},
+        {"a\\", "a", -1},  // a backslash at the end escapes nothing and never matches
+        {"a\\", "ab", -1},
+        {"a\\b", "a b", -1},  // an escaped pattern character does not skip text spaces
+        {"a\\b", "ab", 2},
+        {"a\\ b", "a   b", 5},
+        {"\\I", "x", 1},  // I matches any single byte, escaped or not
+    });
+}
+
+TEST_F(PatternMatchTest, CaseFoldingAndSpaces) {
+    ExpectAll({
+        {"hello", "HELLO", 5},
+        {"HELLO", "hello", 5},
+        {"a b", "a   b", 5},
+        {"ab", "a b", 3},
+        {"aib", "axb", 3},  // upper-cased to I: any single byte
+        {"aIb", "a b", 3},
+        {"I", "x", 1},
+        {"I", "中", -1},
+        {"i", "中", -1},
+    });
+    // Without N a lower-case i is an ordinary letter.
+    EXPECT_EQ(Match("aib //I", "axb"), -1);
+    EXPECT_EQ(Match("aIb //I", "axb"), 3);
+    EXPECT_EQ(Match("hello //S", "HELLO"), -1);
+}
+
+TEST_F(PatternMatchTest, Alternatives) {
+    ExpectAll({
+        {"x;y;z", "y", 1},
+        {"x;y;z", "z", 1},
+        {"x;y;z", "w", -1},
+        {"x;y", "x;y", 3},  // the whole pattern is tried first, as literal text
+        {"x;;y", "y", 1},
+        {"ab*;a", "a", 1},
+        {";", "x", -1},
+        {"x;", "x", 1},
+    });
+    EXPECT_EQ(Match("x;y //N", "y"), -1);
+    EXPECT_EQ(Match("x;y //;", "y"), 1);
+}
+
+TEST_F(PatternMatchTest, EmptyTextCountsLeadingNegations) {
+    const std::vector<std::pair<const char*, int>> cases = {
+        {"*", 0}, {"!x", 0}, {"x", -1}, {"!", -1}, {"", 0},     {"!!", 0},
+        {"*!*", -1}, {"**x", -1}, {"!!x", -1}, {"*!*x", 0}, {"\\!x", -1},
+        {"x /N", -1},  // no option suffix on an empty text
+        {"!x /N", 0},
+    };
+    for (const auto& [pattern, expected] : cases) {
+        EXPECT_EQ(ruqo_StrMatch(pattern, "", 1), expected) << Readable(pattern);
+        EXPECT_EQ(ruqo_StrMatch(pattern, nullptr, 1), expected) << Readable(pattern);
+    }
+    // The suffixes above changed nothing.
+    EXPECT_EQ(Match("a b", "a   b"), 5);
+    EXPECT_EQ(ruqo_StrMatch(nullptr, nullptr, 1), 0);
+    EXPECT_EQ(ruqo_StrMatch(nullptr, "abc", 1), -1);
+    EXPECT_EQ(ruqo_StrMatch(nullptr, "  ", 1), 2);
+}
+
+struct Step {
+    const char* pattern;
+    const char* text;
+    int expected;
+};
+
+void ExpectSequence(const std::vector<Step>& steps) {
+    for (size_t i = 0; i < steps.size(); ++i)
+        EXPECT_EQ(Match(steps[i].pattern, steps[i].text), steps[i].expected)
+            << "step " << i << ": pattern " << Readable(steps[i].pattern) << " text " << Readable(steps[i].text);
+}
+
+TEST_F(PatternMatchTest, StandingOptionsLastUntilChanged) {
+    ExpectSequence({
+        {"abc /N", "ABC", 3},
+        {"a b", "a   b", -1},  // S is off from now on
+        {"a*", "abc", -1},     // so is *
+        {"ABC", "abc", 3},     // N stays on
+        {"zg", "中国", -1},      // C is off
+        {"x /", "x", 1},       // a bare " /" turns everything back on
+        {"a b", "a   b", 5},
+        {"a*", "abc", 1},
+        {"abc /n*", "ABC", 3},  // the option text is upper-cased
+        {"a*", "AXY", 1},
+        {"a b", "a   b", -1},
+        {"x /S", "x", 1},  // N off: only S
+        {"x", "X", -1},
+        {"a b", "a   b", 5},
+    });
+}
+
+TEST_F(PatternMatchTest, OneCallOptionsAffectOnlyTheirCall) {
+    ExpectSequence({
+        {"abc //N", "ABC", 3},
+        {"a b", "a   b", 5},  // standing options untouched
+        {"a b //N", "a   b", -1},
+        {"a*c //*", "abc", 3},
+        {"aBc //*", "abc", -1},  // each one-call suffix starts from all off
+        {"abc //", "ABC", 3},    // an empty one-call option text: everything on
+        {"a*c //中*", "abc", -1},  // the option text ends at a two-byte character
+        {"a*c //*中", "abc", 3},
+        {"ab!cd //N", "AB!CD", 5},  // ! off: literal
+        {"A#B //N", "A1B", -1},
+        {"A#B //N", "A#B", 3},
+        {"A%B //N", "A12B", -1},
+        {"a?c //N", "abc", -1},
+        {"I //N", "x", -1},
+        {"I //NI", "x", 1},
+    });
+}
+
+TEST_F(PatternMatchTest, LettersMatchChineseCharactersByInitial) {
+    ExpectAll({
+        {"zg", "中国", 4},
+        {"ZG", "中国", 4},
+        {"z", "中", 2},
+        {"g", "中", -1},
+        {"zgr", "中国人", 6},
+        {"zg", "中 国", 5},
+        {"z*", "中国", 2},
+        {"中g", "中国", 4},
+        {"\\z", "中", -1},  // an escaped letter is only itself
+        {"a", "啊", 2},
+        // 丄 is 0x81 0x41: its trail byte is 'A', but it reads shang.
+        {"A", "丄", -1},
+        {"*A", "丄", -1},
+        {"s", "丄", 2},
+        {"丄", "丄", 2},
+        // U: any two-byte character outside the symbol rows; V: a symbol.
+        {"U", "中", 2},
+        {"u", "中", 2},
+        {"UU", "中国", 4},
+        {"U", "，", -1},
+        {"V", "，", 2},
+        {"V", "中", -1},
+        {"v", "，", 2},
+        {"U", "u", 1},
+        {"V", "x", -1},
+    });
+    ExpectSequence({
+        {"zg //N", "中国", -1},
+        {"zg //C", "中国", 4},
+        {"U //N", "中", -1},
+        {"V //N", "，", -1},
+        {"中 //N", "中", 2},  // the same two bytes match without C
+    });
+}
+
+TEST_F(PatternMatchTest, FirstMatchRecord) {
+    EXPECT_EQ(Match("a", "a", 7), 1);
+    EXPECT_EQ(Match("a", "a", 9), 1);
+    EXPECT_EQ(Match("b", "a", 5), -1);
+    EXPECT_EQ(Match("anything", "x", 0), 7);  // returns the record, does no matching
+    EXPECT_EQ(Match("", "x", 0), 0);          // and clears it
+    EXPECT_EQ(Match("b", "a", 5), -1);        // failures record nothing
+    EXPECT_EQ(Match("", "x", 0), 0);
+    EXPECT_EQ(Match("a", "a", -3), 1);
+    EXPECT_EQ(Match("", "x", 0), -3);
+    // With an empty text the empty-text rule answers, even for index 0, and
+    // nothing is recorded.
+    EXPECT_EQ(Match("*", "", 4), 0);
+    EXPECT_EQ(Match("*", "", 0), 0);
+    EXPECT_EQ(Match("x", "", 0), -1);
+    EXPECT_EQ(Match("", "x", 0), 0);
+}
+
+TEST_F(PatternMatchTest, InternalEntryStopsAtZeroBytes) {
+    const std::string text("ab\0cd", 5);
+    EXPECT_EQ(qotool::textutil::MatchPattern("ab", 2, text.data(), text.size(), 1), 2);
+    EXPECT_EQ(qotool::textutil::MatchPattern("abcd", 4, text.data(), text.size(), 1), -1);
+    EXPECT_EQ(qotool::textutil::MatchPattern("abX", 2, "abY", 2, 1), 2);  // lengths bound both
+    EXPECT_EQ(ruqo_StrMatch("ab", text.c_str(), 1), 2);
+    EXPECT_EQ(qotool::textutil::MatchPattern(nullptr, 5, nullptr, 5, 1), 0);
+}
+
+// ---- ruqo_ArrayMatch --------------------------------------------------
+
+// Rows in writable buffers, as hosts pass them.
+class Rows {
+public:
+    explicit Rows(const std::vector<const char*>& texts) {
+        for (const char* t : texts) buffers_.push_back(t ? std::vector<char>(t, t + strlen(t) + 1) : std::vector<char>());
+        for (auto& b : buffers_) pointers_.push_back(b.empty() ? nullptr : b.data());
+    }
+    char** data() { return pointers_.data(); }
+    int count() const { return (int)pointers_.size(); }
+    std::string row(size_t i) const { return pointers_[i] ? pointers_[i] : "(null)"; }
+
+private:
+    std::vector<std::vector<char>> buffers_;
+    std::vector<char*> pointers_;
+};
+
+std::string ArrayResult(const char* pattern, Rows& rows, int maxDistinct = 0, bool interruptible = false) {
+    const char* r = ruqo_ArrayMatch(pattern, rows.data(), interruptible ? -rows.count() : rows.count(), maxDistinct);
+    return r ? r : "(null)";
+}
+
+TEST_F(PatternMatchTest, ArrayMarksRowsAndTrimsMatchingOnes) {
+    Rows rows({"ab", "ab  ", "xy"});
+    EXPECT_EQ(ArrayResult("ab", rows), "=.!");
+    EXPECT_EQ(rows.row(1), "ab");  // the caller's row lost its trailing spaces
+
+    Rows partial({"abc", "a", "abc", "xbc  "});
+    EXPECT_EQ(ArrayResult("a*", partial), "<=.!");
+    EXPECT_EQ(partial.row(3), "xbc  ");  // rows that do not match stay as they are
+
+    Rows trimmedFirst({"ab ", "ab"});
+    EXPECT_EQ(ArrayResult("ab", trimmedFirst), "=.");  // rows compare after trimming
+
+    Rows negated({"abxy", "abcd"});
+    EXPECT_EQ(ArrayResult("ab!cd", negated), "<!");
+
+    Rows withNull({nullptr, "", "x"});
+    EXPECT_EQ(ArrayResult("*", withNull), "=.<");  // a null row is an empty text
+
+    // Rows may share memory: trimming one shortens the other.
+    char shared[] = "ab  ";
+    char* overlapping[] = {shared, shared + 1};
+    EXPECT_EQ(std::string(ruqo_ArrayMatch("*b", overlapping, 2, 0)), "==");
+    EXPECT_STREQ(shared, "ab");
+}
+
+TEST_F(PatternMatchTest, ArrayStopsAfterMaxDistinct) {
+    Rows rows({"xy", "ab", "ab", "ac"});
+    EXPECT_EQ(ArrayResult("a?", rows, 1), "!=");
+    EXPECT_EQ(ArrayResult("a?", rows, 2), "!=.=");
+    EXPECT_EQ(ArrayResult("a?", rows, 0), "!=.=");
+    EXPECT_EQ(ArrayResult("a?", rows, -5), "!=.=");
+    EXPECT_EQ(ArrayResult("a?", rows, 100), "!=.=");
+}
+
+TEST_F(PatternMatchTest, ArrayRecordsTheFirstMatchingRow) {
+    Rows rows({"x", "ab", "ab"});
+    EXPECT_EQ(ArrayResult("ab", rows), "!=.");
+    EXPECT_EQ(Match("", "x", 0), 2);
+}
+
+TEST_F(PatternMatchTest, ArrayEdgeArguments) {
+    Rows rows({"ab"});
+    EXPECT_EQ(ArrayResult(nullptr, rows), "");
+    EXPECT_EQ(ruqo_ArrayMatch("ab", rows.data(), 0, 0), nullptr);
+    EXPECT_EQ(ruqo_ArrayMatch(nullptr, nullptr, 0, 0), std::string());
+    EXPECT_EQ(std::string(pf_arrayMatch("ab", rows.data(), 1, 0)), "=");
+    EXPECT_EQ(pf_strMatch("a*", "abc", 1), 1);
+}
+
+std::set<int> g_downKeys;
+int FakeKeys(int key) { return g_downKeys.count(key) ? qotool::platform::kKeyDown : 0; }
+
+TEST_F(PatternMatchTest, InterruptibleArrayStopsAtAKeyDown) {
+    std::vector<const char*> texts(20, "ab");
+    Rows rows(texts);
+    qotool::platform::SetKeyStateProvider(FakeKeys);
+    g_downKeys = {3};
+    EXPECT_EQ(ArrayResult("ab", rows, 0, true), "=..");
+    EXPECT_EQ(ArrayResult("ab", rows, 0, false), "=" + std::string(19, '.'));  // only a negative count polls
+    g_downKeys = {16};  // row 16 ignores its key (Shift)
+    EXPECT_EQ(ArrayResult("ab", rows, 0, true), "=" + std::string(19, '.'));
+    g_downKeys = {0};
+    EXPECT_EQ(ArrayResult("ab", rows, 0, true), "");
+    qotool::platform::SetKeyStateProvider(nullptr);
+    EXPECT_EQ(qotool::platform::KeyState(3), 0);
+    EXPECT_EQ(ArrayResult("ab", rows, 0, true), "=" + std::string(19, '.'));
+}
+
+TEST_F(PatternMatchTest, InterruptibleArrayPollsKeysModulo256) {
+    std::vector<const char*> texts(300, "ab");
+    Rows rows(texts);
+    qotool::platform::SetKeyStateProvider(FakeKeys);
+    g_downKeys = {260 % 256};
+    // Key 4 is down: the scan stops at row 4.
+    EXPECT_EQ(ArrayResult("ab", rows, 0, true), "=...");
+    g_downKeys = {272 % 256};  // 16 again, but row 272 is not row 16
+    EXPECT_EQ(ArrayResult("ab", rows, 0, true).size(), 272u);
+    qotool::platform::SetKeyStateProvider(nullptr);
+}
+
+// ---- Unreadable addresses ---------------------------------------------
+
+// Two pages: the first readable and writable, the second inaccessible.
+class GuardedPages {
+public:
+    GuardedPages() {
+        page_ = (size_t)sysconf(_SC_PAGESIZE);
+        base_ = (char*)mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        EXPECT_NE(base_, MAP_FAILED);
+        EXPECT_EQ(mprotect(base_ + page_, page_, PROT_NONE), 0);
+    }
+    ~GuardedPages() { munmap(base_, 2 * page_); }
+    char* forbidden() const { return base_ + page_; }
+    // text placed so that its terminator is the last readable byte.
+    char* AtEnd(const std::string& text) const {
+        char* at = base_ + page_ - text.size() - 1;
+        memcpy(at, text.c_str(), text.size() + 1);
+        return at;
+    }
+    // text placed right before the inaccessible page, without terminator.
+    char* Unterminated(const std::string& text) const {
+        char* at = base_ + page_ - text.size();
+        memcpy(at, text.data(), text.size());
+        return at;
+    }
+    void ReadOnly() { mprotect(base_, page_, PROT_READ); }
+
+private:
+    size_t page_;
+    char* base_;
+};
+
+TEST_F(PatternMatchTest, UnreadableAddressShowsTheMessage) {
+    GuardedPages pages;
+    const char* bad = pages.forbidden();
+    EXPECT_EQ(ruqo_StrMatch(bad, "abc", 1), -1);
+    EXPECT_EQ(ruqo_StrMatch("abc", bad, 1), -1);
+    EXPECT_EQ(ruqo_StrMatch("*", pages.Unterminated("abc"), 1), -1);  // runs into the bad page
+    EXPECT_EQ(ruqo_StrMatch(pages.Unterminated("abc"), "abc", 1), -1);
+    EXPECT_EQ(ruqo_StrMatch(bad, "", 1), -1);  // the empty-text rule reads the pattern
+    ASSERT_EQ(ui_.boxes.size(), 5u);
+    for (const std::string& box : ui_.boxes) EXPECT_EQ(Gbk(box), Gbk(kFaultText));
+
+    // A string that ends right before the bad page is fine.
+    EXPECT_EQ(ruqo_StrMatch(pages.AtEnd("a*"), "abc", 1), 1);
+    EXPECT_EQ(ruqo_StrMatch("a*", pages.AtEnd("abc"), 1), 1);
+    // The first-match query with a non-empty text does not read the pattern.
+    EXPECT_EQ(ruqo_StrMatch(bad, "x", 0), 1);
+    EXPECT_EQ(ui_.boxes.size(), 5u);
+}
+
+TEST_F(PatternMatchTest, UnreadableRowsInArrays) {
+    GuardedPages pages;
+    char good[] = "ab  ";
+    char* rowsWithBad[] = {good, pages.forbidden(), good};
+    EXPECT_EQ(std::string(ruqo_ArrayMatch("ab", rowsWithBad, 3, 0)), "=!.");
+    EXPECT_EQ(ui_.boxes.size(), 1u);
+    EXPECT_STREQ(good, "ab");
+
+    EXPECT_EQ(std::string(ruqo_ArrayMatch("ab", (char**)pages.forbidden(), 2, 0)), "");
+    EXPECT_EQ(ui_.boxes.size(), 2u);
+
+    char* rows[] = {good, good};
+    EXPECT_EQ(std::string(ruqo_ArrayMatch(pages.forbidden(), rows, 2, 0)), "!!");
+    EXPECT_EQ(ui_.boxes.size(), 4u);
+}
+
+TEST_F(PatternMatchTest, ReadOnlyRowsAreNotTrimmedButStillMatch) {
+    GuardedPages pages;
+    char* row = pages.AtEnd("ab   ");
+    pages.ReadOnly();
+    char* rows[] = {row, row};
+    EXPECT_EQ(std::string(ruqo_ArrayMatch("ab", rows, 2, 0)), "=.");
+    EXPECT_STREQ(row, "ab   ");
+    EXPECT_TRUE(ui_.boxes.empty());
+}
+
+TEST_F(PatternMatchTest, MemoryProbe) {
+    GuardedPages pages;
+    size_t length = 99;
+    EXPECT_TRUE(qotool::platform::ReadableStringLength(pages.AtEnd("abc"), &length));
+    EXPECT_EQ(length, 3u);
+    EXPECT_FALSE(qotool::platform::ReadableStringLength(pages.Unterminated("abc"), &length));
+    EXPECT_FALSE(qotool::platform::ReadableStringLength(nullptr, &length));
+    EXPECT_TRUE(qotool::platform::IsReadable(pages.forbidden() - 10, 10));
+    EXPECT_FALSE(qotool::platform::IsReadable(pages.forbidden() - 10, 11));
+    EXPECT_TRUE(qotool::platform::IsReadable(nullptr, 0));
+    EXPECT_FALSE(qotool::platform::IsReadable(nullptr, 1));
+    EXPECT_FALSE(qotool::platform::TryStoreByte(pages.forbidden(), 'x'));
+    char byte = 'a';
+    EXPECT_TRUE(qotool::platform::TryStoreByte(&byte, 'b'));
+    EXPECT_EQ(byte, 'b');
+}
+
+// ---- Large and hostile input ------------------------------------------
+
+TEST_F(PatternMatchTest, LongDigitRuns) {
+    const std::string digits300(300, '7');
+    ExpectAll({
+        {"A%B", "A" + digits300 + "B", 302},
+        {"A%7B", "A" + digits300 + "B", 302},  // the run gives one digit back
+        {"A%!7", "A" + digits300, 299},  // % gives digits back until the rest is more than one 7
+        {"%", std::string(100000, '1'), 100000},
+        {"%x", std::string(100000, '1'), -1},
+        {"*%x", std::string(100000, '1'), -1},
+        {"%%%%%%%%x", std::string(5000, '2'), -1},
+        {"%%%%%%%%", std::string(5000, '2'), 5000},
+    });
+}
+
+TEST_F(PatternMatchTest, MegabyteTexts) {
+    const std::string as(1 << 20, 'a');
+    ExpectAll({
+        {"a*", as, 1},
+        {"*a", as, 1 << 20},
+        {"*b", as, -1},
+        {"*a*b", as, -1},
+        {"?*", as, 1},
+        {"!b", as, 0},
+        {"a*b", as + "b", (1 << 20) + 1},
+    });
+    EXPECT_EQ(Match("*中", std::string(1 << 19, 'x') + "中"), (1 << 19) + 2);
+
+    // A megabyte of wildcards in the pattern: results do not depend on how
+    // deep the search goes.
+    EXPECT_EQ(Match(std::string(1 << 20, '*'), "abc"), 0);
+    EXPECT_EQ(Match(std::string(1 << 20, '!'), "abc"), -1);        // an even number of negations
+    EXPECT_EQ(Match(std::string((1 << 20) + 1, '!'), "abc"), 0);  // an odd number
+}
+
+// (*a)^k * b: matches a text ending in b with at least k a's before it.
+std::string StarsThenB(int k) {
+    std::string pattern;
+    for (int i = 0; i < k; ++i) pattern += "*a";
+    return pattern + "*b";
+}
+
+TEST_F(PatternMatchTest, HundredsOfStarsAgainstTenKilobytes) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 6; ++round) {
+        // About 300 a's among 10 000 letters and one b at the end.
+        std::string text;
+        for (int i = 0; i < 9999; ++i) text += random() % 1000 < 30 ? 'a' : 'c';
+        text += 'b';
+        const int as = qotool::test::CountOf(text, "a");
+        for (int k : {as - 1, as, as + 1})
+            EXPECT_EQ(Match(StarsThenB(k), text), k <= as ? (int)text.size() : -1) << "k " << k << " a's " << as;
+    }
+    const std::string as(10000, 'a');
+    std::string aStars;
+    for (int i = 0; i < 500; ++i) aStars += "*a";
+    ExpectAll({
+        {StarsThenB(300).c_str(), as, -1},
+        {StarsThenB(300).c_str(), as + "b", 10001},
+        {(std::string(400, '*') + "b").c_str(), as, -1},
+        {aStars.c_str(), as, 10000},
+        // The last * stops at the first position where "a" does not take the
+        // rest of the text: right after the 500th a.
+        {(aStars + "*!a").c_str(), as, 500},
+        {(aStars + "!a").c_str(), as, 500},
+        {(aStars + "!*a").c_str(), as, -1},  // every way of placing the a's fails
+        {(aStars + "!*b").c_str(), as, 500},
+    });
+}
+
+TEST_F(PatternMatchTest, ManyNegationsAndDigitClasses) {
+    std::string text(10000, 'x');
+    text += 'y';
+    std::string pattern;
+    for (int i = 0; i < 200; ++i) pattern += "*%,";
+    std::string numbers;
+    for (int i = 0; i < 200; ++i) numbers += std::to_string(i * 7919) + ",";
+    EXPECT_EQ(Match(pattern, numbers), (int)numbers.size());
+    EXPECT_EQ(Match(pattern + "%", numbers), -1);
+    EXPECT_EQ(Match(pattern + "*,", numbers), -1);  // only 200 commas
+    EXPECT_EQ(Match("!*y", text), -1);
+    EXPECT_EQ(Match("!*z", text), 0);
+}
+
+}  // namespace
