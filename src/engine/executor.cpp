@@ -81,6 +81,17 @@ void CQoLanguage::StatementStart(char*& cursor) {
 CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, char expectedType, char closer) {
     QoLRunContext* run = m_pRun;
     if (run->catchDepth > 150) ReportError("括号或语句嵌套操作层次过深", cursor);
+    // The current level's position is this activation's start while it runs;
+    // the previous one comes back when it ends, since built-ins may run text
+    // that does not outlive their call.
+    struct PositionRestore {
+        QoLRunContext* run;
+        short level;
+        const char* saved;
+        ~PositionRestore() {
+            if ((size_t)level < run->levelStart.size()) run->levelStart[(size_t)level] = saved;
+        }
+    } restore{run, run->level, (size_t)run->level < run->levelStart.size() ? run->levelStart[(size_t)run->level] : nullptr};
     run->SetLevelStart(run->level, cursor);
     Trace(run, cursor, "(步进");
     m_cType = 'Z';
