@@ -1,0 +1,103 @@
+// The interactive statement editor: the edit dialog shows the statement, a
+// person changes it, the changed text runs, and the file it came from is
+// saved back (with a .BAK copy) when the person agrees.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "platform/ui.h"
+#include "qotool/qolanguage.h"
+#include "support/recording_ui.h"
+
+namespace {
+
+using qotool::test::RecordingUi;
+using Kind = RecordingUi::Kind;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Result(CQoLanguage& qo) { return std::string(1, qo.m_cType) + ":" + qo.GetValueString().c_str(); }
+
+class AskExecTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/qo_askexec_XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+        file_ = dir_ + "/stmt.qol";
+        std::ofstream(file_, std::ios::binary) << "x = 1/0\r\n";
+    }
+    void TearDown() override {
+        remove(file_.c_str());
+        remove((file_ + ".BAK").c_str());
+        rmdir(dir_.c_str());
+    }
+    std::string dir_, file_;
+};
+
+TEST_F(AskExecTest, TheHeadlessEditorCancelsAndNothingRuns) {
+    CQoLanguage qo;
+    qo.DoQol(("x = 5; AskExec('" + file_ + "'); x").c_str(), nullptr);
+    EXPECT_EQ(Result(qo), "N:5");
+    EXPECT_EQ(ReadFile(file_), "x = 1/0\r\n");
+}
+
+TEST_F(AskExecTest, ACorrectedStatementRunsAndIsSavedBackWithABackup) {
+    RecordingUi ui;
+    // First pass: the person runs the text as it is; it fails, the error box
+    // is shown. Second pass: they correct it. Third: they cancel.
+    ui.AnswerEdit(qotool::platform::kIdOk, "x = 1/0\r\n");
+    ui.AnswerEdit(qotool::platform::kIdOk, "x = 6/2\r\n");
+    ui.AnswerBox(qotool::platform::kIdOk);  // the error box
+    ui.AnswerBox(qotool::platform::kIdOk);  // save back: yes
+    CQoLanguage qo;
+    qo.DoQol(("x = 0; AskExec('" + file_ + "'); x").c_str(), nullptr);
+    EXPECT_EQ(Result(qo), "N:3");
+    EXPECT_EQ(ReadFile(file_), "x = 6/2\r\n");
+    EXPECT_EQ(ReadFile(file_ + ".BAK"), "x = 1/0\r\n");
+
+    const auto edits = ui.Of(Kind::kEdit);
+    ASSERT_EQ(edits.size(), 3u);
+    EXPECT_EQ(edits[0].caption.rfind("可修改语句，确定执行或取消执行 ", 0), 0u);
+    EXPECT_EQ(edits[1].caption.rfind("改正错误，可修改语句，确定执行或取消执行 ", 0), 0u);
+    EXPECT_EQ(edits[2].caption.rfind("再次可修改语句，确定执行或取消执行 ", 0), 0u);
+    const auto boxes = ui.Of(Kind::kBox);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[0].text.find("被零除"), std::string::npos);
+    EXPECT_EQ(boxes[1].caption, "需要将改写内容回存至来源文件：");
+    EXPECT_EQ(boxes[1].text, file_);
+}
+
+TEST_F(AskExecTest, DecliningTheSaveKeepsTheFile) {
+    RecordingUi ui;
+    ui.AnswerEdit(qotool::platform::kIdOk, "x = 7\r\n");
+    ui.AnswerBox(qotool::platform::kIdCancel);
+    CQoLanguage qo;
+    qo.DoQol(("AskExec('" + file_ + "'); x").c_str(), nullptr);
+    EXPECT_EQ(Result(qo), "N:7");
+    EXPECT_EQ(ReadFile(file_), "x = 1/0\r\n");
+    EXPECT_EQ(access((file_ + ".BAK").c_str(), F_OK), -1);
+}
+
+TEST_F(AskExecTest, ABracedTextIsEditedWithoutAFile) {
+    RecordingUi ui;
+    ui.AnswerEdit(qotool::platform::kIdOk, "y = 2");
+    CQoLanguage qo;
+    qo.DoQol("AskExec { y = 1 } y", nullptr);
+    EXPECT_EQ(Result(qo), "N:2");
+    const auto edits = ui.Of(Kind::kEdit);
+    ASSERT_EQ(edits.size(), 2u);
+    EXPECT_EQ(edits[0].text, "y = 1 ");
+    EXPECT_EQ(ui.Count(Kind::kBox), 0u);
+}
+
+}  // namespace
