@@ -20,6 +20,7 @@
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 #include "support/gbk_text.h"
+#include "support/recording_ui.h"
 
 namespace {
 
@@ -30,20 +31,7 @@ using qotool::test::CountOf;
 using qotool::test::Gbk;
 using qotool::test::Readable;
 
-// Records what the library would show: message boxes and the sink that the
-// message log writes to.
-class RecordingUi : public qotool::platform::UiInterface {
-public:
-    RecordingUi() { qotool::platform::SetUi(this); }
-    ~RecordingUi() override { qotool::platform::SetUi(nullptr); }
-    int MessageBox(const char* text, const char*, unsigned) override {
-        boxes.push_back(text ? text : "");
-        return qotool::platform::kIdOk;
-    }
-    void Sink(const char*, const char* text) override { lines.push_back(text ? text : ""); }
-    int EditText(CString&, const char*) override { return qotool::platform::kIdCancel; }
-    std::vector<std::string> lines, boxes;
-};
+using qotool::test::RecordingUi;
 
 std::string Result(CQoLanguage& qo) {
     CString value = qo.GetValueString();
@@ -126,8 +114,8 @@ TEST(DoQolTest, ADestroyedInterpreterIsRefusedBeforeItsMembersAreTouched) {
     // Whatever the members were, they are garbage now.
     memset(storage, 0xA5, sizeof storage);
     EXPECT_EQ(qo->DoQol("1", nullptr), nullptr);
-    ASSERT_EQ(ui.lines.size(), 1u);
-    EXPECT_EQ(Gbk(ui.lines[0]), Gbk("QOL解析器实例句柄非法或不存在，可能是其已析构"));
+    ASSERT_EQ(ui.SinkTexts().size(), 1u);
+    EXPECT_EQ(Gbk(ui.SinkTexts()[0]), Gbk("QOL解析器实例句柄非法或不存在，可能是其已析构"));
 }
 
 TEST(DoQolTest, HostDataIsInstalledForTheRunAndPutBack) {
@@ -507,8 +495,8 @@ TEST(UserExecutorTableTest, AddsLooksUpReplacesAndRemoves) {
     for (const Step& s : steps)
         EXPECT_EQ(ruqo_UserQolExecutor(s.name, s.op, s.function), s.result)
             << (s.name ? s.name : "(null)") << " " << s.op;
-    ASSERT_EQ(ui.lines.size(), 1u);
-    EXPECT_EQ(Gbk(ui.lines[0]), Gbk("用户QOL执行器名称超过所允许的长度30：;1234567890123456789012345678901"));
+    ASSERT_EQ(ui.SinkTexts().size(), 1u);
+    EXPECT_EQ(Gbk(ui.SinkTexts()[0]), Gbk("用户QOL执行器名称超过所允许的长度30：;1234567890123456789012345678901"));
 }
 
 TEST(UserExecutorTableTest, EmptyNameKeyIsAmpersandAndLowerCaseHex) {
@@ -532,8 +520,8 @@ TEST(UserExecutorTableTest, HoldsAtMostFifteen) {
     EXPECT_LE(added, 15);
     const std::string refused = "slot" + std::to_string(added + 1);
     EXPECT_EQ(ruqo_UserQolExecutor(refused.c_str(), '?', 0), 0);
-    ASSERT_EQ(ui.lines.size(), 1u);
-    EXPECT_EQ(Gbk(ui.lines[0]), Gbk("用户QOL执行器个数不能超过15个，不能添加;" + refused));
+    ASSERT_EQ(ui.SinkTexts().size(), 1u);
+    EXPECT_EQ(Gbk(ui.SinkTexts()[0]), Gbk("用户QOL执行器个数不能超过15个，不能添加;" + refused));
     // Replacing one still works when the table is full.
     EXPECT_EQ(ruqo_UserQolExecutor("slot1", '+', (intptr_t)&HandleNothingToo), (intptr_t)&HandleNothingToo);
     // A removal makes room for exactly one more.
@@ -621,8 +609,8 @@ TEST(UserExecutorCallTest, AnExecutorThatThrowsTwiceIsRemoved) {
     EXPECT_EQ(Result(qo), "N:1");
     EXPECT_EQ(ruqo_UserQolExecutor("broken", '?', 0), 0);
     EXPECT_EQ(ruqo_UserQolExecutor("fallback", '?', 0), (intptr_t)&HandleBothAndOne);
-    ASSERT_EQ(ui.lines.size(), 1u);
-    EXPECT_EQ(Gbk(ui.lines[0]), Gbk("broken用户QOL执行器无效，被移去"));
+    ASSERT_EQ(ui.SinkTexts().size(), 1u);
+    EXPECT_EQ(Gbk(ui.SinkTexts()[0]), Gbk("broken用户QOL执行器无效，被移去"));
 }
 
 // ---- nesting limits ----

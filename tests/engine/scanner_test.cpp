@@ -12,6 +12,7 @@
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 #include "support/gbk_text.h"
+#include "support/recording_ui.h"
 
 namespace {
 
@@ -376,18 +377,7 @@ TEST_F(WordTest, NoWordIsAnIllegalOperator) {
 
 // ---- bracket tracing ----
 
-class RecordingUi : public qotool::platform::UiInterface {
-public:
-    RecordingUi() { qotool::platform::SetUi(this); }
-    ~RecordingUi() override { qotool::platform::SetUi(nullptr); }
-    int MessageBox(const char* text, const char*, unsigned) override {
-        boxes.push_back(text ? text : "");
-        return qotool::platform::kIdOk;
-    }
-    void Sink(const char*, const char* text) override { lines.push_back(text ? text : ""); }
-    int EditText(CString&, const char*) override { return qotool::platform::kIdCancel; }
-    std::vector<std::string> lines, boxes;
-};
+using qotool::test::RecordingUi;
 
 TEST(FunctionBracketTraceTest, CountsBrackets) {
     struct Case {
@@ -426,19 +416,19 @@ TEST(FunctionBracketTraceTest, NegativeDepthIsLoggedAndTheRunGoesOn) {
     EXPECT_EQ(qo.m_pRun->bracketDepth, -1);
     EXPECT_EQ(cursor, text + 2);
     EXPECT_NE(qo.m_cType, 'X');
-    ASSERT_EQ(ui.lines.size(), 1u);
-    EXPECT_EQ(Gbk(ui.lines[0]), Gbk("QOL解释器括号跟踪异常"));
+    ASSERT_EQ(ui.SinkTexts().size(), 1u);
+    EXPECT_EQ(Gbk(ui.SinkTexts()[0]), Gbk("QOL解释器括号跟踪异常"));
 
     // Every step that leaves the counter below zero is logged; from zero
     // on the counter is quiet.
     qo.FunctionBracketTrace(cursor, '-');
     qo.FunctionBracketTrace(cursor, '+');
     EXPECT_EQ(qo.m_pRun->bracketDepth, -1);
-    EXPECT_EQ(ui.lines.size(), 3u);
+    EXPECT_EQ(ui.SinkTexts().size(), 3u);
     qo.FunctionBracketTrace(cursor, '+');
     qo.FunctionBracketTrace(cursor, '+');
     EXPECT_EQ(qo.m_pRun->bracketDepth, 1);
-    EXPECT_EQ(ui.lines.size(), 3u);
+    EXPECT_EQ(ui.SinkTexts().size(), 3u);
 }
 
 }  // namespace

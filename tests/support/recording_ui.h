@@ -45,6 +45,9 @@ public:
     std::vector<Event> Events() const;
     std::vector<Event> Of(Kind kind) const;
     size_t Count(Kind kind) const { return Of(kind).size(); }
+    // The texts of the sink lines and of the message boxes, in order.
+    std::vector<std::string> SinkTexts() const { return Texts(Kind::kSink); }
+    std::vector<std::string> BoxTexts() const { return Texts(Kind::kBox); }
     void Clear();
 
     int MessageBox(const char* text, const char* caption, unsigned type) override;
@@ -57,6 +60,11 @@ public:
     int PromptWait(int timeoutMs) override;
 
 private:
+    std::vector<std::string> Texts(Kind kind) const {
+        std::vector<std::string> out;
+        for (const Event& e : Of(kind)) out.push_back(e.text);
+        return out;
+    }
     void Add(Event event);
     mutable std::mutex mutex_;
     std::vector<Event> events_;

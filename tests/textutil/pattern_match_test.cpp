@@ -16,6 +16,7 @@
 #include "platform/memory_probe.h"
 #include "platform/ui.h"
 #include "support/gbk_text.h"
+#include "support/recording_ui.h"
 #include "textutil/pattern_match.h"
 
 namespace {
@@ -25,18 +26,7 @@ using qotool::test::Readable;
 
 const char kFaultText[] = "非法执行模糊匹配功能，可能是地址非法。";
 
-class RecordingUi : public qotool::platform::UiInterface {
-public:
-    RecordingUi() { qotool::platform::SetUi(this); }
-    ~RecordingUi() override { qotool::platform::SetUi(nullptr); }
-    int MessageBox(const char* text, const char*, unsigned) override {
-        boxes.push_back(text ? text : "");
-        return qotool::platform::kIdOk;
-    }
-    void Sink(const char*, const char*) override {}
-    int EditText(CString&, const char*) override { return qotool::platform::kIdCancel; }
-    std::vector<std::string> boxes;
-};
+using qotool::test::RecordingUi;
 
 int Match(const std::string& pattern, const std::string& text, int index = 1) {
     return ruqo_StrMatch(pattern.c_str(), text.c_str(), index);
@@ -442,15 +432,15 @@ TEST_F(PatternMatchTest, UnreadableAddressShowsTheMessage) {
     EXPECT_EQ(ruqo_StrMatch("*", pages.Unterminated("abc"), 1), -1);  // runs into the bad page
     EXPECT_EQ(ruqo_StrMatch(pages.Unterminated("abc"), "abc", 1), -1);
     EXPECT_EQ(ruqo_StrMatch(bad, "", 1), -1);  // the empty-text rule reads the pattern
-    ASSERT_EQ(ui_.boxes.size(), 5u);
-    for (const std::string& box : ui_.boxes) EXPECT_EQ(Gbk(box), Gbk(kFaultText));
+    ASSERT_EQ(ui_.BoxTexts().size(), 5u);
+    for (const std::string& box : ui_.BoxTexts()) EXPECT_EQ(Gbk(box), Gbk(kFaultText));
 
     // A string that ends right before the bad page is fine.
     EXPECT_EQ(ruqo_StrMatch(pages.AtEnd("a*"), "abc", 1), 1);
     EXPECT_EQ(ruqo_StrMatch("a*", pages.AtEnd("abc"), 1), 1);
     // The first-match query with a non-empty text does not read the pattern.
     EXPECT_EQ(ruqo_StrMatch(bad, "x", 0), 1);
-    EXPECT_EQ(ui_.boxes.size(), 5u);
+    EXPECT_EQ(ui_.BoxTexts().size(), 5u);
 }
 
 TEST_F(PatternMatchTest, UnreadableRowsInArrays) {
@@ -458,15 +448,15 @@ TEST_F(PatternMatchTest, UnreadableRowsInArrays) {
     char good[] = "ab  ";
     char* rowsWithBad[] = {good, pages.forbidden(), good};
     EXPECT_EQ(std::string(ruqo_ArrayMatch("ab", rowsWithBad, 3, 0)), "=!.");
-    EXPECT_EQ(ui_.boxes.size(), 1u);
+    EXPECT_EQ(ui_.BoxTexts().size(), 1u);
     EXPECT_STREQ(good, "ab");
 
     EXPECT_EQ(std::string(ruqo_ArrayMatch("ab", (char**)pages.forbidden(), 2, 0)), "");
-    EXPECT_EQ(ui_.boxes.size(), 2u);
+    EXPECT_EQ(ui_.BoxTexts().size(), 2u);
 
     char* rows[] = {good, good};
     EXPECT_EQ(std::string(ruqo_ArrayMatch(pages.forbidden(), rows, 2, 0)), "!!");
-    EXPECT_EQ(ui_.boxes.size(), 4u);
+    EXPECT_EQ(ui_.BoxTexts().size(), 4u);
 }
 
 TEST_F(PatternMatchTest, ReadOnlyRowsAreNotTrimmedButStillMatch) {
@@ -476,7 +466,7 @@ TEST_F(PatternMatchTest, ReadOnlyRowsAreNotTrimmedButStillMatch) {
     char* rows[] = {row, row};
     EXPECT_EQ(std::string(ruqo_ArrayMatch("ab", rows, 2, 0)), "=.");
     EXPECT_STREQ(row, "ab   ");
-    EXPECT_TRUE(ui_.boxes.empty());
+    EXPECT_TRUE(ui_.BoxTexts().empty());
 }
 
 TEST_F(PatternMatchTest, MemoryProbe) {
