@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <strings.h>
+#include <memory>
 #include <vector>
 
 #include "qotool/qolanguage.h"
@@ -23,20 +24,32 @@ struct Chart {
     std::vector<double> points;
 };
 
+// Every chart the module made; they live until the module is unloaded.
+std::vector<std::unique_ptr<Chart>>& Charts() {
+    static std::vector<std::unique_ptr<Chart>> charts;
+    return charts;
+}
+
 // The interpreter's P value for a chart.
 void ReturnChart(CQoLanguage* qo, Chart* chart) {
     qo->m_pValue = (uintptr_t)chart;
     qo->SetValueType('P', "%Chart");
 }
 
-Chart* ThisChart(CQoLanguage* qo) { return reinterpret_cast<Chart*>(qo->m_pValue); }
+// The chart the value names, or null for an address the module never made.
+Chart* ThisChart(CQoLanguage* qo) {
+    for (const auto& chart : Charts())
+        if ((uintptr_t)chart.get() == qo->m_pValue) return chart.get();
+    return nullptr;
+}
 
 char ChartExecutor(char** cursorPointer, const char* word, CQoLanguage* qo) {
     char*& cursor = *cursorPointer;
     if (strcasecmp(word, "ruqo_Chart_Create") == 0) {
         CString title;
         qo->ReadPara('N', cursor, "?s", &title, nullptr);
-        Chart* chart = new Chart();
+        Charts().push_back(std::make_unique<Chart>());
+        Chart* chart = Charts().back().get();
         chart->title = title;
         ReturnChart(qo, chart);
         return 1;
@@ -44,6 +57,7 @@ char ChartExecutor(char** cursorPointer, const char* word, CQoLanguage* qo) {
     // Members arrive as "ruqo_Chart_.Member" with the object as the value.
     if (strncasecmp(word, "ruqo_Chart_.", 12) != 0 || qo->m_cType != 'P') return 0;
     Chart* chart = ThisChart(qo);
+    if (!chart) return 0;
     const char* member = word + 12;
     if (strcasecmp(member, "Add") == 0) {
         double value = 0;
