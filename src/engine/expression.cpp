@@ -163,7 +163,11 @@ void CQoLanguage::ApplyOperator(char*& cursor, char op) {
         }
         if (left.type == '?' || right == '?' || right == 'X') return;
         if (left.type == 'S' && right == 'S') {
-            CString sum = left.text;
+            // One buffer of the exact size: repeated concatenation then
+            // costs one copy per step and no growing.
+            CString sum;
+            sum.Reserve(left.text.GetLength() + m_strValue.GetLength());
+            sum += left.text;
             sum += m_strValue;
             m_strValue = sum;
         } else if (left.type == 'N' && right == 'N') {
