@@ -17,7 +17,6 @@ namespace qotool::engine {
 
 namespace {
 
-constexpr uint16_t Key(char a, char b) { return (uint16_t)((((unsigned char)a << 8) | (unsigned char)b) | 0x2020); }
 
 inline bool Is(const char* word, const char* name) { return strcasecmp(word, name) == 0; }
 

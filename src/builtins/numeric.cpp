@@ -23,6 +23,7 @@ namespace qotool::builtins {
 namespace {
 
 using engine::DispatchKey;
+using engine::Key;
 using engine::SkipBlanks;
 using engine::SkipExpression;
 using engine::SkipOne;
@@ -31,7 +32,6 @@ using platform::FormatNumber15;
 using platform::ParseDouble;
 using platform::ParseInt64;
 
-constexpr uint16_t Key(char a, char b) { return (uint16_t)((((unsigned char)a << 8) | (unsigned char)b) | 0x2020); }
 
 inline bool Is(const char* word, const char* name) { return strcasecmp(word, name) == 0; }
 

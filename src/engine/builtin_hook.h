@@ -10,12 +10,12 @@ class CQoLanguage;
 
 namespace qotool::engine {
 
-// The dispatch key of a word: its first two bytes, the first in the high
-// byte, with 0x2020 OR-ed in (ASCII letters compare as lower case).
-inline uint16_t DispatchKey(const char* word) {
-    if (!word[0]) return 0x2020;
-    return (uint16_t)((((unsigned char)word[0] << 8) | (unsigned char)word[1]) | 0x2020);
-}
+// The dispatch key of two leading bytes: the first in the high byte, with
+// 0x2020 OR-ed in (ASCII letters compare as lower case).
+constexpr uint16_t Key(char a, char b) { return (uint16_t)((((unsigned char)a << 8) | (unsigned char)b) | 0x2020); }
+
+// The dispatch key of a word.
+inline uint16_t DispatchKey(const char* word) { return word[0] ? Key(word[0], word[1]) : (uint16_t)0x2020; }
 
 enum class Dispatched { None, Value, Statement };
 

@@ -4,31 +4,9 @@
 
 #include "engine/var_store.h"
 #include "engine/var_tables.h"
-#include "platform/number_text.h"
 #include "qotool/qolanguage.h"
 
 namespace qotool::engine {
-
-namespace {
-
-// The text a value is stored as.
-CString StoredText(CQoLanguage* qo) {
-    switch (qo->m_cType) {
-    case 'N': {
-        char buf[32];
-        return CString(buf, qotool::platform::FormatNumber15(qo->m_dValue, buf));
-    }
-    case 'S': return qo->m_strValue;
-    case 'P': {
-        CString text;
-        qo->PointerToText(text);
-        return text;
-    }
-    default: return CString();
-    }
-}
-
-}  // namespace
 
 QoLVarDefine* CreateHiddenParameter(CQoLanguage* qo, const char* formal) {
     const char type = qo->m_cType == 'X' ? 'Z' : qo->m_cType;

@@ -435,6 +435,12 @@ QoLVarDefine* Execute(CQoLanguage* qo, const NormalizedName& normalized, char op
 
 }  // namespace
 
+CString StoredText(CQoLanguage* qo) {
+    StoredValue value;
+    PrepareValue(qo, 'a', &value);
+    return value.isNumber ? CString(value.digits, value.digitsLength) : value.text;
+}
+
 QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode) {
     if (!qo || !qo->m_pRun || !qo->m_pVars) return nullptr;
     if (!name || !*name) {

@@ -63,6 +63,10 @@ namespace qotool::engine {
 // the error value in place).
 QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode);
 
+// The text the interpreter's current value is stored as (an infinite
+// number is the error "数值范围超界").
+CString StoredText(CQoLanguage* qo);
+
 // Records name as undefined: during a syntax check "name," is added to the
 // check's list (once); otherwise, while the debugger is enabled, the
 // debugger's text becomes "%s=X:※未定义".
