@@ -1,5 +1,6 @@
 // Interpreter control built-ins: BindTableBuffer, docmd, QolCreate,
 // QolRelease, QolRun, QolHandle, ErrorCheck, get, report and set.
+#include "builtins/args.h"
 #include "builtins/control.h"
 
 #include <dirent.h>
@@ -38,20 +39,6 @@ namespace {
 using engine::SkipBlanks;
 using platform::FormatNumber15;
 
-inline bool Is(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
-
-inline void SetNumber(CQoLanguage* qo, double value) {
-    qo->m_cType = 'N';
-    qo->m_dValue = value;
-}
-
-inline void SetString(CQoLanguage* qo, const CString& text) {
-    qo->m_strValue = text;
-    qo->m_cType = 'S';
-}
-
-// During a syntax check an argument may come back undetermined ('?').
-inline bool Undetermined(const CQoLanguage* qo) { return qo->m_bSyntaxCheck && qo->m_cType == '?'; }
 
 std::vector<CQoLanguage*>& Created() {
     static std::vector<CQoLanguage*>* list = new std::vector<CQoLanguage*>();

@@ -7,6 +7,7 @@
 #include <locale.h>
 #include <strings.h>
 
+#include "builtins/args.h"
 #include "builtins/builtins.h"
 #include "engine/scanner.h"
 #include "platform/number_text.h"
@@ -18,9 +19,6 @@ namespace {
 
 using engine::DispatchKey;
 using engine::Key;
-
-
-inline bool Is(const char* word, const char* name) { return strcasecmp(word, name) == 0; }
 
 // Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
 int64_t DaysFromCivil(int64_t y, int m, int d) {

@@ -6,6 +6,7 @@
 // functions and extension modules.
 #include <strings.h>
 
+#include "builtins/args.h"
 #include "builtins/builtins.h"
 #include "builtins/control.h"
 #include "builtins/interaction.h"
@@ -17,10 +18,9 @@ namespace qotool::engine {
 
 namespace {
 
-
-inline bool Is(const char* word, const char* name) { return strcasecmp(word, name) == 0; }
-
 using Handler = void (*)(CQoLanguage*, char*&, const char*);
+
+using builtins::Is;
 
 // Runs handler when the word is name (any case).
 inline Dispatched Named(CQoLanguage* qo, char*& cursor, const char* word, const char* name, Handler handler) {

@@ -2,6 +2,7 @@
 // PromptText) and the dialog services ruqo_EditText and PromptText. The
 // texts, cuts, geometry and time-outs are decided here; the UI interface
 // only shows them.
+#include "builtins/args.h"
 #include "builtins/interaction.h"
 
 #include <mutex>
@@ -22,11 +23,6 @@ namespace {
 
 using engine::SkipBlanks;
 using platform::Ui;
-
-inline void SetNumber(CQoLanguage* qo, double value) {
-    qo->m_cType = 'N';
-    qo->m_dValue = value;
-}
 
 // A value text of the Check report: at most 200 bytes, a longer one cut
 // and marked with "::::".

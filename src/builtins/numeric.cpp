@@ -7,6 +7,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "builtins/args.h"
 #include "builtins/builtins.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
@@ -32,41 +33,9 @@ using platform::FormatNumber15;
 using platform::ParseDouble;
 using platform::ParseInt64;
 
-
-inline bool Is(const char* word, const char* name) { return strcasecmp(word, name) == 0; }
-
 constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
 
-// Integer part through 64 bits as the processor converts it: outside the
-// 64-bit range (or NaN) the integer indefinite.
-inline int64_t Trunc64(double d) {
-    if (!(d > -9223372036854775808.0 && d < 9223372036854775808.0)) return INT64_MIN;
-    return (int64_t)d;
-}
 
-// During a syntax check an argument may come back undetermined ('?'); its
-// number means nothing then.
-inline bool Undetermined(const CQoLanguage* qo) { return qo->m_bSyntaxCheck && qo->m_cType == '?'; }
-
-inline void SetNumber(CQoLanguage* qo, double value) {
-    qo->m_cType = 'N';
-    qo->m_dValue = value;
-}
-
-// The last argument: evaluated up to ')' with the type, the ')' consumed.
-inline void LastArgument(CQoLanguage* qo, char*& cursor, char type) { qo->DoSentence(cursor, ")", type, ')'); }
-
-// An argument that a ',' must follow: false, with the marker 'f', when the
-// ',' is missing.
-inline bool ArgumentThenComma(CQoLanguage* qo, char*& cursor, char type) {
-    qo->DoSentence(cursor, ",)", type, 0);
-    if (*cursor != ',') {
-        qo->m_cType = 'f';
-        return false;
-    }
-    ++cursor;
-    return true;
-}
 
 // A function defined on part of the numbers: the message when x lies
 // outside (not during a syntax check, which only looks at the form).
@@ -78,7 +47,7 @@ inline void Partial(CQoLanguage* qo, char*& cursor, double (*fn)(double), bool i
 
 // One of the functions of a single number argument.
 Dispatched Unary(CQoLanguage* qo, char*& cursor, double (*fn)(double)) {
-    LastArgument(qo, cursor, 'N');
+    SoleArg(qo, cursor, 'N');
     SetNumber(qo, fn(qo->m_dValue));
     return Dispatched::Value;
 }
@@ -111,9 +80,9 @@ Dispatched MaxMin(CQoLanguage* qo, char*& cursor, bool isMax) {
 }
 
 Dispatched Limit(CQoLanguage* qo, char*& cursor) {
-    if (!ArgumentThenComma(qo, cursor, 'N')) return Dispatched::Value;
+    if (!ArgThenComma(qo, cursor, 'N')) return Dispatched::Value;
     const double x = qo->m_dValue;
-    if (!ArgumentThenComma(qo, cursor, 'N')) return Dispatched::Value;
+    if (!ArgThenComma(qo, cursor, 'N')) return Dispatched::Value;
     const double lo = qo->m_dValue;
     if (x < lo) {
         SkipExpression(cursor, 0);  // the upper bound is not evaluated
@@ -134,9 +103,9 @@ Dispatched Rgb(CQoLanguage* qo, char*& cursor) {
 }
 
 Dispatched Decimal(CQoLanguage* qo, char*& cursor) {
-    if (!ArgumentThenComma(qo, cursor, 'N')) return Dispatched::Value;
+    if (!ArgThenComma(qo, cursor, 'N')) return Dispatched::Value;
     const double x = qo->m_dValue;
-    LastArgument(qo, cursor, 0);
+    SoleArg(qo, cursor, 0);
     int digits;
     bool asText;
     if (qo->m_cType == 'S') {
@@ -195,7 +164,7 @@ Dispatched Convert(CQoLanguage* qo, char*& cursor) {
         qo->m_strExtType.Empty();
     } else {
         if (*cursor) ++cursor;
-        LastArgument(qo, cursor, 'S');
+        SoleArg(qo, cursor, 'S');
         CString ext = qo->m_strValue;
         qo->m_strExtType = ext;
     }
@@ -213,7 +182,7 @@ Dispatched Convert(CQoLanguage* qo, char*& cursor) {
 int ReadBase(CQoLanguage* qo, char*& cursor, const char* message) {
     if (*cursor != ',') return 10;
     ++cursor;
-    LastArgument(qo, cursor, 'N');
+    SoleArg(qo, cursor, 'N');
     if (Undetermined(qo)) return 10;
     const int32_t base = ToInt32(qo->m_dValue);
     if (base < 2 || base > 36) {
@@ -249,7 +218,7 @@ Dispatched Str(CQoLanguage* qo, char*& cursor) {
 }
 
 Dispatched Str0(CQoLanguage* qo, char*& cursor) {
-    LastArgument(qo, cursor, 0);
+    SoleArg(qo, cursor, 0);
     CString text = qo->GetValueString();
     if (qo->m_cType == 'X') {
         qo->ReportError(nullptr, cursor);
@@ -290,7 +259,7 @@ Dispatched Val(CQoLanguage* qo, char*& cursor) {
 }
 
 Dispatched Val0(CQoLanguage* qo, char*& cursor) {
-    LastArgument(qo, cursor, 0);
+    SoleArg(qo, cursor, 0);
     double v = 0;
     switch (qo->m_cType) {
     case 'N': v = qo->m_dValue; break;
@@ -308,7 +277,7 @@ Dispatched Val2(CQoLanguage* qo, char*& cursor) {
     double radix = 60;
     if (*cursor == ',') {
         ++cursor;
-        LastArgument(qo, cursor, 'N');
+        SoleArg(qo, cursor, 'N');
         radix = qo->m_dValue;
     }
     const char* t = text.c_str();
@@ -348,7 +317,7 @@ Dispatched Type(CQoLanguage* qo, char*& cursor) {
 
 // range(x){value: intervals; ...}
 Dispatched Range(CQoLanguage* qo, char*& cursor) {
-    LastArgument(qo, cursor, 'N');
+    SoleArg(qo, cursor, 'N');
     const double x = qo->m_dValue;
     if (*cursor != '{') {
         qo->ReportError("缺{}体，不符合函数格式“range(x){区间:返回值;...}”", cursor);
@@ -505,14 +474,14 @@ Dispatched Numeric(CQoLanguage* qo, char*& cursor, const char* word) {
         break;
     case Key('a', 'c'):
         if (Is(word, "acos")) {
-            LastArgument(qo, cursor, 'N');
+            SoleArg(qo, cursor, 'N');
             Partial(qo, cursor, Acos, std::fabs(qo->m_dValue) <= 1, "acos() 自变量超出 -1,1 范围");
             return Dispatched::Value;
         }
         break;
     case Key('a', 's'):
         if (Is(word, "asin")) {
-            LastArgument(qo, cursor, 'N');
+            SoleArg(qo, cursor, 'N');
             Partial(qo, cursor, Asin, std::fabs(qo->m_dValue) <= 1, "asin() 自变量超出 -1,1 范围");
             return Dispatched::Value;
         }
@@ -520,9 +489,9 @@ Dispatched Numeric(CQoLanguage* qo, char*& cursor, const char* word) {
     case Key('a', 't'):
         if (Is(word, "atan")) return Unary(qo, cursor, Atan);
         if (Is(word, "atan2")) {
-            if (!ArgumentThenComma(qo, cursor, 'N')) return Dispatched::Value;
+            if (!ArgThenComma(qo, cursor, 'N')) return Dispatched::Value;
             const double y = qo->m_dValue;
-            LastArgument(qo, cursor, 'N');
+            SoleArg(qo, cursor, 'N');
             SetNumber(qo, std::atan2(y, qo->m_dValue));
             return Dispatched::Value;
         }
@@ -554,12 +523,12 @@ Dispatched Numeric(CQoLanguage* qo, char*& cursor, const char* word) {
         break;
     case Key('l', 'o'):
         if (Is(word, "log")) {
-            LastArgument(qo, cursor, 'N');
+            SoleArg(qo, cursor, 'N');
             Partial(qo, cursor, Log, qo->m_dValue > 0, "log() 自变量超出正数范围");
             return Dispatched::Value;
         }
         if (Is(word, "log10")) {
-            LastArgument(qo, cursor, 'N');
+            SoleArg(qo, cursor, 'N');
             Partial(qo, cursor, Log10, qo->m_dValue > 0, "log10() 自变量超出正数范围");
             return Dispatched::Value;
         }
@@ -589,7 +558,7 @@ Dispatched Numeric(CQoLanguage* qo, char*& cursor, const char* word) {
         break;
     case Key('s', 'q'):
         if (Is(word, "sqrt")) {
-            LastArgument(qo, cursor, 'N');
+            SoleArg(qo, cursor, 'N');
             Partial(qo, cursor, Sqrt, qo->m_dValue >= 0, "sqrt() 自变量为负");
             return Dispatched::Value;
         }

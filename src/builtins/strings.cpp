@@ -2,6 +2,7 @@
 // upper and lower treat a two-byte character as one unit (a match never
 // begins on a trail byte); in2 and replace2 compare plain bytes. Positions
 // and lengths count bytes and start at 0.
+#include "builtins/args.h"
 #include "builtins/strings.h"
 
 #include <strings.h>
@@ -33,46 +34,6 @@ namespace {
 
 // ---- arguments and results ----
 
-// Evaluates one argument up to the next ',' or ')'; false after an error.
-bool Arg(CQoLanguage* qo, char*& cursor, char type) {
-    qo->DoSentence(cursor, "),", type, 0);
-    return qo->m_cType != 'X';
-}
-
-// The only argument of a call: evaluated up to ')', which is consumed.
-bool SoleArg(CQoLanguage* qo, char*& cursor, char type) {
-    qo->DoSentence(cursor, ")", type, ')');
-    return qo->m_cType != 'X';
-}
-
-// Consumes the ',' before a required argument; without one the value is
-// marked 'f' (the function lacks arguments).
-bool Comma(CQoLanguage* qo, char*& cursor) {
-    if (*cursor != ',') {
-        qo->m_cType = 'f';
-        return false;
-    }
-    ++cursor;
-    return true;
-}
-
-// The current value as a string or number argument. A value of another
-// type (only possible during a syntax check) counts as "" or 0.
-CString StringValue(CQoLanguage* qo) { return qo->m_cType == 'S' ? qo->m_strValue : CString(); }
-int IntValue(CQoLanguage* qo) { return qo->m_cType == 'N' ? ToInt32(qo->m_dValue) : 0; }
-
-void SetString(CQoLanguage* qo, std::string_view text) {
-    qo->m_strValue = CString(text.data(), (int)text.size());
-    qo->m_cType = 'S';
-}
-void SetString(CQoLanguage* qo, const CString& text) {
-    qo->m_strValue = text;
-    qo->m_cType = 'S';
-}
-void SetNumber(CQoLanguage* qo, double number) {
-    qo->m_dValue = number;
-    qo->m_cType = 'N';
-}
 
 // Reads the first argument as a string and requires a ',' after it.
 bool FirstString(CQoLanguage* qo, char*& cursor, CString& text) {
