@@ -125,22 +125,30 @@ Dispatched Decimal(CQoLanguage* qo, char*& cursor) {
     a -= fraction;
     if (fraction >= 0.5) a += 1;  // half away from zero
     double result = a / p;
+    // Beyond the double range nothing is left to round: a p of infinity
+    // (more than 308 decimals) or an a that overflowed keeps x, a p of zero
+    // rounds everything to 0.
+    if (!std::isfinite(a)) result = std::fabs(x);
     if (x < 0) result = -result;
+    if (p == 0) result = 0;
     if (!asText) {
         SetNumber(qo, result);
         return Dispatched::Value;
     }
-    // A finite result has at most 309 digits before the point, and p is
-    // finite only while digits <= 308.
-    char buf[700];
+    // A finite result has at most 309 digits before the point and none but
+    // zeros after the 1074th decimal: those are appended, as printf would.
+    constexpr int kExactDecimals = 1074;
+    char buf[309 + 2 + kExactDecimals + 8];
     int n;
+    const int written = digits > kExactDecimals ? kExactDecimals : digits;
     if (digits > 0 && std::isfinite(result)) {
-        auto done = std::to_chars(buf, buf + sizeof buf, result, std::chars_format::fixed, digits);
+        auto done = std::to_chars(buf, buf + sizeof buf, result, std::chars_format::fixed, written);
         n = (int)(done.ptr - buf);
     } else {
         n = FormatNumber15(result, buf);
     }
     qo->m_strValue = CString(buf, n);
+    if (digits > written && std::isfinite(result)) qo->m_strValue += CString('0', digits - written);
     qo->m_cType = 'S';
     return Dispatched::Value;
 }

@@ -4,6 +4,8 @@
 // closer.
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "diag/debug_hooks.h"
 #include "engine/executor.h"
@@ -15,6 +17,8 @@
 
 using namespace qotool::engine;
 using qotool::diag::Trace;
+
+const char qotool::engine::kOutOfMemory[] = "内存资源不足";
 
 namespace {
 
@@ -105,9 +109,22 @@ CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, cha
     LevelGuard guard(this, '+', cursor);
     ++run->catchDepth;
     for (;;) {
+        bool unwound = false;
         try {
             RunStatements(cursor, terminators, isList, savedBracket);
         } catch (const QolUnwind&) {
+            unwound = true;
+        } catch (const std::bad_alloc&) {
+            // Allocations of unbounded size report this themselves; this
+            // catches the rest before they pass frames that restore state
+            // only on the interpreter's own unwinding.
+            ErrorString(kOutOfMemory);
+            unwound = true;
+        } catch (const std::length_error&) {
+            ErrorString(kOutOfMemory);
+            unwound = true;
+        }
+        if (unwound) {
             if (run->bracketDepth > savedBracket) run->bracketDepth = savedBracket;
             if ((m_modeFlags & 0x02) && atStatementStart && run->statementStart) {
                 // Error skip: the failed statement is passed over.
@@ -232,7 +249,7 @@ void CQoLanguage::SearchGotoLabel(char*& cursor) {
             m_cControl = m_cType != 'Z' ? 1 : 0;
             return;
         }
-        cursor = ruqo_SkipSentence(cursor, 0);
+        cursor = SkipSentenceMovingOn(cursor);
     }
 }
 

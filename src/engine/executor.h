@@ -24,6 +24,11 @@ void CallExternal(CQoLanguage* qo, char*& cursor, const char* word);
 // handled the word.
 bool CallUserExecutors(CQoLanguage* qo, char*& cursor, const char* word);
 
+// The message of a run that could not allocate (std::bad_alloc, or a text
+// beyond the string limit): the run fails with it as with any error, and
+// the interpreter stays usable.
+extern const char kOutOfMemory[];  // "内存资源不足"
+
 }  // namespace qotool::engine
 
 #endif

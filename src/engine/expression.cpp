@@ -2,8 +2,10 @@
 // is no parse tree: each operator evaluates its right operand with a
 // terminator set that stops at every operator binding less tightly.
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "diag/debug_hooks.h"
 #include "engine/executor.h"
@@ -165,11 +167,23 @@ void CQoLanguage::ApplyOperator(char*& cursor, char op) {
         if (left.type == 'S' && right == 'S') {
             // One buffer of the exact size: repeated concatenation then
             // costs one copy per step and no growing.
-            CString sum;
-            sum.Reserve(left.text.GetLength() + m_strValue.GetLength());
-            sum += left.text;
-            sum += m_strValue;
-            m_strValue = sum;
+            const int64_t total = (int64_t)left.text.GetLength() + m_strValue.GetLength();
+            bool allocated = total <= INT32_MAX;  // beyond the string limit fails like memory
+            if (allocated) {
+                try {
+                    CString sum;
+                    sum.Reserve((int)total);
+                    sum += left.text;
+                    sum += m_strValue;
+                    m_strValue = sum;
+                } catch (const std::bad_alloc&) {
+                    allocated = false;
+                }
+            }
+            if (!allocated) {
+                ReportError(kOutOfMemory, cursor);
+                return;
+            }
         } else if (left.type == 'N' && right == 'N') {
             m_dValue = left.number + m_dValue;
         } else if (left.type == 'P' && right == 'N') {

@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "diag/debug_hooks.h"
@@ -93,6 +95,10 @@ CQoLanguage* CQoLanguage::DoQol(const char* text, void* hostData) {
         }
     } catch (const QolUnwind&) {
         if (m_cType != 'X' || m_strError.IsEmpty()) ErrorString("DoQol()异常跳出");
+    } catch (const std::bad_alloc&) {
+        ErrorString(kOutOfMemory);
+    } catch (const std::length_error&) {
+        ErrorString(kOutOfMemory);
     }
     --run->catchDepth;
     run->statementStart = nullptr;
@@ -188,6 +194,12 @@ CQoLanguage* CQoLanguage::Do(const char* kind, const char* text) {
                 return this;
             }
         } catch (const QolUnwind&) {
+            failed = true;
+        } catch (const std::bad_alloc&) {
+            ErrorString(kOutOfMemory);
+            failed = true;
+        } catch (const std::length_error&) {
+            ErrorString(kOutOfMemory);
             failed = true;
         }
     }
@@ -332,7 +344,11 @@ extern "C" QO_API const char* ruqo_ExecQolEx(const char* text, ...) {
 
 extern "C" QO_API const char* ruqo_ExecQolFile(const char* path, const char* source, int length) {
     CQoLanguage* qo = TakeShared(path);
-    if (!qo || !path) return ResultText(nullptr);
+    if (!qo) return ResultText(nullptr);
+    if (!path) {
+        qo->ErrorString("不能开启qol文件：");
+        return ResultText(qo);
+    }
     if (!source) return ResultText(qo->Do("qolfile", path));
     if (length < 0) length = (int)strlen(source);
     {
@@ -340,6 +356,10 @@ extern "C" QO_API const char* ruqo_ExecQolFile(const char* path, const char* sou
         try {
             qo->RunFileText(path, source, length);
         } catch (const QolUnwind&) {
+        } catch (const std::bad_alloc&) {
+            qo->ErrorString(kOutOfMemory);
+        } catch (const std::length_error&) {
+            qo->ErrorString(kOutOfMemory);
         }
     }
     if (qo->m_cType == 'X' && qo->m_pRun->level == 0) qo->ReportError(nullptr, nullptr, true);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "engine/run_context.h"
 #include "qotool/qolanguage.h"
@@ -30,6 +31,33 @@ constexpr uint8_t Classify(unsigned c) {
 }
 
 inline char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c; }
+
+// A stack that lives on the C++ stack up to N entries and on the heap
+// beyond: the skippers keep their nesting here instead of recursing.
+template <typename T, size_t N>
+class SmallStack {
+public:
+    bool Empty() const { return size_ == 0; }
+    void Push(const T& value) {
+        if (size_ < N)
+            inline_[size_] = value;
+        else
+            spill_.push_back(value);
+        ++size_;
+    }
+    T Pop() {
+        --size_;
+        if (size_ < N) return inline_[size_];
+        T value = spill_.back();
+        spill_.pop_back();
+        return value;
+    }
+
+private:
+    T inline_[N];
+    std::vector<T> spill_;
+    size_t size_ = 0;
+};
 
 }  // namespace
 
@@ -91,59 +119,61 @@ bool KeywordWithBracket(const char* textStart, const char* position, const char*
 }
 
 void SkipExpression(char*& cursor, char closing) {
+    // Nested brackets and conditional parts are frames on an explicit stack
+    // (the closing byte each waits for), so skipping needs no stack depth
+    // however deep the text nests.
+    SmallStack<char, 64> frames;
     char* p = cursor;
     for (;;) {
         char c = *p;
-        if (!c) break;
-        if (c == '\'' || c == '"') {
+        bool ended = false;
+        if (!c) {
+            ended = true;
+        } else if (c == '\'' || c == '"') {
             p = SkipString(p + 1, c);
-            continue;
-        }
-        if (c == '(' || c == '[') {
+        } else if (c == '(' || c == '[') {
             ++p;
-            SkipExpression(p, c == '(' ? ')' : ']');
-            continue;
-        }
-        if (c == ')' || c == ']' || c == '}') break;
-        if (c == ',' || c == ';') {
-            if (closing == ')' || closing == ']') {
+            frames.Push(closing);
+            closing = c == '(' ? ')' : ']';
+        } else if (c == ')' || c == ']' || c == '}') {
+            ended = true;
+        } else if (c == ',' || c == ';') {
+            if (closing == ')' || closing == ']')
                 ++p;
-                continue;
-            }
-            break;
-        }
-        if (c == '/') {
+            else
+                ended = true;
+        } else if (c == '/') {
             if (p[1] == '/' || p[1] == '*')
                 SkipCommentsFrom(p);
             else
                 ++p;
-            continue;
-        }
-        if (c == ':') {
+        } else if (c == ':') {
             if (p[1] == ':') {
                 p += 2;
-                continue;
+            } else if (closing == ':') {
+                ended = true;
+            } else {
+                ++p;
             }
-            if (closing == ':') break;
-            ++p;
-            continue;
-        }
-        if (c == '?') {
-            if (closing == '?') {
+        } else if (c == '?') {
+            if (closing == '?') {  // only the outermost frame waits for '?'
                 cursor = p;
                 return;
             }
             ++p;
-            SkipExpression(p, ':');
-            continue;
-        }
-        if (c == '{') {
+            frames.Push(closing);
+            closing = ':';
+        } else if (c == '{') {
             p = ruqo_SkipSentence(p, 0);
-            continue;
+        } else {
+            ++p;
         }
-        ++p;
+        if (!ended) continue;
+        // The frame ends here: its closing byte is passed over when present.
+        if (closing && *p == closing) SkipOne(p);
+        if (frames.Empty()) break;
+        closing = frames.Pop();
     }
-    if (closing && *p == closing) SkipOne(p);
     cursor = p;
 }
 
@@ -346,39 +376,57 @@ static bool DeclarationKeyword(const char* p, int* length) {
     return false;
 }
 
-QO_API char* ruqo_SkipSentence(char* text, char stopAtEnd) {
-    if (!text) return text;
-    char* p = text;
+namespace {
+
+// One sentence being skipped. A sentence nested in it (the then and else
+// parts of an `if`, a FUNCTION: text inside a sentence) is a new frame; the
+// enclosing frame waits on the skipper's stack with what it resumes with.
+struct SkipFrame {
+    const char* scanStart = nullptr;
+    int brackets = 0, braces = 0;
+    bool function = false, declaration = false, stopAtEnd = false;
+    char resume = 0;  // 't' after a then part, 'e' after an else part, 'f' after a FUNCTION: text
+};
+
+enum class SkipStep { kEnded, kEndOfText, kIf, kFunction };
+
+SkipFrame StartSkipFrame(char*& p, bool stopAtEnd) {
+    SkipFrame f;
+    f.stopAtEnd = stopAtEnd;
     SkipBlanks(p);
-    const char* scanStart = p;
-    bool function = false, declaration = false;
+    f.scanStart = p;
     int keywordLength = 0;
     if (StartsWithNoCase(p, "FUNCTION:")) {
-        function = true;
+        f.function = true;
         p += 9;
     } else if (DeclarationKeyword(p, &keywordLength)) {
-        declaration = true;
+        f.declaration = true;
         p += keywordLength;
         if (*p) ++p;
     }
-    int brackets = 0, braces = 0;
+    return f;
+}
+
+// Scans the frame's sentence from p until it ends or a nested sentence
+// starts (p then points at its `if` or FUNCTION:).
+SkipStep ScanSkipFrame(SkipFrame& f, char*& p) {
     for (;;) {
         unsigned char c = (unsigned char)*p;
         bool ended = false;
         switch (c) {
-        case 0: return p;
+        case 0: return SkipStep::kEndOfText;
         case '\'':
         case '"': p = SkipString(p + 1, (char)c); continue;
         case '(':
         case '[':
-            if (braces == 0) ++brackets;
+            if (f.braces == 0) ++f.brackets;
             break;
         case ')':
         case ']':
-            if (braces == 0 && --brackets < 0) ended = true;
+            if (f.braces == 0 && --f.brackets < 0) ended = true;
             break;
         case ',':
-            if (brackets == 0 && braces == 0 && !declaration) ended = true;
+            if (f.brackets == 0 && f.braces == 0 && !f.declaration) ended = true;
             break;
         case '/':
             if (p[1] == '/' || p[1] == '*') {
@@ -387,49 +435,95 @@ QO_API char* ruqo_SkipSentence(char* text, char stopAtEnd) {
             }
             break;
         case ';':
-            if (brackets == 0 && braces == 0) ended = true;
+            if (f.brackets == 0 && f.braces == 0) ended = true;
             break;
         case 'F':
         case 'f':
             if (StartsWithNoCase(p, "FUNCTION:")) {
-                if (function) {
-                    ended = true;
-                    break;
-                }
-                p = ruqo_SkipSentence(p, 0);
-                continue;
+                if (f.function) return SkipStep::kEnded;
+                return SkipStep::kFunction;
             }
             break;
         case 'I':
         case 'i':
-            if (brackets == 0 && braces == 0 && KeywordWithBracket(scanStart, p, "if")) {
-                char* end = ruqo_SkipSentence(p + 2, 1);
-                if (!*end) return end;
-                char* next = end + 1;
-                SkipBlanks(next);
-                if (StartsWithNoCase(next, "else")) end = ruqo_SkipSentence(next, 1);
-                p = end;
-                ended = true;
-            }
+            if (f.brackets == 0 && f.braces == 0 && KeywordWithBracket(f.scanStart, p, "if"))
+                return SkipStep::kIf;
             break;
-        case '{': ++braces; break;
+        case '{': ++f.braces; break;
         case '}':
-            --braces;
+            --f.braces;
             // A brace that closes an enclosing block always ends the sentence.
-            if (braces < 0 || (braces == 0 && brackets == 0 && !declaration)) ended = true;
+            if (f.braces < 0 || (f.braces == 0 && f.brackets == 0 && !f.declaration)) ended = true;
             break;
         default: break;
         }
-        if (ended) break;
+        if (ended) return SkipStep::kEnded;
         if (c >= 0x80 && p[1])
             p += 2;
         else
             ++p;
         SkipBlanks(p);
     }
-    if (!stopAtEnd && (*p == '}' || *p == ')' || *p == ';' || *p == ',')) SkipOne(p);
-    return p;
 }
+
+}  // namespace
+
+QO_API char* ruqo_SkipSentence(char* text, char stopAtEnd) {
+    if (!text) return text;
+    // Iterative: `if` chains and else-if ladders of any length need no
+    // stack depth.
+    SmallStack<SkipFrame, 8> waiting;
+    char* p = text;
+    SkipFrame f = StartSkipFrame(p, stopAtEnd != 0);
+    for (;;) {
+        switch (ScanSkipFrame(f, p)) {
+        case SkipStep::kEndOfText: return p;
+        case SkipStep::kIf:
+            f.resume = 't';
+            waiting.Push(f);
+            p += 2;
+            f = StartSkipFrame(p, true);
+            continue;
+        case SkipStep::kFunction:
+            f.resume = 'f';
+            waiting.Push(f);
+            f = StartSkipFrame(p, false);
+            continue;
+        case SkipStep::kEnded: break;
+        }
+        // f ended at p; so may the frames waiting on it.
+        for (;;) {
+            if (!f.stopAtEnd && (*p == '}' || *p == ')' || *p == ';' || *p == ',')) SkipOne(p);
+            if (waiting.Empty()) return p;
+            f = waiting.Pop();
+            if (f.resume == 'f') break;  // the enclosing sentence goes on after the FUNCTION: text
+            if (f.resume == 't') {
+                char* next = p + 1;
+                SkipBlanks(next);
+                if (StartsWithNoCase(next, "else")) {
+                    f.resume = 'e';
+                    waiting.Push(f);
+                    p = next;
+                    f = StartSkipFrame(p, true);
+                    break;
+                }
+            }
+            // The `if` sentence ends here, and with it the frame that met it.
+        }
+    }
+}
+
+namespace qotool::engine {
+
+char* SkipSentenceMovingOn(char* text) {
+    char* end = ruqo_SkipSentence(text, 0);
+    if (end != text || !*text) return end;
+    end += ((unsigned char)*end >= 0x80 && end[1]) ? 2 : 1;
+    SkipBlanks(end);
+    return end;
+}
+
+}  // namespace qotool::engine
 
 // ---- bracket tracing ----
 

@@ -45,6 +45,11 @@ int ScanWordChars(const char* cursor, char* out);
 // ':' or '?').
 void SkipExpression(char*& cursor, char closing);
 
+// ruqo_SkipSentence(text, 0) for loops that pass sentence after sentence
+// over: where the skipper cannot move (a stray ']' closes nothing), the
+// character there is passed over instead, so such a loop always ends.
+char* SkipSentenceMovingOn(char* text);
+
 // True when text at position starts with keyword (any case), the byte
 // before it is a blank or ';' (or position is the text start), and '('
 // follows after blanks and comments.

@@ -345,7 +345,7 @@ void CQoLanguage::StatementSwitch(char*& cursor) {
                 if (*cursor == '}' || !*cursor || cursor >= end || StartsWithNoCase(cursor, "case") ||
                     StartsWithNoCase(cursor, "default"))
                     break;
-                cursor = ruqo_SkipSentence(cursor, 0);
+                cursor = SkipSentenceMovingOn(cursor);
             }
             continue;
         }

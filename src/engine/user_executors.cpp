@@ -153,6 +153,7 @@ extern "C" QO_API intptr_t ruqo_UserQolExecutor(const char* name, char op, intpt
         if (!SameKey(g_executors[i].name, key)) continue;
         intptr_t found = (intptr_t)g_executors[i].function;
         if (op == '+') {
+            if (!function) return 0;
             snprintf(g_executors[i].name, sizeof g_executors[i].name, "%s", key);
             g_executors[i].function = (QoUserExecutor)function;
             return function;
@@ -161,6 +162,7 @@ extern "C" QO_API intptr_t ruqo_UserQolExecutor(const char* name, char op, intpt
         return found;
     }
     if (op != '+') return 0;
+    if (!function) return 0;  // a null function is never stored: calling it would jump to address 0
     if (g_executorCount >= 15) {
         ruqo_MessageLog(0, 1, "用户QOL执行器个数不能超过15个，不能添加;", name, "");
         return 0;

@@ -211,8 +211,12 @@ int CQoLanguage::ObjectAccess(char*& cursor, const char* name, int mode) {
         for (;;) {
             SkipBlanks(cursor);
             if (!*cursor || *cursor == ')') break;
-            SkipExpression(cursor, ')');
-            if (*cursor == ',') ++cursor;
+            char* before = cursor;
+            SkipExpression(cursor, 0);  // one argument; the ')' stays
+            if (*cursor == ',')
+                ++cursor;
+            else if (cursor == before)
+                break;  // a stray ']', '}' or ';' ends the arguments
         }
         FunctionBracketTrace(cursor, ')');
         return 1;

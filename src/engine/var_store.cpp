@@ -326,7 +326,7 @@ QoLVarDefine* CellOperation(Access& a, const char* fullName, const CellName& cel
             FailFormat(qo, "固态全局数组元素 %s 不能赋值为 %c 型", fullName, value.type);
         if (!array)
             array = InsertEntry(a, arrays, true, insertLevel, std::make_unique<VarArray>(cell.array, cellType));
-        array->Grow(cell.row + 1, cell.column + 1);
+        array->Grow((int64_t)cell.row + 1, (int64_t)cell.column + 1);
         record = array->Cell(cell.row, cell.column);
     }
     if (followLinks && record->m_cType == '&' && !a.system) {

@@ -5,9 +5,11 @@
 
 namespace qotool::engine {
 
-void VarArray::Grow(int rows, int columns) {
-    if (rows < rows_) rows = rows_;
-    if (columns < columns_) columns = columns_;
+void VarArray::Grow(int64_t wantedRows, int64_t wantedColumns) {
+    // Checked before narrowing: a row near INT_MAX must not wrap.
+    if (wantedRows > (int64_t)kMaxCells || wantedColumns > (int64_t)kMaxCells) throw std::bad_alloc();
+    int rows = wantedRows < rows_ ? rows_ : (int)wantedRows;
+    int columns = wantedColumns < columns_ ? columns_ : (int)wantedColumns;
     if (rows == rows_ && columns == columns_) return;
     int stride = stride_;
     if (columns > stride) {

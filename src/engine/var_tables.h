@@ -9,6 +9,7 @@
 #ifndef QOTOOL_ENGINE_VAR_TABLES_H
 #define QOTOOL_ENGINE_VAR_TABLES_H
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -30,8 +31,8 @@ public:
     int Rows() const { return rows_; }
     int Columns() const { return columns_; }
     // Grows to at least rows x columns; throws std::bad_alloc beyond the
-    // store's cell limit (kMaxCells).
-    void Grow(int rows, int columns);
+    // store's cell limit (kMaxCells). 64-bit so that row + 1 cannot wrap.
+    void Grow(int64_t rows, int64_t columns);
     // The cell record (created empty on first use); row and column in range.
     QoLVarDefine* Cell(int row, int column);
     // The cell record if it has been created, else null.

@@ -1,5 +1,7 @@
 #include "platform/file_io.h"
 
+#include <new>
+
 #include "platform/encoding.h"
 
 namespace qotool::platform {
@@ -27,11 +29,20 @@ bool ReadWholeFile(const char* gbkName, std::string& content) {
     FILE* f = OpenFile(gbkName, "rb");
     if (!f) return false;
     content.clear();
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
-    bool ok = !ferror(f);
+    bool ok = true;
+    try {
+        char buf[65536];
+        size_t n;
+        while (ok && (n = fread(buf, 1, sizeof buf, f)) > 0) {
+            ok = content.size() + n <= kMaxWholeFile;
+            if (ok) content.append(buf, n);
+        }
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    ok = ok && !ferror(f);
     fclose(f);
+    if (!ok) std::string().swap(content);
     return ok;
 }
 

@@ -12,8 +12,11 @@ namespace qotool::platform {
 std::string FileSystemName(const char* gbkName);
 // fopen of a GBK name (the converted name first, the raw bytes second).
 FILE* OpenFile(const char* gbkName, const char* mode);
-// Reads a whole file in binary mode; false when it cannot be read.
+// Reads a whole file in binary mode; false when it cannot be read, when it
+// is longer than kMaxWholeFile (a device such as /dev/zero never ends), or
+// when memory runs out (content is then left empty).
 bool ReadWholeFile(const char* gbkName, std::string& content);
+constexpr size_t kMaxWholeFile = (size_t)1 << 26;  // 64 MiB
 
 }  // namespace qotool::platform
 

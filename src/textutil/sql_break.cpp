@@ -104,7 +104,7 @@ std::string SearchKey(const std::string& keyword) {
 
 QO_API const char** ruqo_BreakSql(const char* statement, int& count, CString& buffer, const char* keywords) {
     try {
-        const std::string_view text = statement ? std::string_view(statement) : std::string_view();
+        const std::string_view text(statement ? statement : "");  // never a null data() for memcpy
         const std::vector<std::string> words = SplitKeywords(keywords);
         count = (int)words.size();
 

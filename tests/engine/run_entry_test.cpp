@@ -433,6 +433,14 @@ TEST(ExecQolTest, NullAndEmptyTextsGiveNoValue) {
     EXPECT_STREQ(ruqo_ExecQol("[5]"), "Z:");
 }
 
+TEST(ExecQolFileTest, NullPathAndEndlessFileGiveTheOpenMessage) {
+    EXPECT_EQ(Gbk(ruqo_ExecQolFile(nullptr, nullptr, 0)), Gbk("X:不能开启qol文件："));
+    EXPECT_EQ(Gbk(ruqo_ExecQolFile(nullptr, "1", 1)), Gbk("X:不能开启qol文件："));
+    // /dev/zero never ends: the read stops at the size limit.
+    EXPECT_TRUE(StartsWith(ruqo_ExecQolFile("/dev/zero", nullptr, 0), "X:不能开启qol文件：/dev/zero"));
+    EXPECT_STREQ(ruqo_ExecQol("1+1"), "N:2");
+}
+
 constexpr const char* kEnd = nullptr;  // ends the item list
 
 TEST(ExecQolExTest, RunsEveryItemAndOpensAndClosesScopes) {
@@ -490,6 +498,13 @@ TEST(UserExecutorTableTest, AddsLooksUpReplacesAndRemoves) {
         {"123456789012345678901234567890", '+', f1, f1},
         {"123456789012345678901234567890", '-', 0, f1},
         {"1234567890123456789012345678901", '+', f1, 0},  // 31 characters
+        {"zq", '+', 0, 0},  // a null function is never stored
+        {"zq", '?', 0, 0},
+        {"", '+', 0, 0},
+        {"", '?', 0, 0},
+        {"Exec_A", '+', f1, f1},
+        {"exec_a", '+', 0, 0},  // nor does it replace a stored one
+        {"exec_a", '-', 0, f1},
     };
     RecordingUi ui;
     for (const Step& s : steps)
