@@ -1,6 +1,9 @@
 // CQoLanguage: one QOL interpreter. A host creates as many as it likes,
 // hands each QOL text (DoQol) or files (Do) to run, and reads back the
 // resulting value (GetValueNumber, GetValueString, ...). All texts are GBK.
+// Threads: interpreters may be created, run and destroyed on any thread, and
+// several may run at once; each one is used by one thread at a time. What
+// they share (system_ variables, user executors, modules) is locked.
 #ifndef QOTOOL_QOLANGUAGE_H
 #define QOTOOL_QOLANGUAGE_H
 

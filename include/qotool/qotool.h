@@ -1,4 +1,13 @@
 // C entry points of libqoTool_NoQO.so. All texts are GBK byte strings.
+//
+// Threads: separate interpreters may run on separate threads at once; one
+// interpreter is used by one thread at a time (the shared and the numbered
+// interpreters included: hosts that call ruqo_ExecQol from several threads
+// serialise those calls). The process-wide tables (interpreter registry,
+// system_ variables, user executors, extension modules, the message log)
+// are locked. A result text returned by these functions stays valid until
+// the same thread's next call. Out of memory inside a run gives the error
+// result "X:内存资源不足"; no exception leaves these functions.
 #ifndef QOTOOL_QOTOOL_H
 #define QOTOOL_QOTOOL_H
 
@@ -18,7 +27,7 @@ extern "C" {
 
 // Runs text on the shared interpreter, or on numbered interpreter n when the
 // text starts with "[n]". Returns "T:value" (T the value's type letter);
-// the buffer stays valid until the next ruqo_ExecQol/ruqo_ExecQolEx call.
+// the buffer stays valid until the thread's next ruqo_ExecQol/ruqo_ExecQolEx call.
 QO_API const char* ruqo_ExecQol(const char* text);
 // On x86-64 there is one calling convention; pf_ExecQol is the same entry.
 QO_API const char* pf_ExecQol(const char* text);
@@ -40,7 +49,7 @@ QO_API CQoLanguage* ruqo_GetSharedQol(void);
 //   char executor(char** cursor, const char* word, CQoLanguage* interpreter)
 // and is passed as an intptr_t (it was an int on 32-bit hosts). op '+' adds
 // or replaces, '-' removes, anything else looks up. Returns the function
-// concerned, or 0.
+// concerned, or 0. A null function is never stored (op '+' with 0 returns 0).
 typedef char (*QoUserExecutor)(char** cursor, const char* word, CQoLanguage* interpreter);
 QO_API intptr_t ruqo_UserQolExecutor(const char* name, char op, intptr_t function);
 

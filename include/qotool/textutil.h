@@ -26,8 +26,8 @@ extern "C" {
 // FLAGS is empty) for this and every later call; " //FLAGS" does so for this
 // call only.
 //
-// The functions share process-wide state: use them from one thread at a
-// time.
+// Threads: any thread may call them; the standing flags, the recorded index
+// and ArrayMatch's result belong to the calling thread.
 
 // Matches text against pattern (null pointers count as empty strings).
 // Returns the end offset of the match in text: its length when the pattern

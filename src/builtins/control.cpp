@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <strings.h>
 
@@ -40,6 +41,10 @@ using engine::SkipBlanks;
 using platform::FormatNumber15;
 
 
+// The interpreters QolCreate made, process-wide: scripts on any thread may
+// pass the handles around. g_createdMutex guards the list (never held while
+// an interpreter runs or is destroyed).
+std::mutex g_createdMutex;
 std::vector<CQoLanguage*>& Created() {
     static std::vector<CQoLanguage*>* list = new std::vector<CQoLanguage*>();
     return *list;
@@ -134,7 +139,11 @@ uintptr_t HandleFromNumber(double number) { return platform::NarrowPointer(platf
 const std::vector<CQoLanguage*>& CreatedInterpreters() { return Created(); }
 
 void DestroyCreatedInterpreters() {
-    std::vector<CQoLanguage*>& list = Created();
+    std::vector<CQoLanguage*> list;
+    {
+        std::lock_guard<std::mutex> lock(g_createdMutex);
+        list.swap(Created());
+    }
     while (!list.empty()) {
         CQoLanguage* qo = list.back();
         list.pop_back();
@@ -193,7 +202,10 @@ void QolCreate(CQoLanguage* qo, char*& cursor, const char*) {
     if ((flags & 0x04) || checking) created->m_bSyntaxCheck = qo->m_bSyntaxCheck;
     // The external-call bit only means something during a call in progress.
     if (flags & 0x08) created->m_modeFlags = (unsigned char)(qo->m_modeFlags & ~0x01);
-    Created().push_back(created);
+    {
+        std::lock_guard<std::mutex> lock(g_createdMutex);
+        Created().push_back(created);
+    }
     SetNumber(qo, HandleNumber(created));
 }
 
@@ -205,6 +217,7 @@ void QolRelease(CQoLanguage* qo, char*& cursor, const char*) {
         qo->ReportError("QolRelease()不能关闭当前解释器自身", cursor);
         return;
     }
+    std::unique_lock<std::mutex> lock(g_createdMutex);
     std::vector<CQoLanguage*>& list = Created();
     int index = (int)list.size() - 1;
     while (index >= 0 && (uintptr_t)list[(size_t)index] != handle) --index;
@@ -223,6 +236,7 @@ void QolRelease(CQoLanguage* qo, char*& cursor, const char*) {
     SetNumber(qo, HandleNumber(target));
     if (live && qo->m_bSyntaxCheck && !target->m_bSyntaxCheck) return;
     list.erase(list.begin() + index);
+    lock.unlock();
     if (live) delete target;
 }
 

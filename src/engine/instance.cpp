@@ -1,6 +1,7 @@
 // Interpreter objects: construction, the registry of live interpreters,
 // the shared and numbered interpreters and the state queries.
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 #include "diag/debug_hooks.h"
@@ -11,35 +12,119 @@
 namespace qotool::engine {
 
 namespace {
-std::vector<CQoLanguage*>* g_registry = nullptr;
+
+struct LiveInterpreter {
+    const CQoLanguage* qo;
+    uint64_t serial;
+};
+
+// Guards everything below. Never held while an interpreter runs or while
+// another lock is taken.
+std::mutex g_registryMutex;
+std::vector<LiveInterpreter>* g_registry = nullptr;
+uint64_t g_lastSerial = 0;
 CQoLanguage* g_shared = nullptr;
 CQoLanguage** g_numbered = nullptr;  // 10 slots, created on first use
+
+// The newest entry of qo (searched from the end, where recent ones are).
+LiveInterpreter* Find(const CQoLanguage* qo) {
+    if (!g_registry) return nullptr;
+    for (auto it = g_registry->rbegin(); it != g_registry->rend(); ++it)
+        if (it->qo == qo) return &*it;
+    return nullptr;
+}
+
+void Register(const CQoLanguage* qo) {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    if (!g_registry) g_registry = new std::vector<LiveInterpreter>();
+    g_registry->push_back({qo, ++g_lastSerial});
+}
+
+void Unregister(const CQoLanguage* qo) {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    if (!g_registry) return;
+    auto& reg = *g_registry;
+    auto it = std::find_if(reg.rbegin(), reg.rend(), [qo](const LiveInterpreter& e) { return e.qo == qo; });
+    if (it != reg.rend())
+        reg.erase(std::next(it).base());
+    else if (!reg.empty())
+        reg.erase(reg.begin());
+    if (reg.empty()) {
+        delete g_registry;
+        g_registry = nullptr;
+    }
+}
+
 }  // namespace
 
 bool IsLiveInterpreter(const CQoLanguage* qo) {
-    if (!g_registry) return false;
-    for (auto it = g_registry->rbegin(); it != g_registry->rend(); ++it)
-        if (*it == qo) return true;
-    return false;
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    return Find(qo) != nullptr;
 }
 
-CQoLanguage* SharedInterpreter() { return g_shared; }
+bool IsLiveInterpreter(const CQoLanguage* qo, uint64_t serial) {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    const LiveInterpreter* entry = Find(qo);
+    return entry && entry->serial == serial;
+}
+
+uint64_t InterpreterSerial(const CQoLanguage* qo) {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    const LiveInterpreter* entry = Find(qo);
+    return entry ? entry->serial : 0;
+}
+
+CQoLanguage* SharedInterpreter() {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    return g_shared;
+}
 
 void CreateSharedInterpreter() {
-    if (!g_shared) g_shared = new CQoLanguage();
+    {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
+        if (g_shared) return;
+    }
+    CQoLanguage* created = new CQoLanguage();  // registers itself: not under the lock
+    {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
+        if (!g_shared) {
+            g_shared = created;
+            return;
+        }
+    }
+    delete created;  // another thread was quicker
 }
 
 void DestroySharedInterpreter() {
-    CQoLanguage* shared = g_shared;
-    g_shared = nullptr;
+    CQoLanguage* shared;
+    {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
+        shared = g_shared;
+        g_shared = nullptr;
+    }
     delete shared;
 }
 
 CQoLanguage* NumberedInterpreter(int slot) {
     if (slot < 0 || slot > 9) return nullptr;
-    if (!g_numbered) g_numbered = new CQoLanguage*[10]();
-    if (!g_numbered[slot]) g_numbered[slot] = new CQoLanguage();
-    return g_numbered[slot];
+    {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
+        if (!g_numbered) g_numbered = new CQoLanguage*[10]();
+        if (g_numbered[slot]) return g_numbered[slot];
+    }
+    CQoLanguage* created = new CQoLanguage();
+    CQoLanguage* surplus = nullptr;
+    CQoLanguage* result;
+    {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
+        if (!g_numbered[slot])
+            g_numbered[slot] = created;
+        else
+            surplus = created;
+        result = g_numbered[slot];
+    }
+    delete surplus;
+    return result;
 }
 
 }  // namespace qotool::engine
@@ -58,8 +143,7 @@ CQoLanguage::CQoLanguage()
       m_pRun(nullptr),
       m_bSyntaxCheck(0),
       m_modeFlags(0x04) {
-    if (!g_registry) g_registry = new std::vector<CQoLanguage*>();
-    g_registry->push_back(this);
+    Register(this);
     m_pRun = new QoLRunContext(this);
     Do("clear", nullptr);
 }
@@ -69,18 +153,7 @@ CQoLanguage::~CQoLanguage() {
     m_pRun = nullptr;
     delete m_pVars;
     m_pVars = nullptr;
-    if (g_registry) {
-        auto& reg = *g_registry;
-        auto it = std::find(reg.rbegin(), reg.rend(), this);
-        if (it != reg.rend())
-            reg.erase(std::next(it).base());
-        else if (!reg.empty())
-            reg.erase(reg.begin());
-        if (reg.empty()) {
-            delete g_registry;
-            g_registry = nullptr;
-        }
-    }
+    Unregister(this);
 }
 
 int CQoLanguage::GetQolState(short what) {

@@ -1,12 +1,30 @@
 // The registry of live interpreters and the library's own interpreters.
+//
+// Threads: the registry, the shared interpreter and the numbered slots are
+// guarded by one lock, so interpreters may be created, destroyed and looked
+// up on any thread. Each interpreter gets a serial number at construction
+// that is never given again: code that keeps an interpreter's address across
+// time (a timer, a host callback) keeps its serial too and asks
+// IsLiveInterpreter(qo, serial) before use, which stays right when the
+// interpreter was destroyed and another was built at the same address. The
+// answer can go stale at once unless the caller otherwise knows the
+// interpreter is not being destroyed (its owner thread is the caller, or
+// holds it alive).
 #ifndef QOTOOL_ENGINE_INSTANCE_H
 #define QOTOOL_ENGINE_INSTANCE_H
+
+#include <cstdint>
 
 #include "qotool/qolanguage.h"
 
 namespace qotool::engine {
 
 bool IsLiveInterpreter(const CQoLanguage* qo);
+// True when qo is live and is the interpreter that got serial (never
+// dereferences qo).
+bool IsLiveInterpreter(const CQoLanguage* qo, uint64_t serial);
+// The serial number of a live interpreter; 0 (never a serial) when qo is not live.
+uint64_t InterpreterSerial(const CQoLanguage* qo);
 // The shared interpreter: created at library attach, destroyed at detach.
 CQoLanguage* SharedInterpreter();
 void CreateSharedInterpreter();

@@ -78,19 +78,21 @@ private:
 // A level guard: every run entry point encloses its work in one. Kind '+'
 // (a block) raises the nesting level by 1, every other kind by 2. Entering
 // above level 200 is the error "嵌套执行太深".
-// The top of the process-wide guard stack and the open guard count (the
-// fast path of LevelGuard reads them).
-extern QoLRunContext* g_guardTop;
-extern int g_guardCounter;
+// The top of this thread's guard stack and its open guard count (the fast
+// path of LevelGuard reads them). Per thread, since interpreters may run on
+// several threads at once; initial-exec keeps each access one load.
+#define QOTOOL_FAST_TLS __attribute__((tls_model("initial-exec")))
+extern thread_local QoLRunContext* t_guardTop QOTOOL_FAST_TLS;
+extern thread_local int t_guardCounter QOTOOL_FAST_TLS;
 
 class LevelGuard {
 public:
     LevelGuard(CQoLanguage* qo, char kind, const char* position) : qo_(qo) {
         QoLRunContext* run = qo->m_pRun;
         const short level = run->level;
-        if (level > 0 && level <= 200 && g_guardTop == run) {
+        if (level > 0 && level <= 200 && t_guardTop == run) {
             // Nested guard of the interpreter that is already running.
-            ++g_guardCounter;
+            ++t_guardCounter;
             savedLevel_ = level;
             entered_ = true;
             const short next = (short)(level + (kind == '+' ? 1 : 2));
@@ -115,12 +117,12 @@ private:
     bool entered_ = false;
 };
 
-// The process-wide entry stack of the level guards: the number of entries
-// and the run context of entry `index` (0 the oldest), or null.
+// This thread's entry stack of the level guards: the number of entries and
+// the run context of entry `index` (0 the oldest), or null.
 int EntryStackSize();
 QoLRunContext* EntryStackAt(int index);
 
-// Process-wide count of open level guards.
+// This thread's count of open level guards.
 int OpenGuardCount();
 
 }  // namespace qotool::engine

@@ -269,7 +269,9 @@ CQoLanguage* CQoLanguage::DoSentenceReturnAllType(char* text) {
 
 namespace {
 
-CString g_resultText;
+// The result text a C entry point returns: one per thread, so a host
+// thread's text stays valid until that thread's next call.
+thread_local CString t_resultText;
 
 // The shared interpreter, or null (with the box while the library starts).
 CQoLanguage* TakeShared(const char* text) {
@@ -286,15 +288,15 @@ CQoLanguage* TakeShared(const char* text) {
 
 const char* ResultText(CQoLanguage* qo) {
     if (!qo) {
-        g_resultText = "X:";
-        return g_resultText.c_str();
+        t_resultText = "X:";
+        return t_resultText.c_str();
     }
     CString value = qo->GetValueString();
     CString out(qo->m_cType);
     out += ':';
     out += value;
-    g_resultText = out;
-    return g_resultText.c_str();
+    t_resultText = out;
+    return t_resultText.c_str();
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ void CollectRecords(VarTables* tables, std::unordered_set<const void*>* live) {
 
 // ---- the variable snapshot ----
 
-VariableSnapshot::VariableSnapshot(CQoLanguage* qo) : qo_(qo) {
+VariableSnapshot::VariableSnapshot(CQoLanguage* qo) : systemLock_(SystemStoreMutex()), qo_(qo) {
     scopeLevel_ = qo->m_nScopeLevel;
     scopeTable_ = qo->m_scopeTable;
     const int level = std::max(qo->m_nScopeLevel, 0);
@@ -139,6 +139,7 @@ void VariableSnapshot::Restore() {
         value.record->m_strDef = value.text;
     }
     saved_.clear();
+    if (systemLock_.owns_lock()) systemLock_.unlock();
 }
 
 // ---- the undefined-name list ----

@@ -6,6 +6,7 @@
 #define QOTOOL_ENGINE_SYNTAX_CHECK_H
 
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,9 @@ private:
     void SaveValues(const TableState& state);
     static void CutCopies(const TableState& state);
 
+    // The check works on copies of the shared system_ store: other threads
+    // wait for it until the values are back.
+    std::unique_lock<std::recursive_mutex> systemLock_;
     CQoLanguage* qo_;
     bool restored_ = false;
     int scopeLevel_ = 0;

@@ -2,6 +2,7 @@
 // modules register, and the calls into them.
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <strings.h>
 
@@ -23,8 +24,26 @@ struct ExecutorEntry {
     QoUserExecutor function;
 };
 
+// The table is process-wide: g_executorMutex guards it. It is never held
+// while an executor runs, since an executor may run QOL text that calls
+// executors, or register one.
+std::mutex g_executorMutex;
 ExecutorEntry g_executors[15];
 unsigned char g_executorCount = 0;
+
+// Entry index of the table as it is now, copied under the lock; false when
+// the table has shrunk below it meanwhile.
+bool EntryAt(int index, ExecutorEntry* entry) {
+    std::lock_guard<std::mutex> lock(g_executorMutex);
+    if (index < 0 || index >= g_executorCount) return false;
+    *entry = g_executors[index];
+    return true;
+}
+
+int ExecutorCount() {
+    std::lock_guard<std::mutex> lock(g_executorMutex);
+    return g_executorCount;
+}
 
 bool SameKey(const char* a, const char* b) {
     for (;; ++a, ++b) {
@@ -43,9 +62,9 @@ void RemoveEntry(int index) {
 }  // namespace
 
 bool CallUserExecutors(CQoLanguage* qo, char*& cursor, const char* word) {
-    for (int i = (int)g_executorCount - 1; i >= 0; --i) {
-        if (i >= g_executorCount) continue;
-        ExecutorEntry entry = g_executors[i];
+    for (int i = ExecutorCount() - 1; i >= 0; --i) {
+        ExecutorEntry entry;
+        if (!EntryAt(i, &entry)) continue;
         try {
             if (entry.function(&cursor, word, qo)) return true;
             continue;
@@ -63,6 +82,7 @@ bool CallUserExecutors(CQoLanguage* qo, char*& cursor, const char* word) {
             std::string message = entry.name;
             message += "用户QOL执行器无效，被移去";
             ruqo_MessageLog(0, 2, message.c_str(), "", "");
+            std::lock_guard<std::mutex> lock(g_executorMutex);
             for (int k = (int)g_executorCount - 1; k >= 0; --k)
                 if (g_executors[k].function == entry.function && SameKey(g_executors[k].name, entry.name)) {
                     RemoveEntry(k);
@@ -149,6 +169,7 @@ extern "C" QO_API intptr_t ruqo_UserQolExecutor(const char* name, char op, intpt
         snprintf(key, sizeof key, "%s", name);
     else
         snprintf(key, sizeof key, "&%lx", (unsigned long)function);
+    std::unique_lock<std::mutex> lock(g_executorMutex);
     for (int i = (int)g_executorCount - 1; i >= 0; --i) {
         if (!SameKey(g_executors[i].name, key)) continue;
         intptr_t found = (intptr_t)g_executors[i].function;
@@ -164,6 +185,7 @@ extern "C" QO_API intptr_t ruqo_UserQolExecutor(const char* name, char op, intpt
     if (op != '+') return 0;
     if (!function) return 0;  // a null function is never stored: calling it would jump to address 0
     if (g_executorCount >= 15) {
+        lock.unlock();  // the log may show a box and call back
         ruqo_MessageLog(0, 1, "用户QOL执行器个数不能超过15个，不能添加;", name, "");
         return 0;
     }

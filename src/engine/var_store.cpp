@@ -454,6 +454,10 @@ QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode) 
     const NormalizedName normalized(name);
     QoLVarDefine* result = nullptr;
     bool failed = false;
+    // A system_ name works on the shared store: the whole operation (the
+    // value it loads or stores included) holds its lock.
+    std::unique_lock<std::recursive_mutex> systemLock(SystemStoreMutex(), std::defer_lock);
+    if (IsSystemName(normalized.view())) systemLock.lock();
     {
         CatchScope catcher(qo->m_pRun);
         try {
@@ -499,9 +503,13 @@ void RecordUndefinedName(CQoLanguage* qo, const char* name) {
 bool IsLiveRecord(CQoLanguage* qo, const void* address) {
     if (!address || address == &g_presentMarker) return false;
     if (qo && qo->m_pVars && qo->m_pVars->Holds(address)) return true;
+    std::lock_guard<std::recursive_mutex> lock(SystemStoreMutex());
     return SystemTables().Holds(address);
 }
 
-void ClearSystemStore() { SystemTables().Clear(); }
+void ClearSystemStore() {
+    std::lock_guard<std::recursive_mutex> lock(SystemStoreMutex());
+    SystemTables().Clear();
+}
 
 }  // namespace qotool::engine

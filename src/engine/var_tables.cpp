@@ -67,4 +67,9 @@ VarTables& SystemTables() {
     return tables;
 }
 
+std::recursive_mutex& SystemStoreMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
 }  // namespace qotool::engine

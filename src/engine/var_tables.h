@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -74,8 +75,11 @@ struct VarTables {
     bool Holds(const void* address) const;
 };
 
-// The process-wide store of "system_" variables (no scopes).
+// The process-wide store of "system_" variables (no scopes). Interpreters
+// on several threads share it: hold SystemStoreMutex() (recursive, since a
+// store operation may call back into the store) for every use.
 VarTables& SystemTables();
+std::recursive_mutex& SystemStoreMutex();
 
 }  // namespace qotool::engine
 

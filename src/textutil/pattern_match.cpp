@@ -89,7 +89,9 @@ struct Frame {
     size_t runEnd;  // %: end of the digit run
 };
 
-// Process-wide state of the matcher.
+// State of the matcher, one per thread: the flags a pattern's " /FLAGS"
+// sets hold for the later calls of the same thread, and ArrayMatch's result
+// stays valid until that thread's next call.
 struct MatchState {
     Byte standing[kFlagCount];
     Byte oneCall[kFlagCount];
@@ -104,8 +106,8 @@ struct MatchState {
 };
 
 MatchState& State() {
-    static MatchState* state = new MatchState;  // outlives every caller
-    return *state;
+    thread_local MatchState state;
+    return state;
 }
 
 class Matcher {
