@@ -11,6 +11,7 @@
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
+#include "engine/step_budget.h"
 #include "engine/var_tables.h"
 #include "platform/number_text.h"
 #include "qotool/qotool.h"
@@ -19,6 +20,15 @@ using namespace qotool::engine;
 using qotool::diag::Trace;
 
 const char qotool::engine::kOutOfMemory[] = "内存资源不足";
+
+std::atomic<long> qotool::engine::g_stepBudget{-1};
+const char qotool::engine::kStepBudgetSpent[] = "step budget spent";
+
+void qotool::engine::SpendStep(CQoLanguage* qo, char* cursor) {
+    if (g_stepBudget.fetch_sub(1, std::memory_order_relaxed) > 0) return;
+    g_stepBudget.store(0, std::memory_order_relaxed);
+    qo->ReportError(kStepBudgetSpent, cursor);
+}
 
 namespace {
 
@@ -85,6 +95,7 @@ void CQoLanguage::StatementStart(char*& cursor) {
 CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, char expectedType, char closer) {
     QoLRunContext* run = m_pRun;
     if (run->catchDepth > 150) ReportError("括号或语句嵌套操作层次过深", cursor);
+    if (g_stepBudget.load(std::memory_order_relaxed) >= 0) SpendStep(this, cursor);
     // The current level's position is this activation's start while it runs;
     // the previous one comes back when it ends, since built-ins may run text
     // that does not outlive their call.

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs an AFL++ campaign over the fuzzing targets for MINUTES minutes:
+# builds the persistent-mode harness with afl-g++ (classic mode) under
+# AddressSanitizer and UndefinedBehaviorSanitizer in its own build folder,
+# writes the seeds from tests/qol/*.cases, and fuzzes on one core.
+#
+#   tests/fuzz/campaign.sh MINUTES [BUILD_DIR]      (default build-afl)
+#
+# Findings land in BUILD_DIR/findings (default/queue, crashes, hangs). Then:
+#   minimise:  afl-cmin -i BUILD_DIR/findings/default/queue -o MIN -- BUILD_DIR/tests/fuzz/qotool_afl_harness
+#   keep:      MIN replaces tests/fuzz/corpus; each crash or hang goes to tests/fuzz/crashes
+# Run it niced (nice -n 19) on a shared machine.
+set -euo pipefail
+minutes=${1:?usage: campaign.sh MINUTES [BUILD_DIR]}
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(realpath -m "${2:-$root/build-afl}")
+
+cmake -S "$root" -B "$build" -DCMAKE_C_COMPILER=afl-gcc -DCMAKE_CXX_COMPILER=afl-g++ \
+  -DQOTOOL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target qotool_afl_harness -j1
+harness="$build/tests/fuzz/qotool_afl_harness"
+
+seeds="$build/seeds"
+rm -rf "$seeds"
+python3 "$root/tests/fuzz/make_seeds.py" "$seeds"
+# The committed corpus and every known crash seed the campaign too.
+cp "$root"/tests/fuzz/corpus/* "$seeds"/ 2>/dev/null || true
+for f in "$root"/tests/fuzz/crashes/*; do cp "$f" "$seeds/crash-$(basename "$f")"; done
+
+work="$build/fuzz-home"
+mkdir -p "$work"
+export HOME="$work" QO_WORK_DIR="$work/" QO_UI=silent TZ=UTC
+export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=256
+export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
+export AFL_SKIP_CPUFREQ=1 AFL_NO_UI=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1
+
+# -t: a script's step budget ends loops in milliseconds; 2 s leaves room
+# for the sanitizers. -m none: AddressSanitizer reserves terabytes of
+# address space; its max_allocation_size_mb caps single allocations.
+afl-fuzz -i "$seeds" -o "$build/findings" -x "$root/tests/fuzz/qol.dict" \
+  -t 2000 -m none -V $((minutes * 60)) -- "$harness"
+
+stats="$build/findings/default/fuzzer_stats"
+grep -E '^(execs_done|execs_per_sec|corpus_count|bitmap_cvg|saved_crashes|saved_hangs|stability) ' "$stats"
