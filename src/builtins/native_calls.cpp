@@ -339,8 +339,10 @@ bool PlainNumber(char*& cursor, char code, Cell& cell) {
     return true;
 }
 
-// Reads argument k for param; returns whether it was by reference.
-bool ReadArgument(CQoLanguage* qo, char*& cursor, const NativeParam& param, CallFrame& frame, int k, int slot) {
+enum class ArgRead { kByValue, kByReference, kFailed };
+
+// Reads argument k for param into slot.
+ArgRead ReadArgument(CQoLanguage* qo, char*& cursor, const NativeParam& param, CallFrame& frame, int k, int slot) {
     QoLRunContext* run = qo->m_pRun;
     const char code = param.code;
     const bool isString = code == 's' || code == 'S' || code == 'v' || code == 'r';
@@ -348,11 +350,12 @@ bool ReadArgument(CQoLanguage* qo, char*& cursor, const NativeParam& param, Call
     frame.cells[k].g = 0;
     if (PlainNumber(cursor, code, frame.cells[k])) {
         frame.values[slot] = &frame.cells[k];
-        return false;
+        return ArgRead::kByValue;
     }
     void* destination = isString ? (void*)&frame.strings[k] : (void*)&frame.cells[k];
     const size_t before = run->writeBack.size();
     qo->ReadPara('(', cursor, format, destination, nullptr);
+    if (qo->m_cType == 'X') return ArgRead::kFailed;  // an error without a catcher
     const bool byRef = run->writeBack.size() > before;
     if (isString && code != 'S') {
         CString& text = frame.strings[k];
@@ -378,7 +381,7 @@ bool ReadArgument(CQoLanguage* qo, char*& cursor, const NativeParam& param, Call
     } else {
         frame.values[slot] = &frame.cells[k];
     }
-    return byRef;
+    return byRef ? ArgRead::kByReference : ArgRead::kByValue;
 }
 
 // Step 2 of a call during a syntax check: the arguments are evaluated, the
@@ -449,8 +452,9 @@ void Marshal(CQoLanguage* qo, char*& cursor, uintptr_t function, uintptr_t modul
         engine::SkipBlanks(cursor);
         if (*cursor == ')' || slots >= kSlotLimit) break;
         const NativeParam& param = decl.params[count];
-        bool reference = ReadArgument(qo, cursor, param, frame, (int)count, base + (int)count);
-        if (qo->m_cType == 'X') return;  // an error without a catcher
+        const ArgRead read = ReadArgument(qo, cursor, param, frame, (int)count, base + (int)count);
+        if (read == ArgRead::kFailed) return;
+        const bool reference = read == ArgRead::kByReference;
         if (reference) byRef |= 1u << count;
         slots += param.code == 'g' && !reference ? 2 : 1;
     }

@@ -86,15 +86,17 @@ bool CQoLanguage::ReadWordOperand(char*& cursor, bool address) {
     char word[kWordBufferSize + 64];
     char* wordStart = cursor;
     if (!m_pRun->ReadWord(cursor, word)) return false;
-    // Words joined by "::" are one word (Dll::library::function); each
-    // further piece is read with the word characters, at most 80.
-    for (size_t length = strlen(word);
-         cursor[0] == ':' && cursor[1] == ':' && IsWordChar(cursor[2]) && length + 2 + 81 <= sizeof word;) {
-        word[length++] = ':';
-        word[length++] = ':';
-        int n = ScanWordChars(cursor + 2, word + length);
-        cursor += 2 + n;
-        length += (size_t)n;
+    if (cursor[0] == ':' && cursor[1] == ':' && !address) {
+        // A "::"-qualified word: its segments join it.
+        size_t length = strlen(word);
+        while (cursor[0] == ':' && cursor[1] == ':' && length + 2 + 81 < sizeof word) {
+            memcpy(word + length, "::", 2);
+            length += 2;
+            cursor += 2;
+            const int n = ScanWordChars(cursor, word + length);
+            cursor += n;
+            length += (size_t)n;
+        }
     }
     if (!address) {
         if (word[0] == '#' && cursor[0] == ':' && cursor[1] != ':') {

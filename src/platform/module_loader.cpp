@@ -186,6 +186,30 @@ void* TryOpen(const std::string& candidate, int flags, std::string* error) {
 
 }  // namespace
 
+std::vector<std::string> ModuleDirectories(const std::string& currentDirectory) {
+    std::vector<std::string> dirs;
+    auto add = [&](std::string dir) {
+        if (dir.empty()) return;
+        if (dir.back() != '/') dir += '/';
+        dirs.push_back(dir);
+    };
+    add(ExecutableDirectory());
+    const std::string library = LibraryDirectory();
+    add(library);
+    if (const char* path = getenv("QO_MODULE_PATH")) {
+        for (const char* p = path; *p;) {
+            const char* end = strchr(p, ':');
+            const size_t length = end ? (size_t)(end - p) : strlen(p);
+            add(std::string(p, length));
+            p += length;
+            if (*p == ':') ++p;
+        }
+    }
+    if (!library.empty()) add(library + kModuleFolder);
+    add(currentDirectory);
+    return dirs;
+}
+
 std::vector<std::string> ModuleCandidates(const char* name) {
     std::vector<std::string> out;
     if (!name || !*name) return out;
@@ -206,22 +230,10 @@ std::vector<std::string> ModuleCandidates(const char* name) {
         for (const std::string& n : names) out.push_back(split.dir + n);
         return out;
     }
-    std::vector<std::string> dirs = {ExecutableDirectory(), LibraryDirectory()};
-    if (const char* path = getenv("QO_MODULE_PATH")) {
-        std::string list = path;
-        for (size_t start = 0; start <= list.size();) {
-            size_t colon = list.find(':', start);
-            if (colon == std::string::npos) colon = list.size();
-            std::string dir = list.substr(start, colon - start);
-            if (!dir.empty()) dirs.push_back(dir.back() == '/' ? dir : dir + "/");
-            start = colon + 1;
-        }
-    }
     char cwd[PATH_MAX];
-    if (getcwd(cwd, sizeof cwd)) dirs.push_back(std::string(cwd) + "/");
-    for (const std::string& d : dirs)
-        for (const std::string& n : names)
-            if (!d.empty()) out.push_back(d + n);
+    std::string here = getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" : std::string();
+    for (const std::string& d : ModuleDirectories(here))
+        for (const std::string& n : names) out.push_back(d + n);
     for (const std::string& n : names) out.push_back(n);  // the system's search
     return out;
 }

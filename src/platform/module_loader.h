@@ -2,9 +2,10 @@
 //
 // Name mapping: a ".dll" name, or a bare name without any '.', stands for
 // the stem S and maps to "S.so" and "libS.so" (then both in lower case),
-// searched in the executable's directory, the library's directory, the
-// folders of $QO_MODULE_PATH (':'-separated), the current directory and the
-// system's search path; when none loads, the highest "libS.so.N" in the
+// searched in the executable's directory, the library's directory, each
+// folder of $QO_MODULE_PATH (separated by ':'), the install folder of
+// extension modules (kModuleFolder under the library's directory), the
+// current directory and then the system's search path; when none loads, the highest "libS.so.N" in the
 // system library folders (so "c" and "msvcrt"-style bare names still find
 // libc.so.6). Any other name (with ".so", or another extension) is used as
 // given, in the same folders. A name with a folder is looked for in that
@@ -22,6 +23,13 @@
 #include <vector>
 
 namespace qotool::platform {
+
+// The install folder of extension modules, relative to the library's
+// directory (the build installs modules into lib/qotool/modules).
+constexpr char kModuleFolder[] = "qotool/modules/";
+
+// The folders searched, in order (each ends with '/').
+std::vector<std::string> ModuleDirectories(const std::string& currentDirectory);
 
 // dlopen(RTLD_NOW) of the first candidate that loads; null when none does.
 // Successful names are remembered, so the search runs once per name.
