@@ -10,6 +10,7 @@
 #include "builtins/builtins.h"
 #include "builtins/control.h"
 #include "builtins/interaction.h"
+#include "builtins/native_calls.h"
 #include "builtins/strings.h"
 #include "engine/builtin_hook.h"
 #include "qotool/qolanguage.h"
@@ -54,6 +55,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         done = Named(qo, cursor, word, "BindTableBuffer", BindTableBuffer);
         break;
     case Key('c', 'a'):  // CallDll: native calls (the handler of Dll::)
+        done = NativeCalls(qo, cursor, word);
         break;
     case Key('c', 'h'):  // chr: string functions; Check: interpreter control
         done = Strings(qo, cursor, word);
@@ -71,6 +73,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
     case Key('d', 'i'):  // DirAdd, DirDel, DirSet, DirGet (prefix Dir): system functions
         break;
     case Key('d', 'l'):  // any word beginning with Dll:: : native calls
+        done = NativeCalls(qo, cursor, word);
         break;
     case Key('d', 'o'):  // docmd: interpreter control
         done = Named(qo, cursor, word, "docmd", DoCmd);
@@ -91,6 +94,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         if (Is(word, "for")) return qo->StatementFor(cursor), Dispatched::Statement;
         break;
     case Key('f', 'r'):  // FreeLibrary: native calls
+        done = NativeCalls(qo, cursor, word);
         break;
     case Key('g', 'e'):  // get: interpreter control
         done = Named(qo, cursor, word, "get", Get);
@@ -113,7 +117,8 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         done = Numeric(qo, cursor, word);
         break;
     case Key('l', 'o'):  // LoadLibrary, LoadFunction: native calls; log, log10; lower: string functions
-        done = Numeric(qo, cursor, word);
+        done = NativeCalls(qo, cursor, word);
+        if (done == Dispatched::None) done = Numeric(qo, cursor, word);
         if (done == Dispatched::None) done = Strings(qo, cursor, word);
         break;
     case Key('m', 'a'):  // MacroReplace, match: string functions; max
@@ -123,6 +128,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
     case Key('m', 'e'):  // MessageBox, MessageLog: interpreter control; Mem... (prefix Mem): native calls
         done = Named(qo, cursor, word, "MessageBox", MessageBox);
         if (done == Dispatched::None) done = Named(qo, cursor, word, "MessageLog", MessageLog);
+        if (done == Dispatched::None) done = MemoryBlocks(qo, cursor, word);
         break;
     case Key('m', 'i'):  // mid: string functions; min
         done = Strings(qo, cursor, word);

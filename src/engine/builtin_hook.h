@@ -25,6 +25,15 @@ enum class Dispatched { None, Value, Statement };
 // operator follows.
 Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word);
 
+// The native-call marshalling, for calls through variables that hold a
+// function value and member calls on a library value (cursor just after
+// the '('; the call consumes the ')'). function: the address to call, with
+// its declaration in text (an empty text: the first argument is the
+// declaration); or 0 to look name up in the library module, which when 0
+// as well is the library file text.
+void CallNative(CQoLanguage* qo, char*& cursor, uintptr_t function, uintptr_t module, const char* text,
+                const char* name);
+
 }  // namespace qotool::engine
 
 #endif

@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "diag/debug_hooks.h"
+#include "engine/builtin_hook.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
@@ -62,6 +63,21 @@ void CQoLanguage::DefineFunction(char*& cursor, char* wordStart, const char* wor
 }
 
 void CQoLanguage::CallFunction(char*& cursor, const char* word) {
+    // A variable holding a native function value calls that function; its
+    // declaration is stored with '$' for '%'.
+    if (QoLVarDefine* variable = DoVariable(this, word, 0, 0);
+        variable && IsLiveRecord(this, variable) && variable->GetType() == 'P') {
+        const char* text = variable->GetDef().c_str();
+        const char* ext = strchr(text, '%');
+        if (ext && strncmp(ext, "%func", 5) == 0) {
+            PointerFromText(text);
+            std::string declaration(m_strExtType.GetLength() > 6 ? m_strExtType.c_str() + 6 : "");
+            for (char& c : declaration)
+                if (c == '$') c = '%';
+            CallNative(this, cursor, m_pValue, 0, declaration.c_str(), word);
+            return;
+        }
+    }
     std::string functionName = std::string(word) + "()";
     QoLVarDefine* definition = DoVariable(this, functionName.c_str(), 0, 0);
     if (definition && IsLiveRecord(this, definition) && definition->GetType() == 'F') {
@@ -255,9 +271,8 @@ int CQoLanguage::ObjectAccess(char*& cursor, const char* name, int mode) {
             return 1;
         }
         if (strcmp(m_strExtType.c_str(), "%dll") == 0) {
-            // Members of native libraries are served by the native-call
-            // facility; without it the call is not handled.
-            return 0;
+            CallNative(this, cursor, 0, m_pValue, "", dot + 1);
+            return 1;
         }
     }
     QoLRunContext* run = m_pRun;

@@ -86,6 +86,18 @@ bool CQoLanguage::ReadWordOperand(char*& cursor, bool address) {
     char word[kWordBufferSize + 64];
     char* wordStart = cursor;
     if (!m_pRun->ReadWord(cursor, word)) return false;
+    if (cursor[0] == ':' && cursor[1] == ':' && !address) {
+        // A "::"-qualified word: its segments join it.
+        size_t length = strlen(word);
+        while (cursor[0] == ':' && cursor[1] == ':' && length + 2 + 81 < sizeof word) {
+            memcpy(word + length, "::", 2);
+            length += 2;
+            cursor += 2;
+            const int n = ScanWordChars(cursor, word + length);
+            cursor += n;
+            length += (size_t)n;
+        }
+    }
     if (!address) {
         if (word[0] == '#' && cursor[0] == ':' && cursor[1] != ':') {
             // A label: passed over in normal execution.

@@ -204,4 +204,28 @@ bool TryStoreByte(void* p, char value) {
     return Pipe().Copy(p, &value, 1);
 }
 
+bool TryRead(void* to, const void* from, size_t n) {
+    if (n == 0) return true;
+    if (!from || (uintptr_t)from > UINTPTR_MAX - (n - 1)) return false;
+    return CopyIn(to, from, n);
+}
+
+bool TryWrite(void* to, const void* from, size_t n) {
+    if (n == 0) return true;
+    if (!to || (uintptr_t)to > UINTPTR_MAX - (n - 1)) return false;
+    if (!g_usePipe.load(std::memory_order_relaxed)) {
+        iovec local{const_cast<void*>(from), n};
+        iovec remote{to, n};
+        ssize_t put = process_vm_writev(Self(), &local, 1, &remote, 1, 0);
+        if (put >= 0) return (size_t)put == n;
+        if (errno == EFAULT) return false;
+        g_usePipe.store(true, std::memory_order_relaxed);
+    }
+    for (size_t done = 0; done < n; done += kChunk) {
+        size_t part = std::min(kChunk, n - done);
+        if (!Pipe().Copy((char*)to + done, (const char*)from + done, part)) return false;
+    }
+    return true;
+}
+
 }  // namespace qotool::platform

@@ -26,6 +26,13 @@ void ProbeStrings(const char* const* strings, size_t count, size_t* lengths, boo
 // otherwise.
 bool TryStoreByte(void* p, char value);
 
+// Copies n bytes from the unknown memory at from into our buffer to; false
+// when any of them cannot be read (to may then be partly written).
+bool TryRead(void* to, const void* from, size_t n);
+// Copies n bytes from our buffer from into the unknown memory at to; false
+// when any of them cannot be written (a part may then be written already).
+bool TryWrite(void* to, const void* from, size_t n);
+
 }  // namespace qotool::platform
 
 #endif

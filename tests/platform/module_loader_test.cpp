@@ -1,0 +1,138 @@
+// Library names as scripts give them, the versioned sonames found for bare
+// names, the loader's refusals of handles it did not give out, and the
+// memory probe's copies through unknown addresses.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/last_error.h"
+#include "platform/memory_probe.h"
+#include "platform/module_loader.h"
+
+namespace {
+
+using namespace qotool::platform;
+
+std::vector<std::string> Tail(const std::vector<std::string>& v, size_t n) {
+    return std::vector<std::string>(v.end() - (long)std::min(n, v.size()), v.end());
+}
+
+TEST(ModuleLoaderTest, NamesMapToSharedObjectFiles) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> candidates;
+    } rows[] = {
+        {"lib/Foo.dll", {"lib/Foo.so", "lib/libFoo.so", "lib/foo.so", "lib/libfoo.so"}},
+        {"lib\\bar", {"lib/bar.so", "lib/libbar.so"}},
+        {"lib/FOO.DLL", {"lib/FOO.so", "lib/libFOO.so", "lib/foo.so", "lib/libfoo.so"}},
+        {"lib/libx.so.3", {"lib/libx.so.3"}},
+        {"lib/data.bin", {"lib/data.bin"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(ModuleCandidates(row.name), row.candidates);
+    }
+    // Without a folder the system's search comes last, after our folders.
+    EXPECT_EQ(Tail(ModuleCandidates("Foo.dll"), 4),
+              (std::vector<std::string>{"Foo.so", "libFoo.so", "foo.so", "libfoo.so"}));
+    setenv("QO_MODULE_PATH", "/opt/qo_a:/opt/qo_b/", 1);
+    std::vector<std::string> withPath = ModuleCandidates("m");
+    unsetenv("QO_MODULE_PATH");
+    int seen = 0;
+    for (const std::string& c : withPath) seen += c == "/opt/qo_a/m.so" || c == "/opt/qo_b/libm.so";
+    EXPECT_EQ(seen, 2);
+    EXPECT_TRUE(ModuleCandidates("").empty());
+}
+
+TEST(ModuleLoaderTest, BareNamesFindTheHighestVersionedSoname) {
+    std::string c = HighestVersionedLibrary("c");
+    ASSERT_GE(c.size(), 10u);
+    EXPECT_EQ(c.substr(c.size() - 10), "/libc.so.6");
+    EXPECT_EQ(HighestVersionedLibrary("no_such_library_qo"), "");
+    for (const char* name : {"c", "C.dll", "m", "libm.so.6"}) {
+        SCOPED_TRACE(name);
+        void* handle = LoadModule(name);
+        ASSERT_NE(handle, nullptr);
+        EXPECT_NE(FindSymbol(handle, name[0] == 'm' || name[3] == 'm' ? "pow" : "strlen"), nullptr);
+    }
+    EXPECT_EQ(LoadModule("m"), LoadedModuleHandle("libm.so.6"));
+    EXPECT_EQ(LoadedModuleHandle("no_such_library_qo"), nullptr);
+}
+
+TEST(ModuleLoaderTest, TheLibrarysOwnNameIsTheLoadedLibrary) {
+    for (const char* name : {"qoTool_NoQO", "qoTool_NoQO.dll", "LIBQOTOOL_NOQO.SO"}) {
+        SCOPED_TRACE(name);
+        void* handle = LoadModule(name);
+        ASSERT_NE(handle, nullptr);
+        EXPECT_NE(FindSymbol(handle, "Test_DllCall_CString"), nullptr);
+    }
+    EXPECT_EQ(LoadModule("dir/qoTool_NoQO.dll"), nullptr);  // a folder means a file there
+}
+
+TEST(ModuleLoaderTest, FailuresKeepTheLoadersReason) {
+    CString reason;
+    EXPECT_EQ(LoadModule("no_such_library_qo"), nullptr);
+    int code = LastSystemError(reason);
+    EXPECT_TRUE(IsModuleNotFound(code));
+    EXPECT_NE(std::string(reason.view()).find("no_such_library_qo"), std::string::npos);
+    EXPECT_EQ(SystemErrorText(code), "No such file or directory");
+
+    char path[] = "/tmp/qo_not_elf_XXXXXX.so";
+    int fd = mkstemps(path, 3);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "not a library\n", 14), 14);
+    close(fd);
+    EXPECT_EQ(LoadModule(path), nullptr);
+    code = LastSystemError(reason);
+    unlink(path);
+    EXPECT_FALSE(IsModuleNotFound(code));
+    EXPECT_NE(std::string(reason.view()).find(path), std::string::npos);
+}
+
+TEST(ModuleLoaderTest, OnlyHandlesWeGaveOutAreUsedOrClosed) {
+    void* forged = reinterpret_cast<void*>(0x12345);
+    EXPECT_EQ(FindSymbol(forged, "strlen"), nullptr);
+    EXPECT_FALSE(CloseModule(forged));
+    EXPECT_FALSE(CloseModule(LoadedModuleHandle("libc.so.6")));  // loaded, but not by a script
+    void* m = OpenModule("libm.so.6");
+    ASSERT_NE(m, nullptr);
+    EXPECT_TRUE(CloseModule(m));
+    EXPECT_FALSE(CloseModule(m));
+    EXPECT_NE(FindSymbol(LoadModule("m"), "pow"), nullptr);  // other references stay usable
+}
+
+int g_data = 7;
+
+TEST(ModuleLoaderTest, CodeAddressesLieInExecutableSegments) {
+    EXPECT_TRUE(IsCodeAddress(FindSymbol(LoadModule("c"), "strlen")));
+    EXPECT_FALSE(IsCodeAddress(&g_data));
+    EXPECT_FALSE(IsCodeAddress(reinterpret_cast<void*>(123)));
+    EXPECT_FALSE(IsCodeAddress(nullptr));
+}
+
+TEST(MemoryProbeTest, CopiesThroughUnknownAddressesFailInsteadOfFaulting) {
+    const size_t page = (size_t)sysconf(_SC_PAGESIZE);
+    char* pages = static_cast<char*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(mprotect(pages + page, page, PROT_READ), 0);
+    ASSERT_EQ(mprotect(pages + 2 * page, page, PROT_NONE), 0);
+    char buf[8] = {};
+    EXPECT_TRUE(TryWrite(pages, "abc", 4));
+    EXPECT_TRUE(TryRead(buf, pages, 4));
+    EXPECT_STREQ(buf, "abc");
+    EXPECT_FALSE(TryWrite(pages + page, "x", 1));          // read-only
+    EXPECT_TRUE(TryRead(buf, pages + page, 1));
+    EXPECT_FALSE(TryRead(buf, pages + 2 * page - 2, 4));  // runs into the unmapped page
+    EXPECT_FALSE(TryRead(buf, nullptr, 1));
+    EXPECT_FALSE(TryWrite(reinterpret_cast<void*>(UINTPTR_MAX - 1), "ab", 4));
+    EXPECT_TRUE(TryRead(buf, nullptr, 0));
+    munmap(pages, 3 * page);
+}
+
+}  // namespace
