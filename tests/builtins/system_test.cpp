@@ -198,7 +198,33 @@ TEST(SystemPathTest, AChineseNameWrittenFromAScriptIsUtf8OnDisk) {
     EXPECT_EQ(Gbk(RunText(qo, "get('FileList', 'C:\\\\P\\\\Q\\\\R', '中*')")), Gbk("S:C:\\P\\Q\\R\\中文.TXT"));
 }
 
-std::vector<std::string> g_played;
+TEST(SystemFileTest, FileReadKeepsZeroBytesAndHonoursTheMaximum) {
+    PathTree tree;
+    const std::string bytes("a\0b\0\0c\xFF", 7);
+    tree.folder().Write("c/P/zero.bin", bytes);
+    CQoLanguage qo;
+    struct Row {
+        const char* maximum;
+        size_t length;
+    };
+    for (const Row& row : {Row{"", 7}, Row{", 3", 3}, Row{", 7", 7}, Row{", 100", 7}, Row{", -1", 7}, Row{", 0", 0}}) {
+        SCOPED_TRACE(row.maximum);
+        qo.DoQol(("FileRead('C:\\\\P\\\\zero.bin'" + std::string(row.maximum) + ")").c_str(), nullptr);
+        ASSERT_EQ(qo.m_cType, 'S');
+        EXPECT_EQ(std::string(qo.m_strValue.view()), bytes.substr(0, row.length));
+    }
+    // Written back whole, zero bytes included.
+    EXPECT_EQ(RunText(qo, "FileWrite('C:\\\\P\\\\copy.bin', FileRead('C:\\\\P\\\\zero.bin'))"), "N:7");
+}
+
+TEST(SystemProcessTest, ACommandLineGivesItsExitCodeWithTheError) {
+    CQoLanguage qo;
+    qo.DoQol("exec('exit 3', -1)", nullptr);
+    EXPECT_EQ(qo.m_cType, 'X');
+    EXPECT_EQ(qo.m_dValue, 3);
+    EXPECT_NE(std::string(qo.m_strError.view()).find("执行DOS命令不正确"), std::string::npos);
+}
+
 const platform::ClipboardProvider kBrokenClipboard = {[](std::string*) { return false; },
                                                       [](std::string_view) { return false; }};
 
