@@ -115,6 +115,8 @@ void DirGet(CQoLanguage* qo, char*& cursor) {
     }
 }
 
+void DirIllegal(CQoLanguage* qo, char*& cursor) { qo->ReportError("目录操作非法", cursor); }
+
 // ---- processes ----
 
 void Exec(CQoLanguage* qo, char*& cursor) {
@@ -337,8 +339,11 @@ Handler SystemHandler(const char* word) {
                                    {"SearchFileByPath", SearchFile}, {"SpyKey", SpyKey}};
     switch (engine::DispatchKey(word)) {
     case engine::Key('d', 'i'):
+        // A word that passes the prefix is a directory operation: one that
+        // is none of the four is illegal.
         if (strncasecmp(word, "Dir", 3) != 0) return nullptr;
-        return Find(kDir, 4, word + 3);
+        if (Handler handler = Find(kDir, 4, word + 3)) return handler;
+        return DirIllegal;
     case engine::Key('f', 'i'):
         if (strncasecmp(word, "File", 4) != 0) return nullptr;
         return Find(kFile, 6, word + 4);

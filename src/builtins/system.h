@@ -8,7 +8,8 @@
 //
 //   be  Beep
 //   cl  clock (numeric), Clipboard
-//   di  prefix test "Dir", then DirAdd, DirDel, DirSet, DirGet
+//   di  prefix test "Dir", then DirAdd, DirDel, DirSet, DirGet (any other
+//       word with the prefix: "目录操作非法")
 //   ex  exp (numeric), exec, ExecWait, ExecWaitProcess, ExecWaitWindow,
 //       ExecKill, ExecWait2
 //   fi  prefix test "File", then the rest compared with Read, Write,
