@@ -12,6 +12,7 @@
 #include "builtins/interaction.h"
 #include "builtins/native_calls.h"
 #include "builtins/strings.h"
+#include "builtins/system.h"
 #include "engine/builtin_hook.h"
 #include "qotool/qolanguage.h"
 
@@ -50,6 +51,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         done = Numeric(qo, cursor, word);
         break;
     case Key('b', 'e'):  // Beep: system functions
+        done = System(qo, cursor, word);
         break;
     case Key('b', 'i'):  // BindTableBuffer: interpreter control
         done = Named(qo, cursor, word, "BindTableBuffer", BindTableBuffer);
@@ -63,6 +65,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         break;
     case Key('c', 'l'):  // clock; Clipboard: system functions
         done = Numeric(qo, cursor, word);
+        if (done == Dispatched::None) done = System(qo, cursor, word);
         break;
     case Key('c', 'o'):  // cos, convert
         done = Numeric(qo, cursor, word);
@@ -71,6 +74,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         done = Numeric(qo, cursor, word);
         break;
     case Key('d', 'i'):  // DirAdd, DirDel, DirSet, DirGet (prefix Dir): system functions
+        done = System(qo, cursor, word);
         break;
     case Key('d', 'l'):  // any word beginning with Dll:: : native calls
         done = NativeCalls(qo, cursor, word);
@@ -86,9 +90,11 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         break;
     case Key('e', 'x'):  // exp; exec, ExecWait, ExecWaitProcess, ExecWaitWindow, ExecKill, ExecWait2: system functions
         done = Numeric(qo, cursor, word);
+        if (done == Dispatched::None) done = System(qo, cursor, word);
         break;
     case Key('f', 'i'):  // File... (prefix File): system functions; find, findr, findn, findt: string functions
-        done = Strings(qo, cursor, word);
+        done = System(qo, cursor, word);
+        if (done == Dispatched::None) done = Strings(qo, cursor, word);
         break;
     case Key('f', 'o'):  // for
         if (Is(word, "for")) return qo->StatementFor(cursor), Dispatched::Statement;
@@ -135,6 +141,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         if (done == Dispatched::None) done = Numeric(qo, cursor, word);
         break;
     case Key('p', 'l'):  // PlaySound: system functions
+        done = System(qo, cursor, word);
         break;
     case Key('p', 'r'):  // PromptText: interpreter control
         done = Named(qo, cursor, word, "PromptText", PromptText);
@@ -150,7 +157,8 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         done = Numeric(qo, cursor, word);
         break;
     case Key('r', 'e'):  // RegRead: system functions; replace, replace2: string functions; report: interpreter control
-        done = Strings(qo, cursor, word);
+        done = System(qo, cursor, word);
+        if (done == Dispatched::None) done = Strings(qo, cursor, word);
         if (done == Dispatched::None) done = Named(qo, cursor, word, "report", Report);
         break;
     case Key('r', 'g'):  // RGB
@@ -164,11 +172,13 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         break;
     case Key('s', 'e'):  // set: interpreter control; SearchFileByPath: system functions
         done = Named(qo, cursor, word, "set", Set);
+        if (done == Dispatched::None) done = System(qo, cursor, word);
         break;
     case Key('s', 'i'):  // sign, sin
         done = Numeric(qo, cursor, word);
         break;
     case Key('s', 'p'):  // SpyKey: system functions
+        done = System(qo, cursor, word);
         break;
     case Key('s', 'q'):  // sqrt
         done = Numeric(qo, cursor, word);

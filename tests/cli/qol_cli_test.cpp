@@ -20,11 +20,13 @@
 #include <vector>
 
 #include "platform/encoding.h"
+#include "support/temp_env.h"
 
 extern char** environ;
 
 namespace {
 
+using qotool::test::TempDir;
 using Args = std::vector<std::string>;
 
 struct Outcome {
@@ -56,28 +58,6 @@ int WaitStatus(pid_t pid, bool kill) {
     }
     return !kill && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
-
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/qol_cli_XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() {
-        const std::string command = "rm -rf '" + path_ + "'";
-        if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << path_;
-    }
-    const std::string& path() const { return path_; }
-    // Writes bytes to name inside the folder; returns the full path.
-    std::string Write(const std::string& name, const std::string& bytes) const {
-        const std::string file = path_ + "/" + name;
-        std::ofstream(file, std::ios::binary) << bytes;
-        return file;
-    }
-
-private:
-    std::string path_;
-};
 
 // Runs qol with args; standard input reads `input`, standard output and
 // standard error are captured.

@@ -5,7 +5,9 @@
 // Case file format (UTF-8 on disk; texts are converted to GBK before they
 // run, and results are compared in GBK):
 //
-//   Lines before the first "===" line are a free header (comments).
+//   Lines before the first "===" line are a free header (comments). A
+//   header line "fixture: tree" runs every case of the file inside a fresh
+//   hermetic file tree (tests/support/path_tree.h), made anew for each run.
 //   Each case starts with a line "===" (anything after the three '=' is a
 //   description; the token "@execqol" in it runs the case only through
 //   ruqo_ExecQol, for texts with the "[n]" prefix). Then the QOL text, a line
@@ -29,6 +31,7 @@
 #include <cctype>
 #include <dirent.h>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,6 +40,7 @@
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 #include "support/gbk_text.h"
+#include "support/path_tree.h"
 
 namespace {
 
@@ -47,6 +51,7 @@ struct QolCase {
     int line = 0;      // line of the "===" that starts the case
     std::string description;
     bool execQolOnly = false;
+    std::string fixture;   // from the file's header
     std::string text;      // GBK
     std::string expected;  // GBK
 };
@@ -69,6 +74,7 @@ std::vector<QolCase> ParseCases(const std::string& name, std::istream& in) {
     int number = 0;
     QolCase* current = nullptr;
     std::vector<std::string> text, expected;
+    std::string fixture;
     bool inExpected = false;
     auto finish = [&] {
         if (!current) return;
@@ -90,9 +96,16 @@ std::vector<QolCase> ParseCases(const std::string& name, std::istream& in) {
             current->line = number;
             current->description = line.substr(3);
             current->execQolOnly = current->description.find("@execqol") != std::string::npos;
+            current->fixture = fixture;
             continue;
         }
-        if (!current) continue;  // header
+        if (!current) {  // header
+            if (line.compare(0, 8, "fixture:") == 0) {
+                fixture = line.substr(8);
+                fixture.erase(0, fixture.find_first_not_of(' '));
+            }
+            continue;
+        }
         if (!inExpected && line == "---") {
             inExpected = true;
             continue;
@@ -155,9 +168,17 @@ std::string Where(const QolCase& c) {
 
 class ConformanceTest : public ::testing::TestWithParam<size_t> {};
 
+// The surroundings a case file asks for in its header.
+std::unique_ptr<qotool::test::PathTree> Fixture(const QolCase& c) {
+    if (c.fixture == "tree") return std::make_unique<qotool::test::PathTree>();
+    return nullptr;
+}
+
 TEST_P(ConformanceTest, ResultText) {
     const QolCase& c = AllCases()[GetParam()];
     ASSERT_FALSE(c.expected.empty()) << Where(c) << "\n  the case has no expected text";
+    ASSERT_TRUE(c.fixture.empty() || c.fixture == "tree") << Where(c) << "\n  unknown fixture " << c.fixture;
+    auto fixture = Fixture(c);
 
     const char* viaShared = ruqo_ExecQol(c.text.c_str());
     ASSERT_NE(viaShared, nullptr) << Where(c);
@@ -167,6 +188,8 @@ TEST_P(ConformanceTest, ResultText) {
         << "\n  expected:     " << qotool::test::Readable(c.expected);
 
     if (c.execQolOnly) return;
+    fixture.reset();
+    fixture = Fixture(c);
     CQoLanguage fresh;
     ASSERT_EQ(fresh.DoQol(c.text.c_str(), nullptr), &fresh) << Where(c);
     const std::string own = ResultOf(fresh);
@@ -206,6 +229,7 @@ TEST(ConformanceFilesTest, CaseFilesAreFoundAndWellFormed) {
 TEST(ConformanceFilesTest, ParsesTheDocumentedFormat) {
     std::istringstream in(
         "header line\n"
+        "fixture: tree\n"
         "===\n"
         "1\n"
         "---\n"
@@ -221,10 +245,11 @@ TEST(ConformanceFilesTest, ParsesTheDocumentedFormat) {
         "Z:\n");
     std::vector<QolCase> cases = ParseCases("f.cases", in);
     ASSERT_EQ(cases.size(), 3u);
-    EXPECT_EQ(cases[0].line, 2);
+    EXPECT_EQ(cases[0].line, 3);
     EXPECT_EQ(cases[0].text, "1");
     EXPECT_EQ(cases[0].expected, "N:1");
     EXPECT_FALSE(cases[0].execQolOnly);
+    EXPECT_EQ(cases[0].fixture, "tree");
     EXPECT_TRUE(cases[1].execQolOnly);
     EXPECT_EQ(cases[1].text, "\"a;\r\nb\"");
     EXPECT_EQ(cases[1].expected, "X~m");

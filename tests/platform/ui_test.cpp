@@ -14,6 +14,7 @@
 #include "qotool/qotool.h"
 #include "qotool/ui_callbacks.h"
 #include "support/gbk_text.h"
+#include "support/temp_env.h"
 
 // ---- a host's callbacks, in C ----
 
@@ -108,30 +109,6 @@ namespace qotool::test {
 namespace {
 
 using platform::Ui;
-
-// Sets an environment variable for the scope (null: unsets it).
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const char* value) : name_(name) {
-        const char* old = getenv(name);
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~EnvironmentVariable() {
-        if (had_)
-            setenv(name_.c_str(), old_.c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_, old_;
-    bool had_ = false;
-};
 
 // Installs a callback table for the scope.
 class InstalledTable {
