@@ -260,6 +260,7 @@ int BestRule(Call& c, const std::vector<Argument>& args) {
         int wild = 0;
         bool matches = true;
         for (int k = 0; k < inputs && matches; ++k) {
+            if (!rules->CellCurrent(*c.array, rule, k)) rules = RulesOf(*c.array, c.shape, true);
             const InputCell& cell = rules->Cell(rule, k);
             const Argument& arg = args[(size_t)k];
             if (arg.type == 'Z') {
@@ -291,6 +292,7 @@ int BestRule(Call& c, const std::vector<Argument>& args) {
             }
         }
         if (!matches || wild >= bestWild) continue;
+        if (!rules->CellCurrent(*c.array, rule, inputs)) rules = RulesOf(*c.array, c.shape, true);
         const CString condition = rules->Condition(rule);
         if (!condition.IsEmpty()) {
             char* text = const_cast<char*>(condition.c_str());
@@ -303,7 +305,7 @@ int BestRule(Call& c, const std::vector<Argument>& args) {
             // holds now.
             c.array = engine::FindArray(qo, c.name.view());
             if (!c.array || !ReadShape(*c.array, &c.shape) || c.shape.inputs != inputs) return row;
-            if (!rules->Current(*c.array, c.shape)) rules = RulesOf(*c.array, c.shape);
+            rules = RulesOf(*c.array, c.shape);
         }
         best = row;
         bestWild = wild;

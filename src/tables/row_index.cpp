@@ -200,9 +200,12 @@ int* qoArrayIndex::FindRow(const char* text, int maximum, bool consume) {
         if (m_pSign && m_pBucket && m_pRows) {
             const RowKey key = KeyOf(text);
             const int* rowNumbers = m_pBucket + kHeaderInts;
-            const char signature = (char)key.signature;
-            for (int pos = m_pBucket[key.bucket]; m_pSign[pos]; ++pos) {
-                if (m_pSign[pos] != signature) continue;
+            // Past a segment's entries its bytes are zero, never a
+            // signature: the whole segment can be searched for the byte.
+            const char* p = m_pSign + m_pBucket[key.bucket];
+            const char* const end = m_pSign + m_pBucket[key.bucket + 1];
+            while ((p = static_cast<const char*>(std::memchr(p, key.signature, (size_t)(end - p)))) != nullptr) {
+                const int pos = (int)(p++ - m_pSign);
                 const int row = rowNumbers[pos];
                 if (row < 0 || row >= m_nRows || !SameText(m_pRows[row], text)) continue;
                 found.Add(row);

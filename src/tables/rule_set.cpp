@@ -52,31 +52,18 @@ RuleSet::RuleSet(engine::VarArray& array, const TableShape& shape)
       inputs_(shape.inputs) {
     const size_t perRule = (size_t)inputs_ + 1;
     cells_.resize((size_t)ruleCount_ * (size_t)inputs_);
-    records_.reserve((size_t)ruleCount_ * perRule);
+    sources_.reserve((size_t)ruleCount_ * perRule);
     held_.reserve((size_t)ruleCount_ * perRule);
     for (int rule = 0; rule < ruleCount_; ++rule) {
         for (int k = 0; k <= inputs_; ++k) {
             // Inputs, then the condition in the last column.
             const int column = k < inputs_ ? k : columns_ - 1;
             const QoLVarDefine* cell = array.CellIfCreated(rule + 2, column);
-            records_.push_back(cell);
             held_.push_back(cell ? cell->m_strDef : EmptyText());
+            sources_.push_back({cell, held_.back().c_str()});
             if (k < inputs_) ParseCell(held_.back(), &cells_[(size_t)rule * (size_t)inputs_ + (size_t)k]);
         }
     }
-}
-
-bool RuleSet::Current(const engine::VarArray& array, const TableShape& shape) const {
-    if (shape.rows != rows_ || shape.columns != columns_ || shape.inputs != inputs_) return false;
-    size_t i = 0;
-    for (int rule = 0; rule < ruleCount_; ++rule) {
-        for (int k = 0; k <= inputs_; ++k, ++i) {
-            const QoLVarDefine* cell = array.CellIfCreated(rule + 2, k < inputs_ ? k : columns_ - 1);
-            if (cell != records_[i]) return false;
-            if (cell && cell->m_strDef.c_str() != held_[i].c_str()) return false;
-        }
-    }
-    return true;
 }
 
 void RuleSet::ParseCell(const CString& text, InputCell* cell) {
@@ -135,23 +122,9 @@ void RuleSet::ParseCell(const CString& text, InputCell* cell) {
     }
 }
 
-bool RuleSet::MatchNumber(const InputCell& cell, double x) const {
-    for (uint32_t i = 0; i < cell.count; ++i) {
-        const NumberRange& r = numbers_[cell.first + i];
-        if ((!r.hasLo || x >= r.lo) && (!r.hasHi || x <= r.hi)) return true;
-    }
-    return false;
-}
-
-bool RuleSet::MatchText(const InputCell& cell, const CString& text) const {
-    for (uint32_t i = 0; i < cell.count; ++i)
-        if (texts_[cell.first + i] == text) return true;
-    return false;
-}
-
-std::shared_ptr<const RuleSet> RulesOf(engine::VarArray& array, const TableShape& shape) {
+std::shared_ptr<const RuleSet> RulesOf(engine::VarArray& array, const TableShape& shape, bool fresh) {
     auto* holder = dynamic_cast<RulesHolder*>(array.attachment.get());
-    if (holder && holder->rules && holder->rules->Current(array, shape)) return holder->rules;
+    if (!fresh && holder && holder->rules && holder->rules->SameShape(shape)) return holder->rules;
     auto rules = std::make_shared<const RuleSet>(array, shape);
     if (!holder) {
         auto fresh = std::make_unique<RulesHolder>();

@@ -66,9 +66,20 @@ public:
     // Parses the rule rows of array (shape already read).
     RuleSet(engine::VarArray& array, const TableShape& shape);
 
-    // True while every parsed cell of array still holds the text it was
-    // parsed from and the shape is unchanged.
-    bool Current(const engine::VarArray& array, const TableShape& shape) const;
+    // Whether the parse still stands for array (only the array the set was
+    // parsed from: these read its cell records). Cell records never move
+    // while their array lives, and the rows they stand in change only
+    // through RemoveAt and InsertAt, which drop the parse; so a record whose
+    // buffer is the one held has the text that was parsed.
+    bool SameShape(const TableShape& shape) const {
+        return shape.rows == rows_ && shape.columns == columns_ && shape.inputs == inputs_;
+    }
+    // Input cell k (or, for k = I, the condition) of a rule is unchanged.
+    bool CellCurrent(const engine::VarArray& array, int rule, int k) const {
+        const Source& source = sources_[(size_t)rule * (size_t)(inputs_ + 1) + (size_t)k];
+        if (source.record) return source.record->m_strDef.c_str() == source.buffer;
+        return !array.CellIfCreated(rule + 2, k < inputs_ ? k : columns_ - 1);
+    }
 
     int RuleCount() const { return ruleCount_; }
     const InputCell& Cell(int rule, int input) const { return cells_[(size_t)rule * (size_t)inputs_ + (size_t)input]; }
@@ -81,8 +92,17 @@ public:
     // Whether a number or a text matches a parsed cell of kind kNumber or
     // kText (for kText, a miss on every alternative before a quote error is
     // reported by the caller through quoteError).
-    bool MatchNumber(const InputCell& cell, double x) const;
-    bool MatchText(const InputCell& cell, const CString& text) const;
+    bool MatchNumber(const InputCell& cell, double x) const {
+        const NumberRange* r = numbers_.data() + cell.first;
+        for (const NumberRange* end = r + cell.count; r < end; ++r)
+            if ((!r->hasLo || x >= r->lo) && (!r->hasHi || x <= r->hi)) return true;
+        return false;
+    }
+    bool MatchText(const InputCell& cell, const CString& text) const {
+        for (uint32_t i = 0; i < cell.count; ++i)
+            if (texts_[cell.first + i] == text) return true;
+        return false;
+    }
 
 private:
     void ParseCell(const CString& text, InputCell* cell);
@@ -92,15 +112,23 @@ private:
     int columns_ = 0;
     int inputs_ = 0;
     std::vector<InputCell> cells_;                 // rule x input
-    std::vector<const QoLVarDefine*> records_;     // rule x (inputs + condition)
-    std::vector<CString> held_;                    // the texts parsed, same order
+    // Per rule, the inputs and the condition: the cell record (null for a
+    // cell never created) and the text buffer it held when parsed.
+    struct Source {
+        const QoLVarDefine* record;
+        const char* buffer;
+    };
+    std::vector<Source> sources_;
+    std::vector<CString> held_;  // the texts parsed, same order (keeps the buffers alive)
     std::vector<NumberRange> numbers_;
     std::vector<CString> texts_;
 };
 
-// The parse of array's rules: the attached one while it is current, else a
-// new one (attached for the next lookup).
-std::shared_ptr<const RuleSet> RulesOf(engine::VarArray& array, const TableShape& shape);
+// The parse of array's rules: the attached one while the shape is the
+// same, else a new one (attached for the next lookup). A lookup checks each
+// cell before it reads its parse (CellCurrent) and asks for a fresh parse
+// (fresh = true) when one changed.
+std::shared_ptr<const RuleSet> RulesOf(engine::VarArray& array, const TableShape& shape, bool fresh = false);
 
 }  // namespace qotool::tables
 
