@@ -481,6 +481,46 @@ QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode) 
     return result;
 }
 
+VarArray* FindArray(CQoLanguage* qo, std::string_view name) {
+    if (!qo || !qo->m_pVars || name.empty()) return nullptr;
+    if (IsSystemName(name)) {
+        auto& arrays = SystemTables().arrays;
+        const int j = arrays.FindLast(name, 0, arrays.size());
+        return j >= 0 ? arrays[j] : nullptr;
+    }
+    EnsureScopeTable(qo);
+    auto& arrays = qo->m_pVars->arrays;
+    const int level = std::max(qo->m_nScopeLevel, 0);
+    const int end = std::clamp(qo->m_scopeTable[(size_t)level + 1].second, 0, arrays.size());
+    const int j = arrays.FindLast(name, 0, end);
+    return j >= 0 ? arrays[j] : nullptr;
+}
+
+void LoadRecord(CQoLanguage* qo, const QoLVarDefine* record) { Load(qo, record); }
+
+void StoreCurrentValue(CQoLanguage* qo, QoLVarDefine* record) {
+    StoredValue value;
+    PrepareValue(qo, 'a', &value);
+    Store(record, value);
+}
+
+ScopeMark MarkScopeEnd(CQoLanguage* qo) {
+    const int level = std::max(qo->m_nScopeLevel, 0);
+    EnsureScopeTable(qo);
+    return {level, qo->m_scopeTable[(size_t)level], qo->m_scopeTable[(size_t)level + 1]};
+}
+
+void CutBackToMark(CQoLanguage* qo, const ScopeMark& mark) {
+    EnsureScopeTable(qo);
+    auto& table = qo->m_scopeTable;
+    if ((size_t)mark.level + 1 >= table.size()) return;
+    const std::pair<int, int> start = table[(size_t)mark.level];
+    const std::pair<int, int> end = {mark.end.first + start.first - mark.start.first,
+                                     mark.end.second + start.second - mark.start.second};
+    table[(size_t)mark.level + 1] = end;
+    qo->m_pVars->CutBack(end.first, end.second);
+}
+
 void RecordUndefinedName(CQoLanguage* qo, const char* name) {
     if (!qo || !qo->m_pRun || !name) return;
     const NormalizedName normalized(name);

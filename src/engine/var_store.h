@@ -3,6 +3,9 @@
 #ifndef QOTOOL_ENGINE_VAR_STORE_H
 #define QOTOOL_ENGINE_VAR_STORE_H
 
+#include <string_view>
+#include <utility>
+
 #include "qotool/qolvardefine.h"
 
 class CQoLanguage;
@@ -62,6 +65,31 @@ namespace qotool::engine {
 // (they unwind inside a run; with catch depth 0 the call returns null with
 // the error value in place).
 QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode);
+
+class VarArray;
+
+// The array named `name` that an ordinary read finds (the innermost visible
+// one; "system_" names in the process-wide store), or null.
+VarArray* FindArray(CQoLanguage* qo, std::string_view name);
+
+// Loads a record's type and text into the interpreter's value, as a read
+// does.
+void LoadRecord(CQoLanguage* qo, const QoLVarDefine* record);
+
+// Stores the interpreter's current value into record with its own type, as
+// an assignment does (an infinite number reports "数值范围超界").
+void StoreCurrentValue(CQoLanguage* qo, QoLVarDefine* record);
+
+// The end of the current scope level's region, remembered before a nested
+// evaluation that declares variables at this level, and cut back to after
+// it (a public declaration in between moves the region; the mark follows).
+struct ScopeMark {
+    int level;
+    std::pair<int, int> start;
+    std::pair<int, int> end;
+};
+ScopeMark MarkScopeEnd(CQoLanguage* qo);
+void CutBackToMark(CQoLanguage* qo, const ScopeMark& mark);
 
 // The text the interpreter's current value is stored as (an infinite
 // number is the error "数值范围超界").

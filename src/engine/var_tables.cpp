@@ -1,6 +1,7 @@
 // Array cells and the process-wide system store.
 #include "engine/var_tables.h"
 
+#include <algorithm>
 #include <new>
 
 namespace qotool::engine {
@@ -32,6 +33,27 @@ void VarArray::Grow(int64_t wantedRows, int64_t wantedColumns) {
     }
     rows_ = rows;
     columns_ = columns;
+}
+
+void VarArray::InsertRows(int at, int count) {
+    if (count <= 0 || at < 0 || at > rows_) return;
+    if (columns_ == 0) {
+        rows_ += count;
+        return;
+    }
+    if (((size_t)rows_ + (size_t)count) * (size_t)stride_ > kMaxCells) throw std::bad_alloc();
+    const size_t from = (size_t)at * (size_t)stride_;
+    const size_t shift = (size_t)count * (size_t)stride_;
+    cells_.resize(cells_.size() + shift);
+    std::move_backward(cells_.begin() + (ptrdiff_t)from, cells_.end() - (ptrdiff_t)shift, cells_.end());
+    rows_ += count;
+}
+
+void VarArray::RemoveRows(int at, int count) {
+    if (count <= 0 || at < 0 || at + count > rows_) return;
+    const auto first = cells_.begin() + (ptrdiff_t)at * stride_;
+    cells_.erase(first, first + (ptrdiff_t)count * stride_);
+    rows_ -= count;
 }
 
 QoLVarDefine* VarArray::Cell(int row, int column) {

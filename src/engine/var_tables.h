@@ -39,6 +39,19 @@ public:
     // The cell record if it has been created, else null.
     QoLVarDefine* CellIfCreated(int row, int column) const;
     bool Holds(const void* address) const;
+    // Inserts count rows of cells that were never assigned before row `at`
+    // (0..Rows()); throws std::bad_alloc beyond kMaxCells.
+    void InsertRows(int at, int count);
+    // Removes count rows from row `at` (at + count <= Rows()); their cell
+    // records are destroyed, the other cells stay where they are.
+    void RemoveRows(int at, int count);
+
+    // Data a higher layer keeps beside the array (the rule tables keep their
+    // parsed rules here); destroyed with the array.
+    struct Attachment {
+        virtual ~Attachment() = default;
+    };
+    std::unique_ptr<Attachment> attachment;
 
     // Largest number of cell slots (rows x allocated columns) one array may
     // hold: a bigger subscript fails as a storage error instead of

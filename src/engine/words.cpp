@@ -10,6 +10,7 @@
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
+#include "engine/table_hook.h"
 #include "engine/var_store.h"
 #include "platform/number_text.h"
 #include "qotool/qotool.h"
@@ -87,7 +88,8 @@ bool CQoLanguage::ReadWordOperand(char*& cursor, bool address) {
     char* wordStart = cursor;
     if (!m_pRun->ReadWord(cursor, word)) return false;
     if (cursor[0] == ':' && cursor[1] == ':' && !address) {
-        // A "::"-qualified word: its segments join it.
+        // A "::"-qualified word: its segments join it, and the table
+        // handler may take it.
         size_t length = strlen(word);
         while (cursor[0] == ':' && cursor[1] == ':' && length + 2 + 81 < sizeof word) {
             memcpy(word + length, "::", 2);
@@ -97,6 +99,8 @@ bool CQoLanguage::ReadWordOperand(char*& cursor, bool address) {
             cursor += n;
             length += (size_t)n;
         }
+        Dispatched done = OfferQualifiedWord(this, cursor, word);
+        if (done != Dispatched::None) return done == Dispatched::Statement;
     }
     if (!address) {
         if (word[0] == '#' && cursor[0] == ':' && cursor[1] != ':') {
