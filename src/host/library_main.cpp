@@ -1,6 +1,7 @@
 // Library load and unload: the constructor and destructor of the shared
 // object call the idempotent attach and detach.
 #include "builtins/control.h"
+#include "diag/message_log.h"
 #include "engine/instance.h"
 
 namespace qotool::host {
@@ -21,6 +22,7 @@ void Detach() {
     // The interpreters that scripts created go first, then the shared one.
     qotool::builtins::DestroyCreatedInterpreters();
     qotool::engine::DestroySharedInterpreter();
+    qotool::diag::CloseMessageLog();
 }
 
 }  // namespace qotool::host

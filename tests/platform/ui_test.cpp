@@ -253,9 +253,12 @@ TEST(UiCallbacksTest, BoxTextsReachTheHostAndItsAnswerTheScript) {
         EnvironmentVariable forced("QO_MSGBOX_ANSWER", nullptr);
         EXPECT_EQ(RunText(qo, "MessageBox('x', '', 3)"), "N:6");
     }
-    // The log's diagnostics go to the host's sink.
-    ruqo_MessageLog(0, 1, "日志", "", "");
-    EXPECT_EQ(Gbk(log.sinkText), Gbk("日志"));
+    // The log's boxes go to the host too.
+    log.answer = QO_ID_YES;
+    EXPECT_EQ(ruqo_MessageLog(0, 1, "日志", "甲", nullptr), 1);
+    EXPECT_EQ(Gbk(log.text), Gbk("日志\r\n甲\r\n\r\n\r\n【专职诊断人员请按<否>按钮】"));
+    EXPECT_EQ(Gbk(log.caption), Gbk("错误"));
+    EXPECT_EQ(log.type, 0x4u | 0x30 | 0x2000 | 0x40000);
 }
 
 TEST(UiCallbacksTest, EditDialogThroughTheHost) {
