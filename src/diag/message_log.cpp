@@ -441,6 +441,11 @@ void SetLogDirectory(const char* directory) {
     g_log.replaying = false;
 }
 
+void FlushMessageLog() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_log.file) fflush(g_log.file);
+}
+
 void CloseMessageLog() {
     std::lock_guard<std::mutex> lock(g_mutex);
     CloseFileLocked();

@@ -57,6 +57,8 @@ std::string LogFilePath();
 // written so far (boxes are not shown again). Empty or null: no change.
 void SetLogDirectory(const char* directory);
 
+// Writes out what the open log file holds in its buffer.
+void FlushMessageLog();
 // Closes the log file (at unload). A later record opens it for itself.
 void CloseMessageLog();
 

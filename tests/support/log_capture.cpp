@@ -55,7 +55,8 @@ LogCapture::~LogCapture() {
 
 std::string LogCapture::PathOf(const std::string& suffix) const { return base_ + suffix; }
 
-std::string LogCapture::Bytes(const std::string& suffix) const {
+std::string LogCapture::Bytes(const std::string& suffix, bool flush) const {
+    if (flush) diag::FlushMessageLog();
     std::string content;
     platform::ReadWholeFile(PathOf(suffix).c_str(), content);
     return content;

@@ -31,8 +31,9 @@ public:
     const std::string& Directory() const { return directory_; }
     // The full path of a file of the log: suffix ".Txt", "_1.txt", "$.Txt" ...
     std::string PathOf(const std::string& suffix) const;
-    // The bytes of a file ("" when it does not exist).
-    std::string Bytes(const std::string& suffix = ".Txt") const;
+    // The bytes of a file ("" when it does not exist), after flushing the
+    // log's open file unless flush is false.
+    std::string Bytes(const std::string& suffix = ".Txt", bool flush = true) const;
     // The records of a log file, in order.
     std::vector<Record> Records(const std::string& suffix = ".Txt") const;
     // Just their texts.

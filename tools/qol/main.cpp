@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "qotool/qotool.h"
 #include "repl.h"
 #include "runner.h"
 #include "terminal_ui.h"
@@ -39,6 +40,8 @@ const char kHelp[] =
     u8"                 utf-8 always converts; gbk passes bytes unchanged. Output is\n"
     u8"                 converted from GBK to UTF-8 unless gbk; a byte that does not\n"
     u8"                 convert prints as \\xNN.\n"
+    u8"  --log-dir DIR  the message log's work directory (the log file\n"
+    u8"                 RuQoLog_NoQo_QOL.Txt and its generations go there)\n"
     u8"  --version      print the version\n"
     u8"  -h, --help     print this text\n"
     u8"\n"
@@ -69,6 +72,7 @@ struct Options {
     Encoding encoding = Encoding::kAuto;
     bool printFileResults = false;
     std::vector<Run> runs;
+    const char* logDirectory = nullptr;  // --log-dir
 };
 
 int UsageError(const char* format, const char* detail) {
@@ -119,6 +123,14 @@ int ParseArguments(int argc, char** argv, Options& options) {
             if (!ParseEncoding(value, options.encoding)) {
                 return UsageError(u8"qol: unknown encoding '%s' (use auto, gbk or utf-8)\n", value);
             }
+        } else if (arg == u8"--log-dir" || arg.substr(0, 10) == u8"--log-dir=") {
+            if (arg.size() > 9) {
+                options.logDirectory = argv[i] + 10;
+            } else if (i + 1 < argc) {
+                options.logDirectory = argv[++i];
+            } else {
+                return UsageError(u8"qol: %s needs a directory\n", argv[i]);
+            }
         } else if (arg == u8"-h" || arg == u8"--help") {
             std::fputs(kHelp, stdout);
             return 0;
@@ -142,6 +154,8 @@ int main(int argc, char** argv) {
 
     qol::InstallTerminalUi(options.encoding);
     qol::Runner runner(options.encoding);
+    // The library logged while it loaded: the log does that again in DIR.
+    if (options.logDirectory) ruqo_SetLogDirectory(runner.ToGbk(options.logDirectory).c_str());
     if (options.runs.empty()) {
         if (isatty(STDIN_FILENO)) {
             qol::RunPrompt(runner);
