@@ -66,6 +66,19 @@ QO_API char* ruqo_SkipSentence(char* text, char stopAtEnd);
 QO_API int ruqo_MessageLog(intptr_t reserved, int mode, const char* message,
                            const char* text1, const char* text2);
 
+// qotool additions: the calling thread's message queue. Timers that QOL
+// scripts open with timeropen modes 0 and 1 run their statements only while
+// the thread that opened them pumps its queue (as a message loop would).
+// ruqo_PumpMessages runs what is due and keeps pumping, sleeping while
+// nothing is due, until timeout_ms milliseconds have passed (0: only what
+// is due now; below 0: until at least one message ran); it returns how many
+// messages ran. ruqo_GetMessageFd gives the queue's file descriptor, which
+// is readable while something is due, for a host's own poll/epoll loop
+// (call ruqo_PumpMessages(0) when it becomes readable); -1 when the queue
+// cannot be made. Both act on the calling thread's queue only.
+QO_API int ruqo_PumpMessages(int timeout_ms);
+QO_API int ruqo_GetMessageFd(void);
+
 // qotool addition: points the message log at another work directory (GBK;
 // "/" added when missing) and does again in it what the log did so far in
 // this process (the existing-file check, the rotation, the header and the

@@ -1,6 +1,8 @@
 // Interpreter objects: construction, the registry of live interpreters,
 // the shared and numbered interpreters and the state queries.
 #include <algorithm>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "diag/debug_hooks.h"
@@ -14,9 +16,21 @@ namespace {
 std::vector<CQoLanguage*>* g_registry = nullptr;
 CQoLanguage* g_shared = nullptr;
 CQoLanguage** g_numbered = nullptr;  // 10 slots, created on first use
+// Interpreters are built and destroyed on timer threads too.
+std::mutex g_registryMutex;
+std::unordered_map<const CQoLanguage*, uint64_t>* g_serials = nullptr;
+uint64_t g_lastSerial = 0;
 }  // namespace
 
+uint64_t InterpreterSerial(const CQoLanguage* qo) {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    if (!g_serials) return 0;
+    auto it = g_serials->find(qo);
+    return it == g_serials->end() ? 0 : it->second;
+}
+
 bool IsLiveInterpreter(const CQoLanguage* qo) {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
     if (!g_registry) return false;
     for (auto it = g_registry->rbegin(); it != g_registry->rend(); ++it)
         if (*it == qo) return true;
@@ -58,8 +72,13 @@ CQoLanguage::CQoLanguage()
       m_pRun(nullptr),
       m_bSyntaxCheck(0),
       m_modeFlags(0x04) {
-    if (!g_registry) g_registry = new std::vector<CQoLanguage*>();
-    g_registry->push_back(this);
+    {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
+        if (!g_registry) g_registry = new std::vector<CQoLanguage*>();
+        g_registry->push_back(this);
+        if (!g_serials) g_serials = new std::unordered_map<const CQoLanguage*, uint64_t>();
+        (*g_serials)[this] = ++g_lastSerial;
+    }
     m_pRun = new QoLRunContext(this);
     Do("clear", nullptr);
 }
@@ -69,6 +88,8 @@ CQoLanguage::~CQoLanguage() {
     m_pRun = nullptr;
     delete m_pVars;
     m_pVars = nullptr;
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    if (g_serials) g_serials->erase(this);
     if (g_registry) {
         auto& reg = *g_registry;
         auto it = std::find(reg.rbegin(), reg.rend(), this);

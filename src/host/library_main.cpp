@@ -1,6 +1,7 @@
 // Library load and unload: the constructor and destructor of the shared
 // object call the idempotent attach and detach.
 #include "builtins/control.h"
+#include "builtins/timers.h"
 #include "diag/message_log.h"
 #include "engine/instance.h"
 
@@ -19,6 +20,8 @@ void Attach() {
 void Detach() {
     if (!g_attached) return;
     g_attached = false;
+    // No timer thread may outlive the library's code.
+    qotool::builtins::StopAllTimers();
     // The interpreters that scripts created go first, then the shared one.
     qotool::builtins::DestroyCreatedInterpreters();
     qotool::engine::DestroySharedInterpreter();

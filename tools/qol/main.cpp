@@ -3,6 +3,7 @@
 // runs what they name, in order.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -42,6 +43,8 @@ const char kHelp[] =
     u8"                 convert prints as \\xNN.\n"
     u8"  --log-dir DIR  the message log's work directory (the log file\n"
     u8"                 RuQoLog_NoQo_QOL.Txt and its generations go there)\n"
+    u8"  --pump MS      after every run, pump the message queue for MS\n"
+    u8"                 milliseconds so that timers run (timeropen modes 0, 1)\n"
     u8"  --version      print the version\n"
     u8"  -h, --help     print this text\n"
     u8"\n"
@@ -73,6 +76,7 @@ struct Options {
     bool printFileResults = false;
     std::vector<Run> runs;
     const char* logDirectory = nullptr;  // --log-dir
+    int pumpMs = 0;                      // --pump: pump messages after every run
 };
 
 int UsageError(const char* format, const char* detail) {
@@ -131,6 +135,14 @@ int ParseArguments(int argc, char** argv, Options& options) {
             } else {
                 return UsageError(u8"qol: %s needs a directory\n", argv[i]);
             }
+        } else if (arg == u8"--pump" || arg.substr(0, 7) == u8"--pump=") {
+            const char* value = arg.size() > 6 ? argv[i] + 7 : i + 1 < argc ? argv[++i] : nullptr;
+            char* end = nullptr;
+            const long ms = value ? std::strtol(value, &end, 10) : -1;
+            if (!value || !*value || *end || ms < 0 || ms > 86400000) {
+                return UsageError(u8"qol: --pump needs a number of milliseconds, not '%s'\n", value ? value : "");
+            }
+            options.pumpMs = (int)ms;
         } else if (arg == u8"-h" || arg == u8"--help") {
             std::fputs(kHelp, stdout);
             return 0;
@@ -166,6 +178,7 @@ int main(int argc, char** argv) {
                 return qol::kUsageError;
             }
             runner.RunSource(source, options.printFileResults, true);
+            if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
         }
         return runner.ExitStatus();
     }
@@ -175,6 +188,7 @@ int main(int argc, char** argv) {
         } else {
             runner.RunSource(run.argument, true, true);
         }
+        if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
     }
     return runner.ExitStatus();
 }
