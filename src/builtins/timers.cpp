@@ -245,6 +245,8 @@ void TimerOpen(CQoLanguage* qo, char*& cursor) {
     CString statement;
     qo->ReadPara('N', cursor, "%1%1%4%4%s", &number, &mode, &period, &runs, &statement, nullptr);
     if (qo->m_cType == 'X') return;
+    // A syntax check knows the arguments' types only: it opens nothing.
+    if (qo->m_bSyntaxCheck) return SetNumber(qo, number);
     if (number < 1 || number > kTimerCount) {
         const std::string message = kBadNumber + std::to_string(kTimerCount);
         return qo->ReportError(message.c_str(), cursor);
@@ -252,7 +254,6 @@ void TimerOpen(CQoLanguage* qo, char*& cursor) {
     if (period < kMinimumPeriod) return qo->ReportError(kBadPeriod, cursor);
     if (statement.IsEmpty()) return qo->ReportError(kEmptyStatement, cursor);
     if ((mode & kBackground) && !(mode & kIndependent)) return qo->ReportError(kModeTwoAlone, cursor);
-    if (Undetermined(qo) || qo->m_bSyntaxCheck) return SetNumber(qo, number);
     Open(qo, number, mode, period, runs, statement);
     SetNumber(qo, number);
 }
