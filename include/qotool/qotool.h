@@ -70,10 +70,44 @@ QO_API char* ruqo_SkipSentence(char* text, char stopAtEnd);
 // 0xFFFFFFFF when the process or window cannot be found.
 QO_API unsigned ruqo_ExecWithMsg(const char* mode, ...);
 
-// Message log (category bits: 1 error, 2 warning, 4 main result,
-// 8 intermediate result). `reserved` carried a pointer on 32-bit hosts.
+// The message log. mode is a word of category bits whose lowest set bit is
+// the message's category (0 counts as bit 31): 1 error "错误", 2 warning
+// "警告", 4 main result, 8 intermediate result, 16 route, 32 statement,
+// 256 application hint, 512 result error, 16384 a category named by title.
+// Mode 64 opens the log file for reading instead. The message text is the
+// title (not for 16384) followed by text1 and text2, each joined directly
+// when a ";" meets the seam (the ";" dropped), else on a new line; any of
+// the three may be null. Depending on the platform's category mask the
+// message goes to a message box (with the diagnosis dialog behind its No
+// button), to the log file "RuQoLog_NoQo_<APPLICATION>.Txt" in the work
+// directory (GBK, CRLF), or both. Returns the category's bit; the mode
+// itself when there was nothing to do; 0 for an unsupported mode (reported
+// as a warning) or when the log file cannot be opened. Never throws; may
+// be called from any thread (boxes then show on that thread).
+// `reserved` is not used (it carried a pointer on 32-bit hosts).
 QO_API int ruqo_MessageLog(intptr_t reserved, int mode, const char* message,
                            const char* text1, const char* text2);
+
+// qotool additions: the calling thread's message queue. Timers that QOL
+// scripts open with timeropen modes 0 and 1 run their statements only while
+// the thread that opened them pumps its queue (as a message loop would).
+// ruqo_PumpMessages runs what is due and keeps pumping, sleeping while
+// nothing is due, until timeout_ms milliseconds have passed (0: only what
+// is due now; below 0: until at least one message ran); it returns how many
+// messages ran. ruqo_GetMessageFd gives the queue's file descriptor, which
+// is readable while something is due, for a host's own poll/epoll loop
+// (call ruqo_PumpMessages(0) when it becomes readable); -1 when the queue
+// cannot be made. Both act on the calling thread's queue only.
+QO_API int ruqo_PumpMessages(int timeout_ms);
+QO_API int ruqo_GetMessageFd(void);
+
+// qotool addition: points the message log at another work directory (GBK;
+// "/" added when missing) and does again in it what the log did so far in
+// this process (the existing-file check, the rotation, the header and the
+// first 1000 calls' records; no box is shown again). Runners call it first
+// thing, since the library logs while it loads, before main runs. Null or
+// empty: no change.
+QO_API void ruqo_SetLogDirectory(const char* directory);
 
 #ifdef __cplusplus
 }

@@ -67,6 +67,19 @@ typedef struct QoUiPrompt {
     int created;             /* 1: the window did not exist before this call */
 } QoUiPrompt;
 
+/* The message log's diagnosis dialog "信息诊断": four buttons (index 0 to 3:
+ * view the previous error, view the run log, enter the debugger, leave) and
+ * a check box (do not show this kind of message for 30 seconds). The host
+ * shows it modally and, for each button pressed, calls
+ * ruqo_UiDiagnosisPress(dialog, index, checked); when that returns 0 or
+ * more, the dialog ends and the callback returns that value. */
+typedef struct QoUiDiagnosis {
+    const char* caption;
+    const char* button_labels[4];
+    const char* check_label;
+    void* model; /* the library's; pass the dialog itself back */
+} QoUiDiagnosis;
+
 /* Where an edit callback leaves the edited text (opaque). */
 typedef struct QoUiText QoUiText;
 
@@ -96,6 +109,13 @@ typedef struct QoUiCallbacks {
      * windows serviced. Returns 1 when the person closed the prompt, 0 when
      * the time passed. */
     int (*prompt_wait)(void* context, int timeout_ms);
+    /* Added later (a shorter table leaves them null). The diagnosis dialog:
+     * returns the result that ruqo_UiDiagnosisPress gave when it ended the
+     * dialog. Null: the dialog is left at once, unticked (result 0x20). */
+    int (*diagnosis_dialog)(void* context, const QoUiDiagnosis* dialog);
+    /* Opens a text file (GBK path) for reading without waiting, as the
+     * log's "open in Notepad" does. Null: the path goes to the sink. */
+    void (*open_text_file)(void* context, const char* path);
 } QoUiCallbacks;
 
 /* Installs a copy of the table; null removes it (the headless UI again).
@@ -105,6 +125,11 @@ QO_API int ruqo_SetUiCallbacks(const QoUiCallbacks* callbacks);
 /* Sets the edited text of an edit callback: length bytes, or up to the
  * terminating zero when length < 0. */
 QO_API void ruqo_UiSetText(QoUiText* result, const char* text, int length);
+
+/* A button of the diagnosis dialog pressed with the check box as given:
+ * runs its action and returns the dialog's result when the button ends it,
+ * else -1. */
+QO_API int ruqo_UiDiagnosisPress(const QoUiDiagnosis* dialog, int button, int checked);
 
 /* The buttons of a message box type, in their order (up to 3 identifiers
  * written to buttons; returns their number); its default button; and the

@@ -13,6 +13,7 @@
 #include "builtins/native_calls.h"
 #include "builtins/strings.h"
 #include "builtins/system.h"
+#include "builtins/timers.h"
 #include "engine/builtin_hook.h"
 #include "qotool/qolanguage.h"
 
@@ -198,6 +199,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         break;
     case Key('t', 'i'):  // time; timeropen, timerclose: timers; TimeVal
         done = Dates(qo, cursor, word);
+        if (done == Dispatched::None) done = Timers(qo, cursor, word);
         break;
     case Key('t', 'r'):  // triml, trimr: string functions
         done = Strings(qo, cursor, word);

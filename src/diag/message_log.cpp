@@ -1,16 +1,475 @@
-// The message log entry point. Until the log files exist, every message goes
-// to the UI sink so that nothing is lost.
-#include <string>
+// The message log: categories, the rotating log file, message boxes and the
+// diagnosis dialog with its 30-second silence.
+#include "diag/message_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "diag/diagnosis_dialog.h"
+#include "diag/platform_record.h"
+#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/last_error.h"
 #include "platform/ui.h"
 #include "qotool/qotool.h"
 
-extern "C" QO_API int ruqo_MessageLog(intptr_t, int mode, const char* message, const char* text1,
-                                      const char* text2) {
-    std::string line;
-    if (message) line += message;
-    if (text1 && *text1) line += text1;
-    if (text2 && *text2) line += text2;
-    qotool::platform::UiSink("QOL", line.c_str());
-    return mode;
+namespace qotool::diag {
+
+namespace {
+
+const char* const kCategoryNames[16] = {
+    "错误",      "警告",      "主要结果",         "中间结果",   "路线", "语句", "*信息存盘*",
+    "*立即存盘*", "应用提示", "结果错",           "*启用信息选择框*",   "*关闭浏览器*",
+    "*跳过慢速语句*",         "*出现错误和警告时存盘*", "",         "",
+};
+const char kErrorMarker[] = "■■■■■■";
+const char kWarningMarker[] = "★★★★★★";
+const char kBasePrefix[] = "RuQoLog_NoQo_";
+const char kUnsupportedMode[] = "ruqo_MessageLog()的nMode参数不支持：%d";
+const char kHeader[] = "启动时间：%s\r\n%s\r\n应用程序：%s\r\n进程标识：%d\r\n";
+const char kRecord[] = "【%ld】%-16.16s[%ld(%d)%ld%s]\r\n%s\r\n";
+const char kBoxBody[] = "%s\r\n\r\n【专职诊断人员请按<否>按钮】";
+const char kNeverBoxed[] = "『故意";  // marks a message meant for the file only
+const char kCutMark[] = ".......";
+
+constexpr uint32_t kModeZero = 0x80000000u;
+constexpr long kRecordsPerFile = 10000;
+constexpr int64_t kQuietMillis = 30000;
+constexpr size_t kBoxTextLimit = 3000;
+constexpr int kBoxLineLimit = 40;
+constexpr size_t kBoxBodyTextLimit = 2000;
+constexpr unsigned kMbIconExclamation = 0x30;
+constexpr unsigned kMbIconInformation = 0x40;
+constexpr size_t kReplayLimit = 1000;
+
+// One call kept for SetLogDirectory to do again.
+struct Call {
+    uint32_t mode;
+    std::string title, text1, text2;
+};
+
+struct LogState {
+    bool started = false;
+    int64_t firstClock = 0, lastClock = 0;
+    long counter = 0;
+    std::string directory;  // the work directory the log started in
+    std::string base;       // "RuQoLog_NoQo_" + application (+ "$" after a failed move)
+    FILE* file = nullptr;   // the file the first record opened
+    uint32_t maskBitsFromFile = 0;  // bits 6 and 7 that the existing file switched on
+    uint32_t quiet = 0;             // categories whose boxes are held back
+    int64_t quietUntil = 0;
+    bool dialogOpen = false;
+    bool replaying = false;
+    bool repointed = false;
+    std::vector<Call> early;  // calls before the first re-pointing
+};
+
+std::mutex g_mutex;
+LogState g_log;
+
+// ---- files (GBK names) ----
+
+std::string Fs(const std::string& gbk) { return platform::FileSystemName(gbk.c_str()); }
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(Fs(path).c_str(), &st) == 0;
+}
+
+void MakeWritable(const std::string& path) {
+    struct stat st;
+    const std::string name = Fs(path);
+    if (stat(name.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR)) chmod(name.c_str(), (st.st_mode | S_IWUSR) & 07777);
+}
+
+void Delete(const std::string& path) {
+    MakeWritable(path);
+    unlink(Fs(path).c_str());
+}
+
+// A rename that never replaces an existing file.
+void Rename(const std::string& from, const std::string& to) {
+    const std::string a = Fs(from), b = Fs(to);
+    if (renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return;
+    if (errno != EINVAL && errno != ENOSYS) return;
+    struct stat st;
+    if (stat(b.c_str(), &st) != 0) rename(a.c_str(), b.c_str());
+}
+
+// ---- texts ----
+
+std::string Formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Formatted(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    char small[512];
+    va_list copy;
+    va_copy(copy, args);
+    const int n = vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    std::string out;
+    if (n < 0) {
+        out.clear();
+    } else if ((size_t)n < sizeof small) {
+        out.assign(small, (size_t)n);
+    } else {
+        out.resize((size_t)n + 1);
+        vsnprintf(&out[0], out.size(), format, args);
+        out.resize((size_t)n);
+    }
+    va_end(args);
+    return out;
+}
+
+// The host's file name, upper case, its extension cut at the last point.
+std::string ApplicationName(const std::string& hostPath) {
+    size_t start = 0;
+    for (size_t i = 0; i < hostPath.size(); ++i) {
+        const unsigned char c = (unsigned char)hostPath[i];
+        if (c >= 0x80 && i + 1 < hostPath.size()) {
+            ++i;
+        } else if (c == '/' || c == '\\') {
+            start = i + 1;
+        }
+    }
+    std::string name = hostPath.substr(start);
+    size_t point = std::string::npos;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = (unsigned char)name[i];
+        if (c >= 0x80 && i + 1 < name.size()) {
+            ++i;
+        } else if (c >= 'a' && c <= 'z') {
+            name[i] = (char)(c - 'a' + 'A');
+        } else if (c == '.') {
+            point = i;
+        }
+    }
+    if (point != std::string::npos) name.resize(point);
+    return name;
+}
+
+// Joins a piece to the text: a ";" on either side of the seam joins them
+// directly (both dropped), otherwise a non-empty text gets a line break.
+void Join(std::string& text, const char* piece) {
+    std::string_view p = piece ? piece : "";
+    const bool leading = !p.empty() && p.front() == ';';
+    const bool trailing = !text.empty() && text.back() == ';';
+    if (leading || trailing) {
+        if (leading) p.remove_prefix(1);
+        if (trailing) text.pop_back();
+    } else if (!text.empty()) {
+        text += "\r\n";
+    }
+    text += p;
+}
+
+// Every "\r\n\r\n" becomes "\r\n", scanning left to right once.
+void CollapseBlankLines(std::string& text) {
+    size_t at = text.find("\r\n\r\n");
+    if (at == std::string::npos) return;
+    std::string out;
+    out.reserve(text.size());
+    size_t from = 0;
+    for (; at != std::string::npos; at = text.find("\r\n\r\n", from)) {
+        out.append(text, from, at - from);
+        out += "\r\n";
+        from = at + 4;
+    }
+    out.append(text, from, std::string::npos);
+    text.swap(out);
+}
+
+std::string BoxText(std::string text) {
+    if (text.size() > kBoxTextLimit) {
+        text.resize(kBoxTextLimit);
+        text += kCutMark;
+    }
+    size_t at = 0;
+    for (int line = 0; line < kBoxLineLimit; ++line) {
+        at = text.find("\r\n", at);
+        if (at == std::string::npos) break;
+        at += 2;
+        if (line == kBoxLineLimit - 1 && at < text.size()) {
+            text.resize(at);
+            text += kCutMark;
+        }
+    }
+    if (text.size() > kBoxBodyTextLimit) {
+        text.resize(kBoxBodyTextLimit);
+        text += kCutMark;
+    }
+    return Formatted(kBoxBody, text.c_str());
+}
+
+// ---- the log state (g_mutex held) ----
+
+std::string PathOf(const char* suffix) { return g_log.directory + g_log.base + suffix; }
+
+void Start(PlatformRecord& record) {
+    g_log.started = true;
+    g_log.firstClock = g_log.lastClock = platform::MonotonicMillis();
+    g_log.counter = 0;
+    g_log.directory = record.workDirectory;
+    g_log.base = kBasePrefix + ApplicationName(record.hostPath);
+    if (Exists(PathOf(".Txt"))) {
+        g_log.maskBitsFromFile = (kLogToFile | kLogFlushEach) & ~record.logMask;
+        record.logMask |= kLogToFile | kLogFlushEach;
+    }
+}
+
+// Moves the generations along and opens a fresh file for the process.
+void RotateAndOpen() {
+    Delete(PathOf("_2.txt"));
+    if (Exists(PathOf("$.Txt"))) {
+        Delete(PathOf("_1.txt"));
+        Rename(PathOf("$.Txt"), PathOf("_1.txt"));
+    }
+    Rename(PathOf("_1.txt"), PathOf("_2.txt"));
+    Rename(PathOf(".Txt"), PathOf("_1.txt"));
+    if (Exists(PathOf(".Txt"))) {
+        g_log.base += "$";
+        MakeWritable(PathOf(".Txt"));
+    }
+    g_log.file = platform::OpenFile(PathOf(".Txt").c_str(), "wb");
+}
+
+std::string Header(const PlatformRecord& record) {
+    char when[64];
+    const time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+    return Formatted(kHeader, when, record.versionText.c_str(), record.hostPath.c_str(), (int)getpid());
+}
+
+// Writes one record; false when no file could be opened for it.
+bool WriteRecord(const PlatformRecord& record, int category, const std::string& name, const std::string& text) {
+    if (g_log.counter == 0) RotateAndOpen();
+    FILE* file = g_log.file;
+    const bool ownFile = file == nullptr;
+    if (ownFile) {
+        file = platform::OpenFile(PathOf(".Txt").c_str(), "ab");
+        if (!file) return false;
+    }
+    std::string out;
+    if (g_log.counter == 0) out = Header(record);
+    const int64_t now = platform::MonotonicMillis();
+    const long delta = (long)(now - g_log.lastClock);
+    g_log.lastClock = now;
+    ++g_log.counter;
+    const std::string column = name + (category == 0 ? kErrorMarker : category == 1 ? kWarningMarker : "");
+    std::string line = Formatted(kRecord, g_log.counter, column.c_str(), (long)(now - g_log.firstClock),
+                                 (int)(delta / 500), delta, "", text.c_str());
+    CollapseBlankLines(line);
+    CollapseBlankLines(line);
+    if (g_log.counter % kRecordsPerFile == 0) {
+        fclose(file);
+        Delete(PathOf("_0.txt"));
+        Rename(PathOf(".Txt"), PathOf("_0.txt"));
+        file = platform::OpenFile(PathOf(".Txt").c_str(), "wb");
+        if (!ownFile) g_log.file = file;
+        if (!file) return true;
+    }
+    out += line;
+    fwrite(out.data(), 1, out.size(), file);
+    if (ownFile) {
+        fclose(file);
+    } else if ((record.logMask & kLogFlushEach) || category <= 1) {
+        fflush(file);
+    }
+    return true;
+}
+
+// What a call leaves to do outside the lock.
+struct Outcome {
+    int result = 0;
+    bool openLog = false;
+    std::string logPath;
+    bool unsupported = false;
+    bool box = false;
+    std::string boxText, caption;
+    unsigned boxType = 0;
+    uint32_t categoryBit = 0;
+};
+
+Outcome LogLocked(uint32_t mode, const char* title, const char* text1, const char* text2) {
+    Outcome outcome;
+    PlatformRecord* record = Platform();
+    if (!record) return outcome;
+    if (mode == 0) mode = kModeZero;
+    if (!g_log.started) Start(*record);
+    if (!g_log.repointed && !g_log.replaying && g_log.early.size() < kReplayLimit)
+        g_log.early.push_back({mode, title ? title : "", text1 ? text1 : "", text2 ? text2 : ""});
+
+    bool quiet = false;
+    if (mode & g_log.quiet) {
+        if (platform::MonotonicMillis() >= g_log.quietUntil)
+            g_log.quiet &= ~mode;
+        else
+            quiet = true;
+    }
+    outcome.result = (int)mode;
+    if (mode & kLogToFile) {
+        outcome.openLog = !g_log.replaying;
+        outcome.logPath = PathOf(".Txt");
+        return outcome;
+    }
+    const bool show = !quiet && !g_log.replaying && record->showFlag && (record->logMask & mode);
+    if (!show && !(mode & kLogError) && !(record->logMask & kLogToFile)) return outcome;
+    if (!(mode & kLogMessageModes)) {
+        outcome.result = 0;
+        outcome.unsupported = true;
+        return outcome;
+    }
+
+    const int category = __builtin_ctz(mode);
+    const uint32_t bit = 1u << category;
+    const std::string name = category == 14 ? (title ? title : "") : CategoryName(category);
+    std::string text = category == 14 ? "" : (title ? title : "");
+    Join(text, text1);
+    Join(text, text2);
+
+    if ((record->logMask & kLogToFile) || (category <= 1 && (record->logMask & kLogErrorsToFile))) {
+        if (!WriteRecord(*record, category, name, text)) {
+            outcome.result = 0;
+            return outcome;
+        }
+    }
+    outcome.result = (int)bit;
+    if (show && text.find(kNeverBoxed) == std::string::npos && !g_log.dialogOpen) {
+        outcome.box = true;
+        outcome.boxText = BoxText(text);
+        outcome.caption = name;
+        outcome.boxType = platform::kMbYesNo | platform::kMbTaskModal | platform::kMbTopmost |
+                          (category == 0 ? kMbIconExclamation : category == 1 ? kMbIconInformation : 0u);
+        outcome.categoryBit = bit;
+    }
+    return outcome;
+}
+
+// The box of a message and, when the person answers No, the dialog.
+void ShowBox(const Outcome& outcome, int savedErrno) {
+    if (platform::ShowMessageBox(outcome.boxText.c_str(), outcome.caption.c_str(), outcome.boxType) != platform::kIdNo)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_log.dialogOpen) return;
+        g_log.dialogOpen = true;
+    }
+    errno = savedErrno;
+    CString errorText;
+    const int errorCode = platform::LastSystemError(errorText);
+    DiagnosisDialog dialog(std::string(errorText.view()), errorCode);
+    int result = 0;
+    try {
+        result = platform::Ui().DiagnosisDialog(dialog);
+    } catch (...) {
+    }
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_log.dialogOpen = false;
+    if (result & kDiagnosisQuiet) {
+        g_log.quiet |= outcome.categoryBit;
+        g_log.quietUntil = platform::MonotonicMillis() + kQuietMillis;
+    }
+}
+
+int LogMessage(uint32_t mode, const char* title, const char* text1, const char* text2) {
+    const int savedErrno = errno;
+    Outcome outcome;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        outcome = LogLocked(mode, title, text1, text2);
+    }
+    if (outcome.openLog) {
+        platform::Ui().OpenTextFile(outcome.logPath.c_str());
+    } else if (outcome.unsupported) {
+        const std::string warning = Formatted(kUnsupportedMode, (int)(mode ? mode : kModeZero));
+        LogMessage(kLogWarning, warning.c_str(), "", "");
+    } else if (outcome.box) {
+        ShowBox(outcome, savedErrno);
+    }
+    errno = savedErrno;
+    return outcome.result;
+}
+
+void CloseFileLocked() {
+    if (g_log.file) fclose(g_log.file);
+    g_log.file = nullptr;
+}
+
+}  // namespace
+
+const char* CategoryName(int category) { return category >= 0 && category < 16 ? kCategoryNames[category] : ""; }
+
+std::string LogFilePath() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_log.started ? PathOf(".Txt") : std::string();
+}
+
+void SetLogDirectory(const char* directory) {
+    if (!directory || !*directory) return;
+    std::vector<Call> calls;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        PlatformRecord* record = Platform();
+        if (!record) return;
+        record->workDirectory = directory;
+        if (record->workDirectory.back() != '/') record->workDirectory += '/';
+        const bool wasRepointed = g_log.repointed;
+        g_log.repointed = true;
+        if (!g_log.started) return;
+        // Start over in the new directory and do again what the log did.
+        CloseFileLocked();
+        record->logMask &= ~g_log.maskBitsFromFile;
+        g_log.maskBitsFromFile = 0;
+        g_log.started = false;
+        if (wasRepointed) return;
+        calls.swap(g_log.early);
+        g_log.replaying = true;
+    }
+    for (const Call& call : calls) LogMessage(call.mode, call.title.c_str(), call.text1.c_str(), call.text2.c_str());
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_log.replaying = false;
+}
+
+void FlushMessageLog() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_log.file) fflush(g_log.file);
+}
+
+void CloseMessageLog() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    CloseFileLocked();
+}
+
+void ResetMessageLogForTest() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    CloseFileLocked();
+    g_log = LogState();
+}
+
+}  // namespace qotool::diag
+
+extern "C" QO_API int ruqo_MessageLog(intptr_t, int mode, const char* title, const char* text1, const char* text2) {
+    try {
+        return qotool::diag::LogMessage((uint32_t)mode, title, text1, text2);
+    } catch (...) {
+        return 0;
+    }
+}
+
+extern "C" QO_API void ruqo_SetLogDirectory(const char* directory) {
+    try {
+        qotool::diag::SetLogDirectory(directory);
+    } catch (...) {
+    }
 }

@@ -1,6 +1,8 @@
 // Library load and unload: the constructor and destructor of the shared
 // object call the idempotent attach and detach.
 #include "builtins/control.h"
+#include "builtins/timers.h"
+#include "diag/message_log.h"
 #include "engine/instance.h"
 
 namespace qotool::host {
@@ -18,9 +20,12 @@ void Attach() {
 void Detach() {
     if (!g_attached) return;
     g_attached = false;
+    // No timer thread may outlive the library's code.
+    qotool::builtins::StopAllTimers();
     // The interpreters that scripts created go first, then the shared one.
     qotool::builtins::DestroyCreatedInterpreters();
     qotool::engine::DestroySharedInterpreter();
+    qotool::diag::CloseMessageLog();
 }
 
 }  // namespace qotool::host

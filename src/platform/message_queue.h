@@ -1,9 +1,19 @@
 // The thread's message queue: what a waiting thread services while it
-// waits (timers, posted messages). Every queue is one file descriptor that
-// becomes readable when something is due, so a wait can poll it beside a
-// child process or a time-out.
+// waits (timers, posted messages). Every thread's queue is one epoll file
+// descriptor holding a timerfd per timer and an eventfd for posted
+// messages, so it becomes readable when something is due and a wait can
+// poll it beside a child process or a time-out.
+//
+// Timers belong to the thread that set them: their callbacks run only
+// inside that thread's ServiceThreadMessages / PumpThreadMessages (the
+// host's message loop). Posted messages wait in the receiving thread's queue
+// until it peeks them. Every function may be called from any thread; a
+// thread's queue is created on its first use and ends with the thread,
+// taking its timers with it. Nothing here busy-waits.
 #ifndef QOTOOL_PLATFORM_MESSAGE_QUEUE_H
 #define QOTOOL_PLATFORM_MESSAGE_QUEUE_H
+
+#include <cstdint>
 
 namespace qotool::platform {
 
@@ -11,9 +21,39 @@ namespace qotool::platform {
 // cannot be created). Readable while messages are due.
 int ThreadMessageFd();
 
-// Runs every message of the calling thread's queue that is due now;
-// returns how many ran.
+// Runs every message of the calling thread's queue that is due now (each
+// due timer once, however often it expired); returns how many ran.
 int ServiceThreadMessages();
+
+// Services the calling thread's queue until timeoutMs milliseconds have
+// passed, sleeping while nothing is due (0: only what is due now; below 0:
+// until at least one message ran). Returns how many ran.
+int PumpThreadMessages(int timeoutMs);
+
+// ---- timers ----
+
+using TimerCallback = void (*)(uint64_t timerId);
+// Sets a periodic timer on the calling thread's queue; its callback runs in
+// that thread's servicing every periodMs milliseconds (at least 1). Returns
+// its identifier (never 0), or 0 when it cannot be set.
+uint64_t SetThreadTimer(int periodMs, TimerCallback callback);
+// Removes a timer (from any thread); false when there is no such timer.
+bool KillThreadTimer(uint64_t timerId);
+
+// ---- posted messages ----
+
+using QueueId = uint64_t;
+// The calling thread's queue identifier (never 0; 0 when it cannot be made).
+QueueId ThreadQueue();
+// Posts a message to a thread's queue; false when that queue is gone.
+bool PostThreadMessage(QueueId queue, uint32_t message, uintptr_t param);
+// Whether the calling thread has a posted message of that number waiting;
+// with remove, takes it out of the queue.
+bool PeekThreadMessage(uint32_t message, bool remove);
+// Sleeps until a message is posted to the calling thread, or timeoutMs has
+// passed (below 0: no limit). Returns true when a post woke it. Timers of
+// the thread are not serviced here.
+bool WaitForPostedMessage(int timeoutMs);
 
 }  // namespace qotool::platform
 

@@ -202,6 +202,23 @@ public:
         return t.prompt_wait(t.context, timeoutMs) == 1 ? 1 : 0;
     }
 
+    int DiagnosisDialog(DiagnosisDialogModel& model) override {
+        const QoUiCallbacks t = Table();
+        if (!t.diagnosis_dialog) return g_headless.DiagnosisDialog(model);
+        QoUiDiagnosis dialog{};
+        dialog.caption = model.Caption();
+        for (int i = 0; i < DiagnosisDialogModel::kControlCount; ++i) dialog.button_labels[i] = model.ButtonLabel(i);
+        dialog.check_label = model.CheckLabel();
+        dialog.model = &model;
+        const int result = t.diagnosis_dialog(t.context, &dialog);
+        return result >= 0 ? result : model.Press(DiagnosisDialogModel::kLeave, false);
+    }
+    void OpenTextFile(const char* path) override {
+        const QoUiCallbacks t = Table();
+        if (!t.open_text_file) return g_headless.OpenTextFile(path);
+        t.open_text_file(t.context, path ? path : "");
+    }
+
 private:
     QoUiCallbacks Table() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -229,7 +246,7 @@ extern "C" QO_API int ruqo_SetUiCallbacks(const QoUiCallbacks* callbacks) {
         return 0;
     }
     QoUiCallbacks table{};
-    memcpy(&table, callbacks, kMinimumTableSize);
+    memcpy(&table, callbacks, callbacks->size < sizeof table ? callbacks->size : sizeof table);
     try {
         g_callbackUi.Install(table);
     } catch (...) {
@@ -250,6 +267,15 @@ extern "C" QO_API void ruqo_UiSetText(QoUiText* result, const char* text, int le
         else
             out = CString(text, length);
     } catch (...) {
+    }
+}
+
+extern "C" QO_API int ruqo_UiDiagnosisPress(const QoUiDiagnosis* dialog, int button, int checked) {
+    if (!dialog || !dialog->model) return -1;
+    try {
+        return static_cast<DiagnosisDialogModel*>(dialog->model)->Press(button, checked != 0);
+    } catch (...) {
+        return -1;
     }
 }
 

@@ -104,6 +104,22 @@ struct PromptView {
     bool created = false;       // the window did not exist before this call
 };
 
+// The log's diagnosis dialog as a UI sees it: four buttons and a check box
+// whose texts and actions are the library's. A UI shows the texts and calls
+// Press for the button the person pressed, with the state of the check box,
+// until Press returns a result (0 or above) that ends the dialog.
+class DiagnosisDialogModel {
+public:
+    enum Control : int { kViewError = 0, kViewLog = 1, kDebugger = 2, kLeave = 3, kControlCount = 4 };
+    virtual ~DiagnosisDialogModel() = default;
+    virtual const char* Caption() const = 0;
+    virtual const char* ButtonLabel(int control) const = 0;
+    virtual const char* CheckLabel() const = 0;
+    // Runs the button's action. Returns the dialog's result when the button
+    // ends it, else -1 (an unknown control does nothing and returns -1).
+    virtual int Press(int control, bool checked) = 0;
+};
+
 class UiInterface {
 public:
     virtual ~UiInterface() = default;
@@ -130,6 +146,15 @@ public:
         (void)timeoutMs;
         return 0;
     }
+    // Runs the diagnosis dialog modally; returns its result. The default
+    // has no window: it leaves the dialog at once with the box unticked.
+    virtual int DiagnosisDialog(DiagnosisDialogModel& dialog) {
+        Sink(dialog.Caption(), dialog.ButtonLabel(DiagnosisDialogModel::kLeave));
+        return dialog.Press(DiagnosisDialogModel::kLeave, false);
+    }
+    // Opens a text file for a person to read, as Notepad did, without
+    // waiting. The default names the file on the sink.
+    virtual void OpenTextFile(const char* path) { Sink("notepad", path); }
 };
 
 // The interface in use (the headless default when none is installed).

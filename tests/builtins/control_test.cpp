@@ -19,6 +19,7 @@
 #include "platform/module_path.h"
 #include "platform/number_text.h"
 #include "support/gbk_text.h"
+#include "support/log_capture.h"
 #include "support/recording_ui.h"
 
 namespace qotool::test {
@@ -171,12 +172,11 @@ TEST_F(ControlTest, RunIntoReleasedOrForgedHandlesTouchesNothing) {
     CallBuiltin(qo, "QolRelease(" + created.substr(2) + ")");
     for (const std::string& handle : {created.substr(2), std::string("12345"), std::string("-7"),
                                       Number(HandleNumber(&qo) + 8)}) {
-        ui.Clear();
+        qotool::test::LogCapture log;
         EXPECT_EQ(Gbk(CallBuiltin(qo, "QolRun(" + handle + "; a=1){ a }")), Gbk(gone)) << handle;
         // The log hears of it.
-        ASSERT_EQ(ui.Count(RecordingUi::Kind::kSink), 1u) << handle;
-        EXPECT_EQ(Gbk(ui.Of(RecordingUi::Kind::kSink)[0].text),
-                  Gbk("QOL解析器实例句柄非法或不存在，可能是其已析构"));
+        ASSERT_EQ(log.Messages().size(), 1u) << handle;
+        EXPECT_EQ(Gbk(log.Messages()[0]), Gbk("QOL解析器实例句柄非法或不存在，可能是其已析构"));
     }
 }
 

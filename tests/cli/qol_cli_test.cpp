@@ -304,6 +304,10 @@ TEST(QolCliTest, BadUsageExitsWith2) {
         {"--encoding="},
         {"--encoding"},
         {"-e"},
+        {"--pump"},
+        {"--pump", "soon", "-e", "1"},
+        {"--pump=-5", "-e", "1"},
+        {"--log-dir"},
     };
     for (const Args& args : cases) {
         const Outcome outcome = RunQol(args);
@@ -438,6 +442,24 @@ TEST(QolCliTest, PromptRunsEachCompleteInput) {
     outcome = RunPrompt({"1", "nosuchword"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_LT(outcome.out.find("N:1\r\n"), outcome.out.find("X:"));
+}
+
+// Timers run while qol pumps after each run; the log goes to --log-dir, with
+// the file that was there moved along.
+TEST(QolCliTest, PumpRunsTimersAndLogDirPlacesTheLog) {
+    TempDir dir;
+    dir.Write("RuQoLog_NoQo_QOL.Txt", "old");
+    const Outcome outcome = RunQol({"--log-dir", dir.path(), "--pump", "500", "-e",
+                                    "system_n=0; timeropen(1,0,50,3,'system_n=system_n+1;')", "-e", "system_n",
+                                    "-e", "MessageLog(,4,'done')"});
+    EXPECT_EQ(outcome.out, "N:1\nN:3\nN:4\n");
+    EXPECT_EQ(outcome.status, 0);
+    std::ifstream older(dir.path() + "/RuQoLog_NoQo_QOL_1.txt", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(older), {}), "old");
+    std::ifstream log(dir.path() + "/RuQoLog_NoQo_QOL.Txt", std::ios::binary);
+    const std::string bytes(std::istreambuf_iterator<char>(log), {});
+    EXPECT_TRUE(Contains(bytes, "\r\n关闭QOL定时器 1\r\n")) << bytes;
+    EXPECT_TRUE(Contains(bytes, "\r\ndone\r\n")) << bytes;
 }
 
 }  // namespace

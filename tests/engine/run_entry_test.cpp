@@ -20,6 +20,7 @@
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 #include "support/gbk_text.h"
+#include "support/log_capture.h"
 #include "support/recording_ui.h"
 
 namespace {
@@ -107,6 +108,7 @@ TEST(DoQolTest, EachRunStartsWithAnEmptyErrorText) {
 
 TEST(DoQolTest, ADestroyedInterpreterIsRefusedBeforeItsMembersAreTouched) {
     RecordingUi ui;
+    qotool::test::LogCapture log;
     alignas(CQoLanguage) unsigned char storage[sizeof(CQoLanguage)];
     CQoLanguage* qo = new (storage) CQoLanguage();
     EXPECT_EQ(qo->DoQol("1", nullptr), qo);
@@ -114,8 +116,8 @@ TEST(DoQolTest, ADestroyedInterpreterIsRefusedBeforeItsMembersAreTouched) {
     // Whatever the members were, they are garbage now.
     memset(storage, 0xA5, sizeof storage);
     EXPECT_EQ(qo->DoQol("1", nullptr), nullptr);
-    ASSERT_EQ(ui.SinkTexts().size(), 1u);
-    EXPECT_EQ(Gbk(ui.SinkTexts()[0]), Gbk("QOL解析器实例句柄非法或不存在，可能是其已析构"));
+    ASSERT_EQ(log.Messages().size(), 1u);
+    EXPECT_EQ(Gbk(log.Messages()[0]), Gbk("QOL解析器实例句柄非法或不存在，可能是其已析构"));
 }
 
 TEST(DoQolTest, HostDataIsInstalledForTheRunAndPutBack) {
@@ -507,11 +509,12 @@ TEST(UserExecutorTableTest, AddsLooksUpReplacesAndRemoves) {
         {"exec_a", '-', 0, f1},
     };
     RecordingUi ui;
+    qotool::test::LogCapture log;
     for (const Step& s : steps)
         EXPECT_EQ(ruqo_UserQolExecutor(s.name, s.op, s.function), s.result)
             << (s.name ? s.name : "(null)") << " " << s.op;
-    ASSERT_EQ(ui.SinkTexts().size(), 1u);
-    EXPECT_EQ(Gbk(ui.SinkTexts()[0]), Gbk("用户QOL执行器名称超过所允许的长度30：;1234567890123456789012345678901"));
+    ASSERT_EQ(log.Messages().size(), 1u);
+    EXPECT_EQ(Gbk(log.Messages()[0]), Gbk("用户QOL执行器名称超过所允许的长度30：1234567890123456789012345678901"));
 }
 
 TEST(UserExecutorTableTest, EmptyNameKeyIsAmpersandAndLowerCaseHex) {
@@ -528,6 +531,7 @@ TEST(UserExecutorTableTest, HoldsAtMostFifteen) {
     // Executors that other parts of the process registered (extension
     // modules stay loaded) share the table, so fill it up to its limit.
     RecordingUi ui;
+    qotool::test::LogCapture log;
     ExecutorCleanup executors;
     int added = 0;
     while (added < 16 && executors.Add("slot" + std::to_string(added + 1), &HandleNothing) != 0) ++added;
@@ -535,8 +539,8 @@ TEST(UserExecutorTableTest, HoldsAtMostFifteen) {
     EXPECT_LE(added, 15);
     const std::string refused = "slot" + std::to_string(added + 1);
     EXPECT_EQ(ruqo_UserQolExecutor(refused.c_str(), '?', 0), 0);
-    ASSERT_EQ(ui.SinkTexts().size(), 1u);
-    EXPECT_EQ(Gbk(ui.SinkTexts()[0]), Gbk("用户QOL执行器个数不能超过15个，不能添加;" + refused));
+    ASSERT_EQ(log.Messages().size(), 1u);
+    EXPECT_EQ(Gbk(log.Messages()[0]), Gbk("用户QOL执行器个数不能超过15个，不能添加" + refused));
     // Replacing one still works when the table is full.
     EXPECT_EQ(ruqo_UserQolExecutor("slot1", '+', (intptr_t)&HandleNothingToo), (intptr_t)&HandleNothingToo);
     // A removal makes room for exactly one more.
@@ -613,6 +617,7 @@ TEST(UserExecutorCallTest, AnExecutorThatSetAnErrorBeforeThrowingIsNotCalledAgai
 
 TEST(UserExecutorCallTest, AnExecutorThatThrowsTwiceIsRemoved) {
     RecordingUi ui;
+    qotool::test::LogCapture log;
     ExecutorCleanup executors;
     executors.Add("fallback", &HandleBothAndOne);
     executors.Add("broken", &ThrowAlways);
@@ -624,8 +629,8 @@ TEST(UserExecutorCallTest, AnExecutorThatThrowsTwiceIsRemoved) {
     EXPECT_EQ(Result(qo), "N:1");
     EXPECT_EQ(ruqo_UserQolExecutor("broken", '?', 0), 0);
     EXPECT_EQ(ruqo_UserQolExecutor("fallback", '?', 0), (intptr_t)&HandleBothAndOne);
-    ASSERT_EQ(ui.SinkTexts().size(), 1u);
-    EXPECT_EQ(Gbk(ui.SinkTexts()[0]), Gbk("broken用户QOL执行器无效，被移去"));
+    ASSERT_EQ(log.Messages().size(), 1u);
+    EXPECT_EQ(Gbk(log.Messages()[0]), Gbk("broken用户QOL执行器无效，被移去"));
 }
 
 // ---- nesting limits ----

@@ -12,6 +12,7 @@
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 #include "support/gbk_text.h"
+#include "support/log_capture.h"
 #include "support/recording_ui.h"
 
 namespace {
@@ -408,7 +409,7 @@ TEST(FunctionBracketTraceTest, CountsBrackets) {
 }
 
 TEST(FunctionBracketTraceTest, NegativeDepthIsLoggedAndTheRunGoesOn) {
-    RecordingUi ui;
+    qotool::test::LogCapture log;
     CQoLanguage qo;
     char text[] = ") 1";
     char* cursor = text;
@@ -416,19 +417,19 @@ TEST(FunctionBracketTraceTest, NegativeDepthIsLoggedAndTheRunGoesOn) {
     EXPECT_EQ(qo.m_pRun->bracketDepth, -1);
     EXPECT_EQ(cursor, text + 2);
     EXPECT_NE(qo.m_cType, 'X');
-    ASSERT_EQ(ui.SinkTexts().size(), 1u);
-    EXPECT_EQ(Gbk(ui.SinkTexts()[0]), Gbk("QOL解释器括号跟踪异常"));
+    ASSERT_EQ(log.Messages().size(), 1u);
+    EXPECT_EQ(Gbk(log.Messages()[0]), Gbk("QOL解释器括号跟踪异常"));
 
     // Every step that leaves the counter below zero is logged; from zero
     // on the counter is quiet.
     qo.FunctionBracketTrace(cursor, '-');
     qo.FunctionBracketTrace(cursor, '+');
     EXPECT_EQ(qo.m_pRun->bracketDepth, -1);
-    EXPECT_EQ(ui.SinkTexts().size(), 3u);
+    EXPECT_EQ(log.Messages().size(), 3u);
     qo.FunctionBracketTrace(cursor, '+');
     qo.FunctionBracketTrace(cursor, '+');
     EXPECT_EQ(qo.m_pRun->bracketDepth, 1);
-    EXPECT_EQ(ui.SinkTexts().size(), 3u);
+    EXPECT_EQ(log.Messages().size(), 3u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -10,11 +11,13 @@
 #include <vector>
 
 #include "builtins/builtin_harness.h"
+#include "diag/message_log.h"
 #include "platform/ui.h"
 #include "qotool/qotool.h"
 #include "qotool/ui_callbacks.h"
 #include "support/gbk_text.h"
 #include "support/temp_env.h"
+#include "support/log_capture.h"
 
 // ---- a host's callbacks, in C ----
 
@@ -35,6 +38,8 @@ struct HostLog {
     int editAnswer;
     const char* editResult;
     int prompts, promptHeight, promptCreated, hides, destroys, waits, waitTimeout;
+    int diagnoses, diagnosisResult, opens;
+    char diagnosisLabels[4][32], openedPath[256];
 };
 
 static void CopyText(char* out, size_t size, const char* in) {
@@ -88,6 +93,21 @@ static int HostPromptWait(void* context, int timeout) {
     return 0;
 }
 
+// Opens the run log, then leaves with the check box ticked.
+static int HostDiagnosis(void* context, const QoUiDiagnosis* dialog) {
+    HostLog* log = (HostLog*)context;
+    log->diagnoses++;
+    for (int i = 0; i < 4; ++i) CopyText(log->diagnosisLabels[i], sizeof log->diagnosisLabels[i], dialog->button_labels[i]);
+    if (ruqo_UiDiagnosisPress(dialog, 1, 0) != -1) return -1;
+    log->diagnosisResult = ruqo_UiDiagnosisPress(dialog, 3, 1);
+    return log->diagnosisResult;
+}
+static void HostOpenTextFile(void* context, const char* path) {
+    HostLog* log = (HostLog*)context;
+    log->opens++;
+    CopyText(log->openedPath, sizeof log->openedPath, path);
+}
+
 static QoUiCallbacks HostTable(HostLog* log) {
     QoUiCallbacks table;
     memset(&table, 0, sizeof table);
@@ -100,6 +120,8 @@ static QoUiCallbacks HostTable(HostLog* log) {
     table.prompt_hide = HostPromptHide;
     table.prompt_destroy = HostPromptDestroy;
     table.prompt_wait = HostPromptWait;
+    table.diagnosis_dialog = HostDiagnosis;
+    table.open_text_file = HostOpenTextFile;
     return table;
 }
 
@@ -230,9 +252,40 @@ TEST(UiCallbacksTest, BoxTextsReachTheHostAndItsAnswerTheScript) {
         EnvironmentVariable forced("QO_MSGBOX_ANSWER", nullptr);
         EXPECT_EQ(RunText(qo, "MessageBox('x', '', 3)"), "N:6");
     }
-    // The log's diagnostics go to the host's sink.
-    ruqo_MessageLog(0, 1, "日志", "", "");
-    EXPECT_EQ(Gbk(log.sinkText), Gbk("日志"));
+    // The log's boxes go to the host too.
+    log.answer = QO_ID_YES;
+    EXPECT_EQ(ruqo_MessageLog(0, 1, "日志", "甲", nullptr), 1);
+    EXPECT_EQ(Gbk(log.text), Gbk("日志\r\n甲\r\n\r\n\r\n【专职诊断人员请按<否>按钮】"));
+    EXPECT_EQ(Gbk(log.caption), Gbk("错误"));
+    EXPECT_EQ(log.type, 0x4u | 0x30 | 0x2000 | 0x40000);
+}
+
+TEST(UiCallbacksTest, TheLogsDiagnosisDialogThroughTheHost) {
+    LogCapture capture(1);
+    for (const bool oldTable : {false, true}) {
+        HostLog log{};
+        log.answer = QO_ID_NO;
+        QoUiCallbacks host = HostTable(&log);
+        // A table from before the dialog members leaves them to the library.
+        if (oldTable) host.size = (unsigned)offsetof(QoUiCallbacks, diagnosis_dialog);
+        InstalledTable table(host);
+        EXPECT_EQ(ruqo_MessageLog(0, 1, "e", "", ""), 1);
+        EXPECT_EQ(ruqo_MessageLog(0, 1, "e", "", ""), 1);
+        if (oldTable) {
+            EXPECT_EQ(log.diagnoses, 0);
+            EXPECT_EQ(log.boxes, 2);
+            continue;
+        }
+        // The ticked box keeps the second error out of a box.
+        EXPECT_EQ(log.boxes, 1);
+        EXPECT_EQ(log.diagnoses, 1);
+        EXPECT_EQ(log.diagnosisResult, 0xA0);
+        EXPECT_EQ(Gbk(log.diagnosisLabels[0]), Gbk("&E 查看前次错误"));
+        EXPECT_EQ(Gbk(log.diagnosisLabels[3]), Gbk("&G 退出信息诊断"));
+        EXPECT_EQ(log.opens, 1);
+        EXPECT_EQ(Gbk(log.openedPath), Gbk(capture.PathOf(".Txt")));
+        qotool::diag::ResetMessageLogForTest();
+    }
 }
 
 TEST(UiCallbacksTest, EditDialogThroughTheHost) {

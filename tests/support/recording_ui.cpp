@@ -86,3 +86,28 @@ int RecordingUi::PromptWait(int timeoutMs) {
 }
 
 }  // namespace qotool::test
+
+namespace qotool::test {
+
+int RecordingUi::DiagnosisDialog(platform::DiagnosisDialogModel& dialog) {
+    std::vector<std::pair<int, bool>> presses;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!diagnosisAnswers_.empty()) {
+            presses = std::move(diagnosisAnswers_.front());
+            diagnosisAnswers_.pop_front();
+        }
+    }
+    int result = -1;
+    for (const auto& [control, checked] : presses)
+        if ((result = dialog.Press(control, checked)) >= 0) break;
+    if (result < 0) result = dialog.Press(platform::DiagnosisDialogModel::kLeave, false);
+    Event event{Kind::kDiagnosis, dialog.Caption(), dialog.CheckLabel()};
+    event.timeout = result;
+    Add(event);
+    return result;
+}
+
+void RecordingUi::OpenTextFile(const char* path) { Add(Event{Kind::kOpenFile, "", path ? path : ""}); }
+
+}  // namespace qotool::test

@@ -16,7 +16,9 @@ namespace qotool::test {
 
 class RecordingUi : public platform::UiInterface {
 public:
-    enum class Kind { kBox, kSink, kEdit, kPromptShow, kPromptHide, kPromptDestroy, kPromptWait };
+    enum class Kind {
+        kBox, kSink, kEdit, kPromptShow, kPromptHide, kPromptDestroy, kPromptWait, kDiagnosis, kOpenFile
+    };
 
     // One call, with the texts (GBK) and numbers it carried.
     struct Event {
@@ -25,7 +27,7 @@ public:
         std::string caption;  // box caption, sink caption, dialog or prompt title
         std::string text;     // box text, sink text, initial edit text, prompt text
         unsigned type = 0;    // message box type
-        int timeout = 0;      // prompt wait
+        int timeout = 0;      // prompt wait; the result of a diagnosis dialog
         platform::EditDialogView edit;  // texts cleared (they do not outlive the call)
         platform::PromptView prompt;    // texts cleared
     };
@@ -41,6 +43,9 @@ public:
     void AnswerBox(int button) { boxAnswers_.push_back(button); }
     void AnswerEdit(int code, std::string text) { editAnswers_.emplace_back(code, std::move(text)); }
     void AnswerWait(int closed) { waitAnswers_.push_back(closed); }
+    // One showing of the diagnosis dialog: the buttons pressed, each with
+    // the check box state, until one ends it (after the last, "leave").
+    void AnswerDiagnosis(std::vector<std::pair<int, bool>> presses) { diagnosisAnswers_.push_back(std::move(presses)); }
 
     std::vector<Event> Events() const;
     std::vector<Event> Of(Kind kind) const;
@@ -58,6 +63,8 @@ public:
     void PromptHide() override;
     void PromptDestroy() override;
     int PromptWait(int timeoutMs) override;
+    int DiagnosisDialog(platform::DiagnosisDialogModel& dialog) override;
+    void OpenTextFile(const char* path) override;
 
 private:
     std::vector<std::string> Texts(Kind kind) const {
@@ -71,6 +78,7 @@ private:
     std::deque<int> boxAnswers_;
     std::deque<std::pair<int, std::string>> editAnswers_;
     std::deque<int> waitAnswers_;
+    std::deque<std::vector<std::pair<int, bool>>> diagnosisAnswers_;
     platform::UiInterface* previous_;
 };
 

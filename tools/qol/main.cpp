@@ -3,12 +3,14 @@
 // runs what they name, in order.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <unistd.h>
 #include <vector>
 
+#include "qotool/qotool.h"
 #include "repl.h"
 #include "runner.h"
 #include "terminal_ui.h"
@@ -39,6 +41,10 @@ const char kHelp[] =
     u8"                 utf-8 always converts; gbk passes bytes unchanged. Output is\n"
     u8"                 converted from GBK to UTF-8 unless gbk; a byte that does not\n"
     u8"                 convert prints as \\xNN.\n"
+    u8"  --log-dir DIR  the message log's work directory (the log file\n"
+    u8"                 RuQoLog_NoQo_QOL.Txt and its generations go there)\n"
+    u8"  --pump MS      after every run, pump the message queue for MS\n"
+    u8"                 milliseconds so that timers run (timeropen modes 0, 1)\n"
     u8"  --version      print the version\n"
     u8"  -h, --help     print this text\n"
     u8"\n"
@@ -69,6 +75,8 @@ struct Options {
     Encoding encoding = Encoding::kAuto;
     bool printFileResults = false;
     std::vector<Run> runs;
+    const char* logDirectory = nullptr;  // --log-dir
+    int pumpMs = 0;                      // --pump: pump messages after every run
 };
 
 int UsageError(const char* format, const char* detail) {
@@ -119,6 +127,22 @@ int ParseArguments(int argc, char** argv, Options& options) {
             if (!ParseEncoding(value, options.encoding)) {
                 return UsageError(u8"qol: unknown encoding '%s' (use auto, gbk or utf-8)\n", value);
             }
+        } else if (arg == u8"--log-dir" || arg.substr(0, 10) == u8"--log-dir=") {
+            if (arg.size() > 9) {
+                options.logDirectory = argv[i] + 10;
+            } else if (i + 1 < argc) {
+                options.logDirectory = argv[++i];
+            } else {
+                return UsageError(u8"qol: %s needs a directory\n", argv[i]);
+            }
+        } else if (arg == u8"--pump" || arg.substr(0, 7) == u8"--pump=") {
+            const char* value = arg.size() > 6 ? argv[i] + 7 : i + 1 < argc ? argv[++i] : nullptr;
+            char* end = nullptr;
+            const long ms = value ? std::strtol(value, &end, 10) : -1;
+            if (!value || !*value || *end || ms < 0 || ms > 86400000) {
+                return UsageError(u8"qol: --pump needs a number of milliseconds, not '%s'\n", value ? value : "");
+            }
+            options.pumpMs = (int)ms;
         } else if (arg == u8"-h" || arg == u8"--help") {
             std::fputs(kHelp, stdout);
             return 0;
@@ -142,6 +166,8 @@ int main(int argc, char** argv) {
 
     qol::InstallTerminalUi(options.encoding);
     qol::Runner runner(options.encoding);
+    // The library logged while it loaded: the log does that again in DIR.
+    if (options.logDirectory) ruqo_SetLogDirectory(runner.ToGbk(options.logDirectory).c_str());
     if (options.runs.empty()) {
         if (isatty(STDIN_FILENO)) {
             qol::RunPrompt(runner);
@@ -152,6 +178,7 @@ int main(int argc, char** argv) {
                 return qol::kUsageError;
             }
             runner.RunSource(source, options.printFileResults, true);
+            if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
         }
         return runner.ExitStatus();
     }
@@ -161,6 +188,7 @@ int main(int argc, char** argv) {
         } else {
             runner.RunSource(run.argument, true, true);
         }
+        if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
     }
     return runner.ExitStatus();
 }
