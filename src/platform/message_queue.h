@@ -15,6 +15,15 @@ int ThreadMessageFd();
 // returns how many ran.
 int ServiceThreadMessages();
 
+// A timer of the calling thread: callback(context) runs from
+// ServiceThreadMessages on that thread whenever intervalMs milliseconds
+// have passed since it was set or last ran, until KillThreadTimer. A timer
+// of interval 0 is due at the next service. Returns the timer's id (never 0).
+using ThreadTimerCallback = void (*)(void* context);
+unsigned SetThreadTimer(unsigned intervalMs, ThreadTimerCallback callback, void* context);
+// Stops a timer from any thread; false when no such timer runs.
+bool KillThreadTimer(unsigned id);
+
 }  // namespace qotool::platform
 
 #endif

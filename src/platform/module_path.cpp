@@ -31,8 +31,18 @@ const std::string& LibraryDirectory() {
     return dir;
 }
 
+namespace {
+std::string* g_derivedWorkDirectory = nullptr;  // never destroyed: read at unload
+}
+
+void SetDerivedWorkDirectory(const std::string& directory) {
+    if (!g_derivedWorkDirectory) g_derivedWorkDirectory = new std::string;
+    *g_derivedWorkDirectory = directory;
+}
+
 std::string WorkDirectory() {
     if (const char* env = getenv("QO_WORK_DIR"); env && *env) return WithSlash(env);
+    if (g_derivedWorkDirectory && !g_derivedWorkDirectory->empty()) return WithSlash(*g_derivedWorkDirectory);
     char cwd[PATH_MAX];
     return WithSlash(getcwd(cwd, sizeof cwd) ? cwd : ".");
 }
