@@ -1,9 +1,10 @@
 // The command service: every command, the word list and the mail module.
+#include "host/command_service.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "host/command_service.h"
 #include "qotool/host.h"
 #include "support/gbk_text.h"
 #include "support/host_support.h"
@@ -29,8 +30,8 @@ struct Row {
 
 void ExpectAll(const std::vector<Row>& rows) {
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.command ? row.command : "(null)") + " " + (row.argument ? row.argument : "(null)") +
-                     " " + std::to_string(row.number));
+        SCOPED_TRACE(std::string(row.command ? row.command : "(null)") + " " +
+                     (row.argument ? row.argument : "(null)") + " " + std::to_string(row.number));
         EXPECT_EQ(Gbk(ruqo_Cmd(row.command, row.argument, row.number)), Gbk(row.answer));
     }
 }
