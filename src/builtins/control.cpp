@@ -3,10 +3,6 @@
 #include "builtins/args.h"
 #include "builtins/control.h"
 
-#include <dirent.h>
-#include <fnmatch.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -22,15 +18,12 @@
 #include "engine/var_store.h"
 #include "engine/var_tables.h"
 #include "platform/encoding.h"
-#include "platform/file_io.h"
+#include "platform/paths.h"
 #include "platform/module_path.h"
 #include "platform/number_text.h"
+#include "qotool/paths.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
-#include "textutil/path_macro.h"
-
-// The directory listing of the path utilities, when the library has it.
-CString ruqo_GetDirectoyFiles(CString directory, CString patterns, CString options) __attribute__((weak));
 
 namespace qotool::builtins {
 
@@ -65,62 +58,6 @@ std::string ValueAsSource(CQoLanguage* qo) {
     }
     default: return std::string(qo->m_strValue.view());
     }
-}
-
-// An OS text (a directory name) as GBK.
-CString FromOsText(const std::string& text) {
-    if (platform::IsUtf8WithNonAscii(text)) return CString(std::string_view(platform::Utf8ToGbk(text)));
-    return CString(std::string_view(text));
-}
-
-// The files of one directory that match the patterns (separated by ';' or
-// ','; letters without regard to case; "*.*" takes every name): directory +
-// name, separated by "\r\n", upper case, in name order. Option F stops at
-// the first file.
-CString ListDirectory(const CString& directoryText, const CString& patterns, const CString& options) {
-    std::string directory(directoryText.view());
-    while (!directory.empty() && directory.front() == ' ') directory.erase(0, 1);
-    while (!directory.empty() && directory.back() == ' ') directory.pop_back();
-    if (directory.empty() || (directory.back() != '/' && directory.back() != '\\')) directory += '/';
-    const bool first = options.Find('F') >= 0;
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(platform::FileSystemName(directory.c_str()).c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            const std::string osName = entry->d_name;
-            const std::string full = platform::FileSystemName(directory.c_str()) + osName;
-            struct stat info;
-            if (stat(full.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) continue;
-            names.push_back(osName);
-        }
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    CString list;
-    std::string pattern;
-    const std::string all(patterns.view());
-    size_t start = 0;
-    bool done = false;
-    while (!done && start <= all.size()) {
-        size_t stop = all.find_first_of(";,", start);
-        if (stop == std::string::npos) stop = all.size();
-        pattern = all.substr(start, stop - start);
-        start = stop + 1;
-        if (pattern.empty()) continue;
-        if (pattern == "*.*") pattern = "*";
-        const std::string osPattern = platform::FileSystemName(pattern.c_str());
-        for (const std::string& name : names) {
-            if (fnmatch(osPattern.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
-            if (!list.IsEmpty()) list += "\r\n";
-            list += directory.c_str();
-            list += FromOsText(name);
-            if (first) {
-                done = true;
-                break;
-            }
-        }
-    }
-    list.MakeUpper();
-    return list;
 }
 
 }  // namespace
@@ -399,8 +336,7 @@ void Get(CQoLanguage* qo, char*& cursor, const char*) {
         qo->ReadPara('S', cursor, "%s%s%s", &directory, &patterns, &options, nullptr);
         if (qo->m_bSyntaxCheck) return SetString(qo, CString());  // a check lists nothing
         if (patterns.IsEmpty()) patterns = "*.*";
-        if (ruqo_GetDirectoyFiles) return SetString(qo, ruqo_GetDirectoyFiles(directory, patterns, options));
-        return SetString(qo, ListDirectory(directory, patterns, options));
+        return SetString(qo, ruqo_GetDirectoyFiles(directory, patterns, options));
     }
     if (Is(name, "QoVersion")) {
         qo->ReadPara('S', cursor, "", nullptr);
@@ -410,17 +346,17 @@ void Get(CQoLanguage* qo, char*& cursor, const char*) {
     }
     if (Is(name, "WorkDirectory")) {
         qo->ReadPara('S', cursor, "", nullptr);
-        return SetString(qo, FromOsText(platform::WorkDirectory()));
+        return SetString(qo, std::string_view(platform::WorkDirectory()));
     }
     if (Is(name, "QoDirectory")) {
         qo->ReadPara('S', cursor, "", nullptr);
-        return SetString(qo, FromOsText(platform::LibraryDirectory()));
+        return SetString(qo, std::string_view(platform::SystemNameFromOs(platform::LibraryDirectory())));
     }
     if (Is(name, "Path")) {
         CString path;
         qo->ReadPara('S', cursor, "%s", &path, nullptr);
-        if (path.IsEmpty()) path = FromOsText(platform::WorkDirectory());
-        return SetString(qo, CString(std::string_view(textutil::ReplacePathMacro(path.c_str()))));
+        if (path.IsEmpty()) path = CString(std::string_view(platform::WorkDirectory()));
+        return SetString(qo, ruqo_ReplacePathMacro(path.c_str()));
     }
     if (Is(name, "CurrentQolFile")) {
         qo->ReadPara('S', cursor, "", nullptr);

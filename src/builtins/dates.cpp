@@ -118,9 +118,17 @@ void FormatDate(const char* format, const struct tm& fields, CString& text) {
         tm.tm_gmtoff = probe.tm_gmtoff;
         tm.tm_zone = probe.tm_zone;
     }
-    // A blank is appended so that an empty result is told from a buffer
-    // that is too small.
-    CString padded(format);
+    // The year is written with four digits at least ("0100"), as the
+    // original date formatter wrote it, so that TimeVal reads it back. A
+    // blank is appended so that an empty result is told from a buffer that
+    // is too small.
+    CString padded;
+    for (const char* p = format; *p; ++p) {
+        padded += *p;
+        if (*p != '%' || !p[1]) continue;
+        if (p[1] == 'Y') padded += "04";
+        padded += *++p;
+    }
     padded += ' ';
     for (size_t size = 256; size <= (1u << 20); size *= 4) {
         char* buf = text.GetBuffer((int)size);

@@ -11,6 +11,7 @@
 #include "builtins/control.h"
 #include "builtins/interaction.h"
 #include "builtins/strings.h"
+#include "builtins/system.h"
 #include "engine/builtin_hook.h"
 #include "qotool/qolanguage.h"
 
@@ -49,6 +50,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         done = Numeric(qo, cursor, word);
         break;
     case Key('b', 'e'):  // Beep: system functions
+        done = System(qo, cursor, word);
         break;
     case Key('b', 'i'):  // BindTableBuffer: interpreter control
         done = Named(qo, cursor, word, "BindTableBuffer", BindTableBuffer);
@@ -61,6 +63,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         break;
     case Key('c', 'l'):  // clock; Clipboard: system functions
         done = Numeric(qo, cursor, word);
+        if (done == Dispatched::None) done = System(qo, cursor, word);
         break;
     case Key('c', 'o'):  // cos, convert
         done = Numeric(qo, cursor, word);
@@ -69,6 +72,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         done = Numeric(qo, cursor, word);
         break;
     case Key('d', 'i'):  // DirAdd, DirDel, DirSet, DirGet (prefix Dir): system functions
+        done = System(qo, cursor, word);
         break;
     case Key('d', 'l'):  // any word beginning with Dll:: : native calls
         break;
@@ -83,9 +87,11 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         break;
     case Key('e', 'x'):  // exp; exec, ExecWait, ExecWaitProcess, ExecWaitWindow, ExecKill, ExecWait2: system functions
         done = Numeric(qo, cursor, word);
+        if (done == Dispatched::None) done = System(qo, cursor, word);
         break;
     case Key('f', 'i'):  // File... (prefix File): system functions; find, findr, findn, findt: string functions
-        done = Strings(qo, cursor, word);
+        done = System(qo, cursor, word);
+        if (done == Dispatched::None) done = Strings(qo, cursor, word);
         break;
     case Key('f', 'o'):  // for
         if (Is(word, "for")) return qo->StatementFor(cursor), Dispatched::Statement;
@@ -129,6 +135,7 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         if (done == Dispatched::None) done = Numeric(qo, cursor, word);
         break;
     case Key('p', 'l'):  // PlaySound: system functions
+        done = System(qo, cursor, word);
         break;
     case Key('p', 'r'):  // PromptText: interpreter control
         done = Named(qo, cursor, word, "PromptText", PromptText);
@@ -144,7 +151,8 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         done = Numeric(qo, cursor, word);
         break;
     case Key('r', 'e'):  // RegRead: system functions; replace, replace2: string functions; report: interpreter control
-        done = Strings(qo, cursor, word);
+        done = System(qo, cursor, word);
+        if (done == Dispatched::None) done = Strings(qo, cursor, word);
         if (done == Dispatched::None) done = Named(qo, cursor, word, "report", Report);
         break;
     case Key('r', 'g'):  // RGB
@@ -158,11 +166,13 @@ Dispatched DispatchBuiltin(CQoLanguage* qo, char*& cursor, const char* word) {
         break;
     case Key('s', 'e'):  // set: interpreter control; SearchFileByPath: system functions
         done = Named(qo, cursor, word, "set", Set);
+        if (done == Dispatched::None) done = System(qo, cursor, word);
         break;
     case Key('s', 'i'):  // sign, sin
         done = Numeric(qo, cursor, word);
         break;
     case Key('s', 'p'):  // SpyKey: system functions
+        done = System(qo, cursor, word);
         break;
     case Key('s', 'q'):  // sqrt
         done = Numeric(qo, cursor, word);

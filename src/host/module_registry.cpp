@@ -148,15 +148,7 @@ const char* Register(const void* handle, const char* specification) {
         PlatformRecord& record = EnsurePlatformRecord();
         record.versionText = version;
         record.moduleDirectory = DirectoryOf(path);
-        const char* override = getenv("QO_WORK_DIR");
-        if (override && *override) {
-            state.workDirectory = FromOs(override);
-            if (LastSeparator(state.workDirectory.view()) + 1 != (size_t)state.workDirectory.GetLength())
-                state.workDirectory += '/';
-        } else {
-            state.workDirectory = WorkDirectoryOf(FromOs(platform::HostApplicationPath()));
-            platform::SetDerivedWorkDirectory(platform::GbkToUtf8(state.workDirectory.view(), false));
-        }
+        state.workDirectory = platform::WorkDirectory().c_str();
         record.workDirectory = state.workDirectory;
     }
 
@@ -236,24 +228,7 @@ CString VersionText(const std::string& osPath) {
     return text;
 }
 
-CString WorkDirectoryOf(const CString& hostPath) {
-    CString directory = DirectoryOf(hostPath);
-    for (const char* folder : {"DEBUG", "DEBUG2", "RELEASE", "RELEASE2"}) {
-        const size_t length = strlen(folder);
-        std::string_view view = directory.view();
-        if (view.size() < length + 2 || !IsSeparator(view, view.size() - 1)) continue;
-        const size_t start = view.size() - 1 - length;
-        if (!IsSeparator(view, start - 1) || strncasecmp(view.data() + start, folder, length) != 0) continue;
-        directory = directory.Left((int)start);
-    }
-    return directory;
-}
-
-CString HostApplicationText() {
-    CString path = FromOs(platform::HostApplicationPath());
-    path.MakeUpper();
-    return path;
-}
+CString HostApplicationText() { return CString(platform::HostPath().c_str()); }
 
 CString RegistryText() {
     Registry& state = State();

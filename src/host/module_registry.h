@@ -18,11 +18,6 @@ namespace qotool::host {
 // "平台版本：P--文件版本：F" of the file at osPath, spaces removed; empty
 // without version information.
 CString VersionText(const std::string& osPath);
-// The work directory of a host application path: its directory (up to and
-// including the last separator) less one trailing "DEBUG", "DEBUG2",
-// "RELEASE" or "RELEASE2" folder for each of these names, tested in this
-// order (letter case aside; '/' and '\' both separate).
-CString WorkDirectoryOf(const CString& hostPath);
 // The host application's path as the registry records it (upper case).
 CString HostApplicationText();
 

@@ -1,26 +1,11 @@
 #include "platform/file_io.h"
 
-#include "platform/encoding.h"
 
 namespace qotool::platform {
 
-static bool HasHighBytes(const char* s) {
-    for (; *s; ++s)
-        if ((unsigned char)*s >= 0x80) return true;
-    return false;
-}
-
-std::string FileSystemName(const char* gbkName) {
-    if (!gbkName) return std::string();
-    if (!HasHighBytes(gbkName)) return gbkName;
-    return GbkToUtf8(gbkName, false);
-}
-
 FILE* OpenFile(const char* gbkName, const char* mode) {
     if (!gbkName) return nullptr;
-    FILE* f = fopen(FileSystemName(gbkName).c_str(), mode);
-    if (!f && HasHighBytes(gbkName)) f = fopen(gbkName, mode);
-    return f;
+    return fopen(FileSystemName(gbkName).c_str(), mode);
 }
 
 bool ReadWholeFile(const char* gbkName, std::string& content) {

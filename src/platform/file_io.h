@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/paths.h"
+
 namespace qotool::platform {
 
-// The file-system form of a GBK name.
-std::string FileSystemName(const char* gbkName);
-// fopen of a GBK name (the converted name first, the raw bytes second).
+// fopen of a GBK name (its file-system name, paths.h).
 FILE* OpenFile(const char* gbkName, const char* mode);
 // Reads a whole file in binary mode; false when it cannot be read.
 bool ReadWholeFile(const char* gbkName, std::string& content);

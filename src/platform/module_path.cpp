@@ -1,10 +1,14 @@
 #include "platform/module_path.h"
 
 #include <dlfcn.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/paths.h"
 
 namespace qotool::platform {
 
@@ -31,20 +35,60 @@ const std::string& LibraryDirectory() {
     return dir;
 }
 
-namespace {
-std::string* g_derivedWorkDirectory = nullptr;  // never destroyed: read at unload
+// An environment value as a GBK text; null or empty gives "".
+static std::string EnvironmentText(const char* name) {
+    const char* value = getenv(name);
+    return value && *value ? SystemNameFromOs(value) : std::string();
 }
 
-void SetDerivedWorkDirectory(const std::string& directory) {
-    if (!g_derivedWorkDirectory) g_derivedWorkDirectory = new std::string;
-    *g_derivedWorkDirectory = directory;
+std::string HostPath() {
+    std::string path = EnvironmentText("QO_HOST_PATH");
+    if (path.empty()) {
+        static const std::string exe = [] {
+            char buffer[PATH_MAX];
+            const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+            return n > 0 ? SystemNameFromOs(std::string_view(buffer, (size_t)n)) : std::string();
+        }();
+        path = exe;
+    }
+    if (path.size() > 259) path.resize(259);
+    return UpperGbk(path);
+}
+
+std::string WorkDirectoryOfHost(const std::string& hostPath) {
+    const size_t last = LastSeparator(hostPath);
+    std::string dir = last == std::string::npos ? std::string() : hostPath.substr(0, last + 1);
+    for (const char* folder : {"DEBUG", "DEBUG2", "RELEASE", "RELEASE2"}) {
+        // "\FOLDER\" at the end, either separator on either side.
+        const size_t n = strlen(folder);
+        if (dir.size() < n + 2) continue;
+        const size_t at = dir.size() - n - 1;
+        if (!IsSeparator(dir[at - 1]) || strncasecmp(dir.c_str() + at, folder, n) != 0) continue;
+        if (LastSeparator(std::string_view(dir).substr(0, dir.size() - 1)) != at - 1) continue;
+        dir.resize(at);
+    }
+    return dir;
 }
 
 std::string WorkDirectory() {
-    if (const char* env = getenv("QO_WORK_DIR"); env && *env) return WithSlash(env);
-    if (g_derivedWorkDirectory && !g_derivedWorkDirectory->empty()) return WithSlash(*g_derivedWorkDirectory);
+    std::string dir = EnvironmentText("QO_WORK_DIR");
+    if (!dir.empty()) return WithSeparator(dir);
+    return WorkDirectoryOfHost(HostPath());
+}
+
+std::string CurrentDirectory() {
     char cwd[PATH_MAX];
-    return WithSlash(getcwd(cwd, sizeof cwd) ? cwd : ".");
+    return WithSlash(SystemNameFromOs(getcwd(cwd, sizeof cwd) ? cwd : "."));
+}
+
+std::string SystemDirectory() {
+    std::string dir = EnvironmentText("QO_SYSTEM_DIR");
+    return dir.empty() ? std::string("/usr/lib/") : WithSeparator(dir);
+}
+
+std::string WindowsDirectory() {
+    std::string dir = EnvironmentText("QO_WINDOWS_DIR");
+    return dir.empty() ? std::string("/etc/") : WithSeparator(dir);
 }
 
 bool IsAbsolutePath(const char* path) {

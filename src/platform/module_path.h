@@ -1,4 +1,5 @@
-// Where the library and the host live.
+// Where the library and the host live, and the directories the system
+// names: work, current, system and Windows directory.
 #ifndef QOTOOL_PLATFORM_MODULE_PATH_H
 #define QOTOOL_PLATFORM_MODULE_PATH_H
 
@@ -7,14 +8,28 @@
 namespace qotool::platform {
 
 // Directory of the loaded library (or of the executable that holds these
-// objects), ending with '/'.
+// objects), ending with '/' (a file-system path).
 const std::string& LibraryDirectory();
-// The work directory: $QO_WORK_DIR, else the one the module registry
-// derived from the host application's path, else the current directory;
-// ends with '/'.
+
+// The host application's path as the system records it (GBK, upper-cased,
+// at most 259 bytes): $QO_HOST_PATH, else the running executable.
+std::string HostPath();
+// The work directory (GBK, ending with a separator): $QO_WORK_DIR as given,
+// else the host path's directory with one trailing build-output folder
+// removed when it ends in "\DEBUG\", "\DEBUG2\", "\RELEASE\" or
+// "\RELEASE2\" (each tested on the result of the one before; '/' counts as
+// '\'). Never the current directory.
 std::string WorkDirectory();
-// Set by the module registry at the first registration.
-void SetDerivedWorkDirectory(const std::string& directory);
+// The same rule on any host path.
+std::string WorkDirectoryOfHost(const std::string& hostPath);
+
+// The current directory (GBK, ending with '/').
+std::string CurrentDirectory();
+// $QO_SYSTEM_DIR (default /usr/lib/) and $QO_WINDOWS_DIR (default /etc/),
+// as GBK texts that may name drives.
+std::string SystemDirectory();
+std::string WindowsDirectory();
+
 // A path is absolute when it starts with a separator or has ':' second.
 bool IsAbsolutePath(const char* path);
 

@@ -8,6 +8,7 @@
 #include "qotool/host.h"
 #include "support/gbk_text.h"
 #include "support/host_support.h"
+#include "support/temp_env.h"
 #include "support/recording_ui.h"
 
 namespace qotool::test {
@@ -65,9 +66,9 @@ TEST_F(CommandServiceTest, AppFileFindsLoadedModulesElseTheProgram) {
 }
 
 TEST_F(CommandServiceTest, GlossaryMovesAlongTheWordList) {
-    TempFolder folder;
+    TempDir folder;
     folder.Write("GLOSSARY.INF", "red\r\ngreen\r\nblue\r\n\xC0\xB6\xC9\xAB");
-    UseDirectory(folder.path());
+    UseDirectory(folder.path() + "/");
     ExpectAll({
         {"glossary", "nothing read", 0, "nothing read"},
         {"GLOSSARY", "green", 1, "blue"},
@@ -82,8 +83,8 @@ TEST_F(CommandServiceTest, GlossaryMovesAlongTheWordList) {
 }
 
 TEST_F(CommandServiceTest, MissingWordListIsShownOnceAndNeverLoaded) {
-    TempFolder folder;
-    UseDirectory(folder.path());
+    TempDir folder;
+    UseDirectory(folder.path() + "/");
     EXPECT_EQ(Gbk(ruqo_Cmd("GLOSSARY", "green", 0)), Gbk("green"));  // number 0 reads nothing
     EXPECT_EQ(ui.BoxTexts().size(), 0u);
     EXPECT_EQ(Gbk(ruqo_Cmd("GLOSSARY", "green", 1)), Gbk(""));
@@ -92,7 +93,7 @@ TEST_F(CommandServiceTest, MissingWordListIsShownOnceAndNeverLoaded) {
     const auto boxes = ui.Of(RecordingUi::Kind::kBox);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(Gbk(boxes[0].caption), Gbk("词典不存在"));
-    EXPECT_EQ(boxes[0].text, folder / "GLOSSARY.INF");
+    EXPECT_EQ(boxes[0].text, folder.path() + "/GLOSSARY.INF");
 }
 
 TEST_F(CommandServiceTest, MailModuleIsLoadedOnDemandAndClosed) {
@@ -113,19 +114,19 @@ TEST_F(CommandServiceTest, MailModuleIsLoadedOnDemandAndClosed) {
 }
 
 TEST_F(CommandServiceTest, MissingMailModuleIsShownOnceAndTriedAgain) {
-    TempFolder folder;
-    UseDirectory(folder.path());
+    TempDir folder;
+    UseDirectory(folder.path() + "/");
     ExpectAll({{"MAIL>SEND", "x", 0, ""}, {"MAIL>SEND", "x", 0, ""}});
     // A module without pb_command counts as missing.
-    std::filesystem::copy_file(std::string(QOTOOL_TEST_MODULE_DIR) + "/qo_module_a.so", folder / "postbox.so");
+    std::filesystem::copy_file(std::string(QOTOOL_TEST_MODULE_DIR) + "/qo_module_a.so", folder.path() + "/postbox.so");
     ExpectAll({{"MAIL>SEND", "x", 0, ""}});
-    std::filesystem::remove(folder / "postbox.so");
-    std::filesystem::copy_file(std::string(QOTOOL_TEST_MODULE_DIR) + "/postbox.so", folder / "postbox.so");
+    std::filesystem::remove(folder.path() + "/postbox.so");
+    std::filesystem::copy_file(std::string(QOTOOL_TEST_MODULE_DIR) + "/postbox.so", folder.path() + "/postbox.so");
     ExpectAll({{"MAIL>SEND", "x", 0, "1"}});
     const auto boxes = ui.Of(RecordingUi::Kind::kBox);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(Gbk(boxes[0].caption), Gbk("文件不存在"));
-    EXPECT_EQ(boxes[0].text, folder / "postbox.so");
+    EXPECT_EQ(boxes[0].text, folder.path() + "/postbox.so");
 }
 
 }  // namespace

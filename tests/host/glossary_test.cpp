@@ -9,6 +9,7 @@
 #include "qotool/host.h"
 #include "support/gbk_text.h"
 #include "support/host_support.h"
+#include "support/temp_env.h"
 #include "support/recording_ui.h"
 
 namespace qotool::test {
@@ -46,8 +47,8 @@ protected:
         ASSERT_NE(std::string(ruqo_Gtc("F", Path("sample.txt").c_str())), "");
     }
     void TearDown() override { host::ResetGlossaryForTest(); }
-    std::string Path(const char* name) { return folder / name; }
-    TempFolder folder;
+    std::string Path(const char* name) { return folder.path() + "/" + name; }
+    TempDir folder;
     RecordingUi ui;
 };
 

@@ -11,9 +11,11 @@
 #include "host/library_main.h"
 #include "host/platform_record.h"
 #include "platform/message_queue.h"
+#include "platform/module_path.h"
 #include "qotool/host.h"
 #include "support/gbk_text.h"
 #include "support/host_support.h"
+#include "support/temp_env.h"
 #include "support/recording_ui.h"
 
 namespace qotool::test {
@@ -73,7 +75,7 @@ TEST(WorkDirectoryTest, OneBuildFolderGoesForEachNameInTurn) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.host);
-        EXPECT_EQ(Gbk(host::WorkDirectoryOf(row.host)), Gbk(row.work));
+        EXPECT_EQ(Gbk(platform::WorkDirectoryOfHost(row.host)), Gbk(row.work));
     }
 }
 
@@ -81,12 +83,12 @@ TEST(VersionTextTest, ComesFromTheSectionThenTheSidecar) {
     EXPECT_EQ(Gbk(host::VersionText(ModuleFile('a'))), Gbk("平台版本：2,4,9,9--文件版本：1,0,0,7"));
     EXPECT_EQ(Gbk(host::VersionText(ModuleFile('b'))), Gbk("平台版本：2,6,0,0--文件版本：1,0,0,8"));
     EXPECT_EQ(Gbk(host::VersionText(ModuleFile('c'))), Gbk(""));
-    TempFolder folder;
-    std::filesystem::copy_file(ModuleFile('c'), folder / "c.so");
+    TempDir folder;
+    std::filesystem::copy_file(ModuleFile('c'), folder.path() + "/c.so");
     folder.Write("c.so.version", "ProductVersion=3, 0,0,1\r\nFileVersion=9,9\r\n");
-    EXPECT_EQ(Gbk(host::VersionText(folder / "c.so")), Gbk("平台版本：3,0,0,1--文件版本：9,9"));
-    EXPECT_EQ(Gbk(ruqo_VersionCheck(nullptr, (folder / "c.so").c_str())), Gbk("平台版本：3,0,0,1--文件版本：9,9"));
-    EXPECT_EQ(Gbk(ruqo_VersionCheck(nullptr, (folder / "none.so").c_str())), Gbk(""));
+    EXPECT_EQ(Gbk(host::VersionText(folder.path() + "/c.so")), Gbk("平台版本：3,0,0,1--文件版本：9,9"));
+    EXPECT_EQ(Gbk(ruqo_VersionCheck(nullptr, (folder.path() + "/c.so").c_str())), Gbk("平台版本：3,0,0,1--文件版本：9,9"));
+    EXPECT_EQ(Gbk(ruqo_VersionCheck(nullptr, (folder.path() + "/none.so").c_str())), Gbk(""));
 }
 
 TEST_F(ModuleRegistryTest, ShortfallIsLoggedEveryTimeAndBoxedOnce) {
@@ -118,10 +120,10 @@ TEST_F(ModuleRegistryTest, ShortfallIsLoggedEveryTimeAndBoxedOnce) {
 }
 
 TEST_F(ModuleRegistryTest, LateModuleIsCheckedAgainstEarlierRequirements) {
-    TempFolder folder;
-    std::filesystem::copy_file(ModuleFile('c'), folder / "c.so");
+    TempDir folder;
+    std::filesystem::copy_file(ModuleFile('c'), folder.path() + "/c.so");
     folder.Write("c.so.version", "ProductVersion=2,4,0,0\nFileVersion=1\n");
-    Module b(ModuleFile('b')), late(folder / "c.so");
+    Module b(ModuleFile('b')), late(folder.path() + "/c.so");
     ruqo_VersionCheck(b.anchor, "X?Y:1,0,0,0?B?A:2,5,0,0");  // the name ends at the first "?"
     ruqo_VersionCheck(b.anchor, "-X");
     host::ResetModuleRegistryForTest();
@@ -176,16 +178,16 @@ TEST_F(ModuleRegistryTest, WithoutLogRecordsTheMaskStays) {
 }
 
 TEST_F(ModuleRegistryTest, PropertiesGiveTheWorkDirectoryAndTheRecord) {
-    TempFolder folder;
-    ScopedEnv work("QO_WORK_DIR", folder.path().c_str());
+    TempDir folder;
+    EnvironmentVariable work("QO_WORK_DIR", folder.path() + "/");
     ruqo_VersionCheck(Self(), "QOTOOL_NOQO");
     for (const char* name : {"WorkDirectory", "workdirectory"}) {
         const char* value = (const char*)ruqo_GetQoProperty(name, nullptr);
         ASSERT_NE(value, nullptr);
-        EXPECT_EQ(std::string(value), folder.path());
+        EXPECT_EQ(std::string(value), folder.path() + "/");
     }
     EXPECT_EQ(ruqo_GetQoProperty("EP_Share", nullptr), host::CurrentPlatformRecord());
-    EXPECT_EQ(Gbk(host::CurrentPlatformRecord()->workDirectory), Gbk(folder.path()));
+    EXPECT_EQ(Gbk(host::CurrentPlatformRecord()->workDirectory), Gbk(folder.path() + "/"));
     EXPECT_EQ(ruqo_GetQoProperty("Other", nullptr), nullptr);
     EXPECT_EQ(ruqo_GetQoProperty(nullptr, nullptr), nullptr);
     EXPECT_EQ(Gbk(ruqo_AllQuit()), Gbk(""));

@@ -1,6 +1,5 @@
-// Test support for the host services: a temporary folder removed with its
-// contents, environment variables set for a scope, and a recorder that
-// stands in front of the message log.
+// Test support for the host services: a recorder that stands in front of
+// the message log (temporary folders and environment: temp_env.h).
 #ifndef QOTOOL_TESTS_SUPPORT_HOST_SUPPORT_H
 #define QOTOOL_TESTS_SUPPORT_HOST_SUPPORT_H
 
@@ -11,37 +10,6 @@
 #include "host/host_log.h"
 
 namespace qotool::test {
-
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    // The folder, ending with '/'.
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + name; }
-    // Writes bytes to the file name (folders on the way are made).
-    void Write(const std::string& name, const std::string& bytes) const;
-    std::string Read(const std::string& name) const;
-
-private:
-    std::string path_;
-};
-
-// Sets (or with a null value unsets) an environment variable until the end
-// of the scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value);
-    ~ScopedEnv();
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_, old_;
-    bool had_;
-};
 
 // While it lives, every message of the host services is recorded here
 // instead of reaching the message log.

@@ -1,0 +1,118 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/paths.h"
+
+namespace qotool::platform {
+
+namespace {
+
+bool ReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
+
+}  // namespace
+
+FileState ProbeFile(const char* name) {
+    struct stat info;
+    if (!name || stat(FileSystemName(name).c_str(), &info) != 0) return FileState::kMissing;
+    return ReadOnlyMode(info.st_mode) ? FileState::kReadOnly : FileState::kWritable;
+}
+
+bool ReadFileBytes(const char* name, uint64_t maxLength, CString& bytes) {
+    const int fd = open(FileSystemName(name).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        close(fd);
+        return false;
+    }
+    uint64_t length = (uint64_t)info.st_size;
+    if (maxLength < length) length = maxLength;
+    if (length > 0x7FFFFFF0u) length = 0x7FFFFFF0u;  // what one string can hold
+    char* buffer = bytes.GetBufferSetLength((int)length);
+    uint64_t done = 0;
+    bool ok = true;
+    while (done < length) {
+        const ssize_t n = read(fd, buffer + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        done += (uint64_t)n;
+    }
+    close(fd);
+    bytes.ReleaseBuffer((int)done);
+    return ok;
+}
+
+bool WriteFileBytes(const char* name, std::string_view bytes, int64_t& length) {
+    const std::string path = FileSystemName(name);
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && ReadOnlyMode(info.st_mode)) {
+        errno = EACCES;
+        return false;
+    }
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    size_t done = 0;
+    bool ok = true;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += (size_t)n;
+    }
+    if (ok && fstat(fd, &info) == 0) length = (int64_t)info.st_size;
+    close(fd);
+    return ok;
+}
+
+bool DeleteFileNamed(const char* name) {
+    const std::string path = FileSystemName(name);
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return false;
+    if (S_ISDIR(info.st_mode) || ReadOnlyMode(info.st_mode)) {
+        errno = EACCES;
+        return false;
+    }
+    return unlink(path.c_str()) == 0;
+}
+
+bool RenameFileNamed(const char* from, const char* to) {
+    const std::string source = FileSystemName(from), target = FileSystemName(to);
+    struct stat info;
+    if (lstat(source.c_str(), &info) != 0) return false;
+    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without the no-replace flag.
+    if (lstat(target.c_str(), &info) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool SetFileReadOnly(const char* name, bool readOnly) {
+    const std::string path = FileSystemName(name);
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return false;
+    mode_t mode = info.st_mode & 07777;
+    mode = readOnly ? (mode & ~(mode_t)(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
+    return chmod(path.c_str(), mode) == 0;
+}
+
+bool MakeDirectory(const char* name) { return mkdir(FileSystemName(name).c_str(), 0777) == 0; }
+
+bool RemoveDirectory(const char* name) { return rmdir(FileSystemName(name).c_str()) == 0; }
+
+bool ChangeDirectory(const char* name) { return chdir(FileSystemName(name).c_str()) == 0; }
+
+}  // namespace qotool::platform

@@ -1,0 +1,187 @@
+#include "platform/paths.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/encoding.h"
+
+namespace qotool::platform {
+
+namespace {
+
+bool FileSystemIsGbk() {
+    const char* value = getenv("QO_FS_ENCODING");
+    if (!value || !*value) return false;
+    for (const char* name : {"gbk", "cp936", "gb2312", "gb18030"})
+        if (strcasecmp(value, name) == 0) return true;
+    return false;
+}
+
+bool HasHighBytes(std::string_view s) {
+    for (char c : s)
+        if ((unsigned char)c >= 0x80) return true;
+    return false;
+}
+
+// One component in the file system's encoding.
+std::string OsComponent(std::string_view name, bool gbk) {
+    if (gbk || !HasHighBytes(name)) return std::string(name);
+    std::string utf8 = GbkToUtf8(name, false);
+    // Bytes that are not GBK go unchanged rather than as '?'.
+    if (Utf8ToGbk(utf8) != name) return std::string(name);
+    return utf8;
+}
+
+// Components of the path at and after `from`, split at separators.
+std::vector<std::string_view> Split(std::string_view path, size_t from) {
+    std::vector<std::string_view> parts;
+    size_t start = from;
+    for (size_t i = from; i < path.size(); ++i) {
+        if ((unsigned char)path[i] >= 0x80 && i + 1 < path.size()) {
+            ++i;
+            continue;
+        }
+        if (IsSeparator(path[i])) {
+            if (i > start) parts.push_back(path.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    if (start < path.size()) parts.push_back(path.substr(start));
+    return parts;
+}
+
+// Equal without regard to ASCII letter case; a GBK name's trail bytes
+// compare exactly.
+bool SameNoCase(std::string_view a, std::string_view b, bool gbk) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = (unsigned char)a[i], y = (unsigned char)b[i];
+        if (gbk && x >= 0x80 && i + 1 < a.size()) {
+            if (x != y || a[i + 1] != b[i + 1]) return false;
+            ++i;
+            continue;
+        }
+        if (tolower(x) != tolower(y)) return false;
+    }
+    return true;
+}
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+// The entry of folder whose name equals name without regard to case.
+bool FindNoCase(const std::string& folder, std::string_view name, bool gbk, std::string& found) {
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return false;
+    bool hit = false;
+    while (dirent* entry = readdir(dir)) {
+        if (SameNoCase(entry->d_name, name, gbk)) {
+            found = entry->d_name;
+            hit = true;
+            break;
+        }
+    }
+    closedir(dir);
+    return hit;
+}
+
+}  // namespace
+
+std::string FileSystemName(std::string_view path) {
+    const bool gbk = FileSystemIsGbk();
+    std::string out;
+    size_t from = 0;
+    if (path.size() >= 2 && path[1] == ':' && isalpha((unsigned char)path[0])) {
+        const char env[] = {'Q', 'O', '_', 'D', 'R', 'I', 'V', 'E', '_', (char)toupper((unsigned char)path[0]), '\0'};
+        const char* drive = getenv(env);
+        out = drive && *drive ? drive : "/";
+        if (out.back() != '/') out += '/';
+        from = 2;
+    } else if (!path.empty() && IsSeparator(path[0])) {
+        out = "/";
+    }
+    const std::vector<std::string_view> parts = Split(path, from);
+    std::vector<std::string> names;
+    names.reserve(parts.size());
+    for (std::string_view part : parts) names.push_back(OsComponent(part, gbk));
+
+    std::string whole = out;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i) whole += '/';
+        whole += names[i];
+    }
+    const bool trailing = !path.empty() && path.size() > from && EndsWithSeparator(path);
+    if (trailing && !names.empty()) whole += '/';
+    if (names.empty() || Exists(whole)) return whole;
+
+    // Walk the components, looking up a missing one without regard to case.
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string next = out + names[i];
+        if (names[i] != "." && names[i] != ".." && !Exists(next)) {
+            std::string found;
+            if (FindNoCase(out, names[i], gbk, found)) {
+                next = out + found;
+            } else {
+                for (size_t j = i + 1; j < names.size(); ++j) next += '/' + names[j];
+                out = next;
+                break;
+            }
+        }
+        out = next;
+        if (i + 1 < names.size()) out += '/';
+    }
+    if (trailing) out += '/';
+    return out;
+}
+
+std::string SystemNameFromOs(std::string_view name) {
+    if (!FileSystemIsGbk() && IsUtf8WithNonAscii(name)) return Utf8ToGbk(name);
+    return std::string(name);
+}
+
+size_t LastSeparator(std::string_view path) {
+    size_t last = std::string_view::npos;
+    for (size_t i = 0; i < path.size(); ++i) {
+        if ((unsigned char)path[i] >= 0x80 && i + 1 < path.size()) {
+            ++i;
+            continue;
+        }
+        if (IsSeparator(path[i])) last = i;
+    }
+    return last;
+}
+
+bool EndsWithSeparator(std::string_view path) {
+    const size_t last = LastSeparator(path);
+    return last != std::string_view::npos && last + 1 == path.size();
+}
+
+std::string WithSeparator(std::string path) {
+    if (path.empty() || EndsWithSeparator(path)) return path;
+    const bool backslashes = (path.size() >= 2 && path[1] == ':') ||
+                             (path.find('/') == std::string::npos && path.find('\\') != std::string::npos);
+    path += backslashes ? '\\' : '/';
+    return path;
+}
+
+std::string UpperGbk(std::string_view text) {
+    std::string out(text);
+    for (size_t i = 0; i < out.size(); ++i) {
+        const unsigned char c = (unsigned char)out[i];
+        if (c >= 0x80) {
+            ++i;
+        } else if (c >= 'a' && c <= 'z') {
+            out[i] = (char)(c - 32);
+        }
+    }
+    return out;
+}
+
+}  // namespace qotool::platform

@@ -1,0 +1,304 @@
+#include "platform/processes.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <mutex>
+#include <set>
+
+#include "platform/clock.h"
+#include "platform/encoding.h"
+#include "platform/message_queue.h"
+#include "platform/paths.h"
+
+extern char** environ;
+
+namespace qotool::platform {
+
+namespace {
+
+// ---- children this library started, reaped once they end ----
+
+std::mutex g_childrenLock;
+std::set<int>& Children() {
+    static std::set<int>* children = new std::set<int>();
+    return *children;
+}
+
+void AddChild(int pid) {
+    std::lock_guard<std::mutex> hold(g_childrenLock);
+    Children().insert(pid);
+}
+
+void ReapEndedChildren() {
+    std::lock_guard<std::mutex> hold(g_childrenLock);
+    for (auto it = Children().begin(); it != Children().end();) {
+        int status;
+        const pid_t r = waitpid(*it, &status, WNOHANG);
+        if (r == *it || (r < 0 && errno == ECHILD))
+            it = Children().erase(it);
+        else
+            ++it;
+    }
+}
+
+// Waits for a child of ours to end and reaps it; false when it is not ours.
+bool ReapChild(int pid, int* status) {
+    {
+        std::lock_guard<std::mutex> hold(g_childrenLock);
+        if (!Children().erase(pid)) return false;
+    }
+    while (waitpid(pid, status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+// A GBK argument as the child receives it.
+std::string OsText(const std::string& gbk) {
+    for (unsigned char c : gbk) {
+        if (c >= 0x80) {
+            std::string utf8 = GbkToUtf8(gbk, false);
+            return Utf8ToGbk(utf8) == gbk ? utf8 : gbk;
+        }
+    }
+    return gbk;
+}
+
+int PidfdOpen(int pid) {
+#ifdef SYS_pidfd_open
+    return (int)syscall(SYS_pidfd_open, pid, 0);
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+std::atomic<const WindowProvider*> g_windows{nullptr};
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& line) {
+    std::vector<std::string> args;
+    size_t i = 0;
+    auto blank = [&](size_t at) { return line[at] == ' ' || line[at] == '\t'; };
+    while (i < line.size() && blank(i)) ++i;
+    if (i >= line.size()) return args;
+    // The program: up to the closing quote, or to the first blank.
+    std::string program;
+    if (line[i] == '"') {
+        ++i;
+        while (i < line.size() && line[i] != '"') program += line[i++];
+        if (i < line.size()) ++i;
+    } else {
+        while (i < line.size() && !blank(i)) program += line[i++];
+    }
+    args.push_back(program);
+    for (;;) {
+        while (i < line.size() && blank(i)) ++i;
+        if (i >= line.size()) break;
+        std::string arg;
+        bool quoted = false;
+        while (i < line.size() && (quoted || !blank(i))) {
+            const unsigned char c = (unsigned char)line[i];
+            if (c >= 0x80 && i + 1 < line.size()) {
+                arg += line[i];
+                arg += line[i + 1];
+                i += 2;
+            } else if (c == '\\') {
+                size_t n = 0;
+                while (i < line.size() && line[i] == '\\') ++n, ++i;
+                if (i < line.size() && line[i] == '"') {
+                    arg.append(n / 2, '\\');
+                    if (n % 2) {
+                        arg += '"';
+                        ++i;
+                    }
+                } else {
+                    arg.append(n, '\\');
+                }
+            } else if (c == '"') {
+                if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
+                    arg += '"';
+                    i += 2;
+                } else {
+                    quoted = !quoted;
+                    ++i;
+                }
+            } else {
+                arg += line[i++];
+            }
+        }
+        args.push_back(arg);
+    }
+    return args;
+}
+
+StartFailure StartProgram(const char* commandLine, const char* workDirectory, int& pid) {
+    ReapEndedChildren();
+    pid = 0;
+    const std::vector<std::string> args = SplitCommandLine(commandLine ? commandLine : "");
+    if (args.empty() || args[0].empty()) return StartFailure::kFileNotFound;
+    std::string program = args[0];
+    if (LastSeparator(program) != std::string::npos || (program.size() >= 2 && program[1] == ':')) {
+        program = FileSystemName(program);
+        if (program[0] != '/') {
+            char cwd[PATH_MAX];
+            if (getcwd(cwd, sizeof cwd)) program = std::string(cwd) + "/" + program;
+        }
+        const std::string folder = program.substr(0, program.rfind('/') + 1);
+        struct stat info;
+        if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return StartFailure::kPathNotFound;
+    } else {
+        program = OsText(program);
+    }
+    std::vector<std::string> texts;
+    texts.reserve(args.size());
+    for (const std::string& arg : args) texts.push_back(OsText(arg));
+    std::vector<char*> argv;
+    for (std::string& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    std::string folder;
+    if (workDirectory && *workDirectory) {
+        folder = FileSystemName(workDirectory);
+        posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    }
+    pid_t child = 0;
+    const int error = posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    switch (error) {
+    case 0:
+        AddChild(child);
+        pid = child;
+        return StartFailure::kNone;
+    case ENOENT: return StartFailure::kFileNotFound;
+    case ENOTDIR: return StartFailure::kPathNotFound;
+    case ENOEXEC:
+    case EACCES: return StartFailure::kBadFormat;
+    case ENOMEM:
+    case EAGAIN: return StartFailure::kNoMemory;
+    default: return StartFailure::kOther;
+    }
+}
+
+int RunCommandLine(const char* command) {
+    ReapEndedChildren();
+    std::string text = OsText(command ? command : "");
+    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), text.data(), nullptr};
+    pid_t child = 0;
+    if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return -1;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+int CurrentProcessId() { return (int)getpid(); }
+
+ProcessWatch::~ProcessWatch() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool ProcessWatch::Open(int pid) {
+    if (pid <= 0) return false;
+    pid_ = pid;
+    fd_ = PidfdOpen(pid);
+    if (fd_ >= 0) return true;
+    if (errno != ENOSYS) return false;
+    return kill(pid, 0) == 0 || errno == EPERM;
+}
+
+bool ProcessWatch::Running() {
+    bool running;
+    if (fd_ >= 0) {
+        pollfd p{fd_, POLLIN, 0};
+        running = poll(&p, 1, 0) == 0;
+    } else {
+        int status;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            std::lock_guard<std::mutex> hold(g_childrenLock);
+            Children().erase(pid_);
+            return false;
+        }
+        running = kill(pid_, 0) == 0 || errno == EPERM;
+    }
+    if (!running) {
+        int status;
+        ReapChild(pid_, &status);
+    }
+    return running;
+}
+
+ProcessWatch::Wait ProcessWatch::WaitFor(int timeoutMs, bool withMessages) {
+    const int64_t deadline = timeoutMs < 0 ? -1 : MonotonicMillis() + timeoutMs;
+    const int messages = withMessages ? ThreadMessageFd() : -1;
+    for (;;) {
+        int left = -1;
+        if (deadline >= 0) {
+            const int64_t rest = deadline - MonotonicMillis();
+            left = rest < 0 ? 0 : (int)rest;
+        }
+        pollfd fds[2];
+        int count = 0;
+        // Without a process descriptor the wait looks again every 10 ms.
+        int slice = left;
+        if (fd_ >= 0) {
+            fds[count++] = {fd_, POLLIN, 0};
+        } else if (slice < 0 || slice > 10) {
+            slice = 10;
+        }
+        if (messages >= 0) fds[count++] = {messages, POLLIN, 0};
+        const int r = poll(fds, (nfds_t)count, slice);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return Wait::kFailed;
+        }
+        if (fd_ >= 0 && (fds[0].revents & (POLLIN | POLLHUP))) {
+            Running();  // reaps a child of ours
+            return Wait::kEnded;
+        }
+        if (fd_ < 0 && !Running()) return Wait::kEnded;
+        if (messages >= 0 && (fds[count - 1].revents & POLLIN)) return Wait::kMessages;
+        if (deadline >= 0 && MonotonicMillis() >= deadline) return Wait::kTimedOut;
+        if (r == 0 && fd_ >= 0 && deadline >= 0) return Wait::kTimedOut;
+    }
+}
+
+bool AskProcessToClose(int pid) { return pid > 0 && pid != (int)getpid() && kill(pid, SIGTERM) == 0; }
+
+bool TerminateProcess(int pid) { return pid > 0 && pid != (int)getpid() && kill(pid, SIGKILL) == 0; }
+
+const WindowProvider* SetWindowProvider(const WindowProvider* provider) {
+    return g_windows.exchange(provider, std::memory_order_acq_rel);
+}
+
+uintptr_t ForegroundWindow() {
+    const WindowProvider* p = g_windows.load(std::memory_order_acquire);
+    return p && p->foreground ? p->foreground() : 0;
+}
+
+bool WindowProcess(uintptr_t window, int* pid) {
+    const WindowProvider* p = g_windows.load(std::memory_order_acquire);
+    return window != 0 && p && p->processOf && p->processOf(window, pid);
+}
+
+bool WindowAlive(uintptr_t window) {
+    const WindowProvider* p = g_windows.load(std::memory_order_acquire);
+    return window != 0 && p && p->alive && p->alive(window);
+}
+
+}  // namespace qotool::platform

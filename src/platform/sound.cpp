@@ -1,0 +1,80 @@
+#include "platform/sound.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "platform/paths.h"
+
+extern char** environ;
+
+namespace qotool::platform {
+
+namespace {
+
+std::atomic<const SoundProvider*> g_provider{nullptr};
+
+// The full path of a program on PATH, or "".
+std::string OnPath(const char* name) {
+    const char* path = getenv("PATH");
+    std::string list = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t stop = list.find(':', start);
+        if (stop == std::string::npos) stop = list.size();
+        std::string candidate = list.substr(start, stop - start);
+        start = stop + 1;
+        if (candidate.empty()) continue;
+        candidate += '/';
+        candidate += name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return std::string();
+}
+
+// Runs program with one argument to its end; true when it exits with 0.
+bool RunToEnd(const std::string& program, const std::string& argument) {
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()), nullptr};
+    pid_t child;
+    if (posix_spawnp(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) return false;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+int Beep(unsigned frequency, unsigned durationMs) {
+    const SoundProvider* p = g_provider.load(std::memory_order_acquire);
+    if (p && p->beep) return p->beep(frequency, durationMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(durationMs > 60000 ? 60000 : durationMs));
+    return 1;
+}
+
+bool PlaySoundFile(const char* gbkFile) {
+    const SoundProvider* p = g_provider.load(std::memory_order_acquire);
+    if (p && p->play) return p->play(gbkFile ? gbkFile : "");
+    std::string player;
+    if (const char* chosen = getenv("QO_PLAYSOUND"); chosen && *chosen) player = chosen;
+    for (const char* name : {"paplay", "aplay", "play"}) {
+        if (!player.empty()) break;
+        player = OnPath(name);
+    }
+    if (player.empty()) return false;
+    return RunToEnd(player, FileSystemName(gbkFile ? gbkFile : ""));
+}
+
+const SoundProvider* SetSoundProvider(const SoundProvider* provider) {
+    return g_provider.exchange(provider, std::memory_order_acq_rel);
+}
+
+}  // namespace qotool::platform
