@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iconv.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace qotool::platform {
 namespace {
@@ -17,7 +19,11 @@ struct ThreadDescriptors {
     iconv_t utf8ToGbk = kNoDescriptor;
     bool opened = false;
 
+    // The main thread's stay open: the library's unload hook still
+    // converts after that thread's objects are gone, and the process end
+    // takes them.
     ~ThreadDescriptors() {
+        if (getpid() == (pid_t)syscall(SYS_gettid)) return;
         if (gbkToUtf8 != kNoDescriptor) iconv_close(gbkToUtf8);
         if (utf8ToGbk != kNoDescriptor) iconv_close(utf8ToGbk);
     }
