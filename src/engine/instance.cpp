@@ -23,6 +23,10 @@ bool IsLiveInterpreter(const CQoLanguage* qo) {
     return false;
 }
 
+std::vector<CQoLanguage*> LiveInterpreters() {
+    return g_registry ? *g_registry : std::vector<CQoLanguage*>();
+}
+
 CQoLanguage* SharedInterpreter() { return g_shared; }
 
 void CreateSharedInterpreter() {

@@ -2,11 +2,15 @@
 #ifndef QOTOOL_ENGINE_INSTANCE_H
 #define QOTOOL_ENGINE_INSTANCE_H
 
+#include <vector>
+
 #include "qotool/qolanguage.h"
 
 namespace qotool::engine {
 
 bool IsLiveInterpreter(const CQoLanguage* qo);
+// The live interpreters in registry order (construction order).
+std::vector<CQoLanguage*> LiveInterpreters();
 // The shared interpreter: created at library attach, destroyed at detach.
 CQoLanguage* SharedInterpreter();
 void CreateSharedInterpreter();
