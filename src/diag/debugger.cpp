@@ -266,6 +266,16 @@ void UpdateDisplay(Debugger& d, QoLRunContext* run, const char* position, const 
     if (variables) d.variables = VariablesPane(qo);
 }
 
+// A file's text starts with the header line "〖path〗\r\n", which is not
+// one of the file's lines.
+bool IsFileHeader(const char* text) {
+    static const char kOpen[] = "〖";
+    static const char kClose[] = "〗\r\n";
+    if (strncmp(text, kOpen, 2) != 0) return false;
+    const char* end = strchr(text, '\n');
+    return end && end - text >= 5 && strncmp(end - 3, kClose, 4) == 0;
+}
+
 void FillSnapshot(Debugger& d, QoLRunContext* run, const char* position, const char* event, bool stop) {
     DebugSnapshot& s = d.snapshot;
     s.title = d.title;
@@ -279,7 +289,7 @@ void FillSnapshot(Debugger& d, QoLRunContext* run, const char* position, const c
     const char* at = position;
     if (text)
         while (*at == ' ' || *at == '\t' || *at == '\r' || *at == '\n') ++at;
-    s.line = text ? LineOf(text, at) : 0;
+    s.line = text ? LineOf(text, at) - (IsFileHeader(text) ? 1 : 0) : 0;
     s.sentence.clear();
     if (text) {
         const char* end = at;
@@ -333,6 +343,7 @@ bool RunToCaret(Debugger& d, size_t caret) {
 bool RunToLine(Debugger& d, QoLRunContext* run, const char* position, int line) {
     const char* text = TextHolding(run, position);
     if (!text || line < 1) return false;
+    if (IsFileHeader(text)) ++line;
     const char* p = text;
     for (int n = 1; n < line && *p; ++p)
         if (*p == '\n') ++n;
@@ -599,6 +610,9 @@ DebugView* InstalledDebugView() { return g_view.load(); }
 
 std::string DebugSettingsPath() {
     if (g_pathOverride) return *g_pathOverride;
+    // QO_DEBUG_SETTINGS names another file (hermetic tests, hosts that keep
+    // their settings elsewhere).
+    if (const char* path = getenv("QO_DEBUG_SETTINGS"); path && *path) return path;
     return platform::LibraryDirectory() + "QolDebug.ini";
 }
 

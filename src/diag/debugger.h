@@ -22,8 +22,8 @@ extern const char kTerminatedMessage[];  // "QOL程序运行被调试器强制�
 extern const char kCannotCompute[];     // "无法计算"
 extern const char kBrowseTitle[];       // the title of the browser opened from the debugger
 
-// The settings file: QolDebug.ini in the library's directory, unless a
-// test has named another.
+// The settings file: QolDebug.ini in the library's directory, unless the
+// environment variable QO_DEBUG_SETTINGS or a test names another.
 std::string DebugSettingsPath();
 void SetDebugSettingsPathForTest(const char* path);  // null: the default
 // Reads the settings (defaults for missing or unreadable keys).

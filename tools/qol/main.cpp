@@ -11,6 +11,7 @@
 
 #include "repl.h"
 #include "runner.h"
+#include "terminal_debugger.h"
 #include "terminal_ui.h"
 
 #ifndef QOL_VERSION
@@ -39,6 +40,9 @@ const char kHelp[] =
     u8"                 utf-8 always converts; gbk passes bytes unchanged. Output is\n"
     u8"                 converted from GBK to UTF-8 unless gbk; a byte that does not\n"
     u8"                 convert prints as \\xNN.\n"
+    u8"  --debug        follow the runs in the terminal debugger ('help' at its\n"
+    u8"                 prompt lists the commands; without a terminal it reads\n"
+    u8"                 one command per line from standard input)\n"
     u8"  --version      print the version\n"
     u8"  -h, --help     print this text\n"
     u8"\n"
@@ -68,6 +72,7 @@ struct Run {
 struct Options {
     Encoding encoding = Encoding::kAuto;
     bool printFileResults = false;
+    bool debug = false;
     std::vector<Run> runs;
 };
 
@@ -119,6 +124,8 @@ int ParseArguments(int argc, char** argv, Options& options) {
             if (!ParseEncoding(value, options.encoding)) {
                 return UsageError(u8"qol: unknown encoding '%s' (use auto, gbk or utf-8)\n", value);
             }
+        } else if (arg == u8"--debug") {
+            options.debug = true;
         } else if (arg == u8"-h" || arg == u8"--help") {
             std::fputs(kHelp, stdout);
             return 0;
@@ -141,6 +148,11 @@ int main(int argc, char** argv) {
     if (status >= 0) return status;
 
     qol::InstallTerminalUi(options.encoding);
+    if (options.debug) {
+        // Standard input carries the debugger's commands.
+        if (options.runs.empty()) return qol::UsageError(u8"qol: %s needs FILE or -e TEXT\n", u8"--debug");
+        qol::InstallTerminalDebugger(options.encoding);
+    }
     qol::Runner runner(options.encoding);
     if (options.runs.empty()) {
         if (isatty(STDIN_FILENO)) {
