@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -117,6 +118,21 @@ TEST_F(QolDebugTest, ErrorsStopAndDebugNeedsARun) {
     EXPECT_NE(s.out.find(u8"X错误 level 0 line 1:"), std::string::npos) << s.out;
     EXPECT_EQ(s.status, 1);
     EXPECT_EQ(Run("--debug", "").status, 2);
+}
+
+// After close the loop runs on; Ctrl-C in pause-key mode opens the
+// debugger again, which then terminates the loop.
+TEST_F(QolDebugTest, CtrlCPausesARunInPauseKeyMode) {
+    Write("commands", "close\nterminate\n");
+    const std::string line = "cd '" + dir_ + "' || exit 1; QO_DEBUG_SETTINGS=QolDebug.ini QO_UI=silent '" QOTOOL_QOL_BIN
+                             "' --debug -e \"set('pause key on'); i=0; while(1){i=i+1;}\" <commands >out 2>err & "
+                             "p=$!; (sleep 30; kill -9 $p) 2>/dev/null & g=$!; sleep 0.5; kill -INT $p; wait $p; "
+                             "echo $? >status; kill $g 2>/dev/null; true";
+    ASSERT_EQ(std::system(line.c_str()), 0);
+    EXPECT_EQ(Read("status"), "1\n") << Read("out");
+    const std::string out = Read("out");
+    EXPECT_NE(out.find(u8"\nX:QOL程序运行被调试器强制终止"), std::string::npos) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n') >= 3, true) << out;
 }
 
 // The screen on a pseudo-terminal, driven by python3's pty module.

@@ -174,6 +174,16 @@ TEST_F(DebuggerTest, StopsFollowTheLevelAndTheFilters) {
     }
 }
 
+TEST_F(DebuggerTest, OffMarkerClosesTheWindow) {
+    view_.commands = {{Kind::kStep, 0, ""}};
+    qo_.DoQolAndPauseDebug("?", nullptr);
+    qo_.DoQol("a=1; ?? b=2; c=3;", nullptr);
+    EXPECT_EQ(view_.opened, 1);
+    EXPECT_EQ(view_.closed, 1);
+    EXPECT_FALSE(CurrentDebuggerState().open);
+    EXPECT_EQ(g_debugSwitch & 1, 0);
+}
+
 TEST_F(DebuggerTest, PerStepWithoutEntriesStopsAtResultsOnly) {
     WriteSettings("[QOL调试器]\r\n32f1=0\r\n32f2=1\r\n32df=0\r\n");
     Debug("a=(1+2);");
