@@ -33,6 +33,14 @@ public:
     // name is taken from the library's directory), "clear" resets the
     // interpreter's variables and modes.
     QO_API CQoLanguage* Do(const char* kind, const char* text);
+    // The debugger's entry: text "?" turns the debug switch on, "??" off,
+    // "???" leaves it; these three run nothing and leave N with the
+    // switch's previous state (0 or 1). Any other text runs through DoQol
+    // with the switch off for the run's duration.
+    QO_API CQoLanguage* DoQolAndPauseDebug(const char* text, void* hostData);
+    // The variable browser on this interpreter: 0 when a browser is open
+    // already, else 1 once it has closed.
+    QO_API int Browser(const char* title);
     // Executes the first sentence of text and fills every value member.
     QO_API CQoLanguage* DoSentenceReturnAllType(char* text);
     // 1 error skip on, 2 error output on, 3 pause key on, 4 syntax check,

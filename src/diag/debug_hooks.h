@@ -11,11 +11,16 @@ namespace qotool::diag {
 
 // Bit 0: the debugger is active.
 extern unsigned char g_debugSwitch;
+// True while a key provider can report Alt+Pause: the hook then also runs
+// with the switch off (for interpreters in pause-key mode).
+extern bool g_pauseKeyWatch;
 
+// The debugger's trace hook (debugger.cpp). It may unwind (QolUnwind) when
+// the person terminates the run, never for "S", "E" and "X" events.
 void TraceEvent(QoLRunContext* run, const char* position, const char* event);
 
 inline void Trace(QoLRunContext* run, const char* position, const char* event) {
-    if (g_debugSwitch & 1) TraceEvent(run, position, event);
+    if ((g_debugSwitch & 1) || g_pauseKeyWatch) TraceEvent(run, position, event);
 }
 
 // Shows and focuses the debugger window; false when there is none.

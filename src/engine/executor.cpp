@@ -51,6 +51,8 @@ void CQoLanguage::SkipMarkers(char*& cursor) {
         const char c = *cursor;
         if (c == '?') {
             if (cursor[1] == '?') {
+                // The debugger sees the marker (it closes its window), then goes off.
+                Trace(m_pRun, cursor, "B断点");
                 qotool::diag::g_debugSwitch &= (unsigned char)~1;
                 cursor += 2;
                 continue;

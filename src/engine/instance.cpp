@@ -74,6 +74,14 @@ uint64_t InterpreterSerial(const CQoLanguage* qo) {
     return entry ? entry->serial : 0;
 }
 
+std::vector<CQoLanguage*> LiveInterpreters() {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    std::vector<CQoLanguage*> live;
+    if (g_registry)
+        for (const LiveInterpreter& entry : *g_registry) live.push_back(const_cast<CQoLanguage*>(entry.qo));
+    return live;
+}
+
 CQoLanguage* SharedInterpreter() {
     std::lock_guard<std::mutex> lock(g_registryMutex);
     return g_shared;

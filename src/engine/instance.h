@@ -14,6 +14,7 @@
 #define QOTOOL_ENGINE_INSTANCE_H
 
 #include <cstdint>
+#include <vector>
 
 #include "qotool/qolanguage.h"
 
@@ -25,6 +26,9 @@ bool IsLiveInterpreter(const CQoLanguage* qo);
 bool IsLiveInterpreter(const CQoLanguage* qo, uint64_t serial);
 // The serial number of a live interpreter; 0 (never a serial) when qo is not live.
 uint64_t InterpreterSerial(const CQoLanguage* qo);
+// The live interpreters in registry order (construction order): a snapshot,
+// stale as soon as another thread builds or destroys one.
+std::vector<CQoLanguage*> LiveInterpreters();
 // The shared interpreter: created at library attach, destroyed at detach.
 CQoLanguage* SharedInterpreter();
 void CreateSharedInterpreter();

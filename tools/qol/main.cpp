@@ -13,6 +13,7 @@
 #include "qotool/qotool.h"
 #include "repl.h"
 #include "runner.h"
+#include "terminal_debugger.h"
 #include "terminal_ui.h"
 
 #ifndef QOL_VERSION
@@ -45,6 +46,9 @@ const char kHelp[] =
     u8"                 RuQoLog_NoQo_QOL.Txt and its generations go there)\n"
     u8"  --pump MS      after every run, pump the message queue for MS\n"
     u8"                 milliseconds so that timers run (timeropen modes 0, 1)\n"
+    u8"  --debug        follow the runs in the terminal debugger ('help' at its\n"
+    u8"                 prompt lists the commands; without a terminal it reads\n"
+    u8"                 one command per line from standard input)\n"
     u8"  --version      print the version\n"
     u8"  -h, --help     print this text\n"
     u8"\n"
@@ -74,6 +78,7 @@ struct Run {
 struct Options {
     Encoding encoding = Encoding::kAuto;
     bool printFileResults = false;
+    bool debug = false;
     std::vector<Run> runs;
     const char* logDirectory = nullptr;  // --log-dir
     int pumpMs = 0;                      // --pump: pump messages after every run
@@ -143,6 +148,8 @@ int ParseArguments(int argc, char** argv, Options& options) {
                 return UsageError(u8"qol: --pump needs a number of milliseconds, not '%s'\n", value ? value : "");
             }
             options.pumpMs = (int)ms;
+        } else if (arg == u8"--debug") {
+            options.debug = true;
         } else if (arg == u8"-h" || arg == u8"--help") {
             std::fputs(kHelp, stdout);
             return 0;
@@ -165,6 +172,11 @@ int main(int argc, char** argv) {
     if (status >= 0) return status;
 
     qol::InstallTerminalUi(options.encoding);
+    if (options.debug) {
+        // Standard input carries the debugger's commands.
+        if (options.runs.empty()) return qol::UsageError(u8"qol: %s needs FILE or -e TEXT\n", u8"--debug");
+        qol::InstallTerminalDebugger(options.encoding);
+    }
     qol::Runner runner(options.encoding);
     // The library logged while it loaded: the log does that again in DIR.
     if (options.logDirectory) ruqo_SetLogDirectory(runner.ToGbk(options.logDirectory).c_str());

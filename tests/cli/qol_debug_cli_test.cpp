@@ -1,0 +1,179 @@
+// qol --debug: the scripted debugger read from standard input (one command
+// per line, each stop printed as a line) and, when python3 can open a
+// pseudo-terminal, the screen of the terminal debugger.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Session {
+    std::string out, err;
+    int status = -1;
+};
+
+class QolDebugTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/qol_debug_XXXXXX";
+        dir_ = mkdtemp(pattern);
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+    std::string Write(const std::string& name, const std::string& bytes) {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    std::string Read(const std::string& name) {
+        std::ifstream in(dir_ + "/" + name, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // Runs qol with the arguments (already quoted for the shell), the
+    // commands on standard input and a settings file of its own.
+    Session Run(const std::string& args, const std::string& commands) {
+        Write("commands", commands);
+        const std::string line = "cd '" + dir_ + "' && QO_DEBUG_SETTINGS='" + dir_ + "/QolDebug.ini' QO_UI=silent " +
+                                 "timeout 60 '" QOTOOL_QOL_BIN "' " + args + " <commands >out 2>err";
+        const int raw = std::system(line.c_str());
+        Session s;
+        s.out = Read("out");
+        s.err = Read("err");
+        s.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        return s;
+    }
+    std::string dir_;
+};
+
+TEST_F(QolDebugTest, StepsWatchesRunsUntilAndTerminatesALoop) {
+    Write("loop.qol", "i=0;\nwhile (1) {\n  ?i = i + 1;\n}\n");
+    const Session s = Run("--debug -r loop.qol", "step\nstep\nstep\nstep\nstep\nwatch 1 i\nuntil i==5\nterminate\n");
+    const std::string stops =
+        u8"S开始 level 0 line 1: i=0;\n"
+        u8";句子 level 0 line 2: while (1) {\n"
+        u8"B断点 level 0 line 3: i = i + 1;\n"
+        u8";分句 level 0 line 4: }\n"
+        u8"B断点 level 0 line 3: i = i + 1;\n"
+        u8";分句 level 0 line 4: }\n"
+        u8"watch 1 i = N:2\n"
+        // Until the condition holds, breakpoints show for the pace interval only.
+        u8"B断点 level 0 line 3: i = i + 1;\n"
+        u8"watch 1 i = N:2\n"
+        u8"B断点 level 0 line 3: i = i + 1;\n"
+        u8"watch 1 i = N:3\n"
+        u8"B断点 level 0 line 3: i = i + 1;\n"
+        u8"watch 1 i = N:4\n"
+        u8";分句 level 0 line 4: }\n"
+        u8"watch 1 i = N:5\n"
+        u8"X:QOL程序运行被调试器强制终止\r\n";
+    EXPECT_EQ(s.out.substr(0, stops.size()), stops) << s.out;
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.err.rfind(u8"QOL程序运行被调试器强制终止", 0), 0u) << s.err;
+    // The settings went to the file of the session.
+    EXPECT_NE(Read("QolDebug.ini").find("32e8=i\r\n"), std::string::npos);
+}
+
+TEST_F(QolDebugTest, AnswersEvalValueAndVars) {
+    const Session s =
+        Run("--debug -e \"s='名字'; n=3; ?n=n+1;\"", "step\nstep\nstep\neval n*2\nvalue s\nvalue\nvars\nclose\n");
+    EXPECT_NE(s.out.find(u8"B断点 level 0 line 1: n=n+1;\n"
+                         u8"eval: N:6\n"
+                         u8"value: 名字\n"
+                         u8"value: 3\n"),
+              std::string::npos)
+        << s.out;
+    EXPECT_NE(s.out.find(u8"[变量]\n  n N = 3\n  s S = 名字\n  *第0层*\n"), std::string::npos) << s.out;
+    EXPECT_NE(s.out.find(u8"[系统变量]\n"), std::string::npos);
+    EXPECT_EQ(s.out.substr(s.out.size() - 4), "N:4\n");
+    EXPECT_EQ(s.status, 0);
+}
+
+TEST_F(QolDebugTest, BadCommandsAreRefusedAndTheSessionGoesOn) {
+    const Session s = Run("--debug -e \"a=1; b=2; a+b\"",
+                          "jump\nu\nl\nwatch 9 a\nwatch 1 a+*)\npace x\nlevel sideways\nstep now\nlevel block\nexit\n");
+    for (const char* expected : {u8"qol: unknown command 'jump'", u8"qol: ambiguous command 'u'",
+                                 u8"qol: ambiguous command 'l'", u8"qol: watch needs a number 1-3",
+                                 u8"watch 1 a+*) = 无法计算\n", u8"qol: pace needs a positive number",
+                                 u8"qol: level takes block, sentence or step", u8"qol: step takes no argument",
+                                 u8"level block\n", u8"exit off\n"}) {
+        EXPECT_NE(s.out.find(expected), std::string::npos) << expected << "\n" << s.out;
+    }
+    // The end of the input closes the debugger; the run's result comes last.
+    EXPECT_EQ(s.out.substr(s.out.size() - 4), "N:3\n");
+    EXPECT_EQ(s.status, 0);
+}
+
+TEST_F(QolDebugTest, ErrorsStopAndDebugNeedsARun) {
+    const Session s = Run("--debug -e \"\\$\\$ a=nothing+1;\"", "step\nstep\n");
+    EXPECT_NE(s.out.find(u8"X错误 level 0 line 1:"), std::string::npos) << s.out;
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(Run("--debug", "").status, 2);
+}
+
+// After close the loop runs on; Ctrl-C in pause-key mode opens the
+// debugger again, which then terminates the loop.
+TEST_F(QolDebugTest, CtrlCPausesARunInPauseKeyMode) {
+    Write("commands", "close\nterminate\n");
+    const std::string line = "cd '" + dir_ + "' || exit 1; QO_DEBUG_SETTINGS=QolDebug.ini QO_UI=silent '" QOTOOL_QOL_BIN
+                             "' --debug -e \"set('pause key on'); i=0; while(1){i=i+1;}\" <commands >out 2>err & "
+                             "p=$!; (sleep 30; kill -9 $p) 2>/dev/null & g=$!; sleep 0.5; kill -INT $p; wait $p; "
+                             "echo $? >status; kill $g 2>/dev/null; true";
+    ASSERT_EQ(std::system(line.c_str()), 0);
+    EXPECT_EQ(Read("status"), "1\n") << Read("out");
+    const std::string out = Read("out");
+    EXPECT_NE(out.find(u8"\nX:QOL程序运行被调试器强制终止"), std::string::npos) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n') >= 3, true) << out;
+}
+
+// The screen on a pseudo-terminal, driven by python3's pty module.
+TEST_F(QolDebugTest, TerminalScreenShowsLevelsSourceAndPrompt) {
+    if (std::system("python3 -c 'import pty, select' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3 pty";
+    const std::string script = Write("drive.py", R"PY(
+import os, pty, select, sys, time
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], [sys.argv[1], '--debug', '-e', "i=0; while(i<3){ ?i=i+1; } i"])
+out = b''
+seen = 0  # prompts answered
+end = time.time() + 30
+# Step until the breakpoint has shown, then close at every prompt (the
+# marker turns the debugger on again) until the result comes.
+while b'N:3' not in out and time.time() < end:
+    r, _, _ = select.select([fd], [], [], 0.2)
+    if r:
+        try:
+            out += os.read(fd, 65536)
+        except OSError:
+            break
+    if out.count(b'debug> ') > seen:
+        seen += 1
+        os.write(fd, b'close\n' if b'\xe6\x96\xad\xe7\x82\xb9 level' in out else b'step\n')
+try:
+    os.kill(pid, 9)
+except OSError:
+    pass
+os.waitpid(pid, 0)
+sys.stdout.buffer.write(out)
+)PY");
+    const std::string line = "cd '" + dir_ + "' && QO_DEBUG_SETTINGS='" + dir_ + "/QolDebug.ini' QO_UI=silent " +
+                             "timeout 60 python3 drive.py '" QOTOOL_QOL_BIN "' >screen 2>&1";
+    ASSERT_EQ(std::system(line.c_str()), 0) << Read("screen");
+    const std::string screen = Read("screen");
+    EXPECT_NE(screen.find(u8"QOL调试器"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(u8"=> i=0; while(i<3){ ?【0】i=i+1; } i"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(u8"B断点 level 0 line 1: i=i+1; } i"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(u8"   0 断点 Z   00000012  <"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("N:3"), std::string::npos) << screen;
+}
+
+}  // namespace
