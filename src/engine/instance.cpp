@@ -5,6 +5,7 @@
 
 #include "diag/debug_hooks.h"
 #include "engine/instance.h"
+#include "engine/error_site.h"
 #include "engine/run_context.h"
 #include "engine/var_tables.h"
 
@@ -65,6 +66,7 @@ CQoLanguage::CQoLanguage()
 }
 
 CQoLanguage::~CQoLanguage() {
+    ForgetErrorSite(this);
     delete m_pRun;
     m_pRun = nullptr;
     delete m_pVars;

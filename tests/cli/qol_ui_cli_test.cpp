@@ -19,6 +19,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 extern char** environ;
 
 namespace {
@@ -39,27 +41,7 @@ long long NowMs() {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/qol_ui_XXXXXX";
-        path_ = mkdtemp(pattern);
-    }
-    ~TempDir() {
-        const std::string command = "rm -rf '" + path_ + "'";
-        if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << path_;
-    }
-    const std::string& path() const { return path_; }
-    std::string Write(const std::string& name, const std::string& bytes, mode_t mode = 0644) const {
-        const std::string file = path_ + "/" + name;
-        std::ofstream(file, std::ios::binary) << bytes;
-        chmod(file.c_str(), mode);
-        return file;
-    }
-
-private:
-    std::string path_;
-};
+using qotool::test::TempDir;
 
 // The environment of the test with the given variables replaced (a value
 // of nullptr removes the variable).
