@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/file_io.h"
@@ -30,6 +31,30 @@ std::string Lower(std::string s) {
 }
 
 }  // namespace
+
+std::vector<std::string> ModuleDirectories(const std::string& currentDirectory) {
+    std::vector<std::string> dirs;
+    auto add = [&](std::string dir) {
+        if (dir.empty()) return;
+        if (dir.back() != '/') dir += '/';
+        dirs.push_back(dir);
+    };
+    add(ExecutableDirectory());
+    const std::string library = LibraryDirectory();
+    add(library);
+    if (const char* path = getenv("QO_MODULE_PATH")) {
+        for (const char* p = path; *p;) {
+            const char* end = strchr(p, ':');
+            const size_t length = end ? (size_t)(end - p) : strlen(p);
+            add(std::string(p, length));
+            p += length;
+            if (*p == ':') ++p;
+        }
+    }
+    if (!library.empty()) add(library + kModuleFolder);
+    add(currentDirectory);
+    return dirs;
+}
 
 std::vector<std::string> ModuleCandidates(const char* name) {
     std::vector<std::string> out;
@@ -58,9 +83,8 @@ std::vector<std::string> ModuleCandidates(const char* name) {
     }
     char cwd[PATH_MAX];
     std::string here = getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" : std::string();
-    for (const std::string& d : {ExecutableDirectory(), LibraryDirectory(), here})
-        for (const std::string& n : names)
-            if (!d.empty()) out.push_back(d + n);
+    for (const std::string& d : ModuleDirectories(here))
+        for (const std::string& n : names) out.push_back(d + n);
     for (const std::string& n : names) out.push_back(n);  // the system's search
     return out;
 }
