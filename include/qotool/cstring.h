@@ -12,6 +12,10 @@
 #ifndef QOTOOL_CSTRING_H
 #define QOTOOL_CSTRING_H
 
+// C++ only: a C file that includes this header gets no declarations from it
+// (C hosts use qotool/qotool.h).
+#ifdef __cplusplus
+
 #include <cstdarg>
 #include <cstddef>
 #include <string_view>
@@ -150,5 +154,7 @@ public:
     CObject() = default;
     virtual ~CObject();
 };
+
+#endif  // __cplusplus
 
 #endif

@@ -7,6 +7,10 @@
 #ifndef QOTOOL_QOLANGUAGE_H
 #define QOTOOL_QOLANGUAGE_H
 
+// C++ only: a C file that includes this header gets no declarations from it
+// (C hosts use qotool/qotool.h).
+#ifdef __cplusplus
+
 #include <cstdint>
 #include <vector>
 
@@ -175,5 +179,7 @@ public:
                                // 0x04 error output, 0x10 read-only, 0x20 pause
     CString m_strSpare;
 };
+
+#endif  // __cplusplus
 
 #endif

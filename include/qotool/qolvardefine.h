@@ -4,6 +4,10 @@
 #ifndef QOTOOL_QOLVARDEFINE_H
 #define QOTOOL_QOLVARDEFINE_H
 
+// C++ only: a C file that includes this header gets no declarations from it
+// (C hosts use qotool/qotool.h).
+#ifdef __cplusplus
+
 #include "qotool/cstring.h"
 #include "qotool/qo_api.h"
 
@@ -22,5 +26,7 @@ public:
     char m_cType = 'Z';
     CString m_strDef;
 };
+
+#endif  // __cplusplus
 
 #endif

@@ -1,4 +1,26 @@
-// C entry points of libqoTool_NoQO.so. All texts are GBK byte strings.
+// C entry points of libqoTool_NoQO.so.
+//
+// Usable from C and C++. Everything above the "C++ only" section at the end
+// is plain C (C99): a C host includes this header and links with
+// libqoTool_NoQO.so (pkg-config qotool, or find_package(qotool) and the
+// target qotool::qotool).
+//
+// Texts: every text passed in or handed back is a GBK byte string (code page
+// 936); a byte of 0x80 or above starts a two-byte character. Where a length
+// is passed or returned, the text may hold zero bytes.
+//
+// Two layers:
+//  - the entry points of the system (ruqo_ExecQol and friends), which answer
+//    with one result text "T:value";
+//  - the handle API (QoInterp, ruqo_CreateInterp ... ruqo_CheckSyntax) and the
+//    extension-module helpers (ruqo_ReadPara, ruqo_SetValue...), which answer
+//    with the QO_* result codes below and keep values, lengths and error
+//    positions apart.
+//
+// Errors of the handle API: every function that takes a QoInterp* or a
+// CQoLanguage* checks it first; NULL, a freed handle or an address that is
+// no handle gives QO_MISUSE (or the documented "absent" value) and never
+// touches memory through it. No function of this header throws.
 //
 // Threads: separate interpreters may run on separate threads at once; one
 // interpreter is used by one thread at a time (the shared and the numbered
@@ -11,6 +33,7 @@
 #ifndef QOTOOL_QOTOOL_H
 #define QOTOOL_QOTOOL_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "qotool/qo_api.h"
@@ -109,10 +132,154 @@ QO_API int ruqo_GetMessageFd(void);
 // empty: no change.
 QO_API void ruqo_SetLogDirectory(const char* directory);
 
+// ---- Library version ----
+
+// The version this header belongs to; ruqo_LibVersion() gives the version of
+// the library actually loaded. The number is major*1000000 + minor*1000 +
+// patch.
+#define QO_VERSION "0.1.0"
+#define QO_VERSION_NUMBER 1000
+// Text of the loaded library's version ("0.1.0"); static, never freed.
+QO_API const char* ruqo_LibVersion(void);
+QO_API int ruqo_LibVersionNumber(void);
+
+// ---- Result codes of the handle API ----
+
+#define QO_OK 0        // done; a run's value is not an error
+#define QO_ERROR 1     // a run ended with an error value (type 'X')
+#define QO_MISUSE 2    // NULL or unknown handle, or a bad argument
+#define QO_NOTFOUND 3  // no such variable, or no position for the error
+#define QO_NOMEM 4     // out of memory
+
+// ---- Interpreter handles ----
+
+// An interpreter. Opaque: create it with ruqo_CreateInterp, free it with
+// ruqo_FreeInterp. Each handle remembers the source text of its last run, its
+// result and its last error.
+typedef struct QoInterp QoInterp;
+
+// A new interpreter with its own variables, or NULL when out of memory.
+QO_API QoInterp* ruqo_CreateInterp(void);
+// The shared interpreter of the library (the one ruqo_ExecQol runs on) as a
+// handle; the library owns it: ruqo_FreeInterp refuses it. NULL while the
+// library starts.
+QO_API QoInterp* ruqo_SharedInterp(void);
+// Destroys an interpreter made by ruqo_CreateInterp; every text it handed
+// back becomes invalid. QO_MISUSE for NULL, an unknown or freed handle, the
+// shared handle, or an interpreter that is running.
+QO_API int ruqo_FreeInterp(QoInterp* interp);
+
+// Runs text (length bytes, or up to its zero byte when length < 0; a run
+// stops at the first zero byte either way). With fileName, the text runs as
+// the QOL file of that name (error excerpts name it, as when a script runs a
+// file); with NULL, as ruqo_ExecQol runs a text. Returns QO_OK, QO_ERROR when
+// the value is an error, QO_MISUSE, QO_NOMEM. May be called from an
+// extension module while the interpreter runs (a nested run).
+QO_API int ruqo_Eval(QoInterp* interp, const char* text, long length, const char* fileName);
+
+// The value of the last run: its type letter ('N' number, 'S' string, 'P'
+// pointer, 'Z' none, 'X' error), its text (the number's "%.15g" text, the
+// string, the pointer's text with its extended type, the error message) and
+// the text's length in bytes (zero bytes kept; a zero byte also ends it).
+// Any out-pointer may be NULL. The text belongs to the handle and stays
+// valid until the next ruqo_Eval or ruqo_FreeInterp on it.
+QO_API int ruqo_GetResult(QoInterp* interp, char* type, const char** text, size_t* length);
+
+// Reads variable name ("count", "a[2]", "t[1][3]", "system_x") as the
+// interpreter's own expressions would see it at its outermost scope. The
+// text belongs to the handle and stays valid until the next ruqo_GetVar or
+// ruqo_FreeInterp on it. QO_NOTFOUND when there is no such variable.
+QO_API int ruqo_GetVar(QoInterp* interp, const char* name, char* type, const char** text, size_t* length);
+// Assigns a value to variable name (created when missing; arrays grow).
+// type 'S' stores text (length bytes, or up to its zero byte when length <
+// 0), 'N' the number the text reads as (C atof), 'Z' an empty value. The
+// interpreter's value (ruqo_GetResult) is left as it was. QO_ERROR with the
+// system's message (ruqo_ErrorMessage) when the store refuses the name.
+QO_API int ruqo_SetVar(QoInterp* interp, const char* name, char type, const char* text, long length);
+
+// The message of the handle's last error, exactly as the system defines it
+// (the message, the position text and the source excerpt), or "" when its
+// last run did not fail. For NULL or an unknown handle: a static message
+// that says so. Valid until the next call that runs on the handle.
+QO_API const char* ruqo_ErrorMessage(QoInterp* interp);
+// Line and column (1-based; a column counts characters, a two-byte character
+// is one) of the last error in the text of the last ruqo_Eval or
+// ruqo_CheckSyntax; lines end at '\n'. QO_NOTFOUND when the error has no
+// place in that text (no error, or one raised in a text the run made).
+QO_API int ruqo_ErrorPosition(QoInterp* interp, int* line, int* column);
+
+// One finding of ruqo_CheckSyntax: 1-based line and column in the checked
+// text, and the message (GBK; valid during the call only).
+typedef void (*QoCheckReport)(void* context, int line, int column, const char* message);
+// The interpreter's syntax check (what ErrorCheck does) over text: nothing
+// runs for real and no variable changes. Reports the first syntax error and
+// every undefined variable or function name (each once, where its first
+// statement uses it) through report (which may be NULL). Returns QO_OK when
+// there is no finding, QO_ERROR when there is any.
+QO_API int ruqo_CheckSyntax(QoInterp* interp, const char* text, long length, QoCheckReport report,
+                            void* context);
+
+// The interpreter object behind a handle, for hosts that also use the C++
+// class; NULL for an unknown handle. Owned by the handle.
+QO_API CQoLanguage* ruqo_InterpObject(QoInterp* interp);
+
+// ---- Helpers for extension modules written in C ----
+//
+// A user executor (ruqo_UserQolExecutor) receives the cursor just after the
+// '(' of a call and the interpreter; it reads its arguments with
+// ruqo_ReadPara, leaves its result with one of ruqo_SetValue..., and returns
+// 1 when it handled the word, 0 otherwise. Member calls obj.Member(...) on a
+// value of extended type "%Name" arrive as the word "ruqo_Name_.Member" with
+// the object as the interpreter's value (ruqo_ValueType, ruqo_ValuePointer).
+
+// A text argument read by ruqo_ReadPara (codes s, S, v, r without a
+// length): data points to length bytes (zero bytes kept) followed by a zero
+// byte. The bytes belong to the library and stay valid until the next
+// ruqo_ReadPara on the same thread that starts a new argument list (an
+// upper-case resultType); they are read-only.
+typedef struct QoText {
+    const char* data;
+    size_t length;
+} QoText;
+
+// Reads the call's arguments against format, as CQoLanguage::ReadPara does:
+// entries "%c" (required) or "?c" (optional) with the codes
+//   s S v r   text (v: any value as its text; r: "T:text");
+//             destination QoText*. With a length n ("%s80"): a char** cell
+//             that points to a buffer of n bytes (n-1 bytes and a zero).
+//   b 1       uint8_t* / int8_t*      2  int16_t*      4  int32_t*
+//   f         float*                  g  double*
+//   p         uintptr_t*
+// one destination per entry, at most 16, the list ended by NULL. An omitted
+// argument leaves its destination as it was. resultType: the value's type
+// letter afterwards; ')' leaves the closing bracket for the caller; a lower
+// case letter or '(' keeps the by-reference records of the earlier reads of
+// the same call (see the C++ ReadPara). Returns QO_OK, or QO_ERROR when an
+// argument has the wrong type (the interpreter's value is then the error; the
+// executor should return 1 and leave it), QO_MISUSE for a bad interpreter,
+// cursor or format.
+QO_API int ruqo_ReadPara(CQoLanguage* interpreter, char resultType, char** cursor, const char* format, ...);
+
+// The interpreter's value: type letter (0 for an unknown interpreter), the
+// pointer of a 'P' value (0 otherwise) and its extended type ("" when none;
+// valid until the value changes).
+QO_API char ruqo_ValueType(CQoLanguage* interpreter);
+QO_API uintptr_t ruqo_ValuePointer(CQoLanguage* interpreter);
+QO_API const char* ruqo_ValueExtType(CQoLanguage* interpreter);
+// Set the interpreter's value: a number; a text (length bytes, or up to its
+// zero byte when length < 0); a pointer with an extended type ("%Name", or
+// NULL for none); an error with its message (an executor that returns 1
+// with an error value makes the call fail with that message).
+QO_API int ruqo_SetValueNumber(CQoLanguage* interpreter, double number);
+QO_API int ruqo_SetValueText(CQoLanguage* interpreter, const char* text, long length);
+QO_API int ruqo_SetValuePointer(CQoLanguage* interpreter, uintptr_t pointer, const char* extType);
+QO_API int ruqo_SetValueError(CQoLanguage* interpreter, const char* message);
+
 #ifdef __cplusplus
 }
 #endif
 
+// ---- C++ only ----
 #ifdef __cplusplus
 #include "qotool/cstring.h"
 // Reads the string literal at cursor (adjacent literals joined, escapes

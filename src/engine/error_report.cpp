@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "diag/debug_hooks.h"
+#include "engine/error_site.h"
 #include "engine/run_context.h"
 #include "qotool/qolanguage.h"
 
@@ -88,11 +89,14 @@ void CQoLanguage::ReportError(const char* message, const char* position, bool en
             }
             // A message that already carries a position was reported before
             // and is being passed on: it gets no second excerpt.
-            if (text.Find("〖错误位置") <= 0)
+            if (text.Find("〖错误位置") <= 0) {
                 excerpt = BuildExcerpt(start, length, offset, CString(positionText));
+                RecordErrorSite(this, start, length, offset);
+            }
             break;
         }
     }
+    if (excerpt.IsEmpty() && text.Find("〖错误位置") < 0) ClearErrorSite(this);
     text += excerpt;
     ErrorString(text.c_str());
     if (text.IsEmpty()) m_cType = 'X';

@@ -6,6 +6,7 @@
 
 #include "diag/debug_hooks.h"
 #include "engine/instance.h"
+#include "engine/error_site.h"
 #include "engine/run_context.h"
 #include "engine/var_tables.h"
 
@@ -157,6 +158,7 @@ CQoLanguage::CQoLanguage()
 }
 
 CQoLanguage::~CQoLanguage() {
+    ForgetErrorSite(this);
     delete m_pRun;
     m_pRun = nullptr;
     delete m_pVars;

@@ -12,6 +12,7 @@
 #include "engine/run_context.h"
 #include "engine/scanner.h"
 #include "engine/var_store.h"
+#include "platform/last_error.h"
 #include "platform/module_loader.h"
 #include "qotool/qotool.h"
 
@@ -113,6 +114,11 @@ void CallExternal(CQoLanguage* qo, char*& cursor, const char* word) {
             handled = CallUserExecutors(qo, cursor, word);
         } else {
             std::string message = "不能加载QOL对象解析器的：" + module;
+            // The loader's own reason (an undefined symbol, a missing file)
+            // goes to the message log; the error keeps the script's name.
+            CString reason;
+            qotool::platform::LastSystemError(reason);
+            ruqo_MessageLog(0, 2, message.c_str(), "：", reason.c_str());
             qo->ErrorString(message.c_str());
             qo->m_cType = 'X';
             handled = true;

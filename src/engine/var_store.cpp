@@ -1,6 +1,7 @@
 // The variable store's entry point: name normalisation, scope bounds,
 // links, arrays, and storing and loading values as text.
 #include "engine/var_store.h"
+#include "engine/error_site.h"
 
 #include <cxxabi.h>
 
@@ -533,6 +534,7 @@ void RecordUndefinedName(CQoLanguage* qo, const char* name) {
         if (list.view().find(key) == std::string_view::npos) {
             list += normalized.view();
             list += ',';
+            NoteUndefinedName(qo, normalized.view());
         }
     } else if (diag::g_debugSwitch & 1) {
         list = normalized.c_str();

@@ -43,9 +43,9 @@ long long NowMs() {
     return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
-std::vector<char*> Argv(const Args& args) {
-    static std::string program = QOTOOL_QOL_BIN;
-    std::vector<char*> argv{program.data()};
+std::vector<char*> Argv(const Args& args, const std::string* program = nullptr) {
+    static std::string qol = QOTOOL_QOL_BIN;
+    std::vector<char*> argv{const_cast<char*>(program ? program->c_str() : qol.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     return argv;
@@ -59,9 +59,12 @@ int WaitStatus(pid_t pid, bool kill) {
     return !kill && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
+using qotool::test::TempDir;
+
 // Runs qol with args; standard input reads `input`, standard output and
 // standard error are captured.
-Outcome RunQol(const Args& args, const std::string& input = "") {
+// program: what to start instead of qol (an executable script).
+Outcome RunQol(const Args& args, const std::string& input = "", const std::string* program = nullptr) {
     TempDir dir;
     const std::string inputFile = dir.Write("stdin", input);
     int outPipe[2], errPipe[2];
@@ -74,7 +77,7 @@ Outcome RunQol(const Args& args, const std::string& input = "") {
     posix_spawn_file_actions_addopen(&actions, 0, inputFile.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    std::vector<char*> argv = Argv(args);
+    std::vector<char*> argv = Argv(args, program);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -173,14 +176,14 @@ TEST(QolCliTest, TextRunsPrintTheirResultTexts) {
     }
 }
 
-TEST(QolCliTest, ErrorPrintsResultAndMessageInUtf8) {
-    const Outcome outcome = RunQol({"-e", "'ok'; nosuchword"});
+TEST(QolCliTest, ErrorPrintsResultAndOnePlacedLineInUtf8) {
+    const Outcome outcome = RunQol({"-e", u8"'中文'; nosuchword"});
     EXPECT_EQ(outcome.status, 1);
     ASSERT_TRUE(StartsWith(outcome.out, "X:")) << outcome.out;
     EXPECT_TRUE(Contains(outcome.out, u8"【发生错误处】")) << outcome.out;
     EXPECT_TRUE(qotool::platform::IsUtf8WithNonAscii(outcome.out)) << outcome.out;
-    // Standard error has the message: the result text after "X:".
-    EXPECT_EQ(outcome.err, outcome.out.substr(2));
+    // Standard error has the message once, placed, without the excerpt.
+    EXPECT_EQ(outcome.err, u8"-e:1:17: 'nosuchword' 变量未定义\n");
 }
 
 TEST(QolCliTest, LastRunDecidesTheExitStatus) {
@@ -214,8 +217,8 @@ TEST(QolCliTest, FilesRunInOrderAndPrintResultsWithR) {
         {{"--result", gbk}, u8"S:中文\n"},
         {{"-r", "--encoding=gbk", gbk}, "S:中文\n"},
         {{"-r", bom}, "S:a\n"},
-        {{number, "-r", bom, gbk}, u8"N:32\nS:a\nS:中文\n"},
-        {{number, utf8}, ""},
+        {{"-f", number, "-r", "-f", bom, "-f", gbk}, u8"N:32\nS:a\nS:中文\n"},
+        {{"-f", number, utf8}, ""},
         {{"-r", "-e", "1", number}, "N:1\nN:32\n"},
         {{"-r", SourceRoot() + "/examples/hello.qol"}, "S:Hello, QOL\n"},
     };
@@ -227,7 +230,7 @@ TEST(QolCliTest, FilesRunInOrderAndPrintResultsWithR) {
     }
 }
 
-TEST(QolCliTest, FileErrorShowsThePathInTheExcerpt) {
+TEST(QolCliTest, FileErrorShowsThePathInTheExcerptAndItsPlace) {
     TempDir dir;
     // A Chinese file name: the runner hands it to the interpreter as GBK and
     // the excerpt shows it back as UTF-8.
@@ -236,11 +239,10 @@ TEST(QolCliTest, FileErrorShowsThePathInTheExcerpt) {
         const Args args = printResult ? Args{"-r", path} : Args{path};
         const Outcome outcome = RunQol(args);
         EXPECT_EQ(outcome.status, 1) << Describe(args);
-        const std::string header = u8"〖" + path + u8"〗";
-        EXPECT_TRUE(Contains(outcome.err, header)) << outcome.err;
-        EXPECT_TRUE(Contains(outcome.err, u8"【发生错误处】")) << outcome.err;
+        EXPECT_EQ(outcome.err, path + u8":2:11: 'nosuchword' 变量未定义\n");
         if (printResult) {
-            EXPECT_EQ(outcome.out, "X:" + outcome.err);
+            EXPECT_TRUE(Contains(outcome.out, u8"〖" + path + u8"〗")) << outcome.out;
+            EXPECT_TRUE(Contains(outcome.out, u8"【发生错误处】")) << outcome.out;
         } else {
             EXPECT_EQ(outcome.out, "");
         }
@@ -300,6 +302,7 @@ TEST(QolCliTest, BadUsageExitsWith2) {
         {"--bogus"},
         {"-x"},
         {"-e", "1", "--check"},
+        {"-f"},
         {"--encoding=latin1", "-e", "1"},
         {"--encoding="},
         {"--encoding"},
@@ -460,6 +463,104 @@ TEST(QolCliTest, PumpRunsTimersAndLogDirPlacesTheLog) {
     const std::string bytes(std::istreambuf_iterator<char>(log), {});
     EXPECT_TRUE(Contains(bytes, "\r\n关闭QOL定时器 1\r\n")) << bytes;
     EXPECT_TRUE(Contains(bytes, "\r\ndone\r\n")) << bytes;
+// Scripts the way other runners take them: arguments, console words,
+// standard input, one placed line per error.
+TEST(QolCliTest, ScriptsGetArgumentsConsoleWordsAndPlacedErrors) {
+    TempDir dir;
+    const std::string huge(1 << 20, 'x');
+    const struct {
+        const char* title;
+        std::string script;  // UTF-8
+        Args args;           // after the script
+        std::string input;
+        std::string out;     // exact
+        std::string err;     // exact; the script's path replaces @
+        int status;
+    } cases[] = {
+        {"arguments and print", "#!/usr/bin/env qol\nprint(argc, argv[1], argv[2]); argv[0]", {"a", u8"中"},
+         "", "3 a \xE4\xB8\xAD\n", "", 0},
+        {"argv beyond its end", "\n\nx = argv[2];", {"a"}, "", "",
+         u8"@:3:4: 数组元素 argv[2] 的行号超界（合法行号0~1）\n", 1},
+        {"options after the script are its arguments", "print(argv[1], argc)", {"-e", "1"}, "", "-e 3\n", "", 0},
+        {"eprint writes on standard error", "eprint('to', 2); print('out')", {}, "", "out\n", "to 2\n", 0},
+        {"readline reads lines, Z at the end", "a = readline(); b = readline(); c = readline(); print(a, b, Type(c))",
+         {}, u8"one\r\n二\n", u8"one 二 Z\n", "", 0},
+        {"zero bytes and huge texts print whole", "print('a\\x00b'); x = '" + huge + "'; print(len(x))", {}, "",
+         std::string("a\0b\n", 4) + "1048576\n", "", 0},
+        {"a script's own print wins", "#print(a){ return 'mine' } y = print(1); print2 = y; eprint(y)", {}, "", "",
+         "mine\n", 0},
+        {"an error in line 3, column in characters", u8"a = 1;\n\nb = '中文' + nosuch;", {}, "", "",
+         u8"@:3:18: 'nosuch' 变量未定义\n", 1},
+        {"an error inside a function names the body's line",
+         "#f(a){\n  return a + nosuch;\n}\nf(2);", {}, "", "",
+         u8"@:2:20: 当传入自定义函数的参数为：\n  a : 2\n'nosuch' 变量未定义\n", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        const std::string path = dir.Write("script.qol", c.script);
+        Args args{path};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome outcome = RunQol(args, c.input);
+        EXPECT_EQ(outcome.out, c.out);
+        std::string err = c.err;
+        if (const size_t at = err.find('@'); at != std::string::npos) err.replace(at, 1, path);
+        EXPECT_EQ(outcome.err, err);
+        EXPECT_EQ(outcome.status, c.status);
+    }
+}
+
+TEST(QolCliTest, ExecutableScriptAndStandardInputScript) {
+    TempDir dir;
+    const std::string script =
+        dir.Write("hello.qol", std::string("#!") + QOTOOL_QOL_BIN + "\nprint('hi', argv[1]);\n", 0755);
+    Outcome outcome = RunQol({"there"}, "", &script);
+    EXPECT_EQ(outcome.out, "hi there\n");
+    EXPECT_EQ(outcome.status, 0);
+
+    outcome = RunQol({"-r", "-", "x"}, "print(argv[0], argv[1]); 7");
+    EXPECT_EQ(outcome.out, "- x\nN:7\n");
+    outcome = RunQol({"-"}, "\nnosuch");
+    EXPECT_EQ(outcome.err, u8"<stdin>:2:7: 'nosuch' 变量未定义\n");
+    EXPECT_EQ(outcome.status, 1);
+
+    outcome = RunQol({dir.path() + "/missing.qol", "a"});
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_TRUE(Contains(outcome.err, "No such file or directory")) << outcome.err;
+}
+
+TEST(QolCliTest, CheckReportsEachFindingWithItsPlace) {
+    TempDir dir;
+    const struct {
+        std::string script;
+        std::string err;  // @ stands for the path
+        int status;
+    } cases[] = {
+        {"#!/usr/bin/env qol\nprint(argv[1], argc);\nx = 1;\ny = x + 2;\n", "", 0},
+        {"x = 1;\ny = nosuch + 1;\nfoo(3);\n", u8"@:2:5: 'nosuch' 变量未定义\n@:3:1: 执行不认识的函数：foo\n", 1},
+        {"a = 1;\nb = (1 + ;\n", u8"@:2:10: N型数据(1)不能加Z型数据()\n", 1},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.Write("check.qol", c.script);
+        const Outcome outcome = RunQol({"--check", path});
+        std::string err = c.err;
+        for (size_t at; (at = err.find('@')) != std::string::npos;) err.replace(at, 1, path);
+        EXPECT_EQ(outcome.err, err) << c.script;
+        EXPECT_EQ(outcome.out, "") << c.script;
+        EXPECT_EQ(outcome.status, c.status) << c.script;
+    }
+    EXPECT_EQ(RunQol({"--check", dir.path() + "/missing.qol"}).status, 2);
+}
+
+TEST(QolCliTest, Utf8CharacterEndingInBackslashIsWarnedAbout) {
+    TempDir dir;
+    // 乗 is 81 5C in GBK; as GBK bytes the source is taken as written.
+    const std::string utf8 = dir.Write("utf8.qol", u8"a = 1;\nb = '乗';\n");
+    const std::string gbk = dir.Write("gbk.qol", "b = '\\x81\\x5C';\n");
+    Outcome outcome = RunQol({"-f", utf8});
+    EXPECT_TRUE(StartsWith(outcome.err, utf8 + u8":2: warning: '乗' is \\x81\\x5C in GBK")) << outcome.err;
+    outcome = RunQol({"-r", gbk});
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.out, u8"S:乗\n");
 }
 
 }  // namespace

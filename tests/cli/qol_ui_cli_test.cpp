@@ -43,6 +43,8 @@ long long NowMs() {
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+using qotool::test::TempDir;
+
 // The environment of the test with the given variables replaced (a value
 // of nullptr removes the variable).
 std::vector<std::string> Environment(const std::vector<std::pair<std::string, const char*>>& changes) {

@@ -24,6 +24,11 @@
 //   start with the rest ("X~'abc' 变量未定义" accepts any position text and
 //   excerpt after the message).
 //
+// The examples of the documentation (docs/*.md) are cases too: a fenced
+// block whose info string is "qol", followed (after blank lines) by a line
+// "Result: `T:value`" (or "Result: `X~message`" for a prefix). Blocks of
+// other kinds are prose only.
+//
 // Each case is one test, named after its file and the line of its "===".
 #include <gtest/gtest.h>
 
@@ -47,6 +52,7 @@ namespace {
 using qotool::test::Gbk;
 
 struct QolCase {
+    std::string folder;  // tests/qol or docs
     std::string file;  // file name, e.g. literals.cases
     int line = 0;      // line of the "===" that starts the case
     std::string description;
@@ -116,21 +122,66 @@ std::vector<QolCase> ParseCases(const std::string& name, std::istream& in) {
     return cases;
 }
 
-std::vector<QolCase> LoadAllCases() {
-    std::vector<QolCase> all;
-    const std::string dir = QOTOOL_TEST_QOL_DIR;
+// The marked examples of one Markdown file.
+std::vector<QolCase> ParseMarkdownExamples(const std::string& name, std::istream& in) {
+    std::vector<QolCase> cases;
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    static const std::string kResult = "Result: `";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i] != "```qol") continue;
+        size_t end = i + 1;
+        while (end < lines.size() && lines[end].compare(0, 3, "```") != 0) ++end;
+        size_t result = end + 1;
+        while (result < lines.size() && lines[result].empty()) ++result;
+        QolCase c;
+        c.folder = "docs";
+        c.file = name;
+        c.line = (int)i + 1;
+        c.text = JoinLines(std::vector<std::string>(lines.begin() + (long)i + 1, lines.begin() + (long)end));
+        const std::string& r = result < lines.size() ? lines[result] : std::string();
+        if (r.compare(0, kResult.size(), kResult) == 0 && r.size() > kResult.size() && r.back() == '`')
+            c.expected = JoinLines({r.substr(kResult.size(), r.size() - kResult.size() - 1)});
+        else
+            c.expected = "malformed example: no \"Result: `...`\" line after the block";
+        cases.push_back(std::move(c));
+        i = end;
+    }
+    return cases;
+}
+
+// The files of dir whose names end with suffix, sorted.
+std::vector<std::string> FilesEndingWith(const std::string& dir, const std::string& suffix) {
     std::vector<std::string> names;
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d)) {
             std::string n = e->d_name;
-            if (n.size() > 6 && n.compare(n.size() - 6, 6, ".cases") == 0) names.push_back(n);
+            if (n.size() > suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+                names.push_back(n);
         }
         closedir(d);
     }
     std::sort(names.begin(), names.end());
-    for (const std::string& n : names) {
+    return names;
+}
+
+std::vector<QolCase> LoadAllCases() {
+    std::vector<QolCase> all;
+    const std::string dir = QOTOOL_TEST_QOL_DIR;
+    for (const std::string& n : FilesEndingWith(dir, ".cases")) {
         std::ifstream in(dir + "/" + n, std::ios::binary);
-        for (QolCase& c : ParseCases(n, in)) all.push_back(std::move(c));
+        for (QolCase& c : ParseCases(n, in)) {
+            c.folder = "tests/qol";
+            all.push_back(std::move(c));
+        }
+    }
+    const std::string docs = dir.substr(0, dir.rfind("/tests/qol")) + "/docs";
+    for (const std::string& n : FilesEndingWith(docs, ".md")) {
+        std::ifstream in(docs + "/" + n, std::ios::binary);
+        for (QolCase& c : ParseMarkdownExamples(n, in)) all.push_back(std::move(c));
     }
     return all;
 }
@@ -161,7 +212,7 @@ bool Matches(const std::string& actual, const std::string& expected) {
 
 std::string Where(const QolCase& c) {
     std::ostringstream s;
-    s << "tests/qol/" << c.file << ":" << c.line << c.description << "\n  text: "
+    s << c.folder << "/" << c.file << ":" << c.line << c.description << "\n  text: "
       << qotool::test::Readable(c.text);
     return s.str();
 }
@@ -201,7 +252,8 @@ TEST_P(ConformanceTest, ResultText) {
 std::string CaseName(const ::testing::TestParamInfo<size_t>& info) {
     const QolCase& c = AllCases()[info.param];
     std::string name;
-    for (char ch : c.file.substr(0, c.file.size() - 6))
+    if (c.folder == "docs") name = "docs_";
+    for (char ch : c.file.substr(0, c.file.rfind('.')))
         name += (isalnum((unsigned char)ch) ? ch : '_');
     return name + "_L" + std::to_string(c.line);
 }
@@ -224,6 +276,30 @@ TEST(ConformanceFilesTest, CaseFilesAreFoundAndWellFormed) {
             EXPECT_TRUE(c.expected[1] == ':' || c.expected[1] == '~') << Where(c);
         }
     }
+}
+
+TEST(ConformanceFilesTest, ParsesMarkedExamplesOfTheDocs) {
+    std::istringstream in(
+        "Prose.\n"
+        "```qol\n"
+        "a = 1;\n"
+        "a + 1\n"
+        "```\n"
+        "\n"
+        "Result: `N:2`\n"
+        "```c\n"
+        "not = run;\n"
+        "```\n"
+        "```qol\n"
+        "x\n"
+        "```\n"
+        "no result line\n");
+    std::vector<QolCase> cases = ParseMarkdownExamples("guide.md", in);
+    ASSERT_EQ(cases.size(), 2u);
+    EXPECT_EQ(cases[0].line, 2);
+    EXPECT_EQ(cases[0].text, "a = 1;\r\n" "a + 1");
+    EXPECT_EQ(cases[0].expected, "N:2");
+    EXPECT_EQ(cases[1].expected.rfind("malformed", 0), 0u);
 }
 
 TEST(ConformanceFilesTest, ParsesTheDocumentedFormat) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 namespace qotool::test {
 
@@ -88,6 +89,13 @@ CurrentDirectory::CurrentDirectory(const std::string& path) {
 
 CurrentDirectory::~CurrentDirectory() {
     if (!old_.empty() && chdir(old_.c_str()) != 0) perror("chdir");
+}
+
+std::string TempDir::Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
 }
 
 }  // namespace qotool::test

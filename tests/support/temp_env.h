@@ -24,6 +24,8 @@ public:
     std::string Write(const std::string& name, const std::string& bytes, mode_t mode = 0644) const;
     // Creates the folder name (and its parents); returns its path.
     std::string MakeDir(const std::string& name) const;
+    // The whole content of the file at path ("" when it cannot be read).
+    static std::string Read(const std::string& path);
 
 private:
     std::string path_;

@@ -1,6 +1,7 @@
 // qol: runs QOL texts, files, standard input or an interactive prompt on the
 // shared interpreter of libqoTool_NoQO.so. This file reads the options and
 // runs what they name, in order.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "console_words.h"
 #include "qotool/qotool.h"
 #include "repl.h"
 #include "runner.h"
@@ -23,18 +25,23 @@
 namespace qol {
 namespace {
 
-constexpr int kUsageError = 2;
-
 const char kHelp[] =
-    u8"Usage: qol [options] FILE...   run QOL files in order\n"
-    u8"       qol [options] -e TEXT   run TEXT (repeatable; each -e is one run)\n"
-    u8"       qol [options]           interactive prompt when standard input is a\n"
-    u8"                               terminal, else run standard input as one text\n"
+    u8"Usage: qol [options] SCRIPT [ARG...]  run SCRIPT ('-': standard input) with\n"
+    u8"                                      the arguments argv and argc\n"
+    u8"       qol [options] -f FILE...       run QOL files in order\n"
+    u8"       qol [options] -e TEXT          run TEXT (repeatable; each -e is one run)\n"
+    u8"       qol --check FILE               syntax check of FILE\n"
+    u8"       qol [options]                  interactive prompt when standard input\n"
+    u8"                                      is a terminal, else run it as one text\n"
     u8"\n"
     u8"Options:\n"
     u8"  -e TEXT        run TEXT and print its result text\n"
-    u8"  -r, --result   also print the result text after each FILE and after\n"
-    u8"                 standard input\n"
+    u8"  -f FILE        run FILE (repeatable)\n"
+    u8"  -r, --result   also print the result text after each script and file and\n"
+    u8"                 after standard input\n"
+    u8"  -i             enter the interactive prompt after running the script\n"
+    u8"  --check FILE   the interpreter's syntax check of FILE: each finding as\n"
+    u8"                 FILE:LINE:COLUMN: message; exit status 1 when any\n"
     u8"  --encoding=auto|gbk|utf-8\n"
     u8"                 encoding of arguments, files, standard input and output\n"
     u8"                 (default auto). auto converts a source that is valid UTF-8\n"
@@ -52,20 +59,22 @@ const char kHelp[] =
     u8"  --version      print the version\n"
     u8"  -h, --help     print this text\n"
     u8"\n"
-    u8"All runs share one interpreter and happen in the order given, -e texts and\n"
-    u8"FILEs alike. A result text is T:value, T the type letter (N number,\n"
-    u8"S string, P pointer, Z nothing, X error). An error result also prints its\n"
-    u8"message on standard error, except at the prompt.\n"
-    u8"Standard input that is not a terminal runs as one text; its result text is\n"
-    u8"printed only with -r. At the prompt every input prints its result text; a\n"
-    u8"line that leaves a ( [ or { open continues on the next line, and Ctrl-D\n"
-    u8"ends the input.\n"
+    u8"Everything after SCRIPT goes to the script: argv[0] is SCRIPT, argv[1]...\n"
+    u8"the ARGs, argc their count. A first line starting with #! is skipped.\n"
+    u8"Scripts can use print(...), eprint(...) and readline().\n"
+    u8"All runs share one interpreter and happen in the order given. A result\n"
+    u8"text is T:value, T the type letter (N number, S string, P pointer,\n"
+    u8"Z nothing, X error). An error also prints NAME:LINE:COLUMN: message on\n"
+    u8"standard error, except at the prompt.\n"
+    u8"At the prompt every input prints its result text; a line that leaves\n"
+    u8"a ( [ or { open continues on the next line, and Ctrl-D ends the input.\n"
     u8"\n"
     u8"Message boxes print as [caption] text on standard error and, when standard\n"
     u8"input is a terminal, ask for a button (Enter takes the default); otherwise\n"
     u8"they answer their default button (QO_MSGBOX_ANSWER=yes|no|ok|cancel|... or\n"
     u8"a number forces one). The edit dialog opens $VISUAL or $EDITOR (else vi)\n"
     u8"on a temporary copy of the text. QO_UI=silent drops diagnostics.\n"
+    u8"Extension modules are found in $QO_MODULE_PATH among other places.\n"
     u8"\n"
     u8"Exit status: 0 when the last run's result is not an error, 1 when it is,\n"
     u8"2 for a usage error or a file that cannot be read.\n";
@@ -79,7 +88,11 @@ struct Options {
     Encoding encoding = Encoding::kAuto;
     bool printFileResults = false;
     bool debug = false;
+    bool interactive = false;
     std::vector<Run> runs;
+    std::vector<std::string> checks;
+    // SCRIPT and its arguments; empty without a SCRIPT.
+    std::vector<std::string> script;
     const char* logDirectory = nullptr;  // --log-dir
     int pumpMs = 0;                      // --pump: pump messages after every run
 };
@@ -110,7 +123,8 @@ int ParseArguments(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (operandsOnly || arg.size() < 2 || arg[0] != '-') {
-            options.runs.push_back({true, std::string(arg)});
+            options.script.assign(argv + i, argv + argc);
+            break;
         } else if (arg == u8"--") {
             operandsOnly = true;
         } else if (arg == u8"-e") {
@@ -118,6 +132,14 @@ int ParseArguments(int argc, char** argv, Options& options) {
             options.runs.push_back({false, argv[++i]});
         } else if (arg.substr(0, 2) == u8"-e") {
             options.runs.push_back({false, std::string(arg.substr(2))});
+        } else if (arg == u8"-f" || arg == u8"--check") {
+            if (i + 1 >= argc) return UsageError(u8"qol: %s needs a FILE argument\n", argv[i]);
+            if (arg == u8"-f")
+                options.runs.push_back({true, argv[++i]});
+            else
+                options.checks.push_back(argv[++i]);
+        } else if (arg == u8"-i") {
+            options.interactive = true;
         } else if (arg == u8"-r" || arg == u8"--result") {
             options.printFileResults = true;
         } else if (arg == u8"--encoding" || arg.substr(0, 11) == u8"--encoding=") {
@@ -174,13 +196,21 @@ int main(int argc, char** argv) {
     qol::InstallTerminalUi(options.encoding);
     if (options.debug) {
         // Standard input carries the debugger's commands.
-        if (options.runs.empty()) return qol::UsageError(u8"qol: %s needs FILE or -e TEXT\n", u8"--debug");
+        if (options.runs.empty() && options.script.empty()) return qol::UsageError(u8"qol: %s needs FILE or -e TEXT\n", u8"--debug");
         qol::InstallTerminalDebugger(options.encoding);
     }
     qol::Runner runner(options.encoding);
     // The library logged while it loaded: the log does that again in DIR.
     if (options.logDirectory) ruqo_SetLogDirectory(runner.ToGbk(options.logDirectory).c_str());
-    if (options.runs.empty()) {
+    qol::RegisterConsoleWords(runner);
+    if (!options.checks.empty()) {
+        int worst = 0;
+        for (const std::string& file : options.checks) {
+            worst = std::max(worst, runner.CheckFile(file));
+        }
+        return worst;
+    }
+    if (options.runs.empty() && options.script.empty()) {
         if (isatty(STDIN_FILENO)) {
             qol::RunPrompt(runner);
         } else {
@@ -189,7 +219,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, u8"qol: cannot read standard input: %s\n", std::strerror(errno));
                 return qol::kUsageError;
             }
-            runner.RunSource(source, options.printFileResults, true);
+            runner.RunSource(source, options.printFileResults, true, u8"<stdin>");
             if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
         }
         return runner.ExitStatus();
@@ -198,9 +228,25 @@ int main(int argc, char** argv) {
         if (run.isFile) {
             if (!runner.RunFile(run.argument, options.printFileResults)) return qol::kUsageError;
         } else {
-            runner.RunSource(run.argument, true, true);
+            runner.RunSource(run.argument, true, true, u8"-e");
         }
         if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
     }
+    if (!options.script.empty()) {
+        runner.SetScriptArguments(options.script);
+        const std::string& script = options.script.front();
+        if (script == u8"-") {
+            std::string source;
+            if (!qol::ReadAll(STDIN_FILENO, source)) {
+                std::fprintf(stderr, u8"qol: cannot read standard input: %s\n", std::strerror(errno));
+                return qol::kUsageError;
+            }
+            runner.RunSource(source, options.printFileResults, true, u8"<stdin>", true);
+        } else if (!runner.RunFile(script, options.printFileResults)) {
+            return qol::kUsageError;
+        }
+        if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
+    }
+    if (options.interactive) qol::RunPrompt(runner);
     return runner.ExitStatus();
 }

@@ -8,8 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "error_location.h"
 #include "platform/encoding.h"
 #include "qotool/qotool.h"
+#include "script_source.h"
 
 namespace qol {
 namespace {
@@ -17,8 +19,15 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 void WriteAll(FILE* stream, std::string_view text) {
+    std::fflush(stream == stderr ? stdout : stderr);
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);
+}
+
+// A text that names a numbered interpreter ("[3]...") runs through
+// ruqo_ExecQol, which knows the prefix.
+bool NamesNumberedInterpreter(const std::string& gbk) {
+    return gbk.size() >= 3 && gbk[0] == '[' && gbk[1] != 0 && gbk[2] == ']';
 }
 
 }  // namespace
@@ -36,10 +45,15 @@ bool ReadAll(int fd, std::string& out) {
     }
 }
 
+Runner::Runner(Encoding encoding) : encoding_(encoding), interp_(ruqo_SharedInterp()) {}
+
+bool Runner::Converts(std::string_view source) const {
+    return encoding_ == Encoding::kUtf8 ||
+           (encoding_ == Encoding::kAuto && qotool::platform::IsUtf8WithNonAscii(source));
+}
+
 std::string Runner::ToGbk(std::string_view source, bool stripBom) const {
-    const bool convert = encoding_ == Encoding::kUtf8 ||
-                         (encoding_ == Encoding::kAuto && qotool::platform::IsUtf8WithNonAscii(source));
-    if (!convert) return std::string(source);
+    if (!Converts(source)) return std::string(source);
     if (stripBom && source.substr(0, kUtf8Bom.size()) == kUtf8Bom) source.remove_prefix(kUtf8Bom.size());
     return qotool::platform::Utf8ToGbk(source);
 }
@@ -49,27 +63,55 @@ std::string Runner::ToOutput(std::string_view gbk) const {
     return qotool::platform::GbkToUtf8(gbk, true);
 }
 
-void Runner::Finish(const char* result, bool printResult, bool reportError) {
-    const std::string_view text = result != nullptr ? result : "";
-    lastWasError_ = !text.empty() && text[0] == 'X';
-    if (printResult) WriteAll(stdout, ToOutput(text) + "\n");
+void Runner::Finish(const std::string& name, bool printResult, bool reportError) {
+    char type = 'X';
+    const char* text = "";
+    size_t length = 0;
+    ruqo_GetResult(interp_, &type, &text, &length);
+    lastWasError_ = type == 'X';
+    if (printResult) {
+        std::string result(1, type);
+        result += ':';
+        result.append(text, length);
+        WriteAll(stdout, ToOutput(result) + "\n");
+    }
     if (reportError && lastWasError_) {
-        const std::string_view message = text.size() >= 2 && text[1] == ':' ? text.substr(2) : text.substr(1);
-        WriteAll(stderr, ToOutput(message) + "\n");
+        int line = 0, column = 0;
+        if (ruqo_ErrorPosition(interp_, &line, &column) != QO_OK) line = column = 0;
+        WriteAll(stderr, PlacePrefix(name, line, column) + ToOutput(MessageHead(std::string_view(text, length))) +
+                             "\n");
     }
 }
 
-void Runner::RunGbk(const std::string& gbk, bool printResult, bool reportError) {
-    Finish(ruqo_ExecQol(gbk.c_str()), printResult, reportError);
+void Runner::RunGbk(const std::string& gbk, bool printResult, bool reportError, const std::string& name) {
+    if (NamesNumberedInterpreter(gbk)) {
+        const std::string_view result = ruqo_ExecQol(gbk.c_str());
+        lastWasError_ = !result.empty() && result[0] == 'X';
+        if (printResult) WriteAll(stdout, ToOutput(result) + "\n");
+        if (reportError && lastWasError_)
+            WriteAll(stderr, PlacePrefix(name, 0, 0) + ToOutput(MessageHead(result.substr(2))) + "\n");
+        return;
+    }
+    ruqo_Eval(interp_, gbk.data(), static_cast<long>(gbk.size()), nullptr);
+    Finish(name, printResult, reportError);
 }
 
-void Runner::RunSource(std::string_view source, bool printResult, bool reportError) {
-    RunGbk(ToGbk(source, true), printResult, reportError);
+void Runner::RunSource(std::string_view source, bool printResult, bool reportError, const std::string& name,
+                       bool script) {
+    std::string gbk = ToGbk(source, true);
+    if (!script) return RunGbk(gbk, printResult, reportError, name);
+    CommentOutShebang(gbk);
+    if (Converts(source)) {
+        for (const TrailBackslash& found : FindTrailBackslashes(gbk))
+            WriteAll(stderr, TrailBackslashWarning(name, found));
+    }
+    const std::string fileName = ToGbk(name);
+    ruqo_Eval(interp_, gbk.data(), static_cast<long>(gbk.size()), fileName.c_str());
+    Finish(name, printResult, reportError);
 }
 
-bool Runner::RunFile(const std::string& path, bool printResult) {
+bool Runner::ReadScript(const std::string& path, std::string& content) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::string content;
     int error = 0;
     if (fd < 0) {
         error = errno;
@@ -84,14 +126,68 @@ bool Runner::RunFile(const std::string& path, bool printResult) {
         }
         close(fd);
     }
-    if (error != 0) {
-        std::fprintf(stderr, u8"qol: cannot read %s: %s\n", path.c_str(), std::strerror(error));
-        return false;
-    }
-    const std::string source = ToGbk(content, true);
-    const std::string name = ToGbk(path);
-    Finish(ruqo_ExecQolFile(name.c_str(), source.data(), static_cast<int>(source.size())), printResult, true);
+    if (error == 0) return true;
+    std::fprintf(stderr, u8"qol: cannot read %s: %s\n", path.c_str(), std::strerror(error));
+    return false;
+}
+
+bool Runner::RunFile(const std::string& path, bool printResult) {
+    std::string content;
+    if (!ReadScript(path, content)) return false;
+    RunSource(content, printResult, true, path, true);
     return true;
+}
+
+namespace {
+
+struct CheckReport {
+    const Runner* runner;
+    const std::string* name;
+    int* findings;
+};
+
+// The names the runner gives a script when it runs (argv, argc) are not
+// undefined for its check.
+bool IsRunnerName(std::string_view message) {
+    const std::string_view undefined = "' 变量未定义";
+    if (message.size() < undefined.size() ||
+        message.substr(message.size() - undefined.size()) != undefined)
+        return false;
+    const std::string_view name = message.substr(1, message.size() - undefined.size() - 1);
+    return name == "argc" || name.substr(0, 5) == "argv[";
+}
+
+void ReportFinding(void* context, int line, int column, const char* message) {
+    if (IsRunnerName(message)) return;
+    const auto* report = static_cast<const CheckReport*>(context);
+    ++*report->findings;
+    const std::string text = PlacePrefix(*report->name, line, column) +
+                             report->runner->ToOutput(MessageHead(message)) + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+}  // namespace
+
+int Runner::CheckFile(const std::string& path) {
+    std::string content;
+    if (!ReadScript(path, content)) return kUsageError;
+    std::string gbk = ToGbk(content, true);
+    CommentOutShebang(gbk);
+    int findings = 0;
+    CheckReport report{this, &path, &findings};
+    ruqo_CheckSyntax(interp_, gbk.data(), static_cast<long>(gbk.size()), ReportFinding, &report);
+    std::fflush(stderr);
+    return findings == 0 ? 0 : 1;
+}
+
+void Runner::SetScriptArguments(const std::vector<std::string>& arguments) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string name = "argv[" + std::to_string(i) + "]";
+        const std::string value = ToGbk(arguments[i]);
+        ruqo_SetVar(interp_, name.c_str(), 'S', value.data(), static_cast<long>(value.size()));
+    }
+    const std::string count = std::to_string(arguments.size());
+    ruqo_SetVar(interp_, "argc", 'N', count.c_str(), -1);
 }
 
 }  // namespace qol

@@ -1,10 +1,14 @@
 // Running QOL texts and files for the command-line runner, with the encoding
-// conversions at the terminal edge and the bookkeeping of the exit status.
+// conversions at the terminal edge, the one-line error reports and the
+// bookkeeping of the exit status.
 #ifndef QOTOOL_TOOLS_QOL_RUNNER_H
 #define QOTOOL_TOOLS_QOL_RUNNER_H
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+struct QoInterp;
 
 namespace qol {
 
@@ -14,10 +18,14 @@ namespace qol {
 // converts; kGbk never does. Output is converted GBK -> UTF-8 unless kGbk.
 enum class Encoding { kAuto, kGbk, kUtf8 };
 
+constexpr int kUsageError = 2;
+
 class Runner {
 public:
-    explicit Runner(Encoding encoding) : encoding_(encoding) {}
+    explicit Runner(Encoding encoding);
 
+    // Whether ToGbk converts source.
+    bool Converts(std::string_view source) const;
     // A source text as the GBK the interpreter runs. With stripBom, a UTF-8
     // byte order mark is dropped when the text is converted.
     std::string ToGbk(std::string_view source, bool stripBom = false) const;
@@ -25,25 +33,37 @@ public:
     // not convert become "\xNN".
     std::string ToOutput(std::string_view gbk) const;
 
-    // Runs a GBK text with ruqo_ExecQol. printResult writes the result text
-    // and a newline on standard output; reportError writes the message of
-    // an error result on standard error.
-    void RunGbk(const std::string& gbk, bool printResult, bool reportError);
-    // Converts source with ToGbk and runs it as RunGbk does.
-    void RunSource(std::string_view source, bool printResult, bool reportError);
-    // Reads the file at path (the name as the OS takes it) and runs it with
-    // ruqo_ExecQolFile under its name converted to GBK. An error result
-    // always writes its message on standard error. Returns false, after a
-    // message on standard error, when the file cannot be read.
+    // Runs a GBK text on the shared interpreter. printResult writes the
+    // result text and a newline on standard output; reportError writes an
+    // error as "name:LINE:COLUMN: message" on standard error.
+    void RunGbk(const std::string& gbk, bool printResult, bool reportError, const std::string& name = "-e");
+    // Converts source with ToGbk and runs it as RunGbk does; as a script
+    // (see RunFile) when script is true.
+    void RunSource(std::string_view source, bool printResult, bool reportError, const std::string& name,
+                   bool script = false);
+    // Reads the script at path (the name as the OS takes it) and runs it as
+    // the QOL file of that name: a "#!" first line is skipped, a UTF-8 text
+    // with characters that end in the byte 0x5C in GBK gets a warning per
+    // character. An error always writes its one-line report. Returns false,
+    // after a message on standard error, when the file cannot be read.
     bool RunFile(const std::string& path, bool printResult);
+    // The interpreter's syntax check of the script at path: each finding as
+    // "path:LINE:COLUMN: message" on standard error. Returns the exit status:
+    // 0 no finding, 1 findings, 2 unreadable.
+    int CheckFile(const std::string& path);
+
+    // Gives the scripts the array argv (argv[0] the script) and argc.
+    void SetScriptArguments(const std::vector<std::string>& arguments);
 
     // 0 while the last run's result is not an error (or nothing ran), else 1.
     int ExitStatus() const { return lastWasError_ ? 1 : 0; }
 
 private:
-    void Finish(const char* result, bool printResult, bool reportError);
+    bool ReadScript(const std::string& path, std::string& gbk);
+    void Finish(const std::string& name, bool printResult, bool reportError);
 
     Encoding encoding_;
+    QoInterp* interp_;
     bool lastWasError_ = false;
 };
 

@@ -1,0 +1,85 @@
+#include "console_words.h"
+
+#include <cstdio>
+#include <string>
+#include <strings.h>
+
+#include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
+
+namespace qol {
+namespace {
+
+const Runner* g_runner = nullptr;
+
+void SkipBlanks(char*& cursor) {
+    while (*cursor == ' ' || *cursor == '\t' || *cursor == '\r' || *cursor == '\n') ++cursor;
+}
+
+constexpr int kTextsPerRead = 16;
+
+// Reads every argument as text; false after an argument error (the value is
+// then the error). Arguments are read 16 at a time: a syntax check lets an
+// external word read its arguments once, so most calls need just one read.
+bool ReadTexts(CQoLanguage* qo, char*& cursor, std::string& joined) {
+    std::string format;
+    for (int i = 0; i < kTextsPerRead; ++i) format += "?v";
+    bool first = true;
+    for (;;) {
+        QoText t[kTextsPerRead] = {};
+        if (ruqo_ReadPara(qo, 'z', &cursor, format.c_str(), &t[0], &t[1], &t[2], &t[3], &t[4], &t[5], &t[6],
+                          &t[7], &t[8], &t[9], &t[10], &t[11], &t[12], &t[13], &t[14], &t[15], nullptr) != QO_OK)
+            return false;
+        int reached = 0;
+        for (int i = 0; i < kTextsPerRead; ++i) {
+            if (!t[i].data) continue;
+            if (!first) joined += ' ';
+            joined.append(t[i].data, t[i].length);
+            first = false;
+            reached = i + 1;
+        }
+        if (reached < kTextsPerRead) return true;  // the ')' is consumed
+        SkipBlanks(cursor);
+        if (*cursor == ')' || *cursor == 0) return ruqo_ReadPara(qo, 'Z', &cursor, "", nullptr) == QO_OK;
+    }
+}
+
+void Write(FILE* stream, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+char ConsoleExecutor(char** cursorPointer, const char* word, CQoLanguage* qo) {
+    char*& cursor = *cursorPointer;
+    const bool toError = strcasecmp(word, "eprint") == 0;
+    if (toError || strcasecmp(word, "print") == 0) {
+        std::string joined;
+        // A syntax check only reads the arguments.
+        if (ReadTexts(qo, cursor, joined) && !qo->m_bSyntaxCheck) {
+            std::fflush(toError ? stdout : stderr);
+            Write(toError ? stderr : stdout, g_runner->ToOutput(joined) + "\n");
+        }
+        return 1;
+    }
+    if (strcasecmp(word, "readline") == 0) {
+        if (ruqo_ReadPara(qo, 'Z', &cursor, "", nullptr) != QO_OK || qo->m_bSyntaxCheck) return 1;
+        std::string line;
+        int c = 0;
+        while ((c = std::getc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
+        if (c == EOF && line.empty()) return 1;  // the end of the input: Z
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::string gbk = g_runner->ToGbk(line);
+        ruqo_SetValueText(qo, gbk.data(), static_cast<long>(gbk.size()));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void RegisterConsoleWords(const Runner& runner) {
+    g_runner = &runner;
+    ruqo_UserQolExecutor("qol_console", '+', reinterpret_cast<intptr_t>(&ConsoleExecutor));
+}
+
+}  // namespace qol

@@ -1,0 +1,22 @@
+// The console words the runner gives scripts, registered through the user
+// executor table (so a script's own function of the same name wins):
+//   print(a, b, ...)   the arguments' texts, separated by a space, and a
+//                      newline on standard output; the value is Z
+//   eprint(a, b, ...)  the same on standard error
+//   readline()         the next line of standard input without its line end
+//                      (S), or Z at the end of the input
+// Texts are converted like the runner's other output and input.
+#ifndef QOTOOL_TOOLS_QOL_CONSOLE_WORDS_H
+#define QOTOOL_TOOLS_QOL_CONSOLE_WORDS_H
+
+#include "runner.h"
+
+namespace qol {
+
+// Registers the console words; runner converts their texts and must outlive
+// every run.
+void RegisterConsoleWords(const Runner& runner);
+
+}  // namespace qol
+
+#endif
