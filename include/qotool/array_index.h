@@ -14,6 +14,9 @@
 #ifndef QOTOOL_ARRAY_INDEX_H
 #define QOTOOL_ARRAY_INDEX_H
 
+// C++ only: from C this header declares nothing.
+#ifdef __cplusplus
+
 #include "qotool/cstring.h"
 #include "qotool/qo_api.h"
 
@@ -112,5 +115,7 @@ private:
     CString* m_pBuffer;
     unsigned short* m_pCodes;
 };
+
+#endif  // __cplusplus
 
 #endif

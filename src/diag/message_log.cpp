@@ -73,8 +73,10 @@ struct LogState {
     std::vector<Call> early;  // calls before the first re-pointing
 };
 
+// Never destroyed: the library's unload hook logs after static objects may
+// be gone.
 std::mutex g_mutex;
-LogState g_log;
+LogState& g_log = *new LogState;
 
 // ---- files (GBK names) ----
 
@@ -281,6 +283,7 @@ bool WriteRecord(const PlatformRecord& record, int category, const std::string& 
     }
     out += line;
     fwrite(out.data(), 1, out.size(), file);
+    NoteLogRecordWritten();
     if (ownFile) {
         fclose(file);
     } else if ((record.logMask & kLogFlushEach) || category <= 1) {

@@ -1,45 +1,44 @@
-// The platform record: one per process, made by the first module that
-// registers (module_registry.h) and destroyed when the last one leaves.
-// The message log reads its category mask, show flag, work directory and
-// version text; modules that share it get it from
-// ruqo_GetQoProperty("EP_Share").
+// The host's view of the platform record (diag/platform_record.h holds it):
+// the module registry creates it with the first module and destroys it with
+// the last; the log's category mask and show flag live in it.
 #ifndef QOTOOL_HOST_PLATFORM_RECORD_H
 #define QOTOOL_HOST_PLATFORM_RECORD_H
 
 #include <cstdint>
 
-#include "qotool/cstring.h"
+#include "diag/platform_record.h"
 
 namespace qotool::host {
 
-struct PlatformRecord {
-    uint32_t logMask = 1;     // category mask of the message log
-    uint8_t showFlag = 1;     // the log may show boxes
-    CString moduleDirectory;  // the first registering module's directory, upper case
-    CString workDirectory;    // ends with a separator
-    int reserved = 0;
-    CString versionText;  // "平台版本：...--文件版本：..." of the first registering module
-};
+using diag::PlatformRecord;
 
 // The record, or null while none exists.
-PlatformRecord* CurrentPlatformRecord();
-// Creates the record when there is none; returns it.
-PlatformRecord& EnsurePlatformRecord();
-void DestroyPlatformRecord();
+inline PlatformRecord* CurrentPlatformRecord() { return diag::ExistingPlatform(); }
+// The record, created when there is none.
+inline PlatformRecord& EnsurePlatformRecord() {
+    PlatformRecord* record = diag::ExistingPlatform();
+    return record ? *record : diag::CreatePlatform();
+}
+inline void DestroyPlatformRecord() { diag::DestroyPlatform(); }
 
 // The log's category mask and show flag: the record's, or 0 while there is
 // no record (the log then does nothing).
-uint32_t LogCategoryMask();
-void SetLogCategoryMask(uint32_t mask);
-uint8_t LogShowFlag();
+inline uint32_t LogCategoryMask() {
+    const PlatformRecord* record = diag::ExistingPlatform();
+    return record ? record->logMask : 0;
+}
+inline void SetLogCategoryMask(uint32_t mask) {
+    if (PlatformRecord* record = diag::ExistingPlatform()) record->logMask = mask;
+}
+inline uint8_t LogShowFlag() {
+    const PlatformRecord* record = diag::ExistingPlatform();
+    return record ? record->showFlag : 0;
+}
 
-// Whether the message log has written a record in this process: the log
-// calls NoteLogRecordWritten for each record it writes.
-void NoteLogRecordWritten();
-bool LogRecordWritten();
+using diag::LogRecordWritten;
+using diag::NoteLogRecordWritten;
 
-// Test seam: forgets the record and the written flag.
-void ResetPlatformRecordForTest();
+inline void ResetPlatformRecordForTest() { diag::ResetPlatformForTest(); }
 
 }  // namespace qotool::host
 

@@ -463,6 +463,8 @@ TEST(QolCliTest, PumpRunsTimersAndLogDirPlacesTheLog) {
     const std::string bytes(std::istreambuf_iterator<char>(log), {});
     EXPECT_TRUE(Contains(bytes, "\r\n关闭QOL定时器 1\r\n")) << bytes;
     EXPECT_TRUE(Contains(bytes, "\r\ndone\r\n")) << bytes;
+}
+
 // Scripts the way other runners take them: arguments, console words,
 // standard input, one placed line per error.
 TEST(QolCliTest, ScriptsGetArgumentsConsoleWordsAndPlacedErrors) {

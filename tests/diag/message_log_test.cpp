@@ -327,22 +327,4 @@ TEST_F(MessageLogTest, ANewDirectoryGetsWhatTheLogDidBefore) {
     EXPECT_NE(bytes.find("【3】中间结果        "), std::string::npos);
 }
 
-TEST(PlatformRecordTest, WorkDirectoryOfTheHost) {
-    struct Case {
-        const char* host;
-        const char* directory;
-    } cases[] = {
-        {"C:\\PROJ\\RELEASE\\APP.EXE", "C:/PROJ/"},
-        {"C:\\PROJ\\DEBUG2\\APP.EXE", "C:/PROJ/"},
-        {"/a/b/Debug/qol", "/a/b/"},
-        {"/a/RELEASE/DEBUG/x", "/a/"},
-        {"/a/DEBUG/RELEASE/x", "/a/DEBUG/"},
-        {"/a/RELEASE3/x", "/a/RELEASE3/"},
-        {"\xB1\\\\DEBUG\\x", "\xB1\\/"},  // the first '\' is a trail byte
-        {"app", "./"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(Gbk(qotool::diag::WorkDirectoryOfHost(c.host)), Gbk(c.directory)) << c.host;
-}
-
 }  // namespace

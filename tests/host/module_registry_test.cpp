@@ -57,28 +57,6 @@ protected:
     RecordingUi ui;
 };
 
-TEST(WorkDirectoryTest, OneBuildFolderGoesForEachNameInTurn) {
-    const struct {
-        const char* host;
-        const char* work;
-    } rows[] = {
-        {"C:\\PROJ\\RELEASE\\APP.EXE", "C:\\PROJ\\"},
-        {"C:\\PROJ\\DEBUG2\\APP.EXE", "C:\\PROJ\\"},
-        {"C:\\PROJ\\RELEASE2\\APP.EXE", "C:\\PROJ\\"},
-        {"C:\\PROJ\\RELEASE\\DEBUG\\APP.EXE", "C:\\PROJ\\"},
-        {"C:\\PROJ\\DEBUG\\RELEASE\\APP.EXE", "C:\\PROJ\\DEBUG\\"},
-        {"C:\\PROJ\\MYDEBUG\\APP.EXE", "C:\\PROJ\\MYDEBUG\\"},
-        {"/srv/app/Release/app", "/srv/app/"},
-        {"/srv/app/bin/app", "/srv/app/bin/"},
-        {"\xB0\\Debug\\app", "\xB0\\Debug\\"},  // a trail byte is no separator
-        {"APP.EXE", ""},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.host);
-        EXPECT_EQ(Gbk(platform::WorkDirectoryOfHost(row.host)), Gbk(row.work));
-    }
-}
-
 TEST(VersionTextTest, ComesFromTheSectionThenTheSidecar) {
     EXPECT_EQ(Gbk(host::VersionText(ModuleFile('a'))), Gbk("平台版本：2,4,9,9--文件版本：1,0,0,7"));
     EXPECT_EQ(Gbk(host::VersionText(ModuleFile('b'))), Gbk("平台版本：2,6,0,0--文件版本：1,0,0,8"));
