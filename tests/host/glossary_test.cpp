@@ -188,6 +188,28 @@ public:
     int closed = 0;
 };
 
+TEST_F(GlossaryTest, BrokenSectionsAnswerAsTheTextSearchWould) {
+    folder.Write("broken.txt", "[UNCLOSED\r\nu\r\n[]\r\nempty key\r\n[A]B]\r\nx\r\n[\r\n]\r\n;=\r\n");
+    ruqo_Gtc("F", Path("broken.txt").c_str());
+    const struct {
+        const char* key;
+        const char* text;
+    } rows[] = {
+        {"UNCLOSED", "UNCLOSED"}, {"", "empty key"}, {"A", "x"}, {"A]B", "x"}, {"B", "B"},
+        {"A]B]\fx", "A]B]\fx"},   {"[", "["},        {".", "."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.key);
+        EXPECT_EQ(Gbk(ruqo_Gt(row.key)), Gbk(row.text));
+    }
+    RecordingDatabase database;
+    host::SqlDatabase* previous = host::SetExportDatabaseForTest(&database);
+    EXPECT_EQ(Gbk(ruqo_Gtc("C", "")), Gbk(""));  // sections without "]" are no entries
+    host::SetExportDatabaseForTest(previous);
+    ASSERT_EQ(database.statements.size(), 3u);
+    EXPECT_EQ(database.statements[1], "insert into C:\\GlossaryOut.dbf(f_name,f_title1) values ('','empty key')");
+}
+
 TEST_F(GlossaryTest, CheckReportsAndExportIssuesTheDefinedSql) {
     folder.Write("check.txt",
                  "[S:Language]\r\nEnglish;French\r\nEnglish;French\r\n[BEGIN]\r\nx\r\n"
