@@ -484,6 +484,7 @@ Action Hook(Debugger& d, QoLRunContext* run, const char* position, const char* e
     const char code = event[0];
     if (strcmp(event, "E退出") == 0) {
         if (d.terminating == qo) d.terminating = nullptr;
+        if (!d.terminating && g_interruptRequest == 2) g_interruptRequest = 0;
         CloseWindow(d);
         return Action::kNothing;
     }
@@ -491,6 +492,7 @@ Action Hook(Debugger& d, QoLRunContext* run, const char* position, const char* e
         if (d.terminating != qo) return Action::kNothing;
         if (code == 'E' && run->level <= 1) {
             d.terminating = nullptr;
+            if (g_interruptRequest == 2) g_interruptRequest = 0;
             return Action::kNothing;
         }
         // A try or SkipError caught the termination: the run still stops.
@@ -729,13 +731,27 @@ void TraceEvent(QoLRunContext* run, const char* position, const char* event) {
             d.fast = d.pace = d.until = false;
             d.runToStart = d.runToEnd = nullptr;
         }
-    } else if (!(g_debugSwitch & 1)) {
+    } else if (!(g_debugSwitch & 1) && !g_interruptRequest) {
         return;
     }
     Debugger& d = D();
     std::unique_lock<std::recursive_mutex> lock(d.mutex, std::try_to_lock);
     if (!lock.owns_lock()) return;  // the debugger is busy on another thread
     if (d.open && d.owner != std::this_thread::get_id()) return;
+    const char code = event[0];
+    if (g_interruptRequest == 1 && d.reentry == 0 && code != 'S' && code != 'E' && code != 'X' &&
+        !(position && *position == '?')) {
+        // An interrupt ends the run as "终止" does; the hook keeps running
+        // until the run is over, so that a try cannot swallow the end.
+        g_interruptRequest = 2;
+        d.terminating = nullptr;
+        Terminate(d, lock, qo, position);
+        return;
+    }
+    if (!(g_debugSwitch & 1) && !d.terminating) {
+        if (g_interruptRequest == 2) g_interruptRequest = 0;
+        return;
+    }
     Action action = Action::kNothing;
     try {
         action = Hook(d, run, position, event);

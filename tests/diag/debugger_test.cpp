@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/keys.h"
+#include "qotool/debug_view.h"
 #include "qotool/qotool.h"
 #include "qotool/qolanguage.h"
 #include "support/gbk_text.h"
@@ -372,6 +373,25 @@ TEST_F(DebuggerTest, EventsOfAnotherThreadPassWhileThePauseHolds) {
     view_.commands = {{Kind::kClose, 0, ""}};
     Debug("a=1;");
     EXPECT_EQ(otherResult, "N2");
+}
+
+// An interrupt ends the run with the report even without a debugger view,
+// and a try inside the loop cannot swallow it.
+TEST_F(DebuggerTest, InterruptEndsTheRunWithTheReport) {
+    SetDebugView(nullptr);
+    for (const char* text : {"a=0; while(1){a=a+1;}", "a=0; while(1){ try { a=a+1; } }"}) {
+        SCOPED_TRACE(text);
+        ruqo_InterruptRun(1);
+        qo_.DoQol(text, nullptr);
+        EXPECT_EQ(qo_.m_cType, 'X');
+        EXPECT_EQ(Gbk(std::string(qo_.m_strError.view()).substr(0, strlen(kTerminatedMessage))),
+                  Gbk(kTerminatedMessage));
+        EXPECT_EQ(g_interruptRequest, 0);
+    }
+    ruqo_InterruptRun(1);
+    ruqo_InterruptRun(0);
+    qo_.DoQol("1+2", nullptr);
+    EXPECT_EQ(qo_.m_dValue, 3);
 }
 
 int g_altPause = 0;
