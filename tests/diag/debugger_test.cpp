@@ -394,6 +394,40 @@ TEST_F(DebuggerTest, InterruptEndsTheRunWithTheReport) {
     EXPECT_EQ(qo_.m_dValue, 3);
 }
 
+// A window opened by a run on another thread closes when that run ends;
+// the next run of this thread opens it again.
+TEST_F(DebuggerTest, DebuggerOpenedOnAnotherThreadIsGivenBack) {
+    g_debugSwitch = 1;
+    std::thread timer([] {
+        CQoLanguage fresh;
+        fresh.DoQol("t=1; t+1", nullptr);
+    });
+    timer.join();
+    EXPECT_FALSE(CurrentDebuggerState().open);
+    EXPECT_EQ(view_.opened, 1);
+    EXPECT_EQ(view_.closed, 1);
+    view_.seen.clear();
+    view_.commands = {{Kind::kClose, 0, ""}};
+    Debug("a=1;");
+    ASSERT_FALSE(view_.seen.empty());
+    EXPECT_EQ(Gbk(view_.seen[0].event), Gbk("S开始"));
+}
+
+// A run of another interpreter is a level above the debugger's: its stops
+// do not wait, its texts join the source pane after a heavy rule, and with
+// "下层" off only its breakpoint shows (turning "下层" on).
+TEST_F(DebuggerTest, LowerLevelsOfAnotherInterpreter) {
+    WriteSettings("[QOL调试器]\r\n32fb=0\r\n");
+    view_.commands = {{Kind::kStep, 0, ""}};
+    Debug("h=QolCreate(0); QolRun(h;x=1){ y=x+1; ?z=2; }; 1");
+    std::vector<Gbk> inner;
+    for (const Seen& s : view_.seen)
+        if (s.source.find("\xA9\xA5") != std::string::npos) inner.push_back(s.event + std::to_string(s.waitMs));
+    ASSERT_FALSE(inner.empty());
+    EXPECT_EQ(inner[0], Gbk("B断点0"));
+    EXPECT_TRUE(LoadDebugSettings(DebugSettingsPath()).lower);
+}
+
 int g_altPause = 0;
 int AltPauseKeys(int vk) { return (vk == 18 || vk == 19) && g_altPause ? 0x8000 : 0; }
 
