@@ -98,6 +98,16 @@ TEST_F(QolDebugTest, AnswersEvalValueAndVars) {
     EXPECT_EQ(s.status, 0);
 }
 
+TEST_F(QolDebugTest, RunsToALineAndSelectsLevels) {
+    Write("lines.qol", "a=1;\nb=2;\nc=3;\nd=4;\n");
+    const Session s = Run("--debug -r lines.qol", "run 3\nup\ndown\nclose\n");
+    EXPECT_EQ(s.out, u8"S开始 level 0 line 1: a=1;\n"
+                     u8"(步进 level 0 line 3: c=3;\n"  // the first event in the range
+                     u8"selected level 0\n"
+                     u8"selected level 0\n"
+                     u8"N:4\n");
+}
+
 TEST_F(QolDebugTest, BadCommandsAreRefusedAndTheSessionGoesOn) {
     const Session s = Run("--debug -e \"a=1; b=2; a+b\"",
                           "jump\nu\nl\nwatch 9 a\nwatch 1 a+*)\npace x\nlevel sideways\nstep now\nlevel block\nexit\n");
