@@ -1,9 +1,13 @@
 #include "repl.h"
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <histedit.h>
 #include <string>
+
+#include "qotool/debug_view.h"
 
 namespace qol {
 namespace {
@@ -12,6 +16,25 @@ const char* g_prompt = "";
 
 char* Prompt(EditLine*) {
     return const_cast<char*>(g_prompt);
+}
+
+// Ctrl-C: while a run is in progress it asks the run to end (with the
+// debugger's termination report); at the prompt it cancels the line.
+volatile sig_atomic_t g_running = 0;
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+    if (g_running) ruqo_InterruptRun(1);
+}
+
+// ~/.qol_history, or empty without a home directory.
+std::string HistoryPath() {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return std::string();
+    std::string path = home;
+    if (path.back() != '/') path += '/';
+    return path + ".qol_history";
 }
 
 bool IsBlank(std::string_view text) {
@@ -51,7 +74,15 @@ int OpenBracketDepth(std::string_view gbk) {
 void RunPrompt(Runner& runner) {
     // Line editing needs the terminal's character set; the library itself
     // never depends on the process locale.
-    std::setlocale(LC_CTYPE, "");
+    // Under a locale without multibyte characters (C, POSIX) typed UTF-8
+    // would reach the editor as meta keys: it reads UTF-8 then, and the
+    // runner converts what is valid UTF-8 to GBK.
+    if (!std::setlocale(LC_CTYPE, "") || MB_CUR_MAX == 1) std::setlocale(LC_CTYPE, "C.UTF-8");
+    struct sigaction action {};
+    action.sa_handler = &OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    sigaction(SIGINT, &action, &previous);
 
     EditLine* editor = el_init("qol", stdin, stdout, stderr);
     History* history = history_init();
@@ -63,17 +94,30 @@ void RunPrompt(Runner& runner) {
     el_set(editor, EL_PROMPT, Prompt);
     el_set(editor, EL_SIGNAL, 1);
     el_source(editor, nullptr);
+    const std::string historyPath = HistoryPath();
+    if (!historyPath.empty()) ::history(history, &event, H_LOAD, historyPath.c_str());
 
     std::string pending;  // the input read so far, as typed
     for (;;) {
         g_prompt = pending.empty() ? u8"qol> " : u8"...> ";
         int count = 0;
         const char* line = el_gets(editor, &count);
+        if (g_interrupted) {
+            // Ctrl-C cancels the input being typed.
+            g_interrupted = 0;
+            pending.clear();
+            std::fputs(u8"\n", stdout);
+            el_reset(editor);
+            continue;
+        }
         const bool ended = line == nullptr || count <= 0;
         if (!ended) {
             std::string text(line, static_cast<size_t>(count));
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            if (!IsBlank(text)) ::history(history, &event, H_ENTER, text.c_str());
+            if (!IsBlank(text)) {
+                ::history(history, &event, H_ENTER, text.c_str());
+                if (!historyPath.empty()) ::history(history, &event, H_SAVE, historyPath.c_str());
+            }
             pending += text;
         }
         // At the end of input, an unfinished input still runs.
@@ -82,11 +126,19 @@ void RunPrompt(Runner& runner) {
             pending += '\n';
             continue;
         }
-        if (!IsBlank(pending)) runner.RunGbk(gbk, true, false);
+        if (!IsBlank(pending)) {
+            g_interrupted = 0;
+            g_running = 1;
+            runner.RunGbk(gbk, true, false);
+            g_running = 0;
+            ruqo_InterruptRun(0);  // a Ctrl-C that came after the run's last step
+            g_interrupted = 0;
+        }
         pending.clear();
         if (ended) break;
     }
     std::fputs(u8"\n", stdout);
+    sigaction(SIGINT, &previous, nullptr);
     history_end(history);
     el_end(editor);
 }
