@@ -10,8 +10,12 @@
 // Caches, per thread (nested calls may run while an outer call holds an
 // entry, so entries are never removed; past their caps new ones live for
 // one call only): parsed declarations with their prepared call interfaces
-// (one per pattern of by-reference arguments), library handles by name and
-// function addresses by library and function name.
+// (one per pattern of by-reference arguments), library handles by name,
+// function addresses by library and function name, and CallDll call sites
+// whose names and declaration are plain literals. While the debugger is
+// off, plain string and integer literals are taken from the source without
+// evaluating them (the value is the same; only the debugger would see the
+// difference).
 #include "builtins/native_calls.h"
 
 #include <cstring>
