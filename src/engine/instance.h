@@ -25,7 +25,9 @@ bool IsLiveInterpreter(const CQoLanguage* qo);
 bool IsLiveInterpreter(const CQoLanguage* qo, uint64_t serial);
 // The serial number of a live interpreter; 0 (never a serial) when qo is not live.
 uint64_t InterpreterSerial(const CQoLanguage* qo);
-// The shared interpreter: created at library attach, destroyed at detach.
+// The shared interpreter: created at library attach, destroyed at detach
+// (DestroySharedInterpreter also destroys the numbered interpreters, which
+// otherwise live as long as the library).
 CQoLanguage* SharedInterpreter();
 void CreateSharedInterpreter();
 void DestroySharedInterpreter();
