@@ -329,7 +329,7 @@ TEST_F(ControlTest, GetLastValueAssignsTheValueTheStatementStartedWith) {
     EXPECT_EQ(RunText(qo, "LastValue"), "N:42");
 }
 
-// ---- report, set, docmd, BindTableBuffer ----
+// ---- report, set ----
 
 TEST_F(ControlTest, ReportGivesTextThatRestoresTheVariables) {
     RunText(qo, "n = 0.1 + 0.2; s = 'a\"b\\\\c\\r\\n'; z = NULL; p = 77%'P%mem'; #f(x) = x; 0");
@@ -376,31 +376,6 @@ TEST_F(ControlTest, SetChangesOneModeFlag) {
         EXPECT_EQ(Gbk(CallBuiltin(qo, std::string("set(") + c.option + ")")), Gbk(c.result)) << c.option;
         EXPECT_EQ(qo.m_modeFlags, c.flags) << c.option;
     }
-}
-
-TEST_F(ControlTest, DocmdCallsDo) {
-    char path[] = "/tmp/qol_docmd_XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    const char content[] = "fromfile = 3;";
-    ASSERT_EQ(write(fd, content, sizeof content - 1), (ssize_t)(sizeof content - 1));
-    close(fd);
-    RunSteps(qo, {
-                     {"docmd('qol', 'a = 5'); a", "N:5"},
-                     {std::string("docmd('QolFile', '") + path + "'); fromfile", "N:3"},
-                     {"docmd('clear'); a", "X:'a' 变量未定义"},
-                     {"docmd('bogus', 'x')", "X:", true},
-                 });
-    EXPECT_EQ(Gbk(CallBuiltin(qo, "docmd('qol')")),
-              Gbk("X:Do()和DoCmd()函数的第一个参数只能是qol,qolfile或clear，不能是：qol"));
-    std::remove(path);
-}
-
-TEST_F(ControlTest, BindTableBuffer) {
-    EXPECT_EQ(CallBuiltin(qo, "BindTableBuffer('Orders')"), "N:1");
-    EXPECT_EQ(qo.m_pRun->tableBufferName, "Orders");
-    EXPECT_EQ(CallBuiltin(qo, "BindTableBuffer('')"), "N:0");
-    EXPECT_EQ(qo.m_pRun->tableBufferName, "");
 }
 
 }  // namespace
