@@ -378,5 +378,13 @@ TEST_F(ControlTest, SetChangesOneModeFlag) {
     }
 }
 
+// What it answers is in control.cases; here, the name it binds.
+TEST_F(ControlTest, BindTableBufferBindsTheNameItIsGiven) {
+    CallBuiltin(qo, "BindTableBuffer('Orders')");
+    EXPECT_EQ(qo.m_pRun->tableBufferName, "Orders");
+    CallBuiltin(qo, "BindTableBuffer('')");
+    EXPECT_EQ(qo.m_pRun->tableBufferName, "");
+}
+
 }  // namespace
 }  // namespace qotool::test
