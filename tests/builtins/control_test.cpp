@@ -78,7 +78,6 @@ TEST_F(ControlTest, RunsMoveValuesIntoAnotherInterpreterAndResultsBack) {
                      {"b", "N:100"},
                      {"QolRun(h){ c }", "N:100"},
                      // A temporary interpreter starts empty and is gone afterwards.
-                     {"QolRun(0; a=2, s='x'){ return a*3; }", "N:6"},
                      {"QolRun(0){ b }", "S:'b' 变量未定义", true},
                      // An error of the other interpreter comes back as a string.
                      {"Type(QolRun(0){ nosuch + 1 })", "S:S"},
@@ -134,7 +133,6 @@ TEST_F(ControlTest, ReleaseRefusesWhatQolCreateDidNotMake) {
     CQoLanguage other;
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"QolRelease(" + Number(HandleNumber(&qo)) + ")", "X:QolRelease()不能关闭当前解释器自身"},
-        {"QolRelease(12345)", notCreated},
         {"QolRelease(0)", notCreated},
         {"QolRelease(-1)", notCreated},
         {"QolRelease(4294967295)", notCreated},
@@ -190,7 +188,7 @@ TEST_F(ControlTest, HandleOfThisInterpreterAndOutsideTheStack) {
     const std::string own = "N:" + Number(HandleNumber(&qo));
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"QolHandle()", own}, {"QolHandle(-1)", own},  {"QolHandle(0)", "N:1"},
-        {"QolHandle(1)", own}, {"QolHandle(99)", "N:0"}, {"QolHandle(-2)", "N:0"},
+        {"QolHandle(1)", own}, {"QolHandle(-2)", "N:0"},
         {"QolHandle(-99)", "N:0"}, {"QolHandle(1e20)", "N:0"},
     };
     for (const auto& c : cases) EXPECT_EQ(CallBuiltin(qo, c.first), c.second) << c.first;
