@@ -78,7 +78,6 @@ TEST_F(ControlTest, RunsMoveValuesIntoAnotherInterpreterAndResultsBack) {
                      {"b", "N:100"},
                      {"QolRun(h){ c }", "N:100"},
                      // A temporary interpreter starts empty and is gone afterwards.
-                     {"QolRun(0; a=2, s='x'){ return a*3; }", "N:6"},
                      {"QolRun(0){ b }", "S:'b' 变量未定义", true},
                      // An error of the other interpreter comes back as a string.
                      {"Type(QolRun(0){ nosuch + 1 })", "S:S"},
@@ -134,7 +133,6 @@ TEST_F(ControlTest, ReleaseRefusesWhatQolCreateDidNotMake) {
     CQoLanguage other;
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"QolRelease(" + Number(HandleNumber(&qo)) + ")", "X:QolRelease()不能关闭当前解释器自身"},
-        {"QolRelease(12345)", notCreated},
         {"QolRelease(0)", notCreated},
         {"QolRelease(-1)", notCreated},
         {"QolRelease(4294967295)", notCreated},
@@ -190,7 +188,7 @@ TEST_F(ControlTest, HandleOfThisInterpreterAndOutsideTheStack) {
     const std::string own = "N:" + Number(HandleNumber(&qo));
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"QolHandle()", own}, {"QolHandle(-1)", own},  {"QolHandle(0)", "N:1"},
-        {"QolHandle(1)", own}, {"QolHandle(99)", "N:0"}, {"QolHandle(-2)", "N:0"},
+        {"QolHandle(1)", own}, {"QolHandle(-2)", "N:0"},
         {"QolHandle(-99)", "N:0"}, {"QolHandle(1e20)", "N:0"},
     };
     for (const auto& c : cases) EXPECT_EQ(CallBuiltin(qo, c.first), c.second) << c.first;
@@ -328,7 +326,7 @@ TEST_F(ControlTest, GetLastValueAssignsTheValueTheStatementStartedWith) {
     EXPECT_EQ(RunText(qo, "LastValue"), "N:42");
 }
 
-// ---- report, set, docmd, BindTableBuffer ----
+// ---- report, set ----
 
 TEST_F(ControlTest, ReportGivesTextThatRestoresTheVariables) {
     RunText(qo, "n = 0.1 + 0.2; s = 'a\"b\\\\c\\r\\n'; z = NULL; p = 77%'P%mem'; #f(x) = x; 0");
@@ -377,28 +375,11 @@ TEST_F(ControlTest, SetChangesOneModeFlag) {
     }
 }
 
-TEST_F(ControlTest, DocmdCallsDo) {
-    char path[] = "/tmp/qol_docmd_XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    const char content[] = "fromfile = 3;";
-    ASSERT_EQ(write(fd, content, sizeof content - 1), (ssize_t)(sizeof content - 1));
-    close(fd);
-    RunSteps(qo, {
-                     {"docmd('qol', 'a = 5'); a", "N:5"},
-                     {std::string("docmd('QolFile', '") + path + "'); fromfile", "N:3"},
-                     {"docmd('clear'); a", "X:'a' 变量未定义"},
-                     {"docmd('bogus', 'x')", "X:", true},
-                 });
-    EXPECT_EQ(Gbk(CallBuiltin(qo, "docmd('qol')")),
-              Gbk("X:Do()和DoCmd()函数的第一个参数只能是qol,qolfile或clear，不能是：qol"));
-    std::remove(path);
-}
-
-TEST_F(ControlTest, BindTableBuffer) {
-    EXPECT_EQ(CallBuiltin(qo, "BindTableBuffer('Orders')"), "N:1");
+// What it answers is in control.cases; here, the name it binds.
+TEST_F(ControlTest, BindTableBufferBindsTheNameItIsGiven) {
+    CallBuiltin(qo, "BindTableBuffer('Orders')");
     EXPECT_EQ(qo.m_pRun->tableBufferName, "Orders");
-    EXPECT_EQ(CallBuiltin(qo, "BindTableBuffer('')"), "N:0");
+    CallBuiltin(qo, "BindTableBuffer('')");
     EXPECT_EQ(qo.m_pRun->tableBufferName, "");
 }
 

@@ -3,6 +3,8 @@
 // inside an active catcher. Results are written "T:text" as ruqo_ExecQol
 // writes them; "f:" is the missing-argument marker. Narrow literals are
 // GBK; "\x81" "a" is a two-byte character whose trail byte is the letter a.
+// The plain use of each built-in is an example of docs/builtins.md, which
+// the conformance runner checks; the tables here hold the edges.
 #include "builtins/strings.h"
 
 #include <gtest/gtest.h>
@@ -63,27 +65,26 @@ std::string Eval(CQoLanguage& qo, const std::string& text) {
 
 TEST(StringBuiltinCodes, AscAsc2ChrLen) {
     RunCases({
-        {Asc, "'abc')", "N:97"},           {Asc, "'')", "N:0"},
-        {Asc, "'中')", "N:214"},           {Asc2, "'中文')", "N:54992"},
-        {Asc2, "'a')", "N:97"},            {Asc2, "'ab')", "N:97"},
-        {Chr, "65)", "S:A"},               {Chr, "45217)", "S:\xB0\xA1"},
-        {Chr, "65536+66)", "S:B"},         {Chr, "-1)", "S:\xFF\xFF"},
-        {Chr, "256+67)", "S:\x01" "C"},    {Chr, "0)", std::string("S:\0", 3)},
-        {Len, "'中a')", "N:3"},            {Len, "'')", "N:0"},
+        {Asc, "'abc')", "N:97"},                      {Asc, "'')", "N:0"},
+        {Asc, "'中')", "N:214"},                       {Asc2, "'中文')", "N:54992"},
+        {Asc2, "'a')", "N:97"},                       {Asc2, "'ab')", "N:97"},
+        {Chr, "45217)", "S:\xB0\xA1"},                {Chr, "65536+66)", "S:B"},
+        {Chr, "-1)", "S:\xFF\xFF"},                   {Chr, "256+67)", "S:\x01" "C"},
+        {Chr, "0)", std::string("S:\0", 3)},          {Len, "'中a')", "N:3"},
+        {Len, "'')", "N:0"},
     });
 }
 
 TEST(StringBuiltinCut, LeftRightMidClamp) {
     RunCases({
-        {Left, "'abcdef', 2)", "S:ab"},    {Left, "'abcdef', -1)", "S:"},
-        {Left, "'abc', 10)", "S:abc"},     {Left, "'中文', 1)", "S:\xD6"},
-        {Left, "'abc')", "f:"},            {Right, "'abcdef', 2)", "S:ef"},
-        {Right, "'abcdef', -3)", "S:"},    {Right, "'abc', 4)", "S:abc"},
-        {Right, "'abc')", "f:"},           {Mid, "'abcdef', 2, 2)", "S:cd"},
-        {Mid, "'abcdef', 2)", "S:cdef"},   {Mid, "'abc', 5)", "S:"},
-        {Mid, "'abc', 3)", "S:"},          {Mid, "'abc', -2, 2)", "S:ab"},
-        {Mid, "'abc', 1, -1)", "S:"},      {Mid, "'abc', 1, 9)", "S:bc"},
-        {Mid, "'abcdef', 1.9, 2.9)", "S:bc"}, {Mid, "'abc')", "f:"},
+        {Left, "'abcdef', -1)", "S:"},                {Left, "'abc', 10)", "S:abc"},
+        {Left, "'中文', 1)", "S:\xD6"},                 {Left, "'abc')", "f:"},
+        {Right, "'abcdef', -3)", "S:"},               {Right, "'abc', 4)", "S:abc"},
+        {Right, "'abc')", "f:"},                      {Mid, "'abcdef', 2)", "S:cdef"},
+        {Mid, "'abc', 5)", "S:"},                     {Mid, "'abc', 3)", "S:"},
+        {Mid, "'abc', -2, 2)", "S:ab"},               {Mid, "'abc', 1, -1)", "S:"},
+        {Mid, "'abc', 1, 9)", "S:bc"},                {Mid, "'abcdef', 1.9, 2.9)", "S:bc"},
+        {Mid, "'abc')", "f:"},
     });
 }
 
@@ -91,42 +92,38 @@ TEST(StringBuiltinCase, UpperLowerTrim) {
     RunCases({
         {Upper, "'中a')", "S:中A"},
         {Upper, "'\x81" "ab')", "S:\x81" "aB"},  // the trail byte a stays
-        {Lower, "'\x81" "AB')", "S:\x81" "Ab"},
-        {TrimL, "'  \t a b ')", "S:a b "},
-        {TrimR, "' a b \t\r\n')", "S: a b"},
-        {TrimL, "' 中 ')", "S:中 "},
+        {Lower, "'\x81" "AB')", "S:\x81" "Ab"},       {TrimL, "'  \t a b ')", "S:a b "},
+        {TrimR, "' a b \t\r\n')", "S: a b"},          {TrimL, "' 中 ')", "S:中 "},
     });
 }
 
 TEST(StringBuiltinFind, FindFamily) {
     RunCases({
-        {Find, "'abcabc', 'c', 3)", "N:5"},       {Find, "'abcabc', 'c')", "N:2"},
-        {Find, "'abc', 'x')", "N:-1"},            {Find, "'abc', 'a', -4)", "N:0"},
-        {Find, "'abc', 'a', 9)", "N:-1"},         {Find, "'\x81" "aa', 'a')", "N:2"},
-        {Find, "'中文中文', '文', 3)", "N:6"},    {Find, "'中a', 'a', 1)", "N:2"},
-        {Find, "'abc')", "f:"},                   {FindR, "'abcabc', 'b')", "N:4"},
-        {FindR, "'abc', 'x')", "N:-1"},           {FindR, "'中文中文', '中文')", "N:4"},
-        {FindR, "'a\x81" "a', 'a')", "N:0"},      {FindR, "'ab', 'abc')", "N:-1"},
-        {FindN, "'aaaa', 'aa')", "N:2"},          {FindN, "'中中中', '中')", "N:3"},
-        {FindN, "'\x81" "a\x81" "aa', 'a')", "N:1"}, {FindN, "'abc', '')", "N:0"},
-        {FindT, "'a,b,c', ',', 2)", "N:4"},       {FindT, "'a,b', ',', 3)", "N:-1"},
-        {FindT, "'a,b,c', ',')", "N:2"},          {FindT, "'a,b,c', ',', 0)", "N:2"},
-        {FindT, "'甲，乙，丙', '，', 2)", "N:8"},  {FindT, "'abc')", "f:"},
+        {Find, "'abcabc', 'c')", "N:2"},              {Find, "'abc', 'x')", "N:-1"},
+        {Find, "'abc', 'a', -4)", "N:0"},             {Find, "'abc', 'a', 9)", "N:-1"},
+        {Find, "'\x81" "aa', 'a')", "N:2"},           {Find, "'中文中文', '文', 3)", "N:6"},
+        {Find, "'中a', 'a', 1)", "N:2"},               {Find, "'abc')", "f:"},
+        {FindR, "'abc', 'x')", "N:-1"},               {FindR, "'中文中文', '中文')", "N:4"},
+        {FindR, "'a\x81" "a', 'a')", "N:0"},          {FindR, "'ab', 'abc')", "N:-1"},
+        {FindN, "'中中中', '中')", "N:3"},                {FindN, "'\x81" "a\x81" "aa', 'a')", "N:1"},
+        {FindN, "'abc', '')", "N:0"},                 {FindT, "'a,b', ',', 3)", "N:-1"},
+        {FindT, "'a,b,c', ',')", "N:2"},              {FindT, "'a,b,c', ',', 0)", "N:2"},
+        {FindT, "'甲，乙，丙', '，', 2)", "N:8"},           {FindT, "'abc')", "f:"},
     });
 }
 
 TEST(StringBuiltinMembership, InIn2IsDoubleByte) {
     RunCases({
-        {In, "3, 1, 2, 3)", "N:3"},               {In, "4, 1, 2, 3)", "N:0"},
-        {In, "'B', 'a', 'b')", "N:0"},            {In, "'乙', '甲', '乙')", "N:2"},
-        {In, "1, 1, nosuch)", "N:1"},             {In, "1)", "f:"},  // later candidates are not evaluated
-        {In2, "'b', 'abc', 'b')", "N:1"},         {In2, "'z', 'abc', 'xy')", "N:0"},
-        {In2, "'a', '\x81" "a')", "N:1"},         {In2, "'a')", "f:"},
-        {IsDoubleByte, "'中a', 1)", "N:1"},       {IsDoubleByte, "'中a', 2)", "N:0"},
-        {IsDoubleByte, "'a中b', 2)", "N:1"},      {IsDoubleByte, "'a中', 3)", "N:0"},
+        {In, "4, 1, 2, 3)", "N:0"},                   {In, "'B', 'a', 'b')", "N:0"},
+        {In, "'乙', '甲', '乙')", "N:2"},                {In, "1, 1, nosuch)", "N:1"},
+        {In, "1)", "f:"},  // later candidates are not evaluated
+        {In2, "'z', 'abc', 'xy')", "N:0"},            {In2, "'a', '\x81" "a')", "N:1"},
+        {In2, "'a')", "f:"},                          {IsDoubleByte, "'中a', 1)", "N:1"},
+        {IsDoubleByte, "'中a', 2)", "N:0"},            {IsDoubleByte, "'a中b', 2)", "N:1"},
+        {IsDoubleByte, "'a中', 3)", "N:0"},
         {IsDoubleByte, "'\xB0\xA1\xB0\xA1' + 'x', 2)", "N:0"},
         {IsDoubleByte, "'\xB0\xA1\xB0\xA1' + 'x', 3)", "N:1"},
-        {IsDoubleByte, "'abc', 0)", "N:0"},       {IsDoubleByte, "'abc')", "f:"},
+        {IsDoubleByte, "'abc', 0)", "N:0"},           {IsDoubleByte, "'abc')", "f:"},
     });
     EXPECT_EQ(Call(In, "2, 1, nosuch)")[0], 'X');
     EXPECT_EQ(Call(In2, "'a', 1)")[0], 'X');
@@ -134,15 +131,15 @@ TEST(StringBuiltinMembership, InIn2IsDoubleByte) {
 
 TEST(StringBuiltinReplace, ReplaceReplace2Stuff) {
     RunCases({
-        {Replace, "'aaa', 'aa', 'b')", "S:ba"},           {Replace, "'a-b-c', '-', '')", "S:abc"},
-        {Replace, "'abc', '', 'x')", "S:abc"},            {Replace, "'\x81" "aa', 'a', 'X')", "S:\x81" "aX"},
-        {Replace, "'中文中', '中', '汉')", "S:汉文汉"},   {Replace, "'abc', 'a')", "f:"},
-        {Replace2, "'\x81" "aa', 'a', 'X')", "S:\x81" "XX"}, {Replace2, "'aaa', 'a', '')", "S:"},
-        {Replace2, "'ab', 'a', 'aa')", "S:aab"},          {Replace2, "'abc', '', '')", "S:abc"},
-        {Stuff, "'abcdef', 1, 2, 'XY')", "S:aXYdef"},     {Stuff, "'abc', 1, 10, 'Z')", "S:aZ"},
-        {Stuff, "'abc', 1, -2, 'Z')", "S:aZbc"},          {Stuff, "'abc', 0, 1, '中')", "S:中bc"},
-        {Stuff, "'abc', 3, 1, 'Z')", "S:Z"},              {Stuff, "'abc', -1, 1, 'Z')", "S:Z"},
-        {Stuff, "'abc', 1, 1)", "f:"},                    {Stuff, "'abc', 1)", "f:"},
+        {Replace, "'a-b-c', '-', '')", "S:abc"},      {Replace, "'abc', '', 'x')", "S:abc"},
+        {Replace, "'\x81" "aa', 'a', 'X')", "S:\x81" "aX"},
+        {Replace, "'中文中', '中', '汉')", "S:汉文汉"},       {Replace, "'abc', 'a')", "f:"},
+        {Replace2, "'\x81" "aa', 'a', 'X')", "S:\x81" "XX"},
+        {Replace2, "'aaa', 'a', '')", "S:"},          {Replace2, "'ab', 'a', 'aa')", "S:aab"},
+        {Replace2, "'abc', '', '')", "S:abc"},        {Stuff, "'abc', 1, 10, 'Z')", "S:aZ"},
+        {Stuff, "'abc', 1, -2, 'Z')", "S:aZbc"},      {Stuff, "'abc', 0, 1, '中')", "S:中bc"},
+        {Stuff, "'abc', 3, 1, 'Z')", "S:Z"},          {Stuff, "'abc', -1, 1, 'Z')", "S:Z"},
+        {Stuff, "'abc', 1, 1)", "f:"},                {Stuff, "'abc', 1)", "f:"},
     });
 }
 
@@ -151,7 +148,6 @@ TEST(StringBuiltinStrcut, SplitsAndWritesBack) {
         std::string setup, call, value, cut, rest;
     };
     const std::vector<RefCase> cases = {
-        {"src='abc123def';", "&src, '%d', &cut)", "S:abc", "123", "def"},
         {"src='abc123def';", "&src, '%e', &cut)", "S:", "abc", "123def"},
         {"src='abcDE1';", "&src, '%E', &cut)", "S:abc", "DE", "1"},
         {"src='abc';", "&src, '%d', &cut)", "S:abc", "", ""},
@@ -175,7 +171,6 @@ TEST(StringBuiltinStrcut, SplitsAndWritesBack) {
 
 TEST(StringBuiltinTermForm, BuildsJoinedExpressions) {
     RunCases({
-        {TermForm, "'T1,T2', \"F='%s'\", ' OR ')", "S:F='T1' OR F='T2'"},
         {TermForm, "'a,b')", "S:a,b"},
         {TermForm, "'a|b|c', '%s=1', ' and ', '|')", "S:a=1 and b=1 and c=1"},
         {TermForm, "'甲，乙', \"n='%s'\", ',', '，')", "S:n='甲',n='乙'"},
@@ -188,19 +183,22 @@ TEST(StringBuiltinTermForm, BuildsJoinedExpressions) {
 
 TEST(StringBuiltinExported, SectionCutMatchCutMatch) {
     RunCases({
-        {RuqoSectionCut, "'a, b ,c', 2)", "S:b"},         {RuqoSectionCut, "'a, b ,c', 4)", "S:<QO_NULL>"},
-        {RuqoSectionCut, "'a;b', 2, ';')", "S:b"},        {RuqoSectionCut, "'a', 3, ',', 'none')", "S:none"},
-        {RuqoSectionCut, "'a,b')", "S:a"},                {RuqoMatchCut, "'A=1;B=22', 'b=', ';')", "S:22"},
-        {RuqoMatchCut, "'A=1', 'X=', ';')", "S:<QO_NULL>"}, {RuqoMatchCut, "'A=1', 'X=', ';', '')", "S:"},
-        {Match, "'abc', 'abc')", "N:3"},                  {Match, "'abcdef', 'ab*')", "N:2"},
-        {Match, "'abc', 'x*')", "N:-1"},                  {Match, "'中国', 'zg')", "N:4"},
-        {Match, "'abc', 'a?c', 1)", "N:3"},               {Match, "'abc')", "f:"},
+        {RuqoSectionCut, "'a, b ,c', 2)", "S:b"},
+        {RuqoSectionCut, "'a, b ,c', 4)", "S:<QO_NULL>"},
+        {RuqoSectionCut, "'a;b', 2, ';')", "S:b"},
+        {RuqoSectionCut, "'a', 3, ',', 'none')", "S:none"},
+        {RuqoSectionCut, "'a,b')", "S:a"},
+        {RuqoMatchCut, "'A=1;B=22', 'b=', ';')", "S:22"},
+        {RuqoMatchCut, "'A=1', 'X=', ';')", "S:<QO_NULL>"},
+        {RuqoMatchCut, "'A=1', 'X=', ';', '')", "S:"},
+        {Match, "'abc', 'abc')", "N:3"},              {Match, "'abcdef', 'ab*')", "N:2"},
+        {Match, "'abc', 'x*')", "N:-1"},              {Match, "'中国', 'zg')", "N:4"},
+        {Match, "'abc', 'a?c', 1)", "N:3"},           {Match, "'abc')", "f:"},
     });
 }
 
 TEST(StringBuiltinMacro, ExpandsExpressions) {
     RunCases({
-        {MacroReplace, "'x=%[1+2]')", "S:x=3"},
         {MacroReplace, "'%[2*3]-%[\"a\"+\"b\"]')", "S:6-ab"},
         {MacroReplace, "'100% %[5]%')", "S:100% 5%"},
         {MacroReplace, "'a%[nosuch]b')", "S:a%[nosuch]b"},  // a failing macro stays

@@ -15,12 +15,14 @@
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 #include "support/gbk_text.h"
+#include "support/result_text.h"
 
 namespace {
 
 using qotool::engine::CatchScope;
 using qotool::engine::QolUnwind;
 using qotool::test::Gbk;
+using qotool::test::ResultOf;
 
 // Argument text that ReadPara reads as a host would: the cursor stands just
 // after the call's '(' (counted as open) and no run is active.
@@ -32,11 +34,6 @@ struct Arguments {
     std::vector<char> buffer;
     char* cursor;
 };
-
-std::string Result(CQoLanguage& qo) {
-    CString value = qo.GetValueString();
-    return std::string(1, qo.m_cType) + ":" + std::string(value.view());
-}
 
 // ---- the edge cases of argument reading ----
 
@@ -220,11 +217,11 @@ TEST(ReadParaTest, ANullFormatOrCursorReadsNothing) {
     Arguments args(qo, "7)");
     qo.ReadPara('S', args.cursor, nullptr);
     EXPECT_EQ(args.Rest(), "7)");
-    EXPECT_EQ(Result(qo), "S:");
+    EXPECT_EQ(ResultOf(qo), "S:");
     char* none = nullptr;
     qo.m_strValue = "x";
     qo.ReadPara('S', none, "%4", nullptr);
-    EXPECT_EQ(Result(qo), "S:");
+    EXPECT_EQ(ResultOf(qo), "S:");
 }
 
 // ---- errors ----
@@ -348,10 +345,7 @@ protected:
         ruqo_UserQolExecutor("ArgListTest", '-', 0);
         g_body = nullptr;
     }
-    std::string Run(const char* text) {
-        qo.DoQol(text, nullptr);
-        return Result(qo);
-    }
+    std::string Run(const char* text) { return qotool::test::RunAndResult(qo, text); }
     CQoLanguage qo;
 };
 

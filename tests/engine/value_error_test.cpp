@@ -370,19 +370,6 @@ TEST(ErrorExcerptTest, AReportedErrorGetsNoSecondExcerpt) {
     EXPECT_EQ(Gbk(qo.m_strError), Gbk(first));
 }
 
-TEST(ErrorExcerptTest, ARunReportsItsErrorOnce) {
-    // The statement reports the error, the run reports it again at its end;
-    // through Do("qol") a third time.
-    CQoLanguage qo;
-    qo.DoQol("1;abc", nullptr);
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("'abc' 变量未定义" + Located("〖错误位置5〗") + "1;abc" + kMarker));
-    qo.Do("qol", "2;abc");
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("'abc' 变量未定义" + Located("〖错误位置5〗") + "2;abc" + kMarker));
-    const std::string shared = ruqo_ExecQol("3;abc");
-    EXPECT_EQ(CountOf(shared, "【位于】"), 1) << qotool::test::Readable(shared);
-    EXPECT_EQ(CountOf(shared, kMarker), 1) << qotool::test::Readable(shared);
-}
-
 // ---- the error unwind ----
 
 TEST(ErrorUnwindTest, ThrowsOnlyWhenACatcherIsActive) {
