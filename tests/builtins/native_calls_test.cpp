@@ -7,6 +7,7 @@
 
 #include "qotool/qolanguage.h"
 #include "support/gbk_text.h"
+#include "support/result_text.h"
 
 namespace {
 
@@ -14,11 +15,7 @@ using qotool::test::Gbk;
 
 class NativeCallsTest : public ::testing::Test {
 protected:
-    std::string Run(const std::string& text) {
-        qo.DoQol(text.c_str(), nullptr);
-        CString value = qo.GetValueString();
-        return std::string(1, qo.m_cType) + ":" + std::string(value.view());
-    }
+    std::string Run(const std::string& text) { return qotool::test::RunAndResult(qo, text); }
     // A QOL literal of a %mem pointer to p.
     static std::string MemPointer(const void* p) { return std::to_string((uintptr_t)p) + "%'P%mem'"; }
     CQoLanguage qo;

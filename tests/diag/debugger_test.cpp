@@ -22,6 +22,7 @@
 #include "qotool/qotool.h"
 #include "qotool/qolanguage.h"
 #include "support/gbk_text.h"
+#include "support/result_text.h"
 
 namespace qotool::diag {
 namespace {
@@ -104,7 +105,7 @@ protected:
         qo_.DoQol(text, nullptr);
         g_debugSwitch = 0;
         ResetDebugger();
-        return std::string(1, qo_.m_cType) + ":" + std::string(qo_.GetValueString().view());
+        return qotool::test::ResultOf(qo_);
     }
     void WriteSettings(const char* lines) {
         FILE* f = fopen((dir_ + "/QolDebug.ini").c_str(), "wb");

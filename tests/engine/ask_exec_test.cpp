@@ -12,6 +12,7 @@
 #include "platform/ui.h"
 #include "qotool/qolanguage.h"
 #include "support/recording_ui.h"
+#include "support/result_text.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
-std::string Result(CQoLanguage& qo) { return std::string(1, qo.m_cType) + ":" + qo.GetValueString().c_str(); }
+using qotool::test::ResultOf;
 
 class AskExecTest : public ::testing::Test {
 protected:
@@ -47,7 +48,7 @@ protected:
 TEST_F(AskExecTest, TheHeadlessEditorCancelsAndNothingRuns) {
     CQoLanguage qo;
     qo.DoQol(("x = 5; AskExec('" + file_ + "'); x").c_str(), nullptr);
-    EXPECT_EQ(Result(qo), "N:5");
+    EXPECT_EQ(ResultOf(qo), "N:5");
     EXPECT_EQ(ReadFile(file_), "x = 1/0\r\n");
 }
 
@@ -61,7 +62,7 @@ TEST_F(AskExecTest, ACorrectedStatementRunsAndIsSavedBackWithABackup) {
     ui.AnswerBox(qotool::platform::kIdOk);  // save back: yes
     CQoLanguage qo;
     qo.DoQol(("x = 0; AskExec('" + file_ + "'); x").c_str(), nullptr);
-    EXPECT_EQ(Result(qo), "N:3");
+    EXPECT_EQ(ResultOf(qo), "N:3");
     EXPECT_EQ(ReadFile(file_), "x = 6/2\r\n");
     EXPECT_EQ(ReadFile(file_ + ".BAK"), "x = 1/0\r\n");
 
@@ -83,7 +84,7 @@ TEST_F(AskExecTest, DecliningTheSaveKeepsTheFile) {
     ui.AnswerBox(qotool::platform::kIdCancel);
     CQoLanguage qo;
     qo.DoQol(("AskExec('" + file_ + "'); x").c_str(), nullptr);
-    EXPECT_EQ(Result(qo), "N:7");
+    EXPECT_EQ(ResultOf(qo), "N:7");
     EXPECT_EQ(ReadFile(file_), "x = 1/0\r\n");
     EXPECT_EQ(access((file_ + ".BAK").c_str(), F_OK), -1);
 }
@@ -93,7 +94,7 @@ TEST_F(AskExecTest, ABracedTextIsEditedWithoutAFile) {
     ui.AnswerEdit(qotool::platform::kIdOk, "y = 2");
     CQoLanguage qo;
     qo.DoQol("AskExec { y = 1 } y", nullptr);
-    EXPECT_EQ(Result(qo), "N:2");
+    EXPECT_EQ(ResultOf(qo), "N:2");
     const auto edits = ui.Of(Kind::kEdit);
     ASSERT_EQ(edits.size(), 2u);
     EXPECT_EQ(edits[0].text, "y = 1 ");

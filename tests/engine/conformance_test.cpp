@@ -46,6 +46,7 @@
 #include "qotool/qotool.h"
 #include "support/gbk_text.h"
 #include "support/path_tree.h"
+#include "support/result_text.h"
 
 namespace {
 
@@ -191,15 +192,7 @@ const std::vector<QolCase>& AllCases() {
     return cases;
 }
 
-// Result text of an interpreter as ruqo_ExecQol forms it (the text first:
-// turning an infinite number into text makes the value an error).
-std::string ResultOf(CQoLanguage& qo) {
-    CString value = qo.GetValueString();
-    std::string out(1, qo.m_cType);
-    out += ':';
-    out += std::string(value.view());
-    return out;
-}
+using qotool::test::ResultOf;
 
 bool Matches(const std::string& actual, const std::string& expected) {
     if (expected.size() >= 2 && expected[1] == '~') {

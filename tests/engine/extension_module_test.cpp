@@ -6,13 +6,11 @@
 
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
+#include "support/result_text.h"
 
 namespace {
 
-std::string RunText(CQoLanguage& qo, const char* text) {
-    qo.DoQol(text, nullptr);
-    return std::string(1, qo.m_cType) + ":" + qo.GetValueString().c_str();
-}
+std::string RunText(CQoLanguage& qo, const char* text) { return qotool::test::RunAndResult(qo, text); }
 
 TEST(ExtensionModuleTest, ChartObjectThroughTheLoadedModule) {
     CQoLanguage qo;

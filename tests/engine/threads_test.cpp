@@ -15,13 +15,11 @@
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 #include "qotool/textutil.h"
+#include "support/result_text.h"
 
 namespace {
 
-std::string Result(CQoLanguage& qo) {
-    CString value = qo.GetValueString();
-    return std::string(1, qo.m_cType) + ":" + std::string(value.view());
-}
+using qotool::test::ResultOf;
 
 char Twice(char** cursor, const char* word, CQoLanguage* qo) {
     if (std::string(word) != "twice") return 0;
@@ -49,7 +47,7 @@ TEST(ThreadsTest, EightInterpretersOnEightThreadsKeepTheirOwnResults) {
             const std::string slot = "[" + std::to_string(t) + "]";
             for (int run = 0; run < kRuns; ++run) {
                 qo.DoQol(kScript, nullptr);
-                if (Result(qo) != "N:17") ++wrong;
+                if (ResultOf(qo) != "N:17") ++wrong;
                 if (run % 50 != 0) continue;
                 // Less frequent: the numbered interpreter of this thread
                 // through the C entry point, a short-lived interpreter,
@@ -58,7 +56,7 @@ TEST(ThreadsTest, EightInterpretersOnEightThreadsKeepTheirOwnResults) {
                 if (std::string(ruqo_ExecQol(text.c_str())) != "N:" + std::to_string(2 * run)) ++wrong;
                 auto temporary = std::make_unique<CQoLanguage>();
                 temporary->DoQol("try 1/0; catch; 'ok'", nullptr);
-                if (Result(*temporary) != "S:ok") ++wrong;
+                if (ResultOf(*temporary) != "S:ok") ++wrong;
                 const std::string name = "never" + std::to_string(t);
                 ruqo_UserQolExecutor(name.c_str(), '+', (intptr_t)&Never);
                 ruqo_UserQolExecutor(name.c_str(), '-', 0);

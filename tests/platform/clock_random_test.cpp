@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/random.h"
 #include "qotool/qolanguage.h"
+#include "support/result_text.h"
 
 namespace {
 
@@ -22,11 +23,7 @@ class FakeClockTest : public ::testing::Test {
 protected:
     void SetUp() override { SetClockSourceForTest(&FakeClock); }
     void TearDown() override { SetClockSourceForTest(nullptr); }
-    std::string Run(const char* text) {
-        qo.DoQol(text, nullptr);
-        CString value = qo.GetValueString();
-        return std::string(1, qo.m_cType) + ":" + std::string(value.view());
-    }
+    std::string Run(const char* text) { return qotool::test::RunAndResult(qo, text); }
     CQoLanguage qo;
 };
 
