@@ -116,6 +116,22 @@ typedef struct QoUiCallbacks {
     /* Opens a text file (GBK path) for reading without waiting, as the
      * log's "open in Notepad" does. Null: the path goes to the sink. */
     void (*open_text_file)(void* context, const char* path);
+    /* Added later still (a shorter table leaves them null). The clipboard,
+     * beeps and sound files; a null member keeps the library's own (the
+     * desktop's clipboard tools or a clipboard inside the process; a silent
+     * beep that lasts its duration; a sound player found on PATH).
+     * Reads the clipboard's text: call ruqo_UiSetText(result, ...) with it
+     * and return 1 (without that call the text is empty); 0 when it cannot
+     * be read. */
+    int (*clipboard_read)(void* context, QoUiText* result);
+    /* Puts length bytes of text on the clipboard; 1 when written, 0 when
+     * not. */
+    int (*clipboard_write)(void* context, const char* text, int length);
+    /* Sounds a beep of frequency Hz lasting duration_ms; returns the result
+     * Beep gives the script (non-zero on success). */
+    int (*beep)(void* context, unsigned frequency, unsigned duration_ms);
+    /* Plays a sound file (GBK path) to its end; 1 when played, 0 when not. */
+    int (*play_sound)(void* context, const char* path);
 } QoUiCallbacks;
 
 /* Installs a copy of the table; null removes it (the headless UI again).

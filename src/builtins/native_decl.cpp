@@ -28,11 +28,18 @@ NativeDecl ParseNativeDecl(std::string_view text) {
         NativeParam param;
         param.code = text[i + 1];
         i += 2;
-        if (IsStringCode(param.code))
+        if (IsStringCode(param.code)) {
             while (i < n && text[i] >= '0' && text[i] <= '9') {
-                if (param.length < 100000000) param.length = param.length * 10 + (text[i] - '0');
+                param.length = param.length * 10 + (text[i] - '0');
                 ++i;
+                if (param.length > kMaxNativeBuffer) {
+                    // Too long a buffer ends the list there: the declaration
+                    // is incomplete and the call refuses it.
+                    decl.complete = false;
+                    return decl;
+                }
             }
+        }
         decl.params.push_back(param);
     }
     decl.complete = i == n;

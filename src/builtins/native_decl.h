@@ -6,7 +6,8 @@
 // '@' marks a function that removes its own arguments (no effect on
 // x86-64); '=' alone or no return part means no return value; every
 // parameter code takes one argument. Digits follow only the string codes
-// (s, v, r: a buffer length). Text that does not continue as a parameter
+// (s, v, r: a buffer length, at most kMaxNativeBuffer bytes; a longer one
+// ends the list like any text that is no parameter code). Text that does not continue as a parameter
 // code ends the list; such a declaration is incomplete, which the call
 // reports once it has read the arguments.
 #ifndef QOTOOL_BUILTINS_NATIVE_DECL_H
@@ -16,6 +17,9 @@
 #include <vector>
 
 namespace qotool::builtins {
+
+// The largest buffer a string parameter may ask for: 64 MB.
+constexpr int kMaxNativeBuffer = 64 << 20;
 
 struct NativeParam {
     char code = 0;

@@ -22,6 +22,7 @@ namespace {
 constexpr size_t kHeadLength = 127;  // ACTION=DRIVERS is read from at most this
 constexpr size_t kAttributeLength = 400;
 constexpr char kDmDriver[] = "DM ODBC DRIVER";  // takes the attribute list as written
+constexpr char kDriversKey[] = "SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers";
 constexpr char kSkippedDriver[] = "Microsoft ODBC for Oracle";
 constexpr char kNoFuzzyMatch[] = " 不能模糊匹配上任何ODBC驱动";
 constexpr char kOutcome[] = "%s数据源%s,驱动程序和语法：";
@@ -72,11 +73,14 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     return parts;
 }
 
-// The installed drivers that match "*" + pattern + "*", in list order.
+// The installed drivers (the value names of the registry's driver list)
+// that match "*" + pattern + "*", in registry order.
 std::vector<std::string> FuzzyDrivers(const std::string& pattern) {
     const std::string wildcard = "*" + pattern + "*";
-    std::vector<std::string> found;
-    for (const std::string& name : platform::InstalledOdbcDrivers()) {
+    std::vector<std::string> found, installed;
+    platform::RegistryValueNames(platform::kLocalMachine, kDriversKey, installed);
+    for (const std::string& name : installed) {
+        if (name.empty()) continue;  // a default value names no driver
         if (name == kSkippedDriver) continue;
         if (ruqo_StrMatch(wildcard.c_str(), name.c_str(), 1) >= 0) found.push_back(name);
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/encoding.h"
+#include "platform/host_devices.h"
 
 extern char** environ;
 
@@ -117,6 +118,7 @@ bool Run(const std::vector<const char*>& command, const std::string* input, std:
 
 bool ReadClipboardText(std::string& text) {
     text.clear();
+    if (bool ok; HostClipboardRead(text, ok)) return ok;
     const ClipboardProvider* p = g_provider.load(std::memory_order_acquire);
     if (p && p->read) return p->read(&text);
     if (const Tool* tool = DesktopTool()) {
@@ -131,6 +133,7 @@ bool ReadClipboardText(std::string& text) {
 }
 
 bool WriteClipboardText(std::string_view text) {
+    if (bool ok; HostClipboardWrite(text, ok)) return ok;
     const ClipboardProvider* p = g_provider.load(std::memory_order_acquire);
     if (p && p->write) return p->write(text);
     if (const Tool* tool = DesktopTool()) {

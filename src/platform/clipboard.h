@@ -1,4 +1,5 @@
-// The text clipboard. A host installs a provider; without one the
+// The text clipboard. The host's clipboard callbacks (ui_callbacks.h) come
+// first; then an installed provider; without either the
 // clipboard of the desktop session is used through wl-copy/wl-paste
 // (Wayland) or xclip/xsel (X11) when a display is named and the tool
 // exists, else a clipboard inside this process. Texts are GBK here and

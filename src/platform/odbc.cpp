@@ -247,18 +247,24 @@ bool IsWordByte(char c) { return isalnum((unsigned char)c) || c == '_' || (unsig
 
 }  // namespace
 
-std::vector<std::string> InstalledOdbcDrivers() {
+bool ListInstalledOdbcDrivers(std::vector<std::string>& names) {
     std::string error;
-    std::vector<std::string> names;
+    names.clear();
     const Installer* in = GetInstaller(error);
-    if (!in) return names;
+    if (!in) return false;
     std::string buffer(65536, '\0');
-    if (!in->getInstalledDrivers(buffer.data(), (WORD)(buffer.size() - 1), nullptr)) return names;
+    if (!in->getInstalledDrivers(buffer.data(), (WORD)(buffer.size() - 1), nullptr)) return true;
     for (size_t start = 0; start < buffer.size() && buffer[start];) {
         const size_t end = buffer.find('\0', start);
         names.push_back(buffer.substr(start, end - start));
         start = end + 1;
     }
+    return true;
+}
+
+std::vector<std::string> InstalledOdbcDrivers() {
+    std::vector<std::string> names;
+    ListInstalledOdbcDrivers(names);
     return names;
 }
 

@@ -26,6 +26,8 @@ enum OdbcRequest : int {
 // The installed drivers, in the order of the driver list (odbcinst.ini);
 // empty without unixODBC.
 std::vector<std::string> InstalledOdbcDrivers();
+// The same into names; false (and no names) without unixODBC's installer.
+bool ListInstalledOdbcDrivers(std::vector<std::string>& names);
 
 // Runs an installer request for driver with attributes (KEY=value entries,
 // each ending with a zero byte, the list with one more). A driver with a

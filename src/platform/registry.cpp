@@ -15,6 +15,7 @@
 
 #include "platform/encoding.h"
 #include "platform/file_io.h"
+#include "platform/odbc.h"
 #include "qotool/cstring.h"
 #include "qotool/qotool.h"
 
@@ -508,6 +509,55 @@ const Key* FindKey(Tree& tree, uint32_t root, std::string_view keyPath) {
     return found == tree.keys.end() ? nullptr : &found->second;
 }
 
+// ---- the virtual key of installed ODBC drivers ----
+
+// HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBCINST.INI\ODBC Drivers names each
+// driver unixODBC's installer knows as a text value "Installed", read when
+// a query reaches the key (or lists its way to it). Without unixODBC it
+// adds nothing. Values the files give there stay and come first.
+constexpr const char* kOdbcDriversPath[] = {"SOFTWARE", "ODBC", "ODBCINST.INI", "ODBC Drivers"};
+constexpr int kOdbcDriversDepth = 4;
+
+struct VirtualPart {
+    int depth = -1;  // components of the query along the key's path; -1: off it
+    bool present = false;
+    std::vector<std::string> drivers;
+};
+
+// Asked before the store's lock is taken: the installer may be slow.
+VirtualPart VirtualPartOf(uint32_t root, std::string_view keyPath) {
+    VirtualPart part;
+    if (root != kLocalMachine) return part;
+    const std::vector<std::string> parts = Components(keyPath);
+    if (parts.size() > (size_t)kOdbcDriversDepth) return part;
+    for (size_t i = 0; i < parts.size(); ++i)
+        if (Upper(parts[i]) != Upper(kOdbcDriversPath[i])) return part;
+    part.depth = (int)parts.size();
+    part.present = ListInstalledOdbcDrivers(part.drivers);
+    return part;
+}
+
+// The key as a query sees it: the files' key, with the virtual part laid
+// over it in scratch.
+const Key* Resolve(const Key* key, const VirtualPart& part, Key& scratch) {
+    if (part.depth < 0 || !part.present) return key;
+    scratch = key ? *key : Key{};
+    if (part.depth < kOdbcDriversDepth) {
+        const std::string next = Upper(kOdbcDriversPath[part.depth]);
+        bool listed = false;
+        for (const std::string& name : scratch.subkeys) listed = listed || Upper(name) == next;
+        if (!listed) scratch.subkeys.push_back(kOdbcDriversPath[part.depth]);
+        return &scratch;
+    }
+    for (const std::string& driver : part.drivers) {
+        const std::string folded = Upper(driver);
+        bool given = false;
+        for (const auto& entry : scratch.values) given = given || Upper(entry.first) == folded;
+        if (!given) scratch.values.emplace_back(driver, RegistryValue{kRegSz, std::string("Installed", 10)});
+    }
+    return &scratch;
+}
+
 // Holds the store's lock; load problems are reported after it is released,
 // so that a reporter may query the store again.
 class Hold {
@@ -534,16 +584,20 @@ private:
 }  // namespace
 
 bool RegistryKeyExists(uint32_t root, std::string_view keyPath) {
+    const VirtualPart part = VirtualPartOf(root, keyPath);
     Store& store = TheStore();
     Hold hold(store);
-    return FindKey(Current(store), root, keyPath) != nullptr;
+    Key scratch;
+    return Resolve(FindKey(Current(store), root, keyPath), part, scratch) != nullptr;
 }
 
 RegistryStatus RegistryQueryValue(uint32_t root, std::string_view keyPath, std::string_view valueName,
                                   RegistryValue& value, size_t bufferBytes) {
+    const VirtualPart part = VirtualPartOf(root, keyPath);
     Store& store = TheStore();
     Hold hold(store);
-    const Key* key = FindKey(Current(store), root, keyPath);
+    Key scratch;
+    const Key* key = Resolve(FindKey(Current(store), root, keyPath), part, scratch);
     if (!key) return RegistryStatus::kNoKey;
     const std::string folded = Upper(valueName);
     for (const auto& entry : key->values) {
@@ -560,20 +614,24 @@ RegistryStatus RegistryQueryValue(uint32_t root, std::string_view keyPath, std::
 }
 
 bool RegistrySubkeys(uint32_t root, std::string_view keyPath, std::vector<std::string>& names) {
+    const VirtualPart part = VirtualPartOf(root, keyPath);
     Store& store = TheStore();
     Hold hold(store);
     names.clear();
-    const Key* key = FindKey(Current(store), root, keyPath);
+    Key scratch;
+    const Key* key = Resolve(FindKey(Current(store), root, keyPath), part, scratch);
     if (!key) return false;
     names = key->subkeys;
     return true;
 }
 
 bool RegistryValueNames(uint32_t root, std::string_view keyPath, std::vector<std::string>& names) {
+    const VirtualPart part = VirtualPartOf(root, keyPath);
     Store& store = TheStore();
     Hold hold(store);
     names.clear();
-    const Key* key = FindKey(Current(store), root, keyPath);
+    Key scratch;
+    const Key* key = Resolve(FindKey(Current(store), root, keyPath), part, scratch);
     if (!key) return false;
     for (const auto& entry : key->values) names.push_back(entry.first);
     return true;

@@ -10,6 +10,11 @@
 // their components with '\'. The store follows its files: a query notices
 // when the set of files, or one of them, changed and loads them again.
 //
+// One key is filled at query time rather than from files:
+// HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBCINST.INI\ODBC Drivers holds a text
+// value "Installed" named after each driver of unixODBC's installer (loaded
+// at run time; without it the key holds only what files give it).
+//
 // A file with syntax errors is reported once per load through the message
 // log (one record naming the file, the first bad line and the number of bad
 // lines); every good line of it still loads.

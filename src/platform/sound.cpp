@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/host_devices.h"
 #include "platform/paths.h"
 
 extern char** environ;
@@ -54,6 +55,7 @@ bool RunToEnd(const std::string& program, const std::string& argument) {
 }  // namespace
 
 int Beep(unsigned frequency, unsigned durationMs) {
+    if (int result; HostBeep(frequency, durationMs, result)) return result;
     const SoundProvider* p = g_provider.load(std::memory_order_acquire);
     if (p && p->beep) return p->beep(frequency, durationMs);
     std::this_thread::sleep_for(std::chrono::milliseconds(durationMs > 60000 ? 60000 : durationMs));
@@ -61,6 +63,7 @@ int Beep(unsigned frequency, unsigned durationMs) {
 }
 
 bool PlaySoundFile(const char* gbkFile) {
+    if (bool ok; HostPlaySound(gbkFile, ok)) return ok;
     const SoundProvider* p = g_provider.load(std::memory_order_acquire);
     if (p && p->play) return p->play(gbkFile ? gbkFile : "");
     std::string player;

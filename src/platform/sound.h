@@ -1,4 +1,5 @@
-// Beeps and sound files. A host installs a provider; without one a beep
+// Beeps and sound files. The host's beep and sound callbacks
+// (ui_callbacks.h) come first; then an installed provider; without either a beep
 // is silent and lasts its duration (at most 60 s), and a sound file is
 // played to its end by $QO_PLAYSOUND (a program given the file as its one
 // argument) or the first of paplay, aplay and play found on PATH.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/encoding.h"
+#include "platform/host_devices.h"
 #include "qotool/ui_callbacks.h"
 
 namespace qotool::platform {
@@ -219,6 +220,9 @@ public:
         t.open_text_file(t.context, path ? path : "");
     }
 
+    // The table as installed (members past the host's size are null).
+    QoUiCallbacks Snapshot() { return Table(); }
+
 private:
     QoUiCallbacks Table() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -230,10 +234,48 @@ private:
 
 CallbackUi g_callbackUi;
 
+// The host's table, when its callbacks are the UI in use.
+bool ActiveTable(QoUiCallbacks& table) {
+    if (g_ui.load(std::memory_order_acquire) != &g_callbackUi) return false;
+    table = g_callbackUi.Snapshot();
+    return true;
+}
+
 // The members a table must reach to be accepted (the first version).
 constexpr unsigned kMinimumTableSize = (unsigned)(offsetof(QoUiCallbacks, prompt_wait) + sizeof(void*));
 
 }  // namespace
+
+bool HostClipboardRead(std::string& text, bool& ok) {
+    QoUiCallbacks t;
+    if (!ActiveTable(t) || !t.clipboard_read) return false;
+    CString read;
+    ok = t.clipboard_read(t.context, reinterpret_cast<QoUiText*>(&read)) == 1;
+    text.assign(read.view());
+    return true;
+}
+
+bool HostClipboardWrite(std::string_view text, bool& ok) {
+    QoUiCallbacks t;
+    if (!ActiveTable(t) || !t.clipboard_write) return false;
+    const std::string copy(text);  // zero-terminated for the host
+    ok = t.clipboard_write(t.context, copy.c_str(), (int)copy.size()) == 1;
+    return true;
+}
+
+bool HostBeep(unsigned frequency, unsigned durationMs, int& result) {
+    QoUiCallbacks t;
+    if (!ActiveTable(t) || !t.beep) return false;
+    result = t.beep(t.context, frequency, durationMs);
+    return true;
+}
+
+bool HostPlaySound(const char* gbkFile, bool& ok) {
+    QoUiCallbacks t;
+    if (!ActiveTable(t) || !t.play_sound) return false;
+    ok = t.play_sound(t.context, gbkFile ? gbkFile : "") == 1;
+    return true;
+}
 
 }  // namespace qotool::platform
 

@@ -40,6 +40,8 @@ struct HostLog {
     int prompts, promptHeight, promptCreated, hides, destroys, waits, waitTimeout;
     int diagnoses, diagnosisResult, opens;
     char diagnosisLabels[4][32], openedPath[256];
+    char clipboard[64], soundPath[64];
+    int clipboardAnswer, beeps, beepFrequency, beepDuration, beepAnswer, sounds, soundAnswer;
 };
 
 static void CopyText(char* out, size_t size, const char* in) {
@@ -108,6 +110,32 @@ static void HostOpenTextFile(void* context, const char* path) {
     CopyText(log->openedPath, sizeof log->openedPath, path);
 }
 
+static int HostClipboardRead(void* context, QoUiText* result) {
+    HostLog* log = (HostLog*)context;
+    ruqo_UiSetText(result, log->clipboard, -1);
+    return log->clipboardAnswer;
+}
+static int HostClipboardWrite(void* context, const char* text, int length) {
+    HostLog* log = (HostLog*)context;
+    if (length >= (int)sizeof log->clipboard) return 0;
+    memcpy(log->clipboard, text, (size_t)length);
+    log->clipboard[length] = 0;
+    return log->clipboardAnswer;
+}
+static int HostBeep(void* context, unsigned frequency, unsigned duration) {
+    HostLog* log = (HostLog*)context;
+    log->beeps++;
+    log->beepFrequency = (int)frequency;
+    log->beepDuration = (int)duration;
+    return log->beepAnswer;
+}
+static int HostPlaySound(void* context, const char* path) {
+    HostLog* log = (HostLog*)context;
+    log->sounds++;
+    CopyText(log->soundPath, sizeof log->soundPath, path);
+    return log->soundAnswer;
+}
+
 static QoUiCallbacks HostTable(HostLog* log) {
     QoUiCallbacks table;
     memset(&table, 0, sizeof table);
@@ -122,6 +150,10 @@ static QoUiCallbacks HostTable(HostLog* log) {
     table.prompt_wait = HostPromptWait;
     table.diagnosis_dialog = HostDiagnosis;
     table.open_text_file = HostOpenTextFile;
+    table.clipboard_read = HostClipboardRead;
+    table.clipboard_write = HostClipboardWrite;
+    table.beep = HostBeep;
+    table.play_sound = HostPlaySound;
     return table;
 }
 
@@ -286,6 +318,44 @@ TEST(UiCallbacksTest, TheLogsDiagnosisDialogThroughTheHost) {
         EXPECT_EQ(Gbk(log.openedPath), Gbk(capture.PathOf(".Txt")));
         qotool::diag::ResetMessageLogForTest();
     }
+}
+
+TEST(UiCallbacksTest, ClipboardBeepAndSoundThroughTheHost) {
+    HostLog log{};
+    log.clipboardAnswer = 1;
+    log.beepAnswer = 9;
+    log.soundAnswer = 1;
+    BuiltinBridge bridge;
+    CQoLanguage qo;
+    {
+        InstalledTable table(HostTable(&log));
+        EXPECT_EQ(Gbk(RunText(qo, "Clipboard('剪贴 x')")), Gbk("S:剪贴 x"));
+        EXPECT_EQ(Gbk(log.clipboard), Gbk("剪贴 x"));
+        CopyText(log.clipboard, sizeof log.clipboard, "from host");
+        EXPECT_EQ(RunText(qo, "Clipboard()"), "S:from host");
+        EXPECT_EQ(RunText(qo, "Beep(440, 25)"), "N:9");
+        EXPECT_EQ(log.beepFrequency, 440);
+        EXPECT_EQ(log.beepDuration, 25);
+        EXPECT_EQ(RunText(qo, "PlaySound('声音.wav')"), "N:1");
+        EXPECT_EQ(Gbk(log.soundPath), Gbk("声音.wav"));
+        // The host's refusals are the built-ins' failures.
+        log.clipboardAnswer = 0;
+        log.soundAnswer = 0;
+        EXPECT_NE(RunText(qo, "Clipboard()").find("剪贴板读失败"), std::string::npos);
+        EXPECT_NE(RunText(qo, "Clipboard('y')").find("剪贴板写失败"), std::string::npos);
+        EXPECT_EQ(RunText(qo, "PlaySound('a.wav')"), "N:0");
+    }
+    // A table from before these members leaves them to the library: a
+    // silent beep that succeeds, no player on an empty PATH.
+    QoUiCallbacks old = HostTable(&log);
+    old.size = (unsigned)offsetof(QoUiCallbacks, clipboard_read);
+    InstalledTable table(old);
+    EnvironmentVariable path("PATH", "/nonexistent");
+    EnvironmentVariable player("QO_PLAYSOUND", nullptr);
+    EXPECT_EQ(RunText(qo, "Beep(440, 0)"), "N:1");
+    EXPECT_EQ(RunText(qo, "PlaySound('a.wav')"), "N:0");
+    EXPECT_EQ(log.beeps, 1);
+    EXPECT_EQ(log.sounds, 2);
 }
 
 TEST(UiCallbacksTest, EditDialogThroughTheHost) {
