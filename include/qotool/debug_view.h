@@ -119,6 +119,13 @@ QO_API int ruqo_BrowserClick(QoBrowser* browser, int node, int row, int column);
  * returns 0x8000 while the key is down. Null removes it. */
 QO_API void ruqo_SetKeyStateProvider(int (*provider)(int virtual_key));
 
+/* request 1 asks the run in progress to end: at its next step it stops
+ * with the debugger's termination report ("QOL程序运行被调试器强制终止"),
+ * timers closed, as if "终止" had been pressed. Safe to call from a signal
+ * handler. Without a run in progress the request waits for the next run;
+ * request 0 withdraws a request that no run has taken yet. */
+QO_API void ruqo_InterruptRun(int request);
+
 #ifdef __cplusplus
 }
 #endif

@@ -32,8 +32,21 @@ QO_API const char* ruqo_VersionCheck(void* module, const char* specification);
  * platform record; anything else: null. reserved is not used. */
 QO_API void* ruqo_GetQoProperty(const char* name, void* reserved);
 
-/* The command service: see the commands in the README. A null command or
- * argument answers "". The answer stays valid until the next call. */
+/* The command service. The command is compared in upper case (at most 63
+ * characters); a null command or argument answers "".
+ *   "VCWINAPP" "+"/"-"     make or drop the standalone application object; ""
+ *   "GLOSSARY" word, n     the entry n lines after (n < 0: before) word in
+ *                          GLOSSARY.INF of the library directory; n 0 or an
+ *                          unknown word: the word itself
+ *   "SYSLIB_DIR" path      the library directory becomes path's directory;
+ *                          answers it in upper case
+ *   "MAIN_DIR"             the library directory's parent
+ *   "APP_FILE" module      the path of that loaded module, else of the program
+ *   "MAIL>" + sub, arg     passed to pb_command of postbox.so in the library
+ *                          directory (loaded on demand; "CLOSE" unloads it)
+ *   "DATASRC" line         ruqo_ConfigDataSource(line): "1" or "0"
+ *   "VERSION"              the service's version tag
+ * The answer stays valid until the next call. */
 QO_API const char* ruqo_Cmd(const char* command, const char* argument, int number);
 QO_API const char* pf_cmd(const char* command, const char* argument, int number);
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <strings.h>
 
+#include "diag/platform_record.h"
 #include "engine/executor.h"
 #include "engine/instance.h"
 #include "engine/run_context.h"
@@ -354,9 +355,9 @@ void Get(CQoLanguage* qo, char*& cursor, const char*) {
     }
     if (Is(name, "QoVersion")) {
         qo->ReadPara('S', cursor, "", nullptr);
-        // The platform record's version text: empty while the library
-        // carries no version information.
-        return SetString(qo, CString());
+        // The platform record's version text: empty while there is no record.
+        const diag::PlatformRecord* record = diag::ExistingPlatform();
+        return SetString(qo, record ? CString(record->versionText.c_str()) : CString());
     }
     if (Is(name, "WorkDirectory")) {
         qo->ReadPara('S', cursor, "", nullptr);

@@ -10,8 +10,12 @@
 // Caches, per thread (nested calls may run while an outer call holds an
 // entry, so entries are never removed; past their caps new ones live for
 // one call only): parsed declarations with their prepared call interfaces
-// (one per pattern of by-reference arguments), library handles by name and
-// function addresses by library and function name.
+// (one per pattern of by-reference arguments), library handles by name,
+// function addresses by library and function name, and CallDll call sites
+// whose names and declaration are plain literals. While the debugger is
+// off, plain string and integer literals are taken from the source without
+// evaluating them (the value is the same; only the debugger would see the
+// difference).
 #include "builtins/native_calls.h"
 
 #include <cstring>
@@ -406,15 +410,26 @@ void CheckCall(CQoLanguage* qo, char*& cursor, std::string_view declaration, boo
     qo->m_cType = known ? SyntaxCheckType(declaration) : '?';
 }
 
-// The marshalling entry: function (with its declaration, or an empty one),
-// else the function name in module, else in the library file.
-void Marshal(CQoLanguage* qo, char*& cursor, uintptr_t function, uintptr_t module, std::string_view library,
-             std::string_view name, std::string_view declared) {
+// What a call calls: an address from a script value, else the function
+// name in a library handle, else in the library file.
+struct CallTarget {
+    uintptr_t function = 0;
+    uintptr_t module = 0;
+    std::string_view library;
+    std::string_view name;
+    void* resolved = nullptr;  // set once the function is known
+};
+
+void CallDeclared(CQoLanguage* qo, char*& cursor, DeclEntry* entry, CallTarget& target);
+
+// The marshalling entry: the declaration is declared (a function value's)
+// or the first argument.
+void Marshal(CQoLanguage* qo, char*& cursor, CallTarget& target, std::string_view declared) {
     // 1. The declaration.
     std::string_view declaration = declared;
     CString evaluated;
     bool known = true;
-    if (!function || declared.empty()) {
+    if (!target.function || declared.empty()) {
         if (qo->m_bSyntaxCheck || !PlainLiteral(cursor, &declaration)) {
             qo->DoSentence(cursor, "),", 'S', ',');
             if (qo->m_cType == 'X') return;
@@ -429,9 +444,12 @@ void Marshal(CQoLanguage* qo, char*& cursor, uintptr_t function, uintptr_t modul
         CheckCall(qo, cursor, declaration, known);
         return;
     }
-
     std::unique_ptr<DeclEntry> oneCall;
-    DeclEntry* entry = FindDeclaration(t_caches, declaration, oneCall);
+    CallDeclared(qo, cursor, FindDeclaration(t_caches, declaration, oneCall), target);
+}
+
+// Steps 3 to 11: the arguments by the declaration, the call, the result.
+void CallDeclared(CQoLanguage* qo, char*& cursor, DeclEntry* entry, CallTarget& target) {
     const NativeDecl& decl = entry->decl;
     QoLRunContext* run = qo->m_pRun;
     FreshWriteBack fresh(run);
@@ -468,23 +486,24 @@ void Marshal(CQoLanguage* qo, char*& cursor, uintptr_t function, uintptr_t modul
 
     // The function. An address from a script value must at least lie in
     // a module's code.
-    void* address = (void*)function;
-    if (address && !platform::IsCodeAddress(address)) {
-        qo->ReportError("地址操作非法", cursor);
-        return;
-    }
-    if (!address) {
-        if (module) {
-            address = platform::FindSymbol((void*)module, std::string(name).c_str());
-            if (!address) {
-                qo->ReportError(MissingFunction(library, name), cursor);
-                return;
-            }
-        } else {
-            address = FunctionByName(qo, library, name, cursor);
-            if (!address) return;
+    void* address = target.resolved;
+    if (!address && target.function) {
+        address = (void*)target.function;
+        if (!platform::IsCodeAddress(address)) {
+            qo->ReportError("地址操作非法", cursor);
+            return;
         }
+    } else if (!address && target.module) {
+        address = platform::FindSymbol((void*)target.module, std::string(target.name).c_str());
+        if (!address) {
+            qo->ReportError(MissingFunction(target.library, target.name), cursor);
+            return;
+        }
+    } else if (!address) {
+        address = FunctionByName(qo, target.library, target.name, cursor);
+        if (!address) return;
     }
+    target.resolved = address;
 
     const PreparedCall* call = FindPrepared(entry, byRef, count);
     if (!call->ok) {
@@ -553,23 +572,66 @@ void DllCall(CQoLanguage* qo, char*& cursor, const char* word) {
         qo->ReportError("不符合“Dll::库文件名::函数名(参数列表)”格式", cursor);
         return;
     }
-    Marshal(qo, cursor, 0, 0, std::string_view(library, (size_t)(separator - library)), separator + 2, {});
+    CallTarget target;
+    target.library = std::string_view(library, (size_t)(separator - library));
+    target.name = separator + 2;
+    Marshal(qo, cursor, target, {});
 }
+
+// A CallDll call site whose library, function and declaration are plain
+// literals: the source bytes up to the arguments, and what they resolved
+// to. A site is used again only while the bytes at its place are the
+// same; the function stays valid because the library cache never lets
+// its libraries go.
+struct CallSite {
+    const char* at = nullptr;
+    std::string text;
+    DeclEntry* entry = nullptr;
+    void* function = nullptr;
+};
+
+constexpr size_t kCallSites = 64;
+thread_local CallSite t_sites[kCallSites];
+
+CallSite& SiteAt(const char* at) { return t_sites[((uintptr_t)at >> 2) % kCallSites]; }
 
 // CallDll(library, function, declaration, arguments...): the names are
 // read with "%s%s".
 void CallDll(CQoLanguage* qo, char*& cursor, const char*) {
-    std::string_view library, function;
-    char* p = cursor;
-    if (!qo->m_bSyntaxCheck && PlainLiteral(p, &library) && PlainLiteral(p, &function)) {
-        cursor = p;
-        Marshal(qo, cursor, 0, 0, library, function, {});
-        return;
+    if (!qo->m_bSyntaxCheck && !(qotool::diag::g_debugSwitch & 1)) {
+        CallSite& site = SiteAt(cursor);
+        if (site.at == cursor && strncmp(cursor, site.text.c_str(), site.text.size()) == 0) {
+            cursor += site.text.size();
+            CallTarget target;
+            target.resolved = site.function;
+            CallDeclared(qo, cursor, site.entry, target);
+            return;
+        }
+        std::string_view declaration;
+        CallTarget target;
+        char* start = cursor;
+        char* p = cursor;
+        if (PlainLiteral(p, &target.library) && PlainLiteral(p, &target.name) && PlainLiteral(p, &declaration)) {
+            cursor = p;
+            std::unique_ptr<DeclEntry> oneCall;
+            DeclEntry* entry = FindDeclaration(t_caches, declaration, oneCall);
+            CallDeclared(qo, cursor, entry, target);
+            if (!oneCall && target.resolved && qo->m_cType != 'X') {
+                site.at = start;
+                site.text.assign(start, (size_t)(p - start));
+                site.entry = entry;
+                site.function = target.resolved;
+            }
+            return;
+        }
     }
     CString libraryText, functionText;
     qo->ReadPara('(', cursor, "%s%s", &libraryText, &functionText, nullptr);
     if (qo->m_cType == 'X') return;
-    Marshal(qo, cursor, 0, 0, libraryText.view(), functionText.view(), {});
+    CallTarget target;
+    target.library = libraryText.view();
+    target.name = functionText.view();
+    Marshal(qo, cursor, target, {});
 }
 
 void SetLibrary(CQoLanguage* qo, void* handle) {
@@ -686,11 +748,13 @@ namespace qotool::engine {
 
 void CallNative(CQoLanguage* qo, char*& cursor, uintptr_t function, uintptr_t module, const char* text,
                 const char* name) {
+    builtins::CallTarget target;
+    target.function = function;
+    target.module = module;
+    target.name = name ? name : "";
     std::string_view given(text ? text : "");
-    if (function)
-        builtins::Marshal(qo, cursor, function, 0, {}, name ? name : "", given);
-    else
-        builtins::Marshal(qo, cursor, 0, module, given, name ? name : "", {});
+    if (!function) target.library = given;
+    builtins::Marshal(qo, cursor, target, function ? given : std::string_view());
 }
 
 }  // namespace qotool::engine

@@ -46,6 +46,42 @@ void Fail(CQoLanguage* qo, char*& cursor, const CString& subject, const char* te
     qo->ReportError(message.c_str(), cursor);
 }
 
+enum class Mode { kProcess, kWindow, kKill };
+
+// The wait of ruqo_ExecWithMsg on an opened process.
+unsigned WaitOn(platform::ProcessWatch& watch, Mode mode, uintptr_t window, unsigned flags, int timeoutMs) {
+    using platform::ProcessWatch;
+    const int pid = watch.pid();
+    const bool kill = mode == Mode::kKill;
+    const int64_t deadline = timeoutMs > 0 ? platform::MonotonicMillis() + timeoutMs : -1;
+    // kWaitInputIdle: a process here has no input state to wait for.
+    ProcessWatch::Wait last = ProcessWatch::Wait::kTimedOut;
+    if (flags & kWaitLoop) {
+        for (;;) {
+            if (kill) platform::AskProcessToClose(pid);
+            int wait = -1;
+            if (deadline >= 0) {
+                const int64_t left = deadline - platform::MonotonicMillis();
+                if (left < 1) break;
+                wait = (int)left;
+            }
+            if (kill && wait >= 0 && wait < 100) wait = 100;
+            last = watch.WaitFor(wait, true);
+            if (last == ProcessWatch::Wait::kMessages) platform::ServiceThreadMessages();
+            if (mode == Mode::kWindow && !platform::WindowAlive(window)) {
+                last = ProcessWatch::Wait::kEnded;
+                break;
+            }
+            if (last != ProcessWatch::Wait::kMessages) break;
+        }
+    }
+    if (kill && (flags & kKillAfter) && last != ProcessWatch::Wait::kEnded) {
+        if (platform::TerminateProcess(pid)) watch.WaitFor(60000, false);
+    }
+    if (mode == Mode::kWindow) return last == ProcessWatch::Wait::kTimedOut ? (unsigned)window : 0;
+    return watch.Running() ? (unsigned)pid : 0;
+}
+
 // ---- Beep, Clipboard, PlaySound, SpyKey ----
 
 void Beep(CQoLanguage* qo, char*& cursor) {
@@ -155,9 +191,10 @@ void ExecWait(CQoLanguage* qo, char*& cursor) {
     qo->ReadPara('N', cursor, "%s%s%1%2", &command, &folder, &flags, &show, nullptr);
     if (qo->m_bSyntaxCheck) return;
     int pid = 0;
-    if (platform::StartProgram(command.c_str(), folder.c_str(), pid) != platform::StartFailure::kNone)
+    platform::ProcessWatch watch;
+    if (platform::StartProgram(command.c_str(), folder.c_str(), pid, &watch) != platform::StartFailure::kNone)
         return Fail(qo, cursor, command, " 不能被执行");
-    SetNumber(qo, (int32_t)ExecWithMsg("ExecWaitProcess", (unsigned)pid, flags, 0));
+    SetNumber(qo, (int32_t)WaitOn(watch, Mode::kProcess, 0, flags, 0));
 }
 
 template <const char* Mode>
@@ -375,46 +412,20 @@ int KeyCodeOfName(const char* name) {
 }
 
 unsigned ExecWithMsg(const char* mode, unsigned id, unsigned flags, int timeoutMs) {
-    using platform::ProcessWatch;
-    const bool kill = mode && strcasecmp(mode, "ExecKill") == 0;
-    const bool window = mode && strcasecmp(mode, "ExecWaitWindow") == 0;
+    const Mode kind = !mode                                   ? Mode::kProcess
+                      : strcasecmp(mode, "ExecKill") == 0       ? Mode::kKill
+                      : strcasecmp(mode, "ExecWaitWindow") == 0 ? Mode::kWindow
+                                                                : Mode::kProcess;
     uintptr_t handle = 0;
-    if (window) {
+    if (kind == Mode::kWindow) {
         handle = id ? id : platform::ForegroundWindow();
         int pid = 0;
         if (!platform::WindowProcess(handle, &pid)) return kNoProcess;
         id = (unsigned)pid;
     }
-    const int pid = id == 0 ? platform::CurrentProcessId() : (int)id;
-    ProcessWatch watch;
-    if (!watch.Open(pid)) return kNoProcess;
-    const int64_t deadline = timeoutMs > 0 ? platform::MonotonicMillis() + timeoutMs : -1;
-    // kWaitInputIdle: a process here has no input state to wait for.
-    ProcessWatch::Wait last = ProcessWatch::Wait::kTimedOut;
-    if (flags & kWaitLoop) {
-        for (;;) {
-            if (kill) platform::AskProcessToClose(pid);
-            int wait = -1;
-            if (deadline >= 0) {
-                const int64_t left = deadline - platform::MonotonicMillis();
-                if (left < 1) break;
-                wait = (int)left;
-            }
-            if (kill && wait >= 0 && wait < 100) wait = 100;
-            last = watch.WaitFor(wait, true);
-            if (last == ProcessWatch::Wait::kMessages) platform::ServiceThreadMessages();
-            if (window && !platform::WindowAlive(handle)) {
-                last = ProcessWatch::Wait::kEnded;
-                break;
-            }
-            if (last != ProcessWatch::Wait::kMessages) break;
-        }
-    }
-    if (kill && (flags & kKillAfter) && last != ProcessWatch::Wait::kEnded) {
-        if (platform::TerminateProcess(pid)) watch.WaitFor(60000, false);
-    }
-    if (window) return last == ProcessWatch::Wait::kTimedOut ? (unsigned)handle : 0;
-    return watch.Running() ? (unsigned)pid : 0;
+    platform::ProcessWatch watch;
+    if (!watch.Open(id == 0 ? platform::CurrentProcessId() : (int)id)) return kNoProcess;
+    return WaitOn(watch, kind, handle, flags, timeoutMs);
 }
 
 Dispatched System(CQoLanguage* qo, char*& cursor, const char* word) {

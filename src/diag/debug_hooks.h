@@ -14,13 +14,16 @@ extern unsigned char g_debugSwitch;
 // True while a key provider can report Alt+Pause: the hook then also runs
 // with the switch off (for interpreters in pause-key mode).
 extern bool g_pauseKeyWatch;
+// 1: a run was asked to end (ruqo_InterruptRun, from a signal handler);
+// 2: that run is ending. The hook runs whatever the switch says meanwhile.
+extern volatile unsigned char g_interruptRequest;
 
 // The debugger's trace hook (debugger.cpp). It may unwind (QolUnwind) when
 // the person terminates the run, never for "S", "E" and "X" events.
 void TraceEvent(QoLRunContext* run, const char* position, const char* event);
 
 inline void Trace(QoLRunContext* run, const char* position, const char* event) {
-    if ((g_debugSwitch & 1) || g_pauseKeyWatch) TraceEvent(run, position, event);
+    if ((g_debugSwitch & 1) || g_pauseKeyWatch || g_interruptRequest) TraceEvent(run, position, event);
 }
 
 // Shows and focuses the debugger window; false when there is none.

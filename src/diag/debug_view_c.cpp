@@ -171,3 +171,8 @@ extern "C" QO_API void ruqo_SetKeyStateProvider(int (*provider)(int virtual_key)
     qotool::platform::SetKeyStateProvider(provider);
     g_pauseKeyWatch = provider != nullptr;
 }
+
+extern "C" QO_API void ruqo_InterruptRun(int request) {
+    if (request && !g_interruptRequest) g_interruptRequest = 1;
+    if (!request && g_interruptRequest == 1) g_interruptRequest = 0;
+}

@@ -14,18 +14,13 @@
 #include "diag/debug_panes.h"
 #include "engine/run_context.h"
 #include "platform/clock.h"
-#include "platform/ini_file.h"
 #include "platform/keys.h"
-#include "platform/module_path.h"
 #include "platform/ui.h"
 #include "qotool/qolanguage.h"
 
 namespace qotool::diag {
 
-const char kDebugSection[] = "QOL调试器";
-const char kDebugRectKey[] = "尺寸位置";
 const char kTerminatedMessage[] = "QOL程序运行被调试器强制终止";
-const char kCannotCompute[] = "无法计算";
 const char kBrowseTitle[] = "QOL变量值浏览   （双击网格中结构性数据可显示细节）";
 
 namespace {
@@ -44,21 +39,9 @@ const char kCheckMark[] = "☆☆☆☆";
 // Virtual-key codes of Alt and Pause.
 constexpr int kVkMenu = 18;
 constexpr int kVkPause = 19;
-// Control identifiers that key the settings file.
-constexpr int kIdBlock = 13040, kIdSentence = 13041, kIdStep = 13042;
-constexpr int kIdEntry = 13023, kIdExit = 13024, kIdLower = 13051, kIdLive = 13033, kIdWide = 13047;
-constexpr int kIdCondition = 13026, kIdInterval = 13027;
-constexpr int kIdWatch[3] = {13032, 13036, 13038};
 constexpr int kRefreshMs = 1000;
 
-std::string IdKey(int id) {
-    char key[16];
-    snprintf(key, sizeof key, "%x", id);
-    return key;
-}
-
 std::atomic<DebugView*> g_view{nullptr};
-std::string* g_pathOverride = nullptr;
 
 struct Debugger {
     std::recursive_mutex mutex;
@@ -102,88 +85,8 @@ int LevelOf(QoLRunContext* run) {
     return size > 0 ? size - 1 : 0;
 }
 
-struct Evaluation {
-    char type = 'X';
-    double number = 0;
-    std::string text;
-};
-
-Evaluation Evaluate(CQoLanguage* qo, const char* text) {
-    Evaluation result;
-    if (!qo || !qo->m_pRun || !text) return result;
-    QoLRunContext* run = qo->m_pRun;
-    // Everything the run could notice.
-    const char type = qo->m_cType;
-    const double number = qo->m_dValue;
-    const CString string = qo->m_strValue, error = qo->m_strError, ext = qo->m_strExtType, spare = qo->m_strSpare;
-    const uintptr_t pointer = qo->m_pValue;
-    const char control = qo->m_cControl;
-    const unsigned char flags = qo->m_modeFlags;
-    void* const host = qo->m_pHostData;
-    const int scopeLevel = qo->m_nScopeLevel;
-    const std::vector<std::pair<int, int>> scopes = qo->m_scopeTable;
-    char* const statementStart = run->statementStart;
-    const short bracket = run->bracketDepth, catchDepth = run->catchDepth, level = run->level;
-    const std::vector<const char*> starts = run->levelStart;
-    const CString gotoLabel = run->gotoLabel, callName = run->callName, undefined = run->undefinedNames;
-    const short gotoLevel = run->gotoLevel;
-    char* const gotoCursor = run->gotoCursor;
-    const std::vector<QoLWriteBack> writeBack = run->writeBack;
-    const unsigned char savedSwitch = g_debugSwitch;
-
-    g_debugSwitch &= (unsigned char)~1;
-    qo->m_modeFlags |= 0x10;
-    // "$$$" holds the error back from the caller: a failing watch never
-    // unwinds into the run.
-    std::string buffer = "$$$";
-    buffer += text;
-    try {
-        qo->DoQol(buffer.c_str(), nullptr);
-        result.type = qo->m_cType;
-        result.number = qo->m_dValue;
-        if (result.type != 'X') result.text = FullValue(qo);
-    } catch (...) {
-        result.type = 'X';
-    }
-
-    qo->m_cType = type;
-    qo->m_dValue = number;
-    qo->m_strValue = string;
-    qo->m_strError = error;
-    qo->m_strExtType = ext;
-    qo->m_strSpare = spare;
-    qo->m_pValue = pointer;
-    qo->m_cControl = control;
-    qo->m_modeFlags = flags;
-    qo->m_pHostData = host;
-    qo->m_nScopeLevel = scopeLevel;
-    qo->m_scopeTable = scopes;
-    run->statementStart = statementStart;
-    run->bracketDepth = bracket;
-    run->catchDepth = catchDepth;
-    run->level = level;
-    run->levelStart = starts;
-    run->gotoLabel = gotoLabel;
-    run->callName = callName;
-    run->undefinedNames = undefined;
-    run->gotoLevel = gotoLevel;
-    run->gotoCursor = gotoCursor;
-    run->writeBack = writeBack;
-    g_debugSwitch = (unsigned char)((g_debugSwitch & ~1) | (savedSwitch & 1));
-    return result;
-}
-
-std::string Shown(const Evaluation& e) {
-    if (e.type == 'X') return kCannotCompute;
-    if (e.type == 'Z') return std::string();
-    std::string out(1, e.type);
-    out += ':';
-    out += e.text;
-    return out;
-}
-
 bool ConditionHolds(CQoLanguage* qo, const std::string& condition) {
-    const Evaluation e = Evaluate(qo, condition.c_str());
+    const Evaluation e = EvaluateReadOnly(qo, condition.c_str());
     return e.type == 'N' && e.number != 0;
 }
 
@@ -198,7 +101,7 @@ void EvaluateWatches(Debugger& d, CQoLanguage* qo) {
         bool blank = true;
         for (char c : text)
             if (c != ' ' && c != '\t') blank = false;
-        d.watchResult[i] = blank ? std::string() : Shown(Evaluate(qo, text.c_str()));
+        d.watchResult[i] = blank ? std::string() : ShownEvaluation(EvaluateReadOnly(qo, text.c_str()));
     }
 }
 
@@ -409,7 +312,7 @@ void Pause(Debugger& d, QoLRunContext* run, const char* position, int waitMs) {
             break;
         case DebugCommandKind::kEval:
             d.evalExpression = command.text;
-            d.evalResult = Shown(Evaluate(qo, command.text.c_str()));
+            d.evalResult = ShownEvaluation(EvaluateReadOnly(qo, command.text.c_str()));
             EvaluateWatches(d, qo);
             d.snapshot.answerCaption = kEvalCaption;
             d.snapshot.answer = d.evalResult;
@@ -443,7 +346,7 @@ void Pause(Debugger& d, QoLRunContext* run, const char* position, int waitMs) {
             if (command.text.empty()) {
                 d.snapshot.answer = FullValue(qo);
             } else {
-                const Evaluation e = Evaluate(qo, command.text.c_str());
+                const Evaluation e = EvaluateReadOnly(qo, command.text.c_str());
                 d.snapshot.answer = e.type == 'X' ? std::string(kCannotCompute) : e.text;
             }
             break;
@@ -484,6 +387,7 @@ Action Hook(Debugger& d, QoLRunContext* run, const char* position, const char* e
     const char code = event[0];
     if (strcmp(event, "E退出") == 0) {
         if (d.terminating == qo) d.terminating = nullptr;
+        if (!d.terminating && g_interruptRequest == 2) g_interruptRequest = 0;
         CloseWindow(d);
         return Action::kNothing;
     }
@@ -491,6 +395,7 @@ Action Hook(Debugger& d, QoLRunContext* run, const char* position, const char* e
         if (d.terminating != qo) return Action::kNothing;
         if (code == 'E' && run->level <= 1) {
             d.terminating = nullptr;
+            if (g_interruptRequest == 2) g_interruptRequest = 0;
             return Action::kNothing;
         }
         // A try or SkipError caught the termination: the run still stops.
@@ -590,7 +495,7 @@ void Terminate(Debugger& d, std::unique_lock<std::recursive_mutex>& lock, CQoLan
     std::string message = kTerminatedMessage;
     if (first) {
         ++d.reentry;
-        const Evaluation closed = Evaluate(qo, "TimerClose(0);");
+        const Evaluation closed = EvaluateReadOnly(qo, "TimerClose(0);");
         --d.reentry;
         if (closed.type == 'N' && closed.number >= 1) {
             char suffix[96];
@@ -607,87 +512,6 @@ void Terminate(Debugger& d, std::unique_lock<std::recursive_mutex>& lock, CQoLan
 
 DebugView* SetDebugView(DebugView* view) { return g_view.exchange(view); }
 DebugView* InstalledDebugView() { return g_view.load(); }
-
-std::string DebugSettingsPath() {
-    if (g_pathOverride) return *g_pathOverride;
-    // QO_DEBUG_SETTINGS names another file (hermetic tests, hosts that keep
-    // their settings elsewhere).
-    if (const char* path = getenv("QO_DEBUG_SETTINGS"); path && *path) return path;
-    return platform::LibraryDirectory() + "QolDebug.ini";
-}
-
-void SetDebugSettingsPathForTest(const char* path) {
-    delete g_pathOverride;
-    g_pathOverride = path ? new std::string(path) : nullptr;
-}
-
-DebugSettings LoadDebugSettings(const std::string& path) {
-    DebugSettings s;
-    const char* file = path.c_str();
-    auto flag = [&](int id, bool fallback) {
-        return platform::ReadProfileInt(file, kDebugSection, IdKey(id), fallback ? 1 : 0) != 0;
-    };
-    if (flag(kIdStep, false))
-        s.level = DebugLevel::kStep;
-    else if (flag(kIdBlock, false))
-        s.level = DebugLevel::kBlock;
-    else
-        s.level = DebugLevel::kSentence;
-    s.entry = flag(kIdEntry, true);
-    s.exit = flag(kIdExit, true);
-    s.lower = flag(kIdLower, true);
-    s.live = flag(kIdLive, true);
-    s.wide = flag(kIdWide, false);
-    s.condition = platform::ReadProfileString(file, kDebugSection, IdKey(kIdCondition), "");
-    s.interval = platform::ReadProfileString(file, kDebugSection, IdKey(kIdInterval), "200");
-    for (int i = 0; i < 3; ++i) s.watch[i] = platform::ReadProfileString(file, kDebugSection, IdKey(kIdWatch[i]), "");
-    const std::string rect = platform::ReadProfileString(file, kDebugSection, kDebugRectKey, "");
-    if (rect == "*") {
-        s.maximized = true;
-    } else if (sscanf(rect.c_str(), "%d,%d,%d,%d", &s.left, &s.top, &s.width, &s.height) == 4 && s.width > 0 &&
-               s.height > 0) {
-        s.hasRect = true;
-    } else {
-        s.left = s.top = s.width = s.height = 0;
-    }
-    return s;
-}
-
-bool SaveDebugSettings(const std::string& path, const DebugSettings& s) {
-    const char* file = path.c_str();
-    bool ok = true;
-    auto put = [&](int id, const std::string& value) {
-        ok = platform::WriteProfileString(file, kDebugSection, IdKey(id), value.c_str()) && ok;
-    };
-    auto flag = [&](int id, bool on) { put(id, on ? "1" : "0"); };
-    flag(kIdBlock, s.level == DebugLevel::kBlock);
-    flag(kIdSentence, s.level == DebugLevel::kSentence);
-    flag(kIdStep, s.level == DebugLevel::kStep);
-    flag(kIdEntry, s.entry);
-    flag(kIdExit, s.exit);
-    flag(kIdLower, s.lower);
-    flag(kIdLive, s.live);
-    flag(kIdWide, s.wide);
-    put(kIdCondition, s.condition);
-    put(kIdInterval, s.interval);
-    for (int i = 0; i < 3; ++i) put(kIdWatch[i], s.watch[i]);
-    if (s.maximized) {
-        ok = platform::WriteProfileString(file, kDebugSection, kDebugRectKey, "*") && ok;
-    } else if (s.hasRect) {
-        char rect[64];
-        snprintf(rect, sizeof rect, "%d,%d,%d,%d", s.left, s.top, s.width, s.height);
-        ok = platform::WriteProfileString(file, kDebugSection, kDebugRectKey, rect) && ok;
-    }
-    return ok;
-}
-
-std::string EvaluateQuietly(CQoLanguage* qo, const char* text) { return Shown(Evaluate(qo, text)); }
-
-char EvaluateValue(CQoLanguage* qo, const char* text, std::string& value) {
-    Evaluation e = Evaluate(qo, text);
-    value = e.text;
-    return e.type;
-}
 
 DebuggerState CurrentDebuggerState() {
     Debugger& d = D();
@@ -729,13 +553,27 @@ void TraceEvent(QoLRunContext* run, const char* position, const char* event) {
             d.fast = d.pace = d.until = false;
             d.runToStart = d.runToEnd = nullptr;
         }
-    } else if (!(g_debugSwitch & 1)) {
+    } else if (!(g_debugSwitch & 1) && !g_interruptRequest) {
         return;
     }
     Debugger& d = D();
     std::unique_lock<std::recursive_mutex> lock(d.mutex, std::try_to_lock);
     if (!lock.owns_lock()) return;  // the debugger is busy on another thread
     if (d.open && d.owner != std::this_thread::get_id()) return;
+    const char code = event[0];
+    if (g_interruptRequest == 1 && d.reentry == 0 && code != 'S' && code != 'E' && code != 'X' &&
+        !(position && *position == '?')) {
+        // An interrupt ends the run as "终止" does; the hook keeps running
+        // until the run is over, so that a try cannot swallow the end.
+        g_interruptRequest = 2;
+        d.terminating = nullptr;
+        Terminate(d, lock, qo, position);
+        return;
+    }
+    if (!(g_debugSwitch & 1) && !d.terminating) {
+        if (g_interruptRequest == 2) g_interruptRequest = 0;
+        return;
+    }
     Action action = Action::kNothing;
     try {
         action = Hook(d, run, position, event);

@@ -71,6 +71,7 @@ struct LogState {
     bool replaying = false;
     bool repointed = false;
     std::vector<Call> early;  // calls before the first re-pointing
+    std::string text, line;   // buffers reused by every record
 };
 
 // Never destroyed: the library's unload hook logs after static objects may
@@ -108,6 +109,28 @@ void Rename(const std::string& from, const std::string& to) {
 }
 
 // ---- texts ----
+
+// printf into out (its buffer is reused).
+void FormatInto(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void FormatInto(std::string& out, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    if (out.capacity() < 256) out.reserve(256);
+    out.resize(out.capacity());
+    const int n = vsnprintf(&out[0], out.size() + 1, format, copy);
+    va_end(copy);
+    if (n < 0) {
+        out.clear();
+    } else if ((size_t)n <= out.size()) {
+        out.resize((size_t)n);
+    } else {
+        out.resize((size_t)n);
+        vsnprintf(&out[0], out.size() + 1, format, args);
+    }
+    va_end(args);
+}
 
 std::string Formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Formatted(const char* format, ...) {
@@ -254,7 +277,7 @@ std::string Header(const PlatformRecord& record) {
 }
 
 // Writes one record; false when no file could be opened for it.
-bool WriteRecord(const PlatformRecord& record, int category, const std::string& name, const std::string& text) {
+bool WriteRecord(const PlatformRecord& record, int category, const char* name, const std::string& text) {
     if (g_log.counter == 0) RotateAndOpen();
     FILE* file = g_log.file;
     const bool ownFile = file == nullptr;
@@ -262,15 +285,23 @@ bool WriteRecord(const PlatformRecord& record, int category, const std::string& 
         file = platform::OpenFile(PathOf(".Txt").c_str(), "ab");
         if (!file) return false;
     }
-    std::string out;
-    if (g_log.counter == 0) out = Header(record);
+    if (g_log.counter == 0) {
+        const std::string header = Header(record);
+        fwrite(header.data(), 1, header.size(), file);
+    }
     const int64_t now = platform::MonotonicMillis();
     const long delta = (long)(now - g_log.lastClock);
     g_log.lastClock = now;
     ++g_log.counter;
-    const std::string column = name + (category == 0 ? kErrorMarker : category == 1 ? kWarningMarker : "");
-    std::string line = Formatted(kRecord, g_log.counter, column.c_str(), (long)(now - g_log.firstClock),
-                                 (int)(delta / 500), delta, "", text.c_str());
+    // The name and its marker; the record format cuts them to 16 bytes.
+    char column[17];
+    size_t used = 0;
+    for (const char* part : {name, category == 0 ? kErrorMarker : category == 1 ? kWarningMarker : ""})
+        for (; *part && used < 16; ++part) column[used++] = *part;
+    column[used] = 0;
+    std::string& line = g_log.line;
+    FormatInto(line, kRecord, g_log.counter, column, (long)(now - g_log.firstClock),
+               (int)(delta / 500), delta, "", text.c_str());
     CollapseBlankLines(line);
     CollapseBlankLines(line);
     if (g_log.counter % kRecordsPerFile == 0) {
@@ -281,8 +312,7 @@ bool WriteRecord(const PlatformRecord& record, int category, const std::string& 
         if (!ownFile) g_log.file = file;
         if (!file) return true;
     }
-    out += line;
-    fwrite(out.data(), 1, out.size(), file);
+    fwrite(line.data(), 1, line.size(), file);
     NoteLogRecordWritten();
     if (ownFile) {
         fclose(file);
@@ -336,8 +366,9 @@ Outcome LogLocked(uint32_t mode, const char* title, const char* text1, const cha
 
     const int category = __builtin_ctz(mode);
     const uint32_t bit = 1u << category;
-    const std::string name = category == 14 ? (title ? title : "") : CategoryName(category);
-    std::string text = category == 14 ? "" : (title ? title : "");
+    const char* name = category == 14 ? (title ? title : "") : CategoryName(category);
+    std::string& text = g_log.text;
+    text.assign(category == 14 ? "" : (title ? title : ""));
     Join(text, text1);
     Join(text, text2);
 

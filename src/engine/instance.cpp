@@ -106,12 +106,18 @@ void CreateSharedInterpreter() {
 
 void DestroySharedInterpreter() {
     CQoLanguage* shared;
+    CQoLanguage** numbered;
     {
         std::lock_guard<std::mutex> lock(g_registryMutex);
         shared = g_shared;
         g_shared = nullptr;
+        numbered = g_numbered;
+        g_numbered = nullptr;
     }
     delete shared;
+    if (!numbered) return;
+    for (int slot = 0; slot < 10; ++slot) delete numbered[slot];
+    delete[] numbered;
 }
 
 CQoLanguage* NumberedInterpreter(int slot) {

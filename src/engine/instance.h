@@ -29,7 +29,9 @@ uint64_t InterpreterSerial(const CQoLanguage* qo);
 // The live interpreters in registry order (construction order): a snapshot,
 // stale as soon as another thread builds or destroys one.
 std::vector<CQoLanguage*> LiveInterpreters();
-// The shared interpreter: created at library attach, destroyed at detach.
+// The shared interpreter: created at library attach, destroyed at detach
+// (DestroySharedInterpreter also destroys the numbered interpreters, which
+// otherwise live as long as the library).
 CQoLanguage* SharedInterpreter();
 void CreateSharedInterpreter();
 void DestroySharedInterpreter();

@@ -80,8 +80,15 @@ private:
 // above level 200 is the error "嵌套执行太深".
 // The top of this thread's guard stack and its open guard count (the fast
 // path of LevelGuard reads them). Per thread, since interpreters may run on
-// several threads at once; initial-exec keeps each access one load.
+// several threads at once; initial-exec keeps each access one load. Not in
+// sanitizer builds: there the null check of the address tests the flags of
+// an `add` that the linker relaxes to a `lea`, and reports a null pointer
+// when stale flags say zero.
+#if defined(__SANITIZE_ADDRESS__)
+#define QOTOOL_FAST_TLS
+#else
 #define QOTOOL_FAST_TLS __attribute__((tls_model("initial-exec")))
+#endif
 extern thread_local QoLRunContext* t_guardTop QOTOOL_FAST_TLS;
 extern thread_local int t_guardCounter QOTOOL_FAST_TLS;
 

@@ -173,6 +173,7 @@ const char* Command(const char* command, const char* argument, int number) {
     if (name == "APP_FILE") return ApplicationFile(argument);
     if (strncmp(name, kMailPrefix, sizeof kMailPrefix - 1) == 0)
         return Mail(name.c_str() + sizeof kMailPrefix - 1, argument);
+    if (name == "DATASRC") return ruqo_ConfigDataSource(argument, 0) ? "1" : "0";
     if (name == "VERSION") return kVersionTag;
     return "";
 }

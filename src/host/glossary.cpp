@@ -374,6 +374,7 @@ void ReportFailure(const std::string& statement, const std::string& error) {
 
 void Export(const Check& check) {
     SqlDatabase& database = ExportDatabase();
+    database.CreateDataSource(kExportDataSource);
     std::string error;
     if (!database.Open(kExportConnection, error)) {
         ReportFailure(kExportConnection, error);

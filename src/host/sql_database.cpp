@@ -2,22 +2,24 @@
 
 #include <atomic>
 
+#include "platform/odbc.h"
+#include "qotool/host.h"
+
 namespace qotool::host {
 
 namespace {
 
-// Without a database connection layer every opening fails.
-class NoDatabase final : public SqlDatabase {
+class OdbcDatabase final : public SqlDatabase {
 public:
-    bool Open(const std::string&, std::string& error) override {
-        error = "no database connection";
-        return false;
+    bool CreateDataSource(const std::string& specification) override {
+        return ruqo_ConfigDataSource(specification.c_str(), 0) == 1;
     }
-    bool Execute(const std::string&, std::string& error) override {
-        error = "no database connection";
-        return false;
-    }
-    void Close() override {}
+    bool Open(const std::string& connection, std::string& error) override { return odbc_.Open(connection, error); }
+    bool Execute(const std::string& statement, std::string& error) override { return odbc_.Execute(statement, error); }
+    void Close() override { odbc_.Close(); }
+
+private:
+    platform::OdbcConnection odbc_;
 };
 
 std::atomic<SqlDatabase*> g_installed{nullptr};
@@ -25,9 +27,9 @@ std::atomic<SqlDatabase*> g_installed{nullptr};
 }  // namespace
 
 SqlDatabase& ExportDatabase() {
-    static NoDatabase* none = new NoDatabase;
+    static OdbcDatabase* odbc = new OdbcDatabase;
     if (SqlDatabase* installed = g_installed.load()) return *installed;
-    return *none;
+    return *odbc;
 }
 
 SqlDatabase* SetExportDatabaseForTest(SqlDatabase* database) { return g_installed.exchange(database); }

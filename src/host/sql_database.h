@@ -11,6 +11,9 @@ namespace qotool::host {
 class SqlDatabase {
 public:
     virtual ~SqlDatabase() = default;
+    // Creates or changes the data source from one line of text
+    // (ruqo_ConfigDataSource); false when that failed.
+    virtual bool CreateDataSource(const std::string& specification) = 0;
     // False with the reason in error when the connection cannot be made.
     virtual bool Open(const std::string& connection, std::string& error) = 0;
     // Runs one statement; false with the database's message in error.
@@ -18,7 +21,7 @@ public:
     virtual void Close() = 0;
 };
 
-// The database in use: the installed one, else a new ODBC connection.
+// The database in use: the installed one, else the ODBC connection.
 SqlDatabase& ExportDatabase();
 // Test seam: installs a database (not owned); null puts ODBC back. Returns
 // the previous one.

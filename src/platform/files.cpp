@@ -1,11 +1,13 @@
 #include "platform/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "platform/paths.h"
@@ -107,6 +109,42 @@ bool SetFileReadOnly(const char* name, bool readOnly) {
     mode_t mode = info.st_mode & 07777;
     mode = readOnly ? (mode & ~(mode_t)(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
     return chmod(path.c_str(), mode) == 0;
+}
+
+bool ListDirectoryEntries(const char* directory, bool fileAttributes, std::vector<DirectoryEntry>& entries) {
+    std::string path = FileSystemName(directory);
+    DIR* dir = opendir(path.empty() ? "." : path.c_str());
+    if (!dir) return false;
+    if (path.empty() || path.back() != '/') path += '/';
+    const size_t base = path.size();
+    while (dirent* e = readdir(dir)) {
+        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+        DirectoryEntry entry;
+        entry.directory = e->d_type == DT_DIR;
+        const bool known = e->d_type == DT_DIR || e->d_type == DT_REG;
+        if (!known || fileAttributes || entry.directory) {
+            path.resize(base);
+            path += e->d_name;
+            struct stat info;
+            if (stat(path.c_str(), &info) != 0) continue;
+            entry.directory = S_ISDIR(info.st_mode);
+            entry.readOnly = ReadOnlyMode(info.st_mode);
+            entry.device = info.st_dev;
+            entry.inode = info.st_ino;
+        }
+        entry.name = SystemNameFromOs(e->d_name);
+        entries.push_back(std::move(entry));
+    }
+    closedir(dir);
+    return true;
+}
+
+bool DirectoryIdentity(const char* directory, uint64_t& device, uint64_t& inode) {
+    struct stat info;
+    if (stat(FileSystemName(directory).c_str(), &info) != 0) return false;
+    device = info.st_dev;
+    inode = info.st_ino;
+    return true;
 }
 
 bool MakeDirectory(const char* name) { return mkdir(FileSystemName(name).c_str(), 0777) == 0; }

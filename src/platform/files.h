@@ -8,7 +8,9 @@
 #define QOTOOL_PLATFORM_FILES_H
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "qotool/cstring.h"
 
@@ -29,6 +31,23 @@ bool DeleteFileNamed(const char* name);
 bool RenameFileNamed(const char* from, const char* to);
 // Clears (readOnly) or sets the owner write bit.
 bool SetFileReadOnly(const char* name, bool readOnly);
+
+// One entry of a directory: its name (GBK), whether it is a directory (a
+// link counts as what it points to) and read-only, and its identity (device
+// and inode, so that a walk can notice links that loop).
+struct DirectoryEntry {
+    std::string name;
+    bool directory = false;
+    bool readOnly = false;
+    uint64_t device = 0, inode = 0;
+};
+// The entries of a directory except "." and "..", in the order the file
+// system gives them; false when it cannot be listed. readOnly and the
+// identity are filled for directories always, for files only with
+// fileAttributes.
+bool ListDirectoryEntries(const char* directory, bool fileAttributes, std::vector<DirectoryEntry>& entries);
+// The identity of a directory; false when it does not exist.
+bool DirectoryIdentity(const char* directory, uint64_t& device, uint64_t& inode);
 
 bool MakeDirectory(const char* name);
 // Removes an empty directory.

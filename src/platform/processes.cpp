@@ -142,7 +142,7 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
     return args;
 }
 
-StartFailure StartProgram(const char* commandLine, const char* workDirectory, int& pid) {
+StartFailure StartProgram(const char* commandLine, const char* workDirectory, int& pid, ProcessWatch* watch) {
     ReapEndedChildren();
     pid = 0;
     const std::vector<std::string> args = SplitCommandLine(commandLine ? commandLine : "");
@@ -179,6 +179,7 @@ StartFailure StartProgram(const char* commandLine, const char* workDirectory, in
     posix_spawn_file_actions_destroy(&actions);
     switch (error) {
     case 0:
+        if (watch) watch->Open(child);
         AddChild(child);
         pid = child;
         return StartFailure::kNone;

@@ -27,9 +27,13 @@ constexpr int kStartedValue = 33;
 // The arguments of a Windows command line.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+class ProcessWatch;
+
 // Starts the command line (in workDirectory when it is not empty); pid
-// receives the child's process id.
-StartFailure StartProgram(const char* commandLine, const char* workDirectory, int& pid);
+// receives the child's process id. With a watch, the watch is opened on the
+// child before anything can reap it.
+StartFailure StartProgram(const char* commandLine, const char* workDirectory, int& pid,
+                          ProcessWatch* watch = nullptr);
 
 // Runs a command-interpreter line (/bin/sh -c) and waits for it: its exit
 // code, 128 + the signal that ended it, or -1 when no shell could run.

@@ -456,6 +456,7 @@ void Report(const char* message, const char* text1, const char* text2) {
 
 struct Store {
     std::mutex lock;
+    std::vector<std::pair<std::string, std::string>> pending;  // load problems not yet reported
     std::vector<Source> sources;
     bool loaded = false;
     Tree tree;
@@ -486,7 +487,7 @@ void Load(Store& store, std::vector<Source> sources) {
             std::string file = source.path;
             if (IsUtf8WithNonAscii(file)) file = Utf8ToGbk(file);
             const std::string text1 = file + where;
-            Report("注册表文件有语法错误，已略过错误行：", text1.c_str(), report.firstBadText.c_str());
+            store.pending.push_back({text1, report.firstBadText});
         }
     }
     store.sources = std::move(sources);
@@ -507,18 +508,41 @@ const Key* FindKey(Tree& tree, uint32_t root, std::string_view keyPath) {
     return found == tree.keys.end() ? nullptr : &found->second;
 }
 
+// Holds the store's lock; load problems are reported after it is released,
+// so that a reporter may query the store again.
+class Hold {
+public:
+    explicit Hold(Store& store) : store_(store) { store_.lock.lock(); }
+    ~Hold() {
+        std::vector<std::pair<std::string, std::string>> problems;
+        problems.swap(store_.pending);
+        store_.lock.unlock();
+        for (const auto& problem : problems) {
+            try {
+                Report("注册表文件有语法错误，已略过错误行：", problem.first.c_str(), problem.second.c_str());
+            } catch (...) {
+            }
+        }
+    }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+private:
+    Store& store_;
+};
+
 }  // namespace
 
 bool RegistryKeyExists(uint32_t root, std::string_view keyPath) {
     Store& store = TheStore();
-    std::lock_guard<std::mutex> hold(store.lock);
+    Hold hold(store);
     return FindKey(Current(store), root, keyPath) != nullptr;
 }
 
 RegistryStatus RegistryQueryValue(uint32_t root, std::string_view keyPath, std::string_view valueName,
                                   RegistryValue& value, size_t bufferBytes) {
     Store& store = TheStore();
-    std::lock_guard<std::mutex> hold(store.lock);
+    Hold hold(store);
     const Key* key = FindKey(Current(store), root, keyPath);
     if (!key) return RegistryStatus::kNoKey;
     const std::string folded = Upper(valueName);
@@ -537,7 +561,7 @@ RegistryStatus RegistryQueryValue(uint32_t root, std::string_view keyPath, std::
 
 bool RegistrySubkeys(uint32_t root, std::string_view keyPath, std::vector<std::string>& names) {
     Store& store = TheStore();
-    std::lock_guard<std::mutex> hold(store.lock);
+    Hold hold(store);
     names.clear();
     const Key* key = FindKey(Current(store), root, keyPath);
     if (!key) return false;
@@ -547,7 +571,7 @@ bool RegistrySubkeys(uint32_t root, std::string_view keyPath, std::vector<std::s
 
 bool RegistryValueNames(uint32_t root, std::string_view keyPath, std::vector<std::string>& names) {
     Store& store = TheStore();
-    std::lock_guard<std::mutex> hold(store.lock);
+    Hold hold(store);
     names.clear();
     const Key* key = FindKey(Current(store), root, keyPath);
     if (!key) return false;
@@ -561,7 +585,7 @@ RegistryReporter SetRegistryReporter(RegistryReporter reporter) {
 
 void ReloadRegistry() {
     Store& store = TheStore();
-    std::lock_guard<std::mutex> hold(store.lock);
+    Hold hold(store);
     Load(store, CurrentSources());
 }
 

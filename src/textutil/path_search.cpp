@@ -1,8 +1,5 @@
 // Directory listings by name patterns, and the file search along the
 // places of a search specification.
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -12,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/module_path.h"
 #include "platform/paths.h"
 #include "qotool/paths.h"
@@ -57,53 +55,26 @@ bool MatchFrom(std::string_view pattern, size_t p, std::string_view name, size_t
     return p == pattern.size();
 }
 
-struct Entry {
-    std::string name;    // GBK
-    std::string folded;  // upper case, the sort key
-    bool directory = false;
-    bool readOnly = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-};
-
-// The entries of one directory (without "." and ".."), in name order; false
-// when it cannot be listed.
-bool ListEntries(const std::string& osDirectory, bool needAttributes, std::vector<Entry>& entries) {
-    DIR* dir = opendir(osDirectory.c_str());
-    if (!dir) return false;
-    std::string path = osDirectory;
-    if (path.empty() || path.back() != '/') path += '/';
-    const size_t base = path.size();
-    while (dirent* e = readdir(dir)) {
-        if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-        Entry entry;
-        bool known = e->d_type == DT_DIR || e->d_type == DT_REG;
-        entry.directory = e->d_type == DT_DIR;
-        if (!known || needAttributes || entry.directory) {
-            path.resize(base);
-            path += e->d_name;
-            struct stat info;
-            if (stat(path.c_str(), &info) != 0) continue;
-            entry.directory = S_ISDIR(info.st_mode);
-            entry.readOnly = (info.st_mode & S_IWUSR) == 0;
-            entry.device = info.st_dev;
-            entry.inode = info.st_ino;
-        }
-        entry.name = platform::SystemNameFromOs(e->d_name);
-        entry.folded = UpperGbk(entry.name);
-        entries.push_back(std::move(entry));
-    }
-    closedir(dir);
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return a.folded != b.folded ? a.folded < b.folded : a.name < b.name;
+// The entries of a directory in name order (letter case aside).
+bool SortedEntries(const std::string& directory, bool fileAttributes, std::vector<platform::DirectoryEntry>& entries) {
+    if (!platform::ListDirectoryEntries(directory.c_str(), fileAttributes, entries)) return false;
+    std::vector<std::pair<std::string, size_t>> order;
+    order.reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) order.emplace_back(UpperGbk(entries[i].name), i);
+    std::sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : entries[a.second].name < entries[b.second].name;
     });
+    std::vector<platform::DirectoryEntry> sorted;
+    sorted.reserve(entries.size());
+    for (const auto& item : order) sorted.push_back(std::move(entries[item.second]));
+    entries.swap(sorted);
     return true;
 }
 
 struct Listing {
     std::vector<std::string> patterns;
     bool subdirectories = false, first = false, readOnlyOnly = false, writableOnly = false;
-    std::set<std::pair<dev_t, ino_t>> open;  // directories on the current path (links may loop)
+    std::set<std::pair<uint64_t, uint64_t>> open;  // directories on the current path (links may loop)
 };
 
 std::string ListDirectory(Listing& listing, std::string directory) {
@@ -111,14 +82,13 @@ std::string ListDirectory(Listing& listing, std::string directory) {
     while (!directory.empty() && directory.back() == ' ') directory.pop_back();
     directory = directory.empty() ? std::string("\\") : WithSeparator(directory);
 
-    std::vector<Entry> entries;
-    const std::string osDirectory = platform::FileSystemName(directory);
-    if (!ListEntries(osDirectory, listing.readOnlyOnly != listing.writableOnly, entries)) return std::string();
+    std::vector<platform::DirectoryEntry> entries;
+    if (!SortedEntries(directory, listing.readOnlyOnly != listing.writableOnly, entries)) return std::string();
 
     std::string list;
     bool found = false;
     for (const std::string& pattern : listing.patterns) {
-        for (const Entry& entry : entries) {
+        for (const platform::DirectoryEntry& entry : entries) {
             if (entry.directory || !WildcardMatch(pattern, entry.name)) continue;
             if (listing.readOnlyOnly != listing.writableOnly && entry.readOnly != listing.readOnlyOnly) continue;
             if (!list.empty()) list += "\r\n";
@@ -132,10 +102,10 @@ std::string ListDirectory(Listing& listing, std::string directory) {
     list = UpperGbk(list);
 
     if (!listing.subdirectories || (listing.first && found)) return list;
-    struct stat self;
-    const bool known = stat(osDirectory.c_str(), &self) == 0;
-    if (known) listing.open.insert({self.st_dev, self.st_ino});
-    for (const Entry& entry : entries) {
+    std::pair<uint64_t, uint64_t> self;
+    const bool known = platform::DirectoryIdentity(directory.c_str(), self.first, self.second);
+    if (known) listing.open.insert(self);
+    for (const platform::DirectoryEntry& entry : entries) {
         if (!entry.directory) continue;
         if (listing.open.count({entry.device, entry.inode})) continue;
         const std::string sublist = ListDirectory(listing, directory + entry.name);
@@ -144,7 +114,7 @@ std::string ListDirectory(Listing& listing, std::string directory) {
         list += sublist;
         if (listing.first) break;
     }
-    if (known) listing.open.erase({self.st_dev, self.st_ino});
+    if (known) listing.open.erase(self);
     return list;
 }
 

@@ -302,7 +302,6 @@ TEST_F(ControlTest, GetReadsSettingsAndState) {
                      {"get('FileList', '" + dir + "', '*.txt')", "S:" + upper + "A.TXT\r\n" + upper + "B.TXT"},
                      {"get('FileList', '" + dir + "', '*.ini;*.txt', 'F')", "S:" + upper + "C.INI"},
                      {"get('FileList', '" + dir + "')", "S:" + upper + "A.TXT\r\n" + upper + "B.TXT\r\n" + upper + "C.INI"},
-                     {"get('QoVersion')", "S:"},
                      {"get('WorkDirectory')", "S:" + dir},
                      {"get('Path')", "S:" + dir},
                      {"get('Path', '%path%x.qol')", "S:" + dir + "x.qol"},

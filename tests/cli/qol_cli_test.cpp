@@ -348,7 +348,7 @@ bool WaitForRawMode(const std::string& path, long long deadline) {
 
 // Runs qol on a pseudo-terminal, typing each line after the prompt that asks
 // for it, then Ctrl-D. Returns everything the terminal showed.
-Outcome RunPrompt(const std::vector<std::string>& lines) {
+Outcome RunPrompt(const std::vector<std::string>& lines, const Args& args = {}) {
     Outcome outcome;
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -374,7 +374,7 @@ Outcome RunPrompt(const std::vector<std::string>& lines) {
     std::vector<char*> envp;
     for (std::string& variable : environment) envp.push_back(variable.data());
     envp.push_back(nullptr);
-    std::vector<char*> argv = Argv({});
+    std::vector<char*> argv = Argv(args);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -445,6 +445,14 @@ TEST(QolCliTest, PromptRunsEachCompleteInput) {
     outcome = RunPrompt({"1", "nosuchword"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_LT(outcome.out.find("N:1\r\n"), outcome.out.find("X:"));
+
+    // -i: the prompt after the script, on the same interpreter.
+    TempDir dir;
+    const std::string script = dir.Write("start.qol", "print('ran', argv[1]); kept = 41;");
+    outcome = RunPrompt({"kept + 1"}, {"-i", script, "arg"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_LT(outcome.out.find("ran arg\r\n"), outcome.out.find("N:42\r\n")) << outcome.out;
+    EXPECT_NE(outcome.out.find("N:42\r\n"), std::string::npos) << outcome.out;
 }
 
 // Timers run while qol pumps after each run; the log goes to --log-dir, with

@@ -98,6 +98,16 @@ TEST_F(QolDebugTest, AnswersEvalValueAndVars) {
     EXPECT_EQ(s.status, 0);
 }
 
+TEST_F(QolDebugTest, RunsToALineAndSelectsLevels) {
+    Write("lines.qol", "a=1;\nb=2;\nc=3;\nd=4;\n");
+    const Session s = Run("--debug -r lines.qol", "run 3\nup\ndown\nclose\n");
+    EXPECT_EQ(s.out, u8"S开始 level 0 line 1: a=1;\n"
+                     u8"(步进 level 0 line 3: c=3;\n"  // the first event in the range
+                     u8"selected level 0\n"
+                     u8"selected level 0\n"
+                     u8"N:4\n");
+}
+
 TEST_F(QolDebugTest, BadCommandsAreRefusedAndTheSessionGoesOn) {
     const Session s = Run("--debug -e \"a=1; b=2; a+b\"",
                           "jump\nu\nl\nwatch 9 a\nwatch 1 a+*)\npace x\nlevel sideways\nstep now\nlevel block\nexit\n");
@@ -174,6 +184,75 @@ sys.stdout.buffer.write(out)
     EXPECT_NE(screen.find(u8"B断点 level 0 line 1: i=i+1; } i"), std::string::npos) << screen;
     EXPECT_NE(screen.find(u8"   0 断点 Z   00000012  <"), std::string::npos) << screen;
     EXPECT_NE(screen.find("N:3"), std::string::npos) << screen;
+}
+
+// The prompt on a pseudo-terminal under the C locale: Ctrl-C cancels the
+// line being typed and ends a running loop with the termination report,
+// typed UTF-8 reaches the script, and the history is kept in ~/.qol_history.
+TEST_F(QolDebugTest, PromptCtrlCHistoryAndUtf8Input) {
+    if (std::system("python3 -c 'import pty, select' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3 pty";
+    Write("drive.py", R"PY(
+import os, pty, select, sys, time
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], [sys.argv[1]])
+out = b''
+def expect(token, seconds=20):
+    global out
+    end = time.time() + seconds
+    while out.count(token) < expect.counts.get(token, 0) + 1 and time.time() < end:
+        r, _, _ = select.select([fd], [], [], 0.1)
+        if r:
+            try:
+                out += os.read(fd, 65536)
+            except OSError:
+                return
+    expect.counts[token] = out.count(token)
+expect.counts = {}
+expect(b'qol> ')
+os.write(fd, b'1+2\n')
+expect(b'qol> ')
+os.write(fd, b'half typed')
+time.sleep(0.3)
+os.write(fd, b'\x03')
+expect(b'qol> ')
+os.write(fd, b'a=0; while(1){a=a+1;}\n')
+time.sleep(0.5)
+os.write(fd, b'\x03')
+expect(b'qol> ')
+os.write(fd, b"'\xe5\x90\x8d\xe5\xad\x97'\n")  # the two characters of the expected S:... in UTF-8
+expect(b'qol> ')
+os.write(fd, b'\x04')
+end = time.time() + 10
+while time.time() < end:
+    r, _, _ = select.select([fd], [], [], 0.1)
+    if r:
+        try:
+            data = os.read(fd, 65536)
+        except OSError:
+            break
+        if not data:
+            break
+        out += data
+try:
+    os.kill(pid, 9)
+except OSError:
+    pass
+os.waitpid(pid, 0)
+sys.stdout.buffer.write(out)
+)PY");
+    std::system(("mkdir -p '" + dir_ + "/home'").c_str());
+    const std::string line = "cd '" + dir_ + "' && HOME='" + dir_ + "/home' LANG=C LC_ALL= LC_CTYPE= QO_UI=silent " +
+                             "timeout 90 python3 drive.py '" QOTOOL_QOL_BIN "' >screen 2>&1";
+    ASSERT_EQ(std::system(line.c_str()), 0) << Read("screen");
+    const std::string screen = Read("screen");
+    EXPECT_NE(screen.find("N:3"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(u8"X:QOL程序运行被调试器强制终止"), std::string::npos) << screen;
+    EXPECT_NE(screen.find(u8"S:名字"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("half typed\r\nX:"), std::string::npos) << screen;
+    const std::string history = Read("home/.qol_history");
+    EXPECT_NE(history.find("1+2\n"), std::string::npos) << history;
+    EXPECT_EQ(history.find("half"), std::string::npos) << history;
 }
 
 }  // namespace

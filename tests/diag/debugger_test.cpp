@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/keys.h"
+#include "qotool/debug_view.h"
 #include "qotool/qotool.h"
 #include "qotool/qolanguage.h"
 #include "support/gbk_text.h"
@@ -372,6 +373,59 @@ TEST_F(DebuggerTest, EventsOfAnotherThreadPassWhileThePauseHolds) {
     view_.commands = {{Kind::kClose, 0, ""}};
     Debug("a=1;");
     EXPECT_EQ(otherResult, "N2");
+}
+
+// An interrupt ends the run with the report even without a debugger view,
+// and a try inside the loop cannot swallow it.
+TEST_F(DebuggerTest, InterruptEndsTheRunWithTheReport) {
+    SetDebugView(nullptr);
+    for (const char* text : {"a=0; while(1){a=a+1;}", "a=0; while(1){ try { a=a+1; } }"}) {
+        SCOPED_TRACE(text);
+        ruqo_InterruptRun(1);
+        qo_.DoQol(text, nullptr);
+        EXPECT_EQ(qo_.m_cType, 'X');
+        EXPECT_EQ(Gbk(std::string(qo_.m_strError.view()).substr(0, strlen(kTerminatedMessage))),
+                  Gbk(kTerminatedMessage));
+        EXPECT_EQ(g_interruptRequest, 0);
+    }
+    ruqo_InterruptRun(1);
+    ruqo_InterruptRun(0);
+    qo_.DoQol("1+2", nullptr);
+    EXPECT_EQ(qo_.m_dValue, 3);
+}
+
+// A window opened by a run on another thread closes when that run ends;
+// the next run of this thread opens it again.
+TEST_F(DebuggerTest, DebuggerOpenedOnAnotherThreadIsGivenBack) {
+    g_debugSwitch = 1;
+    std::thread timer([] {
+        CQoLanguage fresh;
+        fresh.DoQol("t=1; t+1", nullptr);
+    });
+    timer.join();
+    EXPECT_FALSE(CurrentDebuggerState().open);
+    EXPECT_EQ(view_.opened, 1);
+    EXPECT_EQ(view_.closed, 1);
+    view_.seen.clear();
+    view_.commands = {{Kind::kClose, 0, ""}};
+    Debug("a=1;");
+    ASSERT_FALSE(view_.seen.empty());
+    EXPECT_EQ(Gbk(view_.seen[0].event), Gbk("S开始"));
+}
+
+// A run of another interpreter is a level above the debugger's: its stops
+// do not wait, its texts join the source pane after a heavy rule, and with
+// "下层" off only its breakpoint shows (turning "下层" on).
+TEST_F(DebuggerTest, LowerLevelsOfAnotherInterpreter) {
+    WriteSettings("[QOL调试器]\r\n32fb=0\r\n");
+    view_.commands = {{Kind::kStep, 0, ""}};
+    Debug("h=QolCreate(0); QolRun(h;x=1){ y=x+1; ?z=2; }; 1");
+    std::vector<Gbk> inner;
+    for (const Seen& s : view_.seen)
+        if (s.source.find("\xA9\xA5") != std::string::npos) inner.push_back(s.event + std::to_string(s.waitMs));
+    ASSERT_FALSE(inner.empty());
+    EXPECT_EQ(inner[0], Gbk("B断点0"));
+    EXPECT_TRUE(LoadDebugSettings(DebugSettingsPath()).lower);
 }
 
 int g_altPause = 0;

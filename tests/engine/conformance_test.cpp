@@ -231,6 +231,9 @@ TEST_P(ConformanceTest, ResultText) {
     ASSERT_TRUE(c.fixture.empty() || c.fixture == "tree") << Where(c) << "\n  unknown fixture " << c.fixture;
     auto fixture = Fixture(c);
 
+    // Each case starts from a cleared shared interpreter, whatever ran before
+    // it in the same process.
+    if (CQoLanguage* shared = ruqo_GetSharedQol()) shared->Do("clear", nullptr);
     const char* viaShared = ruqo_ExecQol(c.text.c_str());
     ASSERT_NE(viaShared, nullptr) << Where(c);
     const std::string shared = viaShared;

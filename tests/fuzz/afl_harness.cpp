@@ -1,8 +1,10 @@
 // AFL++ persistent-mode harness: each input arrives in shared memory and
 // runs through RunFuzzInput in the same process, 10 000 inputs per fork.
 // Built only when the compiler is afl-g++ (see CMakeLists.txt).
+#include <dlfcn.h>
+#include <unistd.h>  // read(), which __AFL_FUZZ_TESTCASE_LEN falls back to
+
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "fuzz_targets.h"
@@ -14,14 +16,16 @@ __AFL_FUZZ_INIT();
 // classic code takes __afl_global_area_ptr when it is set before its first
 // block runs, and then starts no fork server of its own; the runtime maps
 // the shared memory in its constructor of priority 3. This constructor
-// passes the map on right after, from a section the assembler pass does not
-// instrument (it instruments .text only).
+// passes the map on right after. It lives in a section the assembler pass
+// does not instrument (it instruments .text only), and it finds the
+// runtime's pointer through dlsym (the harness exports its symbols), since
+// in this file the name means the instrumentation's own local copy.
 extern "C" {
-extern unsigned char* __afl_area_ptr;
-unsigned char* __afl_global_area_ptr;
+extern unsigned char* __afl_global_area_ptr;
 }
 __attribute__((constructor(6), section("qo_afl_glue"))) static void ShareCoverageMap() {
-    __afl_global_area_ptr = __afl_area_ptr;
+    auto area = (unsigned char**)dlsym(RTLD_DEFAULT, "__afl_area_ptr");
+    if (area) __afl_global_area_ptr = *area;
 }
 
 int main() {

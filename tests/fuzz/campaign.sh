@@ -30,15 +30,19 @@ for f in "$root"/tests/fuzz/crashes/*; do cp "$f" "$seeds/crash-$(basename "$f")
 work="$build/fuzz-home"
 mkdir -p "$work"
 export HOME="$work" QO_WORK_DIR="$work/" QO_UI=silent TZ=UTC
-export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=256
+export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=32
 export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
-export AFL_SKIP_CPUFREQ=1 AFL_NO_UI=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1
+# A second run with the same BUILD_DIR goes on from the queue it left.
+export AFL_SKIP_CPUFREQ=1 AFL_NO_UI=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 AFL_AUTORESUME=1
 
-# -t: a script's step budget ends loops in milliseconds; 2 s leaves room
-# for the sanitizers. -m none: AddressSanitizer reserves terabytes of
-# address space; its max_allocation_size_mb caps single allocations.
+# -t: a script's step budget ends loops in milliseconds; 5 s leaves room
+# for the sanitizers on a loaded machine. -m none: AddressSanitizer
+# reserves terabytes of address space; its max_allocation_size_mb caps
+# single allocations (32 MB: a script that doubles a text through deep
+# recursion copies it into its error text at every level, which takes
+# seconds with the bigger texts a normal build allows).
 afl-fuzz -i "$seeds" -o "$build/findings" -x "$root/tests/fuzz/qol.dict" \
-  -t 2000 -m none -V $((minutes * 60)) -- "$harness"
+  -t 5000 -m none -V $((minutes * 60)) -- "$harness"
 
 stats="$build/findings/default/fuzzer_stats"
 grep -E '^(execs_done|execs_per_sec|corpus_count|bitmap_cvg|saved_crashes|saved_hangs|stability) ' "$stats"

@@ -42,9 +42,8 @@ void Check(bool holds) {
 void RunScript(const uint8_t* data, size_t size) {
     std::string text((const char*)data, size);  // a fresh, zero-terminated copy
     CQoLanguage qo;
-    engine::SetStepBudgetForTest(kStepBudget);
     CQoLanguage* done = qo.DoQol(text.c_str(), nullptr);
-    engine::SetStepBudgetForTest(-1);
+    engine::SetStepBudgetForTest(-1);  // the check below must not run out
     Check(done == &qo);
     if (getenv("QOTOOL_FUZZ_SHOW")) {  // the replay's --show
         CString value = qo.GetValueString();
@@ -147,6 +146,9 @@ void RunFuzzInput(const uint8_t* data, size_t size) {
     const int target = (data[0] + 2) % kTargetCount;  // '0' (48) is target 0, '9' target 9
     ++data;
     --size;
+    // The text functions run QOL too (the property functions evaluate their
+    // text), so every target runs under the step budget.
+    engine::SetStepBudgetForTest(kStepBudget);
     switch (target) {
     case 0:
     case 1:
@@ -159,6 +161,7 @@ void RunFuzzInput(const uint8_t* data, size_t size) {
     case 8: RunNumbersAndProperties(data, size); break;
     default: RunScanner(data, size); break;
     }
+    engine::SetStepBudgetForTest(-1);
 }
 
 }  // namespace qotool::fuzz

@@ -8,8 +8,8 @@
 #include "qotool/host.h"
 #include "support/gbk_text.h"
 #include "support/host_support.h"
-#include "support/temp_env.h"
 #include "support/recording_ui.h"
+#include "support/temp_env.h"
 
 namespace qotool::test {
 namespace {

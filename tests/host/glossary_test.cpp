@@ -9,8 +9,8 @@
 #include "qotool/host.h"
 #include "support/gbk_text.h"
 #include "support/host_support.h"
-#include "support/temp_env.h"
 #include "support/recording_ui.h"
+#include "support/temp_env.h"
 
 namespace qotool::test {
 namespace {
@@ -169,6 +169,10 @@ TEST_F(GlossaryTest, MacrosReferencesAndOtherCommands) {
 // Records the statements; fails those that contain failOn.
 class RecordingDatabase : public host::SqlDatabase {
 public:
+    bool CreateDataSource(const std::string& specification) override {
+        opened.push_back(specification);
+        return true;
+    }
     bool Open(const std::string& connection, std::string&) override {
         opened.push_back(connection);
         return true;
@@ -183,6 +187,28 @@ public:
     std::string failOn;
     int closed = 0;
 };
+
+TEST_F(GlossaryTest, BrokenSectionsAnswerAsTheTextSearchWould) {
+    folder.Write("broken.txt", "[UNCLOSED\r\nu\r\n[]\r\nempty key\r\n[A]B]\r\nx\r\n[\r\n]\r\n;=\r\n");
+    ruqo_Gtc("F", Path("broken.txt").c_str());
+    const struct {
+        const char* key;
+        const char* text;
+    } rows[] = {
+        {"UNCLOSED", "UNCLOSED"}, {"", "empty key"}, {"A", "x"}, {"A]B", "x"}, {"B", "B"},
+        {"A]B]\fx", "A]B]\fx"},   {"[", "["},        {".", "."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.key);
+        EXPECT_EQ(Gbk(ruqo_Gt(row.key)), Gbk(row.text));
+    }
+    RecordingDatabase database;
+    host::SqlDatabase* previous = host::SetExportDatabaseForTest(&database);
+    EXPECT_EQ(Gbk(ruqo_Gtc("C", "")), Gbk(""));  // sections without "]" are no entries
+    host::SetExportDatabaseForTest(previous);
+    ASSERT_EQ(database.statements.size(), 3u);
+    EXPECT_EQ(database.statements[1], "insert into C:\\GlossaryOut.dbf(f_name,f_title1) values ('','empty key')");
+}
 
 TEST_F(GlossaryTest, CheckReportsAndExportIssuesTheDefinedSql) {
     folder.Write("check.txt",
@@ -202,7 +228,8 @@ TEST_F(GlossaryTest, CheckReportsAndExportIssuesTheDefinedSql) {
     EXPECT_EQ(Gbk(report), Gbk("[DLG<Language][DLG.w<Language][DLG.h<Language][DLG.w?Repeat][A<Language]"
                                "[OK?Repeat][B>Language]"));
     EXPECT_EQ(std::string(ruqo_Gtc("L", "0")), "2");
-    EXPECT_EQ(database.opened, std::vector<std::string>{"DSN=rufxp"});
+    EXPECT_EQ(database.opened,
+              (std::vector<std::string>{"new=vfp;DSN=rufxp;SourceDB=c:\\;SourceType=DBF", "DSN=rufxp"}));
     EXPECT_EQ(database.closed, 1);
     const std::string into = "insert into C:\\GlossaryOut.dbf(f_name,f_title1,f_title2) values (";
     const std::vector<std::string> expected = {
@@ -223,14 +250,6 @@ TEST_F(GlossaryTest, CheckReportsAndExportIssuesTheDefinedSql) {
         EXPECT_EQ(Gbk(database.statements[i]), Gbk(expected[i])) << i;
     ASSERT_EQ(log.lines().size(), 1u);  // the failed row
     EXPECT_EQ(log.lines()[0].text1, expected[7]);
-}
-
-TEST_F(GlossaryTest, ExportWithoutADatabaseStillReports) {
-    ruqo_Gtc("F", Path("sample.txt").c_str());
-    LogRecorder log;
-    const std::string report = ruqo_Gtc("C", "x");
-    EXPECT_NE(report.find("[S:Language<Language]"), std::string::npos) << report;
-    EXPECT_EQ(ui.BoxTexts().size(), 0u);
 }
 
 }  // namespace

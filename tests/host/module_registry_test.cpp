@@ -15,8 +15,8 @@
 #include "qotool/host.h"
 #include "support/gbk_text.h"
 #include "support/host_support.h"
-#include "support/temp_env.h"
 #include "support/recording_ui.h"
+#include "support/temp_env.h"
 
 namespace qotool::test {
 namespace {
@@ -65,7 +65,8 @@ TEST(VersionTextTest, ComesFromTheSectionThenTheSidecar) {
     std::filesystem::copy_file(ModuleFile('c'), folder.path() + "/c.so");
     folder.Write("c.so.version", "ProductVersion=3, 0,0,1\r\nFileVersion=9,9\r\n");
     EXPECT_EQ(Gbk(host::VersionText(folder.path() + "/c.so")), Gbk("平台版本：3,0,0,1--文件版本：9,9"));
-    EXPECT_EQ(Gbk(ruqo_VersionCheck(nullptr, (folder.path() + "/c.so").c_str())), Gbk("平台版本：3,0,0,1--文件版本：9,9"));
+    EXPECT_EQ(Gbk(ruqo_VersionCheck(nullptr, (folder.path() + "/c.so").c_str())),
+              Gbk("平台版本：3,0,0,1--文件版本：9,9"));
     EXPECT_EQ(Gbk(ruqo_VersionCheck(nullptr, (folder.path() + "/none.so").c_str())), Gbk(""));
 }
 

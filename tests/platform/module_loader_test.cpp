@@ -55,11 +55,15 @@ TEST(ModuleLoaderTest, BareNamesFindTheHighestVersionedSoname) {
     ASSERT_GE(c.size(), 10u);
     EXPECT_EQ(c.substr(c.size() - 10), "/libc.so.6");
     EXPECT_EQ(HighestVersionedLibrary("no_such_library_qo"), "");
-    for (const char* name : {"c", "C.dll", "m", "libm.so.6"}) {
-        SCOPED_TRACE(name);
-        void* handle = LoadModule(name);
+    const struct {
+        const char* name;
+        const char* symbol;
+    } rows[] = {{"c", "strlen"}, {"C.dll", "strlen"}, {"m", "pow"}, {"libm.so.6", "pow"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        void* handle = LoadModule(row.name);
         ASSERT_NE(handle, nullptr);
-        EXPECT_NE(FindSymbol(handle, name[0] == 'm' || name[3] == 'm' ? "pow" : "strlen"), nullptr);
+        EXPECT_NE(FindSymbol(handle, row.symbol), nullptr);
     }
     EXPECT_EQ(LoadModule("m"), LoadedModuleHandle("libm.so.6"));
     EXPECT_EQ(LoadedModuleHandle("no_such_library_qo"), nullptr);

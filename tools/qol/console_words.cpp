@@ -25,9 +25,11 @@ bool ReadTexts(CQoLanguage* qo, char*& cursor, std::string& joined) {
     std::string format;
     for (int i = 0; i < kTextsPerRead; ++i) format += "?v";
     bool first = true;
-    for (;;) {
+    for (bool fresh = true;; fresh = false) {
         QoText t[kTextsPerRead] = {};
-        if (ruqo_ReadPara(qo, 'z', &cursor, format.c_str(), &t[0], &t[1], &t[2], &t[3], &t[4], &t[5], &t[6],
+        // The first read starts a new argument list (which also lets the
+        // library drop the texts of earlier calls); later ones continue it.
+        if (ruqo_ReadPara(qo, fresh ? 'Z' : 'z', &cursor, format.c_str(), &t[0], &t[1], &t[2], &t[3], &t[4], &t[5], &t[6],
                           &t[7], &t[8], &t[9], &t[10], &t[11], &t[12], &t[13], &t[14], &t[15], nullptr) != QO_OK)
             return false;
         int reached = 0;

@@ -1,10 +1,14 @@
 #include "repl.h"
 
 #include <clocale>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <histedit.h>
 #include <string>
+
+#include "qotool/debug_view.h"
 
 namespace qol {
 namespace {
@@ -13,6 +17,25 @@ const char* g_prompt = "";
 
 char* Prompt(EditLine*) {
     return const_cast<char*>(g_prompt);
+}
+
+// Ctrl-C: while a run is in progress it asks the run to end (with the
+// debugger's termination report); at the prompt it cancels the line.
+volatile sig_atomic_t g_running = 0;
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+    if (g_running) ruqo_InterruptRun(1);
+}
+
+// ~/.qol_history, or empty without a home directory.
+std::string HistoryPath() {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) return std::string();
+    std::string path = home;
+    if (path.back() != '/') path += '/';
+    return path + ".qol_history";
 }
 
 bool IsBlank(std::string_view text) {
@@ -26,6 +49,7 @@ struct LineEditor {
     decltype(&::el_set) set = nullptr;
     decltype(&::el_source) source = nullptr;
     decltype(&::el_gets) gets = nullptr;
+    decltype(&::el_reset) reset = nullptr;
     decltype(&::el_end) end = nullptr;
     decltype(&::history_init) history_init = nullptr;
     decltype(&::history) history = nullptr;
@@ -43,8 +67,9 @@ bool LoadLineEditor(LineEditor& editor) {
     void* library = dlopen(QOL_LIBEDIT_SONAME, RTLD_NOW | RTLD_LOCAL);
     if (library != nullptr && Find(library, "el_init", editor.init) && Find(library, "el_set", editor.set) &&
         Find(library, "el_source", editor.source) && Find(library, "el_gets", editor.gets) &&
-        Find(library, "el_end", editor.end) && Find(library, "history_init", editor.history_init) &&
-        Find(library, "history", editor.history) && Find(library, "history_end", editor.history_end)) {
+        Find(library, "el_reset", editor.reset) && Find(library, "el_end", editor.end) &&
+        Find(library, "history_init", editor.history_init) && Find(library, "history", editor.history) &&
+        Find(library, "history_end", editor.history_end)) {
         return true;
     }
     const char* why = dlerror();
@@ -54,7 +79,7 @@ bool LoadLineEditor(LineEditor& editor) {
 }
 
 // Reads one line, with its newline, after showing the prompt, without
-// editing; false at the end of input.
+// editing; false at the end of input (or when Ctrl-C broke the read).
 bool ReadPlainLine(const char* prompt, std::string& line) {
     std::fputs(prompt, stdout);
     std::fflush(stdout);
@@ -100,13 +125,22 @@ int OpenBracketDepth(std::string_view gbk) {
 void RunPrompt(Runner& runner) {
     // Line editing needs the terminal's character set; the library itself
     // never depends on the process locale.
-    std::setlocale(LC_CTYPE, "");
+    // Under a locale without multibyte characters (C, POSIX) typed UTF-8
+    // would reach the editor as meta keys: it reads UTF-8 then, and the
+    // runner converts what is valid UTF-8 to GBK.
+    if (!std::setlocale(LC_CTYPE, "") || MB_CUR_MAX == 1) std::setlocale(LC_CTYPE, "C.UTF-8");
+    struct sigaction action {};
+    action.sa_handler = &OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    sigaction(SIGINT, &action, &previous);
 
     LineEditor el;
     const bool editing = LoadLineEditor(el);
     EditLine* editor = nullptr;
     History* history = nullptr;
     HistEvent event;
+    const std::string historyPath = editing ? HistoryPath() : std::string();
     if (editing) {
         editor = el.init("qol", stdin, stdout, stderr);
         history = el.history_init();
@@ -117,6 +151,7 @@ void RunPrompt(Runner& runner) {
         el.set(editor, EL_PROMPT, Prompt);
         el.set(editor, EL_SIGNAL, 1);
         el.source(editor, nullptr);
+        if (!historyPath.empty()) el.history(history, &event, H_LOAD, historyPath.c_str());
     }
 
     std::string pending;  // the input read so far, as typed
@@ -131,11 +166,25 @@ void RunPrompt(Runner& runner) {
             line = plain.c_str();
             count = static_cast<int>(plain.size());
         }
+        if (g_interrupted) {
+            // Ctrl-C cancels the input being typed.
+            g_interrupted = 0;
+            pending.clear();
+            std::fputs(u8"\n", stdout);
+            if (editing)
+                el.reset(editor);
+            else
+                std::clearerr(stdin);
+            continue;
+        }
         const bool ended = line == nullptr || count <= 0;
         if (!ended) {
             std::string text(line, static_cast<size_t>(count));
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            if (editing && !IsBlank(text)) el.history(history, &event, H_ENTER, text.c_str());
+            if (editing && !IsBlank(text)) {
+                el.history(history, &event, H_ENTER, text.c_str());
+                if (!historyPath.empty()) el.history(history, &event, H_SAVE, historyPath.c_str());
+            }
             pending += text;
         }
         // At the end of input, an unfinished input still runs.
@@ -144,11 +193,19 @@ void RunPrompt(Runner& runner) {
             pending += '\n';
             continue;
         }
-        if (!IsBlank(pending)) runner.RunGbk(gbk, true, false);
+        if (!IsBlank(pending)) {
+            g_interrupted = 0;
+            g_running = 1;
+            runner.RunGbk(gbk, true, false);
+            g_running = 0;
+            ruqo_InterruptRun(0);  // a Ctrl-C that came after the run's last step
+            g_interrupted = 0;
+        }
         pending.clear();
         if (ended) break;
     }
     std::fputs(u8"\n", stdout);
+    sigaction(SIGINT, &previous, nullptr);
     if (editing) {
         el.history_end(history);
         el.end(editor);

@@ -268,13 +268,14 @@ int Wait(void*, const QoDebugSnapshot* s, int waitMs, int* number, const char** 
 
 void Close(void*) { g_stopShown = false; }
 
-int Browse(void*, QoBrowser* browser) {
+void PrintBrowser(QoBrowser* browser, bool numbered) {
     Print(Out(ruqo_BrowserTitle(browser)) + "\n");
     for (int node = 0; node < 4; ++node) {
-        Print(u8"[" + Out(ruqo_BrowserNodeName(node)) + u8"]\n");
+        Print((numbered ? std::to_string(node) + u8" [" : std::string(u8"[")) + Out(ruqo_BrowserNodeName(node)) +
+              u8"]\n");
         const int rows = ruqo_BrowserRowCount(browser, node);
         for (int r = 0; r < rows; ++r) {
-            std::string line = u8"  ";
+            std::string line = numbered ? u8"  " + std::to_string(r) + u8": " : std::string(u8"  ");
             line += Out(ruqo_BrowserCell(browser, node, r, 0));
             const std::string type = ruqo_BrowserCell(browser, node, r, 1);
             if (!type.empty()) line += u8" " + Out(type);
@@ -283,7 +284,27 @@ int Browse(void*, QoBrowser* browser) {
             Print(line + "\n");
         }
     }
-    return 1;
+}
+
+// The browser: its rows; on a terminal also "click NODE ROW COLUMN" (the
+// numbers shown; column 0 name, 1 type, 2 value) until an empty line.
+int Browse(void*, QoBrowser* browser) {
+    PrintBrowser(browser, g_terminal);
+    if (!g_terminal) return 1;
+    for (;;) {
+        Print(u8"browse (click NODE ROW COLUMN, Enter closes)> ");
+        std::string line;
+        if (!ReadLine(line)) return 1;
+        line = TrimBlanks(line);
+        if (line.empty() || line == u8"close") return 1;
+        int node = 0, row = 0, column = 0;
+        if (sscanf(line.c_str(), "click %d %d %d", &node, &row, &column) != 3) {
+            Print(u8"qol: click NODE ROW COLUMN, or Enter to close\n");
+            continue;
+        }
+        const int code = ruqo_BrowserClick(browser, node, row, column);
+        if (code != 0) return code;  // reopens on the interpreter the click chose
+    }
 }
 
 }  // namespace
