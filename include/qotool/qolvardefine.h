@@ -25,6 +25,13 @@ public:
     CString m_strName;
     char m_cType = 'Z';
     CString m_strDef;
+
+    // The number the text reads as, kept so that reading it again does not
+    // parse it again; valid only while m_strDef holds exactly the bytes it
+    // was read from (m_memoText), so no writer of the text can make it stale.
+    mutable double m_memoNumber = 0;
+    mutable unsigned char m_memoLength = 0;  // 0: no number kept
+    mutable char m_memoText[23] = {};
 };
 
 #endif  // __cplusplus

@@ -576,35 +576,17 @@ void RuqoMatchCut(CQoLanguage* qo, char*& cursor, const char*) {
 
 Handler StringHandler(const char* word) {
     if (!word || !word[0] || !word[1]) return nullptr;
-    struct Name {
-        const char* name;
-        Handler handler;
-    };
-    static const Name kNames[] = {
-        {"asc2", Asc2},
-        {"asc", Asc},
-        {"chr", Chr},
-        {"in", In},
-        {"in2", In2},
-        {"IsDoubleByte", IsDoubleByte},
-        {"left", Left},
-        {"len", Len},
-        {"lower", Lower},
-        {"MacroReplace", MacroReplace},
-        {"match", Match},
-        {"mid", Mid},
-        {"replace", Replace},
-        {"replace2", Replace2},
-        {"right", Right},
-        {"strcut", StrCut},
-        {"stuff", Stuff},
-        {"termform", TermForm},
-        {"triml", TrimL},
-        {"trimr", TrimR},
-        {"upper", Upper},
-    };
-    const unsigned key = engine::DispatchKey(word);
-    if (key == 0x6669) {  // fi: find, findr, findn, findt
+    using engine::Key;
+    // The two-letter key picks the bucket; within it a whole-word compare in
+    // any case.
+    const auto is = [word](const char* name) { return strcasecmp(word, name) == 0; };
+    switch (engine::DispatchKey(word)) {
+    case Key('a', 's'):
+        if (is("asc2")) return Asc2;
+        if (is("asc")) return Asc;
+        return nullptr;
+    case Key('c', 'h'): return is("chr") ? Chr : nullptr;
+    case Key('f', 'i'):  // find, findr, findn, findt
         if (strncasecmp(word, "find", 4) != 0) return nullptr;
         if (!word[4]) return Find;
         if (word[5]) return nullptr;
@@ -614,16 +596,43 @@ Handler StringHandler(const char* word) {
         case 't': return FindT;
         default: return nullptr;
         }
-    }
-    if (key == 0x7275) {  // ru: ruqo_SectionCut, ruqo_MatchCut
+    case Key('i', 'n'):
+        if (is("in")) return In;
+        if (is("in2")) return In2;
+        return nullptr;
+    case Key('i', 's'): return is("IsDoubleByte") ? IsDoubleByte : nullptr;
+    case Key('l', 'e'):
+        if (is("left")) return Left;
+        if (is("len")) return Len;
+        return nullptr;
+    case Key('l', 'o'): return is("lower") ? Lower : nullptr;
+    case Key('m', 'a'):
+        if (is("MacroReplace")) return MacroReplace;
+        if (is("match")) return Match;
+        return nullptr;
+    case Key('m', 'i'): return is("mid") ? Mid : nullptr;
+    case Key('r', 'e'):
+        if (is("replace")) return Replace;
+        if (is("replace2")) return Replace2;
+        return nullptr;
+    case Key('r', 'i'): return is("right") ? Right : nullptr;
+    case Key('r', 'u'):  // ruqo_SectionCut, ruqo_MatchCut
         if (strncasecmp(word, "ruqo_", 5) != 0) return nullptr;
         if (strcasecmp(word + 5, "SectionCut") == 0) return RuqoSectionCut;
         if (strcasecmp(word + 5, "MatchCut") == 0) return RuqoMatchCut;
         return nullptr;
+    case Key('s', 't'):
+        if (is("strcut")) return StrCut;
+        if (is("stuff")) return Stuff;
+        return nullptr;
+    case Key('t', 'e'): return is("termform") ? TermForm : nullptr;
+    case Key('t', 'r'):
+        if (is("triml")) return TrimL;
+        if (is("trimr")) return TrimR;
+        return nullptr;
+    case Key('u', 'p'): return is("upper") ? Upper : nullptr;
+    default: return nullptr;
     }
-    for (const Name& n : kNames)
-        if (engine::DispatchKey(n.name) == key && strcasecmp(word, n.name) == 0) return n.handler;
-    return nullptr;
 }
 
 Dispatched Strings(CQoLanguage* qo, char*& cursor, const char* word) {

@@ -341,7 +341,15 @@ void CQoLanguage::ReadNumber(char*& cursor, char* p, bool negative) {
         value = (double)(int32_t)v;
     } else {
         char* start = p;
-        while (IsDigitChar(*p)) ++p;
+        uint64_t whole = 0;
+        while (IsDigitChar(*p)) whole = whole * 10 + (uint64_t)(*p++ - '0');
+        if (p - start <= 15 && *p != '.' && *p != 'e' && *p != 'E') {
+            // Up to 15 digits and nothing else: the number is exact as read.
+            m_dValue = negative ? -(double)whole : (double)whole;
+            m_cType = 'N';
+            cursor = p;
+            return;
+        }
         if (*p == '.') {
             ++p;
             while (IsDigitChar(*p)) ++p;

@@ -14,6 +14,7 @@
 
 #include "diag/debug_hooks.h"
 #include "engine/run_context.h"
+#include "engine/number_memo.h"
 #include "engine/var_names.h"
 #include "engine/var_tables.h"
 #include "platform/number_text.h"
@@ -161,6 +162,7 @@ struct StoredValue {
     bool isNumber = false;
     int digitsLength = 0;
     char digits[32];
+    double number = 0;  // what digits were written from
     CString text;
 };
 
@@ -174,7 +176,8 @@ void PrepareValue(CQoLanguage* qo, char op, StoredValue* v) {
         break;
     case 'N':
         if (std::isinf(qo->m_dValue)) Fail(qo, "数值范围超界");
-        v->digitsLength = FormatNumber15(qo->m_dValue, v->digits);
+        v->number = qo->m_dValue;
+        v->digitsLength = FormatNumber15(v->number, v->digits);
         v->isNumber = true;
         break;
     case 'S':
@@ -195,10 +198,16 @@ void Store(QoLVarDefine* record, const StoredValue& v) {
     if (record->m_cType != 'P' && v.type != 'P') {
         // No pointer involved: nobody to notify.
         record->m_cType = v.type;
-        if (v.isNumber)
+        if (v.isNumber) {
             record->m_strDef = std::string_view(v.digits, (size_t)v.digitsLength);
-        else
+            // Whole numbers below 1e15 are written as their exact digits,
+            // which read back as the same number.
+            const double n = v.number;
+            if (n > -1e15 && n < 1e15 && n == (double)(int64_t)n && !(n == 0 && std::signbit(n)))
+                KeepNumber(record, v.digits, v.digitsLength, n);
+        } else {
             record->m_strDef = v.text;
+        }
         return;
     }
     record->SetValue(v.type, v.isNumber ? CString(v.digits, v.digitsLength) : v.text);
@@ -208,6 +217,7 @@ void StoreNumber(QoLVarDefine* record, double value) {
     StoredValue v;
     v.type = 'N';
     v.isNumber = true;
+    v.number = value;
     v.digitsLength = FormatNumber15(value, v.digits);
     Store(record, v);
 }
@@ -218,7 +228,7 @@ void Load(CQoLanguage* qo, const QoLVarDefine* record) {
     switch (record->m_cType) {
     case 'N':
         qo->m_cType = 'N';
-        qo->m_dValue = ParseDouble(text.c_str());
+        qo->m_dValue = RecordNumber(record);
         break;
     case 'S':
         qo->m_cType = 'S';
@@ -380,7 +390,7 @@ void Apply(CQoLanguage* qo, QoLVarDefine* record, const char* name, bool isCell,
     case '-': {
         if (record->m_cType != 'N' && record->m_cType != '?')
             FailFormat(qo, "++/--操作不能针对非数值型%s：%s", isCell ? "数组元素" : "变量", name);
-        const double number = ParseDouble(record->m_strDef.c_str()) + (op == '+' ? 1.0 : -1.0);
+        const double number = RecordNumber(record) + (op == '+' ? 1.0 : -1.0);
         StoreNumber(record, number);
         qo->m_cType = 'N';
         qo->m_dValue = number;

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <histedit.h>
 #include <string>
 
@@ -39,6 +40,56 @@ std::string HistoryPath() {
 
 bool IsBlank(std::string_view text) {
     return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// The line editor is loaded when the prompt starts, so that running a script
+// does not pay for loading it and the libraries it needs.
+struct LineEditor {
+    decltype(&::el_init) init = nullptr;
+    decltype(&::el_set) set = nullptr;
+    decltype(&::el_source) source = nullptr;
+    decltype(&::el_gets) gets = nullptr;
+    decltype(&::el_reset) reset = nullptr;
+    decltype(&::el_end) end = nullptr;
+    decltype(&::history_init) history_init = nullptr;
+    decltype(&::history) history = nullptr;
+    decltype(&::history_end) history_end = nullptr;
+};
+
+template <typename Function>
+bool Find(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(library, name));
+    return function != nullptr;
+}
+
+// Loads the line editor; on failure says why on stderr and returns false.
+bool LoadLineEditor(LineEditor& editor) {
+    void* library = dlopen(QOL_LIBEDIT_SONAME, RTLD_NOW | RTLD_LOCAL);
+    if (library != nullptr && Find(library, "el_init", editor.init) && Find(library, "el_set", editor.set) &&
+        Find(library, "el_source", editor.source) && Find(library, "el_gets", editor.gets) &&
+        Find(library, "el_reset", editor.reset) && Find(library, "el_end", editor.end) &&
+        Find(library, "history_init", editor.history_init) && Find(library, "history", editor.history) &&
+        Find(library, "history_end", editor.history_end)) {
+        return true;
+    }
+    const char* why = dlerror();
+    std::fprintf(stderr, u8"qol: no line editing (%s); reading plain lines\n",
+                 why != nullptr ? why : QOL_LIBEDIT_SONAME);
+    return false;
+}
+
+// Reads one line, with its newline, after showing the prompt, without
+// editing; false at the end of input (or when Ctrl-C broke the read).
+bool ReadPlainLine(const char* prompt, std::string& line) {
+    std::fputs(prompt, stdout);
+    std::fflush(stdout);
+    line.clear();
+    int c = 0;
+    while ((c = std::getchar()) != EOF) {
+        line += static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    return !line.empty();
 }
 
 }  // namespace
@@ -84,39 +135,55 @@ void RunPrompt(Runner& runner) {
     struct sigaction previous {};
     sigaction(SIGINT, &action, &previous);
 
-    EditLine* editor = el_init("qol", stdin, stdout, stderr);
-    History* history = history_init();
+    LineEditor el;
+    const bool editing = LoadLineEditor(el);
+    EditLine* editor = nullptr;
+    History* history = nullptr;
     HistEvent event;
-    ::history(history, &event, H_SETSIZE, 1000);
-    ::history(history, &event, H_SETUNIQUE, 1);
-    el_set(editor, EL_EDITOR, "emacs");
-    el_set(editor, EL_HIST, ::history, history);
-    el_set(editor, EL_PROMPT, Prompt);
-    el_set(editor, EL_SIGNAL, 1);
-    el_source(editor, nullptr);
-    const std::string historyPath = HistoryPath();
-    if (!historyPath.empty()) ::history(history, &event, H_LOAD, historyPath.c_str());
+    const std::string historyPath = editing ? HistoryPath() : std::string();
+    if (editing) {
+        editor = el.init("qol", stdin, stdout, stderr);
+        history = el.history_init();
+        el.history(history, &event, H_SETSIZE, 1000);
+        el.history(history, &event, H_SETUNIQUE, 1);
+        el.set(editor, EL_EDITOR, "emacs");
+        el.set(editor, EL_HIST, el.history, history);
+        el.set(editor, EL_PROMPT, Prompt);
+        el.set(editor, EL_SIGNAL, 1);
+        el.source(editor, nullptr);
+        if (!historyPath.empty()) el.history(history, &event, H_LOAD, historyPath.c_str());
+    }
 
     std::string pending;  // the input read so far, as typed
+    std::string plain;
     for (;;) {
         g_prompt = pending.empty() ? u8"qol> " : u8"...> ";
+        const char* line = nullptr;
         int count = 0;
-        const char* line = el_gets(editor, &count);
+        if (editing) {
+            line = el.gets(editor, &count);
+        } else if (ReadPlainLine(g_prompt, plain)) {
+            line = plain.c_str();
+            count = static_cast<int>(plain.size());
+        }
         if (g_interrupted) {
             // Ctrl-C cancels the input being typed.
             g_interrupted = 0;
             pending.clear();
             std::fputs(u8"\n", stdout);
-            el_reset(editor);
+            if (editing)
+                el.reset(editor);
+            else
+                std::clearerr(stdin);
             continue;
         }
         const bool ended = line == nullptr || count <= 0;
         if (!ended) {
             std::string text(line, static_cast<size_t>(count));
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            if (!IsBlank(text)) {
-                ::history(history, &event, H_ENTER, text.c_str());
-                if (!historyPath.empty()) ::history(history, &event, H_SAVE, historyPath.c_str());
+            if (editing && !IsBlank(text)) {
+                el.history(history, &event, H_ENTER, text.c_str());
+                if (!historyPath.empty()) el.history(history, &event, H_SAVE, historyPath.c_str());
             }
             pending += text;
         }
@@ -139,8 +206,10 @@ void RunPrompt(Runner& runner) {
     }
     std::fputs(u8"\n", stdout);
     sigaction(SIGINT, &previous, nullptr);
-    history_end(history);
-    el_end(editor);
+    if (editing) {
+        el.history_end(history);
+        el.end(editor);
+    }
 }
 
 }  // namespace qol
