@@ -564,7 +564,7 @@ void CQoLanguage::StatementAskExec(char*& cursor) {
         }
         if (text.Find('\n') < 0) text += "\r\n";
     } else {
-        char* start = cursor + 1;
+        char* start = *cursor ? cursor + 1 : cursor;  // AskExec at the very end has no text
         while (IsBlank(*start)) ++start;
         char* stop = ruqo_SkipSentence(cursor, 1);
         if (stop < start) stop = start;
