@@ -63,6 +63,23 @@ std::string Runner::ToOutput(std::string_view gbk) const {
     return qotool::platform::GbkToUtf8(gbk, true);
 }
 
+void Runner::PrintLine(FILE* stream, std::string_view gbk) const {
+    constexpr size_t kSlice = (size_t)1 << 20;
+    std::fflush(stream == stderr ? stdout : stderr);
+    while (!gbk.empty()) {
+        // A slice ends on a character boundary: a byte of 0x80 or above
+        // starts a two-byte character.
+        size_t end = 0;
+        while (end < gbk.size() && end < kSlice) end += (unsigned char)gbk[end] >= 0x80 ? 2 : 1;
+        if (end > gbk.size()) end = gbk.size();
+        const std::string out = ToOutput(gbk.substr(0, end));
+        std::fwrite(out.data(), 1, out.size(), stream);
+        gbk.remove_prefix(end);
+    }
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
 void Runner::Finish(const std::string& name, bool printResult, bool reportError) {
     char type = 'X';
     const char* text = "";
@@ -70,10 +87,9 @@ void Runner::Finish(const std::string& name, bool printResult, bool reportError)
     ruqo_GetResult(interp_, &type, &text, &length);
     lastWasError_ = type == 'X';
     if (printResult) {
-        std::string result(1, type);
-        result += ':';
-        result.append(text, length);
-        WriteAll(stdout, ToOutput(result) + "\n");
+        std::fputc(type, stdout);
+        std::fputc(':', stdout);
+        PrintLine(stdout, std::string_view(text, length));
     }
     if (reportError && lastWasError_) {
         int line = 0, column = 0;
@@ -87,7 +103,7 @@ void Runner::RunGbk(const std::string& gbk, bool printResult, bool reportError, 
     if (NamesNumberedInterpreter(gbk)) {
         const std::string_view result = ruqo_ExecQol(gbk.c_str());
         lastWasError_ = !result.empty() && result[0] == 'X';
-        if (printResult) WriteAll(stdout, ToOutput(result) + "\n");
+        if (printResult) PrintLine(stdout, result);
         if (reportError && lastWasError_)
             WriteAll(stderr, PlacePrefix(name, 0, 0) + ToOutput(MessageHead(result.substr(2))) + "\n");
         return;

@@ -4,6 +4,7 @@
 #ifndef QOTOOL_TOOLS_QOL_RUNNER_H
 #define QOTOOL_TOOLS_QOL_RUNNER_H
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,9 @@ public:
     // A GBK text as it is written to the terminal or a pipe; bytes that do
     // not convert become "\xNN".
     std::string ToOutput(std::string_view gbk) const;
+    // Writes a GBK text and a newline as ToOutput would, a slice at a time,
+    // so that a result of any size prints without a second copy of it.
+    void PrintLine(FILE* stream, std::string_view gbk) const;
 
     // Runs a GBK text on the shared interpreter. printResult writes the
     // result text and a newline on standard output; reportError writes an
