@@ -85,11 +85,11 @@ int OwnMarker;
 // A new reference to the module that holds this code: the shared library,
 // or the executable when the objects are linked into it.
 void* OpenOwnModule() {
-    static const std::string path = [] {
+    static const std::string& path = *new std::string([] {
         Dl_info info;
         if (dladdr(&OwnMarker, &info) && info.dli_fname) return std::string(info.dli_fname);
         return std::string();
-    }();
+    }());
     if (!path.empty())
         if (void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD)) return h;
     return dlopen(nullptr, RTLD_NOW);

@@ -18,7 +18,8 @@ static std::string WithSlash(std::string dir) {
 }
 
 const std::string& LibraryDirectory() {
-    static const std::string dir = [] {
+    // Never destroyed: the unload hook still asks for it.
+    static const std::string& dir = *new std::string([] {
         Dl_info info{};
         std::string path;
         if (dladdr((void*)&LibraryDirectory, &info) && info.dli_fname && info.dli_fname[0]) {
@@ -31,7 +32,7 @@ const std::string& LibraryDirectory() {
         }
         size_t slash = path.rfind('/');
         return WithSlash(slash == std::string::npos ? std::string(".") : path.substr(0, slash));
-    }();
+    }());
     return dir;
 }
 
@@ -44,11 +45,11 @@ static std::string EnvironmentText(const char* name) {
 std::string HostPath() {
     std::string path = EnvironmentText("QO_HOST_PATH");
     if (path.empty()) {
-        static const std::string exe = [] {
+        static const std::string& exe = *new std::string([] {
             char buffer[PATH_MAX];
             const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
             return n > 0 ? SystemNameFromOs(std::string_view(buffer, (size_t)n)) : std::string();
-        }();
+        }());
         path = exe;
     }
     if (path.size() > 259) path.resize(259);
