@@ -135,15 +135,7 @@ size_t FieldSize(char code, int length) {
 // Reads the field at address into the interpreter's value.
 FieldResult ReadField(CQoLanguage* qo, char code, int length, uintptr_t address) {
     const void* at = (const void*)address;
-    union {
-        int8_t i1;
-        uint8_t b;
-        int16_t i2;
-        int32_t i4;
-        float f;
-        double g;
-        uintptr_t p;
-    } cell;
+    NativeCell cell;
     switch (code) {
     case 'b':
     case '1':
@@ -192,15 +184,7 @@ FieldResult ReadField(CQoLanguage* qo, char code, int length, uintptr_t address)
 FieldResult WriteField(CQoLanguage* qo, char code, int length, uintptr_t address) {
     void* at = (void*)address;
     const double d = qo->m_cType == 'N' ? qo->m_dValue : 0;
-    union {
-        int8_t i1;
-        uint8_t b;
-        int16_t i2;
-        int32_t i4;
-        float f;
-        double g;
-        uintptr_t p;
-    } cell;
+    NativeCell cell;
     switch (code) {
     case 'b': cell.b = d != 0.0 ? 1 : 0; break;
     case '1': cell.i1 = (int8_t)(uint8_t)(uint64_t)Trunc64(d); break;

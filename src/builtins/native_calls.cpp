@@ -237,16 +237,7 @@ private:
     std::vector<QoLWriteBack> saved_;
 };
 
-union Cell {
-    int8_t i1;
-    uint8_t b;
-    int16_t i2;
-    int32_t i4;
-    float f;
-    double g;
-    uintptr_t p;
-    void* pointer;
-};
+using Cell = NativeCell;
 
 // A string object the callee returns through the hidden result pointer.
 // It starts as an empty string, so that a callee that writes nothing

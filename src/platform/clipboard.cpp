@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/encoding.h"
+#include "platform/processes.h"
 #include "platform/host_devices.h"
 
 extern char** environ;
@@ -39,25 +40,11 @@ const Tool kTools[] = {
     {"DISPLAY", {"xsel", "-b", "-o"}, {"xsel", "-b", "-i"}},
 };
 
-bool OnPath(const char* name) {
-    const char* path = getenv("PATH");
-    std::string list = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t stop = list.find(':', start);
-        if (stop == std::string::npos) stop = list.size();
-        const std::string candidate = list.substr(start, stop - start) + "/" + name;
-        start = stop + 1;
-        if (access(candidate.c_str(), X_OK) == 0) return true;
-    }
-    return false;
-}
-
 // The desktop tool for this session, or null.
 const Tool* DesktopTool() {
     for (const Tool& tool : kTools) {
         const char* display = getenv(tool.display);
-        if (display && *display && OnPath(tool.read[0])) return &tool;
+        if (display && *display && !FindOnPath(tool.read[0]).empty()) return &tool;
     }
     return nullptr;
 }

@@ -302,4 +302,21 @@ bool WindowAlive(uintptr_t window) {
     return window != 0 && p && p->alive && p->alive(window);
 }
 
+std::string FindOnPath(const char* name) {
+    const char* path = getenv("PATH");
+    std::string list = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t stop = list.find(':', start);
+        if (stop == std::string::npos) stop = list.size();
+        std::string candidate = list.substr(start, stop - start);
+        start = stop + 1;
+        if (candidate.empty()) continue;
+        candidate += '/';
+        candidate += name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return std::string();
+}
+
 }  // namespace qotool::platform

@@ -17,6 +17,10 @@
 
 namespace qotool::platform {
 
+// The full path of the program name found on $PATH (an empty entry is
+// skipped; without PATH, /usr/bin:/bin), or "" when none is executable.
+std::string FindOnPath(const char* name);
+
 // Why a program could not be started.
 enum class StartFailure { kNone, kNoMemory, kFileNotFound, kPathNotFound, kBadFormat, kOther };
 

@@ -13,6 +13,7 @@
 
 #include "platform/host_devices.h"
 #include "platform/paths.h"
+#include "platform/processes.h"
 
 extern char** environ;
 
@@ -21,24 +22,6 @@ namespace qotool::platform {
 namespace {
 
 std::atomic<const SoundProvider*> g_provider{nullptr};
-
-// The full path of a program on PATH, or "".
-std::string OnPath(const char* name) {
-    const char* path = getenv("PATH");
-    std::string list = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t stop = list.find(':', start);
-        if (stop == std::string::npos) stop = list.size();
-        std::string candidate = list.substr(start, stop - start);
-        start = stop + 1;
-        if (candidate.empty()) continue;
-        candidate += '/';
-        candidate += name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return std::string();
-}
 
 // Runs program with one argument to its end; true when it exits with 0.
 bool RunToEnd(const std::string& program, const std::string& argument) {
@@ -70,7 +53,7 @@ bool PlaySoundFile(const char* gbkFile) {
     if (const char* chosen = getenv("QO_PLAYSOUND"); chosen && *chosen) player = chosen;
     for (const char* name : {"paplay", "aplay", "play"}) {
         if (!player.empty()) break;
-        player = OnPath(name);
+        player = FindOnPath(name);
     }
     if (player.empty()) return false;
     return RunToEnd(player, FileSystemName(gbkFile ? gbkFile : ""));
