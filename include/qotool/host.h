@@ -21,12 +21,12 @@
 extern "C" {
 #endif
 
-/* The module registry. With a module handle and a specification
+/* The module registry. With a module handle and a request
  * "NAME?REQ:a,b,c,d?..." registers the module (its versions read from its
  * file) and returns the platform's version text; with "-NAME" unregisters
  * it and returns "". With a null handle returns the version text of the
- * file whose path is the specification ("" without version information). */
-QO_API const char* ruqo_VersionCheck(void* module, const char* specification);
+ * file whose path is the request ("" without version information). */
+QO_API const char* ruqo_VersionCheck(void* module, const char* request);
 
 /* "WorkDirectory" (any case): the work directory (char*); "EP_Share": the
  * platform record; anything else: null. reserved is not used. */
@@ -62,11 +62,11 @@ QO_API const char* ruqo_Gtc(const char* command, const char* argument);
 /* ODBC data sources from one line "ACTION=DRIVERS;ATTRIBUTES": 1 when the
  * ODBC installer accepted the request, else 0. reserved goes to the
  * message log. */
-QO_API int ruqo_ConfigDataSource(const char* specification, intptr_t reserved);
+QO_API int ruqo_ConfigDataSource(const char* request, intptr_t reserved);
 /* Writes the Oracle net service name of "COMPUTER=...;DATABASE=...;
  * SERVER=..." into the tnsnames.ora of every Oracle home; returns the
  * number of homes written. */
-QO_API int ruqo_ConfigOracleServerName(const char* specification);
+QO_API int ruqo_ConfigOracleServerName(const char* request);
 
 #ifdef __cplusplus
 }

@@ -5,15 +5,15 @@
 
 #include <cstdint>
 
+#include "diag/message_log.h"
+
 namespace qotool::host {
 
 // Message log modes the services use.
-enum : int {
-    kLogError = 1,
-    kLogWarning = 2,
-    kLogMainResult = 4,
-    kLogRoute = 16,
-};
+using diag::kLogError;
+using diag::kLogMainResult;
+using diag::kLogRoute;
+using diag::kLogWarning;
 
 int Log(int mode, const char* message, const char* text1 = nullptr, const char* text2 = nullptr, intptr_t reserved = 0);
 

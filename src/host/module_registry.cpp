@@ -128,7 +128,7 @@ CString EntryNameAt(const CString& text, int at) {
     return text.Mid((int)start, (equals < 0 ? at : equals) - (int)start);
 }
 
-const char* Register(const void* handle, const char* specification) {
+const char* Register(const void* handle, const char* request) {
     Registry& state = State();
     const std::string osPath = platform::ModuleFileName(handle);
     CString path = FromOs(osPath);
@@ -136,7 +136,7 @@ const char* Register(const void* handle, const char* specification) {
     if (state.hostPath.IsEmpty()) state.hostPath = HostApplicationText();
     const CString version = VersionText(osPath);
 
-    CString spec(specification);
+    CString spec(request);
     spec.MakeUpper();
     const int question = spec.Find('?');
     const CString name = question < 0 ? spec : spec.Left(question);
@@ -258,17 +258,17 @@ void ResetModuleRegistryForTest() {
 
 using namespace qotool::host;
 
-extern "C" QO_API const char* ruqo_VersionCheck(void* module, const char* specification) {
+extern "C" QO_API const char* ruqo_VersionCheck(void* module, const char* request) {
     try {
         Registry& state = State();
         std::lock_guard<std::recursive_mutex> lock(state.mutex);
-        if (!specification) specification = "";
+        if (!request) request = "";
         if (!module) {
-            state.fileVersionText = VersionText(qotool::platform::FileSystemName(specification));
+            state.fileVersionText = VersionText(qotool::platform::FileSystemName(request));
             return state.fileVersionText.c_str();
         }
-        if (specification[0] == '-') return Unregister(module);
-        return Register(module, specification);
+        if (request[0] == '-') return Unregister(module);
+        return Register(module, request);
     } catch (...) {
         return "";
     }

@@ -11,8 +11,8 @@ namespace {
 
 class OdbcDatabase final : public SqlDatabase {
 public:
-    bool CreateDataSource(const std::string& specification) override {
-        return ruqo_ConfigDataSource(specification.c_str(), 0) == 1;
+    bool CreateDataSource(const std::string& dataSource) override {
+        return ruqo_ConfigDataSource(dataSource.c_str(), 0) == 1;
     }
     bool Open(const std::string& connection, std::string& error) override { return odbc_.Open(connection, error); }
     bool Execute(const std::string& statement, std::string& error) override { return odbc_.Execute(statement, error); }

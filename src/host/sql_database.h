@@ -13,7 +13,7 @@ public:
     virtual ~SqlDatabase() = default;
     // Creates or changes the data source from one line of text
     // (ruqo_ConfigDataSource); false when that failed.
-    virtual bool CreateDataSource(const std::string& specification) = 0;
+    virtual bool CreateDataSource(const std::string& dataSource) = 0;
     // False with the reason in error when the connection cannot be made.
     virtual bool Open(const std::string& connection, std::string& error) = 0;
     // Runs one statement; false with the database's message in error.
