@@ -34,8 +34,6 @@ TEST(NumberTextTest, FormatMatchesPrintfOnChosenValues) {
 }
 
 TEST(NumberTextTest, ExponentAndSpecialForms) {
-    EXPECT_EQ(Format(1e20), "1e+20");
-    EXPECT_EQ(Format(1.5e-7), "1.5e-07");
     EXPECT_EQ(Format(std::numeric_limits<double>::quiet_NaN()).find("nan") != std::string::npos, true);
     EXPECT_EQ(Format(-std::numeric_limits<double>::infinity()), "-inf");
 }
