@@ -344,7 +344,6 @@ TEST(DoSentenceReturnAllTypeTest, FillsEveryMember) {
     } cases[] = {
         {"3.7", 'N', 3.7, "3.7", 3},
         {"-1", 'N', -1, "-1", 0xFFFFFFFFu},
-        {"0x10", 'N', 16, "16", 16},
         {"1e20", 'N', 1e20, "1e+20", 0},  // pointer: saturated, not checked
         {"'12.5abc'", 'S', 12.5, "12.5abc", 12},
         {"'abc'", 'S', 0, "abc", 0},
