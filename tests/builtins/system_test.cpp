@@ -58,7 +58,7 @@ TEST(SystemKeysTest, SpyKeyAsksForTheKeyCodeOfEachName) {
 // A child that ignores the close request.
 int StartStubborn() {
     int pid = 0;
-    EXPECT_EQ(platform::StartProgram("sh -c \"trap '' TERM; sleep 30\"", "", pid), platform::StartFailure::kNone);
+    EXPECT_EQ(platform::StartProgram("sh -c \"trap '' TERM; exec sleep 30\"", "", pid), platform::StartFailure::kNone);
     usleep(100000);  // let the shell set its trap
     return pid;
 }
