@@ -102,19 +102,10 @@ NativeType ParamType(char code) {
     }
 }
 
+// A result code has the type of the same parameter code; any other code
+// (none, or one only parameters take) returns nothing.
 NativeType ResultType(char code) {
-    switch (code) {
-    case '1': return NativeType::kInt8;
-    case 'b': return NativeType::kUInt8;
-    case '2': return NativeType::kInt16;
-    case '4': return NativeType::kInt32;
-    case 'f': return NativeType::kFloat;
-    case 'g': return NativeType::kDouble;
-    case 'p':
-    case 's':
-    case 'S': return NativeType::kPointer;
-    default: return NativeType::kVoid;
-    }
+    return code != 0 && strchr("1b24fgpsS", code) ? ParamType(code) : NativeType::kVoid;
 }
 
 const PreparedCall* FindPrepared(DeclEntry* entry, uint32_t byRef, size_t count) {

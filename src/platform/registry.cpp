@@ -613,28 +613,34 @@ RegistryStatus RegistryQueryValue(uint32_t root, std::string_view keyPath, std::
     return RegistryStatus::kNoValue;
 }
 
-bool RegistrySubkeys(uint32_t root, std::string_view keyPath, std::vector<std::string>& names) {
+namespace {
+
+// Runs use(key) on the key at keyPath under the store's lock; false when
+// there is no such key.
+template <typename Use>
+bool WithKey(uint32_t root, std::string_view keyPath, Use use) {
     const VirtualPart part = VirtualPartOf(root, keyPath);
     Store& store = TheStore();
     Hold hold(store);
-    names.clear();
     Key scratch;
     const Key* key = Resolve(FindKey(Current(store), root, keyPath), part, scratch);
     if (!key) return false;
-    names = key->subkeys;
+    use(*key);
     return true;
 }
 
-bool RegistryValueNames(uint32_t root, std::string_view keyPath, std::vector<std::string>& names) {
-    const VirtualPart part = VirtualPartOf(root, keyPath);
-    Store& store = TheStore();
-    Hold hold(store);
+}  // namespace
+
+bool RegistrySubkeys(uint32_t root, std::string_view keyPath, std::vector<std::string>& names) {
     names.clear();
-    Key scratch;
-    const Key* key = Resolve(FindKey(Current(store), root, keyPath), part, scratch);
-    if (!key) return false;
-    for (const auto& entry : key->values) names.push_back(entry.first);
-    return true;
+    return WithKey(root, keyPath, [&](const Key& key) { names = key.subkeys; });
+}
+
+bool RegistryValueNames(uint32_t root, std::string_view keyPath, std::vector<std::string>& names) {
+    names.clear();
+    return WithKey(root, keyPath, [&](const Key& key) {
+        for (const auto& entry : key.values) names.push_back(entry.first);
+    });
 }
 
 RegistryReporter SetRegistryReporter(RegistryReporter reporter) {
