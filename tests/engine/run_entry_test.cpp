@@ -62,29 +62,22 @@ void SetNumber(CQoLanguage* qo, double number) {
 
 // ---- DoQol ----
 
-TEST(DoQolTest, EmptyTextGivesNoValueWithoutEnteringALevel) {
-    for (const char* text : {(const char*)nullptr, ""}) {
+TEST(DoQolTest, ARunLeavesTheInterpreterIdle) {
+    // An empty text enters no level: the error text of before stays (the
+    // outermost level would have emptied it). Every other run starts with an
+    // empty error text.
+    for (const char* text : {(const char*)nullptr, "", "1", "abc", "{{1}}", "(((2", "$$$abc"}) {
         CQoLanguage qo;
+        const bool empty = !text || !*text;
+        EXPECT_EQ(qo.m_cType, 'Z');  // a new interpreter has no value
         qo.m_cType = 'N';
         qo.m_strError = "kept";
         const int guards = qotool::engine::OpenGuardCount();
-        EXPECT_EQ(qo.DoQol(text, nullptr), &qo);
-        EXPECT_EQ(qo.m_cType, 'Z');
-        // Entering the outermost level would have emptied the error text.
-        EXPECT_EQ(Gbk(qo.m_strError), Gbk("kept"));
-        EXPECT_EQ(qo.m_pRun->level, 0);
-        EXPECT_EQ(qotool::engine::OpenGuardCount(), guards);
-    }
-}
-
-TEST(DoQolTest, ARunLeavesTheInterpreterIdle) {
-    for (const char* text : {"1", "abc", "{{1}}", "(((2", "$$$abc"}) {
-        CQoLanguage qo;
-        // A new interpreter has no value; its default modes are checked
-        // through QolCreate in control_test.cpp.
-        EXPECT_EQ(qo.m_cType, 'Z');
-        const int guards = qotool::engine::OpenGuardCount();
         EXPECT_EQ(qo.DoQol(text, nullptr), &qo) << text;
+        if (empty) {
+            EXPECT_EQ(qo.m_cType, 'Z');
+            EXPECT_EQ(Gbk(qo.m_strError), Gbk("kept"));
+        }
         EXPECT_EQ(qo.m_pRun->level, 0) << text;
         EXPECT_EQ(qo.m_pRun->catchDepth, 0) << text;
         EXPECT_EQ(qo.m_pRun->bracketDepth, 0) << text;
@@ -94,16 +87,9 @@ TEST(DoQolTest, ARunLeavesTheInterpreterIdle) {
         EXPECT_EQ(qo.IsReturnValueOfDoqol(), 0) << text;
         EXPECT_EQ(qo.GetQolState(2), 1) << text;
         EXPECT_EQ(qotool::engine::OpenGuardCount(), guards) << text;
+        qo.DoQol("1", nullptr);
+        EXPECT_EQ(Gbk(qo.m_strError), Gbk("")) << text;
     }
-}
-
-TEST(DoQolTest, EachRunStartsWithAnEmptyErrorText) {
-    CQoLanguage qo;
-    qo.DoQol("abc", nullptr);
-    ASSERT_EQ(qo.m_cType, 'X');
-    qo.DoQol("1", nullptr);
-    EXPECT_EQ(ResultOf(qo), "N:1");
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk(""));
 }
 
 TEST(DoQolTest, ADestroyedInterpreterIsRefusedBeforeItsMembersAreTouched) {
@@ -289,11 +275,10 @@ TEST(DoTest, AMissingFileIsAnError) {
 
     qo.Do("qolfile", "/no/such/dir/x.qol");
     EXPECT_EQ(Gbk(qo.m_strError), Gbk("不能开启qol文件：/no/such/dir/x.qol"));
-}
 
-TEST(DoTest, SyntaxCheckModeOpensNoFile) {
-    CQoLanguage qo;
+    // A syntax check opens no file.
     qo.m_bSyntaxCheck = 1;
+    qo.m_strError = "";
     qo.m_cType = 'N';
     qo.Do("qolfile", "/no/such/dir/x.qol");
     EXPECT_EQ(qo.m_cType, 'N');
@@ -377,36 +362,28 @@ TEST(DoSentenceReturnAllTypeTest, AnErrorIsReportedOnce) {
 
 TEST(DoSentenceReturnAllTypeTest, AnErrorValueEmptiesTheOtherMembers) {
     // With error skip on, the sentence ends normally with the error value;
-    // the members are emptied before the error is passed on.
-    CQoLanguage qo;
-    qo.m_modeFlags |= 0x02;
-    qo.m_dValue = 5;
-    qo.SetValueString("s", -1);
-    qo.m_pValue = 7;
-    qo.SetValueType('P', "%mem");
-    char text[] = "abc";
-    EXPECT_EQ(qo.DoSentenceReturnAllType(text), &qo);
-    EXPECT_EQ(qo.m_cType, 'X');
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("'abc' 变量未定义"));
-    EXPECT_EQ(qo.m_dValue, 0);
-    EXPECT_EQ(Gbk(qo.m_strValue), Gbk(""));
-    EXPECT_EQ(qo.m_pValue, 0u);
-    EXPECT_STREQ(qo.GetValueExtType(), "");
-    EXPECT_EQ(qo.m_pRun->level, 0);
-    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
-}
-
-TEST(DoSentenceReturnAllTypeTest, NullTextIsAnError) {
-    CQoLanguage qo;
-    qo.m_dValue = 5;
-    qo.SetValueString("s", -1);
-    EXPECT_EQ(qo.DoSentenceReturnAllType(nullptr), &qo);
-    EXPECT_EQ(qo.m_cType, 'X');
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("不存在的QOL语句串"));
-    EXPECT_EQ(qo.m_dValue, 0);
-    EXPECT_EQ(Gbk(qo.m_strValue), Gbk(""));
-    EXPECT_EQ(qo.m_pRun->level, 0);
-    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
+    // the members are emptied before the error is passed on. A null text is
+    // an error of its own.
+    char undefined[] = "abc";
+    for (char* text : {undefined, (char*)nullptr}) {
+        CQoLanguage qo;
+        qo.m_modeFlags |= 0x02;
+        qo.m_dValue = 5;
+        qo.SetValueString("s", -1);
+        if (text) {  // a null text leaves the pointer as it is
+            qo.m_pValue = 7;
+            qo.SetValueType('P', "%mem");
+        }
+        EXPECT_EQ(qo.DoSentenceReturnAllType(text), &qo);
+        EXPECT_EQ(qo.m_cType, 'X');
+        EXPECT_EQ(Gbk(qo.m_strError), Gbk(text ? "'abc' 变量未定义" : "不存在的QOL语句串"));
+        EXPECT_EQ(qo.m_dValue, 0);
+        EXPECT_EQ(Gbk(qo.m_strValue), Gbk(""));
+        EXPECT_EQ(qo.m_pValue, 0u);
+        EXPECT_STREQ(qo.GetValueExtType(), "");
+        EXPECT_EQ(qo.m_pRun->level, 0);
+        EXPECT_EQ(qo.m_pRun->catchDepth, 0);
+    }
 }
 
 // ---- the C entry points ----
@@ -428,11 +405,8 @@ TEST(ExecQolTest, NumberedInterpretersAreKeptApartFromTheSharedOne) {
     EXPECT_STREQ(pf_ExecQol("[3]2"), "N:2");
 }
 
-TEST(ExecQolTest, NullTextGivesNoValue) {
-    EXPECT_STREQ(ruqo_ExecQol(nullptr), "Z:");
-}
-
 TEST(ExecQolFileTest, NullPathAndEndlessFileGiveTheOpenMessage) {
+    EXPECT_STREQ(ruqo_ExecQol(nullptr), "Z:");
     EXPECT_EQ(Gbk(ruqo_ExecQolFile(nullptr, nullptr, 0)), Gbk("X:不能开启qol文件："));
     EXPECT_EQ(Gbk(ruqo_ExecQolFile(nullptr, "1", 1)), Gbk("X:不能开启qol文件："));
     // /dev/zero never ends: the read stops at the size limit.
@@ -512,16 +486,14 @@ TEST(UserExecutorTableTest, AddsLooksUpReplacesAndRemoves) {
             << (s.name ? s.name : "(null)") << " " << s.op;
     ASSERT_EQ(log.Messages().size(), 1u);
     EXPECT_EQ(Gbk(log.Messages()[0]), Gbk("用户QOL执行器名称超过所允许的长度30：1234567890123456789012345678901"));
-}
 
-TEST(UserExecutorTableTest, EmptyNameKeyIsAmpersandAndLowerCaseHex) {
-    const intptr_t f = (intptr_t)&HandleNothing;
+    // The key of an empty name is '&' and the function's lower-case hex.
     char key[40];
-    snprintf(key, sizeof key, "&%lx", (unsigned long)f);
-    ASSERT_EQ(ruqo_UserQolExecutor("", '+', f), f);
-    EXPECT_EQ(ruqo_UserQolExecutor(key, '?', 0), f);
-    EXPECT_EQ(ruqo_UserQolExecutor(key, '-', 0), f);
-    EXPECT_EQ(ruqo_UserQolExecutor("", '?', f), 0);
+    snprintf(key, sizeof key, "&%lx", (unsigned long)f1);
+    ASSERT_EQ(ruqo_UserQolExecutor("", '+', f1), f1);
+    EXPECT_EQ(ruqo_UserQolExecutor(key, '?', 0), f1);
+    EXPECT_EQ(ruqo_UserQolExecutor(key, '-', 0), f1);
+    EXPECT_EQ(ruqo_UserQolExecutor("", '?', f1), 0);
 }
 
 TEST(UserExecutorTableTest, HoldsAtMostFifteen) {
