@@ -3,122 +3,21 @@
 // prints by default is UTF-8, so expectations on it are u8 literals.
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <fstream>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <time.h>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/encoding.h"
+#include "support/qol_process.h"
 #include "support/temp_env.h"
-
-extern char** environ;
 
 namespace {
 
+using qotool::test::Args;
+using qotool::test::Outcome;
+using qotool::test::RunQol;
+using qotool::test::RunQolOnTerminal;
 using qotool::test::TempDir;
-using Args = std::vector<std::string>;
-
-struct Outcome {
-    std::string out;
-    std::string err;
-    int status = -1;  // exit status; -1 when qol died of a signal or was killed
-};
-
-constexpr int kTimeoutMs = 60000;
-
-long long NowMs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
-}
-
-std::vector<char*> Argv(const Args& args, const std::string* program = nullptr) {
-    static std::string qol = QOTOOL_QOL_BIN;
-    std::vector<char*> argv{const_cast<char*>(program ? program->c_str() : qol.c_str())};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    return argv;
-}
-
-int WaitStatus(pid_t pid, bool kill) {
-    if (kill) ::kill(pid, SIGKILL);
-    int raw = 0;
-    while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
-    }
-    return !kill && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-}
-
-using qotool::test::TempDir;
-
-// Runs qol with args; standard input reads `input`, standard output and
-// standard error are captured.
-// program: what to start instead of qol (an executable script).
-Outcome RunQol(const Args& args, const std::string& input = "", const std::string* program = nullptr) {
-    TempDir dir;
-    const std::string inputFile = dir.Write("stdin", input);
-    int outPipe[2], errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "pipe: " << std::strerror(errno);
-        return {};
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, inputFile.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    std::vector<char*> argv = Argv(args, program);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(outPipe[1]);
-    close(errPipe[1]);
-
-    Outcome outcome;
-    bool timedOut = false;
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
-    } else {
-        pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-        std::string* sinks[2] = {&outcome.out, &outcome.err};
-        const long long deadline = NowMs() + kTimeoutMs;
-        int open = 2;
-        while (open > 0) {
-            const long long left = deadline - NowMs();
-            if (left <= 0) {
-                timedOut = true;
-                break;
-            }
-            if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR) break;
-            for (int i = 0; i < 2; ++i) {
-                if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-                char buffer[4096];
-                const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-                if (n > 0) {
-                    sinks[i]->append(buffer, static_cast<size_t>(n));
-                } else if (n == 0 || errno != EINTR) {
-                    fds[i].fd = -1;
-                    --open;
-                }
-            }
-        }
-        outcome.status = WaitStatus(pid, timedOut);
-        EXPECT_FALSE(timedOut) << "qol did not finish";
-    }
-    close(outPipe[0]);
-    close(errPipe[0]);
-    return outcome;
-}
 
 // The source tree: QOTOOL_TEST_QOL_DIR is its tests/qol folder.
 std::string SourceRoot() {
@@ -330,100 +229,10 @@ TEST(QolCliTest, HelpAndVersion) {
 }
 
 
-// Waits until the terminal at path leaves canonical (line) mode.
-bool WaitForRawMode(const std::string& path, long long deadline) {
-    while (NowMs() < deadline) {
-        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios mode;
-        const bool raw = fd >= 0 && tcgetattr(fd, &mode) == 0 && (mode.c_lflag & ICANON) == 0;
-        if (fd >= 0) close(fd);
-        if (raw) return true;
-        usleep(1000);
-    }
-    return false;
-}
-
-// Runs qol on a pseudo-terminal, typing each line after the prompt that asks
-// for it, then Ctrl-D. Returns everything the terminal showed.
+// qol on a terminal, typing each line after the prompt that asks for it,
+// then Ctrl-D. Returns everything the terminal showed.
 Outcome RunPrompt(const std::vector<std::string>& lines, const Args& args = {}) {
-    Outcome outcome;
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-        ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
-        if (master >= 0) close(master);
-        return outcome;
-    }
-    const std::string slave = ptsname(master);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, slave.c_str(), O_RDWR, 0);
-    posix_spawn_file_actions_adddup2(&actions, 0, 1);
-    posix_spawn_file_actions_adddup2(&actions, 0, 2);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    std::vector<std::string> environment{"TERM=dumb", "HOME=/nonexistent"};
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        if (!StartsWith(*variable, "TERM=") && !StartsWith(*variable, "HOME=")) {
-            environment.push_back(*variable);
-        }
-    }
-    std::vector<char*> envp;
-    for (std::string& variable : environment) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    std::vector<char*> argv = Argv(args);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror(spawned);
-        close(master);
-        return outcome;
-    }
-
-    const long long deadline = NowMs() + kTimeoutMs;
-    size_t promptsSeen = 0;
-    size_t searchFrom = 0;
-    size_t next = 0;  // the next line to type; lines.size() means Ctrl-D
-    bool timedOut = false;
-    for (;;) {
-        const long long left = deadline - NowMs();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd fd = {master, POLLIN, 0};
-        if (poll(&fd, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
-        if (fd.revents == 0) continue;
-        char buffer[4096];
-        const ssize_t n = read(master, buffer, sizeof buffer);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) continue;
-            break;  // EIO: qol closed the terminal
-        }
-        outcome.out.append(buffer, static_cast<size_t>(n));
-        for (size_t at; (at = outcome.out.find("> ", searchFrom)) != std::string::npos;) {
-            searchFrom = at + 2;
-            ++promptsSeen;
-        }
-        while (next < promptsSeen && next <= lines.size()) {
-            // The prompt shows before the line editor takes the terminal;
-            // keys typed in between would reach the terminal's own line
-            // discipline, which swallows a Ctrl-D there.
-            if (!WaitForRawMode(slave, deadline)) break;
-            const std::string keys = next < lines.size() ? lines[next] + "\r" : std::string("\x04");
-            if (write(master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
-                ADD_FAILURE() << "cannot type on the terminal";
-            }
-            ++next;
-        }
-    }
-    outcome.status = WaitStatus(pid, timedOut);
-    EXPECT_FALSE(timedOut) << "qol did not finish; the terminal showed: "
-                          << ::testing::PrintToString(outcome.out);
-    close(master);
-    return outcome;
+    return RunQolOnTerminal(args, {{"TERM", "dumb"}, {"HOME", "/nonexistent"}}, "", lines, true);
 }
 
 TEST(QolCliTest, PromptRunsEachCompleteInput) {
@@ -520,7 +329,7 @@ TEST(QolCliTest, ExecutableScriptAndStandardInputScript) {
     TempDir dir;
     const std::string script =
         dir.Write("hello.qol", std::string("#!") + QOTOOL_QOL_BIN + "\nprint('hi', argv[1]);\n", 0755);
-    Outcome outcome = RunQol({"there"}, "", &script);
+    Outcome outcome = RunQol({"there"}, "", {}, script);
     EXPECT_EQ(outcome.out, "hi there\n");
     EXPECT_EQ(outcome.status, 0);
 
