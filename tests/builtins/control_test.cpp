@@ -21,6 +21,7 @@
 #include "support/gbk_text.h"
 #include "support/log_capture.h"
 #include "support/recording_ui.h"
+#include "support/temp_env.h"
 
 namespace qotool::test {
 namespace {
@@ -157,10 +158,8 @@ TEST_F(ControlTest, RunIntoReleasedOrForgedHandlesTouchesNothing) {
 // ---- ErrorCheck ----
 
 TEST_F(ControlTest, ErrorCheckChangesNothing) {
-    char folder[] = "/tmp/qol_check_XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string file = std::string(folder) + "/side.qol";
-    std::ofstream(file) << "marker = 1;";
+    TempDir folder;
+    const std::string file = folder.Write("side.qol", "marker = 1;");
     RunSteps(qo, {
                      {"a = 1; s = 'x'; arr[2] = 5; system_checked = 1; p = &a; 0", "N:0"},
                      {"ErrorCheck(){ a = 2; s = s + 'y'; arr[2] = 6; arr[9] = 1; b = 3; public c = 4; "
@@ -183,8 +182,6 @@ TEST_F(ControlTest, ErrorCheckChangesNothing) {
     EXPECT_EQ(qo.m_bSyntaxCheck, 0);
     EXPECT_EQ(qo.m_pRun->checkLevel, 0);
     RunText(qo, "system_checked = NULL");
-    std::remove(file.c_str());
-    std::remove(folder);
 }
 
 TEST_F(ControlTest, ErrorCheckRunsNothingInOtherInterpreters) {
@@ -209,13 +206,12 @@ TEST_F(ControlTest, ErrorCheckShowsNothing) {
 // ---- get ----
 
 TEST_F(ControlTest, GetReadsSettingsAndState) {
-    char folder[] = "/tmp/qol_get_XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    const std::string dir = std::string(folder) + "/";
-    for (const char* name : {"b.txt", "a.TXT", "c.ini"}) std::ofstream(dir + name) << "x";
+    TempDir folder;
+    const std::string dir = folder.path() + "/";
+    for (const char* name : {"b.txt", "a.TXT", "c.ini"}) folder.Write(name, "x");
     std::string upper = dir;
     for (char& c : upper) c = (char)toupper((unsigned char)c);
-    setenv("QO_WORK_DIR", folder, 1);
+    EnvironmentVariable work("QO_WORK_DIR", folder.path());
     qo.m_pRun->currentFile = "now.qol";
     RunSteps(qo, {
                      {"get('LastError')", "S:"},
@@ -230,9 +226,6 @@ TEST_F(ControlTest, GetReadsSettingsAndState) {
                      {"get('CurrentQolFile')", "S:now.qol"},
                      {"ErrorCheck(){ q1 + q2 }; get('UnDefVariable')", "S:q1,q2"},
                  });
-    unsetenv("QO_WORK_DIR");
-    for (const char* name : {"b.txt", "a.TXT", "c.ini"}) std::remove((dir + name).c_str());
-    std::remove(folder);
 }
 
 TEST_F(ControlTest, GetLastValueAssignsTheValueTheStatementStartedWith) {

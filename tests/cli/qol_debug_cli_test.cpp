@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_env.h"
+
 namespace {
 
 struct Session {
@@ -22,23 +24,8 @@ struct Session {
 
 class QolDebugTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/qol_debug_XXXXXX";
-        dir_ = mkdtemp(pattern);
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-    std::string Write(const std::string& name, const std::string& bytes) {
-        const std::string path = dir_ + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-    std::string Read(const std::string& name) {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string Write(const std::string& name, const std::string& bytes) { return folder_.Write(name, bytes); }
+    std::string Read(const std::string& name) { return qotool::test::TempDir::Read(dir_ + "/" + name); }
     // Runs qol with the arguments (already quoted for the shell), the
     // commands on standard input and a settings file of its own.
     Session Run(const std::string& args, const std::string& commands) {
@@ -52,7 +39,8 @@ protected:
         s.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         return s;
     }
-    std::string dir_;
+    qotool::test::TempDir folder_;
+    const std::string dir_ = folder_.path();
 };
 
 TEST_F(QolDebugTest, StepsWatchesRunsUntilAndTerminatesALoop) {

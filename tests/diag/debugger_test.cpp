@@ -23,6 +23,7 @@
 #include "qotool/qolanguage.h"
 #include "support/gbk_text.h"
 #include "support/result_text.h"
+#include "support/temp_env.h"
 
 namespace qotool::diag {
 namespace {
@@ -84,9 +85,7 @@ public:
 class DebuggerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/qodbgXXXXXX";
-        dir_ = mkdtemp(pattern);
-        SetDebugSettingsPathForTest((dir_ + "/QolDebug.ini").c_str());
+        SetDebugSettingsPathForTest((dir_.path() + "/QolDebug.ini").c_str());
         platform::SetClockSourceForTest(&FakeNow);
         previous_ = SetDebugView(&view_);
         g_debugSwitch = 0;
@@ -97,7 +96,6 @@ protected:
         SetDebugView(previous_);
         platform::SetClockSourceForTest(nullptr);
         SetDebugSettingsPathForTest(nullptr);
-        system(("rm -rf " + dir_).c_str());
     }
     // Runs text with the debugger on; returns "T:value".
     std::string Debug(const char* text) {
@@ -107,13 +105,9 @@ protected:
         ResetDebugger();
         return qotool::test::ResultOf(qo_);
     }
-    void WriteSettings(const char* lines) {
-        FILE* f = fopen((dir_ + "/QolDebug.ini").c_str(), "wb");
-        fputs(lines, f);
-        fclose(f);
-    }
+    void WriteSettings(const std::string& lines) { dir_.Write("QolDebug.ini", lines); }
 
-    std::string dir_;
+    test::TempDir dir_;
     ScriptedView view_;
     DebugView* previous_ = nullptr;
     CQoLanguage qo_;
@@ -165,7 +159,7 @@ TEST_F(DebuggerTest, StopsFollowTheLevelAndTheFilters) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.title);
-        WriteSettings((std::string("[QOL调试器]\r\n") + row.settings).c_str());
+        WriteSettings(std::string("[QOL调试器]\r\n") + row.settings);
         view_.seen.clear();
         view_.commands.assign(row.commands.begin(), row.commands.end());
         Debug(row.text);

@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +16,7 @@
 #include "support/gbk_text.h"
 #include "support/log_capture.h"
 #include "support/recording_ui.h"
+#include "support/temp_env.h"
 
 namespace {
 
@@ -38,12 +39,7 @@ protected:
     void TearDown() override { qotool::platform::SetClockSourceForTest(nullptr); }
 };
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
+void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 TEST_F(MessageLogTest, FirstRecordMovesTheGenerationsAlong) {
     struct Case {
@@ -315,12 +311,7 @@ TEST_F(MessageLogTest, ANewDirectoryGetsWhatTheLogDidBefore) {
     ruqo_MessageLog(0, 8, "后", "", "");
     qotool::diag::CloseMessageLog();
     EXPECT_EQ(ui.Count(Kind::kBox), 1u);
-    std::string bytes;
-    FILE* f = fopen((other + name).c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    char buf[4096];
-    bytes.assign(buf, fread(buf, 1, sizeof buf, f));
-    fclose(f);
+    const std::string bytes = qotool::test::TempDir::Read(other + name);
     EXPECT_EQ(bytes.rfind("启动时间：", 0), 0u);
     EXPECT_NE(bytes.find("【1】主要结果        "), std::string::npos);
     EXPECT_NE(bytes.find("【2】错误"), std::string::npos);

@@ -4,24 +4,18 @@
 // docs/builtins.md.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <cctype>
 #include <set>
 #include <sstream>
 #include <string>
+
+#include "support/temp_env.h"
 
 namespace {
 
 std::string SourceRoot() {
     const std::string qolDir = QOTOOL_TEST_QOL_DIR;
     return qolDir.substr(0, qolDir.rfind("/tests/qol"));
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 bool IsWordByte(char c) { return std::isalnum((unsigned char)c) || c == '_'; }
@@ -89,11 +83,11 @@ bool HasHeading(const std::string& reference, const std::string& name) {
 }
 
 TEST(BuiltinReferenceTest, EveryDispatchWordHasAHeading) {
-    const std::set<std::string> words = DispatchWords(ReadFile(SourceRoot() + "/src/builtins/dispatch.cpp"));
+    const std::set<std::string> words = DispatchWords(qotool::test::TempDir::Read(SourceRoot() + "/src/builtins/dispatch.cpp"));
     // The comments list about a hundred words; far fewer means the reading broke.
     ASSERT_GT(words.size(), 90u);
     EXPECT_TRUE(words.count("abs") && words.count("Dll::") && words.count("timeropen") && words.count("QolRun"));
-    const std::string reference = ReadFile(SourceRoot() + "/docs/builtins.md");
+    const std::string reference = qotool::test::TempDir::Read(SourceRoot() + "/docs/builtins.md");
     ASSERT_FALSE(reference.empty());
     for (const std::string& name : words)
         EXPECT_TRUE(HasHeading(reference, name)) << name << " has no heading in docs/builtins.md";

@@ -3,9 +3,6 @@
 // saved back (with a .BAK copy) when the person agrees.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -13,43 +10,26 @@
 #include "qotool/qolanguage.h"
 #include "support/recording_ui.h"
 #include "support/result_text.h"
+#include "support/temp_env.h"
 
 namespace {
 
 using qotool::test::RecordingUi;
 using Kind = RecordingUi::Kind;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 using qotool::test::ResultOf;
 
 class AskExecTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char dir[] = "/tmp/qo_askexec_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        file_ = dir_ + "/stmt.qol";
-        std::ofstream(file_, std::ios::binary) << "x = 1/0\r\n";
-    }
-    void TearDown() override {
-        remove(file_.c_str());
-        remove((file_ + ".BAK").c_str());
-        rmdir(dir_.c_str());
-    }
-    std::string dir_, file_;
+    qotool::test::TempDir dir_;
+    const std::string file_ = dir_.Write("stmt.qol", "x = 1/0\r\n");
 };
 
 TEST_F(AskExecTest, TheHeadlessEditorCancelsAndNothingRuns) {
     CQoLanguage qo;
     qo.DoQol(("x = 5; AskExec('" + file_ + "'); x").c_str(), nullptr);
     EXPECT_EQ(ResultOf(qo), "N:5");
-    EXPECT_EQ(ReadFile(file_), "x = 1/0\r\n");
+    EXPECT_EQ(qotool::test::TempDir::Read(file_), "x = 1/0\r\n");
 }
 
 TEST_F(AskExecTest, ACorrectedStatementRunsAndIsSavedBackWithABackup) {
@@ -63,8 +43,8 @@ TEST_F(AskExecTest, ACorrectedStatementRunsAndIsSavedBackWithABackup) {
     CQoLanguage qo;
     qo.DoQol(("x = 0; AskExec('" + file_ + "'); x").c_str(), nullptr);
     EXPECT_EQ(ResultOf(qo), "N:3");
-    EXPECT_EQ(ReadFile(file_), "x = 6/2\r\n");
-    EXPECT_EQ(ReadFile(file_ + ".BAK"), "x = 1/0\r\n");
+    EXPECT_EQ(qotool::test::TempDir::Read(file_), "x = 6/2\r\n");
+    EXPECT_EQ(qotool::test::TempDir::Read(file_ + ".BAK"), "x = 1/0\r\n");
 
     const auto edits = ui.Of(Kind::kEdit);
     ASSERT_EQ(edits.size(), 3u);
@@ -85,7 +65,7 @@ TEST_F(AskExecTest, DecliningTheSaveKeepsTheFile) {
     CQoLanguage qo;
     qo.DoQol(("AskExec('" + file_ + "'); x").c_str(), nullptr);
     EXPECT_EQ(ResultOf(qo), "N:7");
-    EXPECT_EQ(ReadFile(file_), "x = 1/0\r\n");
+    EXPECT_EQ(qotool::test::TempDir::Read(file_), "x = 1/0\r\n");
     EXPECT_EQ(access((file_ + ".BAK").c_str(), F_OK), -1);
 }
 

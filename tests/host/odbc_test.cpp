@@ -23,11 +23,6 @@ namespace {
 
 constexpr char kSqliteDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Data-source files of their own: SQLite registered as itself and under the
 // driver names the aliases use; the FoxPro name with a setup routine.
 // unixODBC keeps the folders it found first for the life of the process, so
@@ -63,8 +58,8 @@ protected:
         return *folder;
     }
 
-    std::string UserIni() { return ReadFile(root.path() + "/user.ini"); }
-    std::string SystemIni() { return ReadFile(root.path() + "/sys/odbc.ini"); }
+    std::string UserIni() { return TempDir::Read(root.path() + "/user.ini"); }
+    std::string SystemIni() { return TempDir::Read(root.path() + "/sys/odbc.ini"); }
 
     const TempDir& root;
     LogRecorder log;
@@ -317,18 +312,18 @@ TEST_F(OdbcOracleTest, EntriesAreReplacedInPlaceInEveryHome) {
               "\r\nSALES =\r\n  (DESCRIPTION =\r\n    (ADDRESS_LIST =\r\n      (ADDRESS = (PROTOCOL = TCP)(HOST "
               "=db.example)(PORT = 1521))\r\n    )\r\n    (CONNECT_DATA = (SERVICE_NAME = orcl))\r\n  )\r\n");
     const std::string after = "# names\r\n" + entry + "\r\n\r\nOTHER =\r\n  (x)\r\n";
-    EXPECT_EQ(ReadFile(Tns("oracle/ora0")), after);
-    EXPECT_EQ(ReadFile(Tns("app/db11")), entry);
+    EXPECT_EQ(TempDir::Read(Tns("oracle/ora0")), after);
+    EXPECT_EQ(TempDir::Read(Tns("app/db11")), entry);
     ASSERT_EQ(log.lines().size(), 2u);
     EXPECT_EQ(Gbk(log.lines()[0].message), Gbk("成功创建 C:\\oracle\\ora0 Oracle服务名：SALES"));
     EXPECT_EQ(log.lines()[0].text1, "C:\\oracle\\ora0\\network\\admin\\tnsnames.ora");
     // Once more: the old entry runs to the first blank line after its name,
     // which is now the one after the entry itself, so one more blank line.
     EXPECT_EQ(ruqo_ConfigOracleServerName(line), 2);
-    EXPECT_EQ(ReadFile(Tns("oracle/ora0")), "# names\r\n" + entry + "\r\n\r\n\r\nOTHER =\r\n  (x)\r\n");
+    EXPECT_EQ(TempDir::Read(Tns("oracle/ora0")), "# names\r\n" + entry + "\r\n\r\n\r\nOTHER =\r\n  (x)\r\n");
     // Without a computer the host is LOCALHOST; a new name is appended.
     EXPECT_EQ(ruqo_ConfigOracleServerName("DATABASE=x;SERVER=new"), 2);
-    EXPECT_EQ(ReadFile(Tns("app/db11")), entry + host::TnsEntry("NEW", "LOCALHOST", "x"));
+    EXPECT_EQ(TempDir::Read(Tns("app/db11")), entry + host::TnsEntry("NEW", "LOCALHOST", "x"));
 }
 
 TEST_F(OdbcOracleTest, FailuresAreLoggedWithTheLastReason) {

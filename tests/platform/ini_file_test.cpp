@@ -7,6 +7,7 @@
 
 #include "platform/ini_file.h"
 #include "support/gbk_text.h"
+#include "support/temp_env.h"
 
 namespace qotool::platform {
 namespace {
@@ -59,22 +60,17 @@ TEST(IniFile, WritesInPlaceAppendsAndRemoves) {
 }
 
 TEST(IniFile, FileRoundTripIsByteExact) {
-    char pattern[] = "/tmp/qoiniXXXXXX";
-    const std::string dir = mkdtemp(pattern);
-    const std::string path = dir + "/设置.ini";
+    test::TempDir dir;
+    const std::string path = dir.path() + "/设置.ini";
     EXPECT_EQ(ReadProfileInt(path.c_str(), "S", "n", 7), 7);
     ASSERT_TRUE(WriteProfileString(path.c_str(), "调试", "条件", "名字=='张三'"));
     ASSERT_TRUE(WriteProfileString(path.c_str(), "调试", "n", "-12x"));
     EXPECT_EQ(Gbk(ReadProfileString(path.c_str(), "调试", "条件", "")), Gbk("名字=='张三'"));
     EXPECT_EQ(ReadProfileInt(path.c_str(), "调试", "n", 0), -12);
     EXPECT_EQ(ReadProfileInt(path.c_str(), "调试", "条件", 5), 5);
-    FILE* f = fopen((dir + "/" + "\xE8\xAE\xBE\xE7\xBD\xAE.ini").c_str(), "rb");  // the UTF-8 file name
-    ASSERT_NE(f, nullptr);
-    char bytes[128] = {};
-    size_t n = fread(bytes, 1, sizeof bytes, f);
-    fclose(f);
-    EXPECT_EQ(Gbk(std::string(bytes, n)), Gbk("[调试]\r\n条件=名字=='张三'\r\nn=-12x\r\n"));
-    system(("rm -rf " + dir).c_str());
+    // The file has the UTF-8 name.
+    EXPECT_EQ(Gbk(test::TempDir::Read(dir.path() + "/\xE8\xAE\xBE\xE7\xBD\xAE.ini")),
+              Gbk("[调试]\r\n条件=名字=='张三'\r\nn=-12x\r\n"));
 }
 
 }  // namespace
