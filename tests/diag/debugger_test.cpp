@@ -351,7 +351,9 @@ TEST_F(DebuggerTest, DebugSwitchEntries) {
     // Any other text runs with the switch off, and it comes back.
     g_debugSwitch = 1;
     qo_.DoQolAndPauseDebug("a=1; ?b=2; c=3", nullptr);
-    EXPECT_TRUE(view_.seen.empty() || view_.seen.size() >= 1);  // the marker turns it on inside the run only
+    // The marker turns it on inside the run only: the first stop is the marker's.
+    ASSERT_FALSE(view_.seen.empty());
+    EXPECT_EQ(Gbk(view_.seen[0].event), Gbk("B断点"));
     EXPECT_EQ(g_debugSwitch & 1, 1);
 }
 
