@@ -35,6 +35,7 @@ struct TextCase {
     const char* extType;
     std::string text;
     char typeAfter;
+    const char* string = "";  // the string member (the error text for X)
 };
 
 TEST(GetValueStringTest, ConvertsEveryType) {
@@ -52,33 +53,23 @@ TEST(GetValueStringTest, ConvertsEveryType) {
         {"no value", 'Z', 5, 0, "", "", 'Z'},
         {"undetermined", '?', 5, 0, "", "", '?'},
         {"missing arguments marker", 'f', 5, 0, "", "", 'f'},
+        {"a string is a copy", 'S', 0, 0, "", "text", 'S', "text"},
+        {"an error is a copy of its text", 'X', 0, 0, "", "failure", 'X', "failure"},
     };
     for (const TextCase& c : cases) {
         CQoLanguage qo;
         qo.SetValueType(c.type, c.extType);
         qo.m_dValue = c.number;
         qo.m_pValue = c.pointer;
+        (c.type == 'X' ? qo.m_strError : qo.m_strValue) = c.string;
         EXPECT_EQ(Gbk(qo.GetValueString()), Gbk(c.text)) << c.name;
         EXPECT_EQ(qo.m_cType, c.typeAfter) << c.name;
+        // Infinity leaves the message as the error text, and reads as it.
+        if (c.typeAfter == 'X') {
+            EXPECT_EQ(Gbk(qo.m_strError), Gbk(c.text)) << c.name;
+            EXPECT_EQ(Gbk(qo.GetValueString()), Gbk(c.text)) << c.name;
+        }
     }
-}
-
-TEST(GetValueStringTest, InfinityLeavesTheMessageAsTheErrorText) {
-    CQoLanguage qo;
-    qo.m_cType = 'N';
-    qo.m_dValue = kInf;
-    qo.GetValueString();
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("数值范围超界"));
-    EXPECT_EQ(Gbk(qo.GetValueString()), Gbk("数值范围超界"));
-}
-
-TEST(GetValueStringTest, StringAndErrorAreCopies) {
-    CQoLanguage qo;
-    qo.SetValueString("text", -1);
-    qo.m_cType = 'S';
-    EXPECT_EQ(Gbk(qo.GetValueString()), Gbk("text"));
-    qo.ErrorString("failure");
-    EXPECT_EQ(Gbk(qo.GetValueString()), Gbk("failure"));
 }
 
 TEST(GetValueStringTest, LengthFormReportsBytesAndKeepsZeroBytes) {
@@ -272,50 +263,39 @@ std::string ReportAt(const std::string& text, size_t offset) {
     return std::string(qo.m_strError.view());
 }
 
-TEST(ErrorExcerptTest, ShortTextIsSplitByTheMarker) {
-    const std::string t = Pattern(50);
-    EXPECT_EQ(Gbk(ReportAt(t, 20)), Gbk("msg" + Located("〖错误位置20〗") + t.substr(0, 20) + kMarker + t.substr(20)));
-    EXPECT_EQ(Gbk(ReportAt(t, 0)), Gbk("msg" + Located("〖错误位置0〗") + kMarker + t));
-    EXPECT_EQ(Gbk(ReportAt(t, 50)), Gbk("msg" + Located("〖错误位置50〗") + t + kMarker));
-}
-
-TEST(ErrorExcerptTest, ErrorAt150Of400ShowsTheWholeTextBeforeIt) {
-    // The head (first 99 bytes) and the tail before the error (from byte 50)
-    // meet, so everything before the error is shown; after it, 99 bytes, the
-    // separator and the last 100 bytes.
-    const std::string t = Pattern(400);
-    EXPECT_EQ(Gbk(ReportAt(t, 150)), Gbk("msg" + Located("〖错误位置150〗") + t.substr(0, 150) + kMarker +
-                                         t.substr(150, 99) + kSeparator + t.substr(300)));
-}
-
-TEST(ErrorExcerptTest, ErrorAt250Of500HasBothSeparators) {
-    const std::string t = Pattern(500);
-    EXPECT_EQ(Gbk(ReportAt(t, 250)),
-              Gbk("msg" + Located("〖错误位置250〗") + t.substr(0, 99) + kSeparator + t.substr(150, 100) + kMarker +
-                  t.substr(250, 99) + kSeparator + t.substr(400)));
-}
-
-TEST(ErrorExcerptTest, NearTheEndTheRestIsShownWhole) {
-    const std::string t = Pattern(400);
-    EXPECT_EQ(Gbk(ReportAt(t, 320)), Gbk("msg" + Located("〖错误位置320〗") + t.substr(0, 99) + kSeparator +
-                                         t.substr(220, 100) + kMarker + t.substr(320)));
-}
-
-TEST(ErrorExcerptTest, TheMarkerNeverSplitsATwoByteCharacter) {
-    const std::string t = "ab中文cd";
-    EXPECT_EQ(Gbk(ReportAt(t, 3)), Gbk("msg" + Located("〖错误位置3〗") + "ab中" + kMarker + "文cd"));
-    EXPECT_EQ(Gbk(ReportAt(t, 2)), Gbk("msg" + Located("〖错误位置2〗") + "ab" + kMarker + "中文cd"));
-}
-
-TEST(ErrorExcerptTest, TheTailBeforeTheErrorCountsFromTheMovedPosition) {
+TEST(ErrorExcerptTest, TheExcerptShowsTheHeadTheTailsAndTheMarker) {
+    const std::string t50 = Pattern(50), t400 = Pattern(400), t500 = Pattern(500), wide = "ab中文cd";
     // A two-byte character at 199..200 and the error at 200 (its trail
     // byte): the position moves to 201, so the tail before the error is the
     // 100 bytes from 101.
-    std::string t = Pattern(400);
-    t[199] = '\xB0';
-    t[200] = '\xA1';
-    EXPECT_EQ(Gbk(ReportAt(t, 200)), Gbk("msg" + Located("〖错误位置200〗") + t.substr(0, 99) + kSeparator +
-                                         t.substr(101, 100) + kMarker + t.substr(201)));
+    std::string split = Pattern(400);
+    split[199] = '\xB0';
+    split[200] = '\xA1';
+    struct Case {
+        std::string text;
+        size_t offset;
+        std::string excerpt;  // after the position text
+    } cases[] = {
+        {t50, 20, t50.substr(0, 20) + kMarker + t50.substr(20)},
+        {t50, 0, kMarker + t50},
+        {t50, 50, t50 + kMarker},
+        // The head (first 99 bytes) and the tail before the error (from byte
+        // 50) meet, so everything before the error is shown; after it, 99
+        // bytes, the separator and the last 100 bytes.
+        {t400, 150, t400.substr(0, 150) + kMarker + t400.substr(150, 99) + kSeparator + t400.substr(300)},
+        {t500, 250, t500.substr(0, 99) + kSeparator + t500.substr(150, 100) + kMarker + t500.substr(250, 99) +
+                        kSeparator + t500.substr(400)},
+        // Near the end the rest is shown whole.
+        {t400, 320, t400.substr(0, 99) + kSeparator + t400.substr(220, 100) + kMarker + t400.substr(320)},
+        // The marker never splits a two-byte character.
+        {wide, 3, "ab中" + kMarker + "文cd"},
+        {wide, 2, "ab" + kMarker + "中文cd"},
+        {split, 200, split.substr(0, 99) + kSeparator + split.substr(101, 100) + kMarker + split.substr(201)},
+    };
+    for (const Case& c : cases) {
+        const std::string position = "〖错误位置" + std::to_string(c.offset) + "〗";
+        EXPECT_EQ(Gbk(ReportAt(c.text, c.offset)), Gbk("msg" + Located(position) + c.excerpt)) << c.offset;
+    }
 }
 
 TEST(ErrorExcerptTest, PositionTextIsLeftOutWhenSuppressed) {
