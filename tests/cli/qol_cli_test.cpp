@@ -232,7 +232,11 @@ TEST(QolCliTest, HelpAndVersion) {
 // qol on a terminal, typing each line after the prompt that asks for it,
 // then Ctrl-D. Returns everything the terminal showed.
 Outcome RunPrompt(const std::vector<std::string>& lines, const Args& args = {}) {
-    return RunQolOnTerminal(args, {{"TERM", "dumb"}, {"HOME", "/nonexistent"}}, "", lines, true);
+    return RunQolOnTerminal(args, {{"TERM", "dumb"}, {"HOME", "/nonexistent"}}, "", "> ",
+                            [&lines](const qotool::test::Terminal& terminal, size_t n) {
+                                if (n > lines.size() || !terminal.WaitForLineEditor()) return;
+                                terminal.Type(n < lines.size() ? lines[n] + "\r" : std::string("\x04"));
+                            });
 }
 
 TEST(QolCliTest, PromptRunsEachCompleteInput) {

@@ -13,9 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "support/qol_process.h"
 #include "support/temp_env.h"
 
 namespace {
+
+using qotool::test::RunQolOnTerminal;
+using qotool::test::Terminal;
 
 struct Session {
     std::string out, err;
@@ -133,40 +137,18 @@ TEST_F(QolDebugTest, CtrlCPausesARunInPauseKeyMode) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n') >= 3, true) << out;
 }
 
-// The screen on a pseudo-terminal, driven by python3's pty module.
+// The screen on a pseudo-terminal: step until the breakpoint has shown,
+// then close at every prompt (the marker turns the debugger on again).
 TEST_F(QolDebugTest, TerminalScreenShowsLevelsSourceAndPrompt) {
-    if (std::system("python3 -c 'import pty, select' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3 pty";
-    const std::string script = Write("drive.py", R"PY(
-import os, pty, select, sys, time
-pid, fd = pty.fork()
-if pid == 0:
-    os.execv(sys.argv[1], [sys.argv[1], '--debug', '-e', "i=0; while(i<3){ ?i=i+1; } i"])
-out = b''
-seen = 0  # prompts answered
-end = time.time() + 30
-# Step until the breakpoint has shown, then close at every prompt (the
-# marker turns the debugger on again) until the result comes.
-while b'N:3' not in out and time.time() < end:
-    r, _, _ = select.select([fd], [], [], 0.2)
-    if r:
-        try:
-            out += os.read(fd, 65536)
-        except OSError:
-            break
-    if out.count(b'debug> ') > seen:
-        seen += 1
-        os.write(fd, b'close\n' if b'\xe6\x96\xad\xe7\x82\xb9 level' in out else b'step\n')
-try:
-    os.kill(pid, 9)
-except OSError:
-    pass
-os.waitpid(pid, 0)
-sys.stdout.buffer.write(out)
-)PY");
-    const std::string line = "cd '" + dir_ + "' && QO_DEBUG_SETTINGS='" + dir_ + "/QolDebug.ini' QO_UI=silent " +
-                             "timeout 60 python3 drive.py '" QOTOOL_QOL_BIN "' >screen 2>&1";
-    ASSERT_EQ(std::system(line.c_str()), 0) << Read("screen");
-    const std::string screen = Read("screen");
+    const std::string settings = dir_ + "/QolDebug.ini";
+    const std::string screen =
+        RunQolOnTerminal({"--debug", "-e", "i=0; while(i<3){ ?i=i+1; } i"},
+                         {{"QO_DEBUG_SETTINGS", settings.c_str()}, {"QO_UI", "silent"}}, "", "debug> ",
+                         [](const Terminal& terminal, size_t) {
+                             const bool shown = terminal.Shown().find(u8"断点 level") != std::string::npos;
+                             terminal.Type(shown ? "close\n" : "step\n");
+                         })
+            .out;
     EXPECT_NE(screen.find(u8"QOL调试器"), std::string::npos) << screen;
     EXPECT_NE(screen.find(u8"=> i=0; while(i<3){ ?【0】i=i+1; } i"), std::string::npos) << screen;
     EXPECT_NE(screen.find(u8"B断点 level 0 line 1: i=i+1; } i"), std::string::npos) << screen;
@@ -178,62 +160,27 @@ sys.stdout.buffer.write(out)
 // line being typed and ends a running loop with the termination report,
 // typed UTF-8 reaches the script, and the history is kept in ~/.qol_history.
 TEST_F(QolDebugTest, PromptCtrlCHistoryAndUtf8Input) {
-    if (std::system("python3 -c 'import pty, select' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3 pty";
-    Write("drive.py", R"PY(
-import os, pty, select, sys, time
-pid, fd = pty.fork()
-if pid == 0:
-    os.execv(sys.argv[1], [sys.argv[1]])
-out = b''
-def expect(token, seconds=20):
-    global out
-    end = time.time() + seconds
-    while out.count(token) < expect.counts.get(token, 0) + 1 and time.time() < end:
-        r, _, _ = select.select([fd], [], [], 0.1)
-        if r:
-            try:
-                out += os.read(fd, 65536)
-            except OSError:
-                return
-    expect.counts[token] = out.count(token)
-expect.counts = {}
-expect(b'qol> ')
-os.write(fd, b'1+2\n')
-expect(b'qol> ')
-os.write(fd, b'half typed')
-time.sleep(0.3)
-os.write(fd, b'\x03')
-expect(b'qol> ')
-os.write(fd, b'a=0; while(1){a=a+1;}\n')
-time.sleep(0.5)
-os.write(fd, b'\x03')
-expect(b'qol> ')
-os.write(fd, b"'\xe5\x90\x8d\xe5\xad\x97'\n")  # the two characters of the expected S:... in UTF-8
-expect(b'qol> ')
-os.write(fd, b'\x04')
-end = time.time() + 10
-while time.time() < end:
-    r, _, _ = select.select([fd], [], [], 0.1)
-    if r:
-        try:
-            data = os.read(fd, 65536)
-        except OSError:
-            break
-        if not data:
-            break
-        out += data
-try:
-    os.kill(pid, 9)
-except OSError:
-    pass
-os.waitpid(pid, 0)
-sys.stdout.buffer.write(out)
-)PY");
-    std::system(("mkdir -p '" + dir_ + "/home'").c_str());
-    const std::string line = "cd '" + dir_ + "' && HOME='" + dir_ + "/home' LANG=C LC_ALL= LC_CTYPE= QO_UI=silent " +
-                             "timeout 90 python3 drive.py '" QOTOOL_QOL_BIN "' >screen 2>&1";
-    ASSERT_EQ(std::system(line.c_str()), 0) << Read("screen");
-    const std::string screen = Read("screen");
+    const std::string home = folder_.MakeDir("home");
+    const std::string screen =
+        RunQolOnTerminal({}, {{"HOME", home.c_str()}, {"LANG", "C"}, {"LC_ALL", ""}, {"LC_CTYPE", ""}, {"QO_UI", "silent"}},
+                         "", "qol> ",
+                         [](const Terminal& terminal, size_t n) {
+                             // Each step: what is typed, how long to wait, whether Ctrl-C follows.
+                             static const struct {
+                                 const char* keys;
+                                 int waitMs;
+                             } steps[] = {{"1+2\n", 0},
+                                          {"half typed", 300},
+                                          {"a=0; while(1){a=a+1;}\n", 500},
+                                          {u8"'名字'\n", 0},
+                                          {"\x04", 0}};
+                             if (n >= sizeof steps / sizeof steps[0] || !terminal.WaitForLineEditor()) return;
+                             terminal.Type(steps[n].keys);
+                             if (!steps[n].waitMs) return;
+                             usleep(steps[n].waitMs * 1000);
+                             terminal.Type("\x03");
+                         })
+            .out;
     EXPECT_NE(screen.find("N:3"), std::string::npos) << screen;
     EXPECT_NE(screen.find(u8"X:QOL程序运行被调试器强制终止"), std::string::npos) << screen;
     EXPECT_NE(screen.find(u8"S:名字"), std::string::npos) << screen;

@@ -110,19 +110,6 @@ bool Drain(int fds[2], std::string* sinks[2], long long deadline, OnRead onRead)
     return true;
 }
 
-// Waits until the terminal at path leaves canonical (line) mode.
-bool WaitForRawMode(const std::string& path, long long deadline) {
-    while (NowMs() < deadline) {
-        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios mode;
-        const bool raw = fd >= 0 && tcgetattr(fd, &mode) == 0 && (mode.c_lflag & ICANON) == 0;
-        if (fd >= 0) close(fd);
-        if (raw) return true;
-        usleep(1000);
-    }
-    return false;
-}
-
 }  // namespace
 
 Outcome RunQol(const Args& args, const std::string& input, const EnvChanges& env, const std::string& program) {
@@ -151,8 +138,25 @@ Outcome RunQol(const Args& args, const std::string& input, const EnvChanges& env
     return outcome;
 }
 
+void Terminal::Type(const std::string& keys) const {
+    if (write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
+        ADD_FAILURE() << "cannot type on the terminal";
+}
+
+bool Terminal::WaitForLineEditor() const {
+    while (NowMs() < deadline_) {
+        const int fd = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios mode;
+        const bool raw = fd >= 0 && tcgetattr(fd, &mode) == 0 && (mode.c_lflag & ICANON) == 0;
+        if (fd >= 0) close(fd);
+        if (raw) return true;
+        usleep(1000);
+    }
+    return false;
+}
+
 Outcome RunQolOnTerminal(const Args& args, const EnvChanges& env, const std::string& typed,
-                         const std::vector<std::string>& lines, bool answerPrompts) {
+                         const std::string& prompt, const PromptAnswer& answer) {
     Outcome outcome;
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -168,28 +172,21 @@ Outcome RunQolOnTerminal(const Args& args, const EnvChanges& env, const std::str
     posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETSID);
     const pid_t pid = spawn.Start();
     if (pid > 0) {
-        auto type = [&](const std::string& keys) {
-            if (write(master, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
-                ADD_FAILURE() << "cannot type on the terminal";
-        };
-        if (!typed.empty()) type(typed);
         const long long deadline = NowMs() + kTimeoutMs;
-        size_t prompts = 0, searchFrom = 0, next = 0;  // next: the line to type; lines.size(): Ctrl-D
-        auto answer = [&] {
-            for (size_t at; (at = outcome.out.find("> ", searchFrom)) != std::string::npos; ++prompts)
-                searchFrom = at + 2;
-            // The prompt shows before the line editor takes the terminal; keys
-            // typed in between would reach the terminal's own line discipline,
-            // which swallows a Ctrl-D there.
-            for (; answerPrompts && next < prompts && next <= lines.size(); ++next) {
-                if (!WaitForRawMode(slave, deadline)) break;
-                type(next < lines.size() ? lines[next] + "\r" : std::string("\x04"));
+        const Terminal terminal(master, slave, deadline, &outcome.out);
+        if (!typed.empty()) terminal.Type(typed);
+        size_t prompts = 0, searchFrom = 0;
+        auto onRead = [&] {
+            if (prompt.empty() || !answer) return;
+            for (size_t at; (at = outcome.out.find(prompt, searchFrom)) != std::string::npos;) {
+                searchFrom = at + prompt.size();
+                answer(terminal, prompts++);
             }
         };
         std::string ignored;
         int fds[2] = {master, -1};
         std::string* sinks[2] = {&outcome.out, &ignored};
-        const bool finished = Drain(fds, sinks, deadline, answer);
+        const bool finished = Drain(fds, sinks, deadline, onRead);
         outcome.status = Finish(pid, !finished);
         if (!finished) ADD_FAILURE() << "the terminal showed: " << ::testing::PrintToString(outcome.out);
     }

@@ -4,6 +4,7 @@
 #ifndef QOTOOL_TESTS_SUPPORT_QOL_PROCESS_H
 #define QOTOOL_TESTS_SUPPORT_QOL_PROCESS_H
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,12 +27,32 @@ struct Outcome {
 Outcome RunQol(const Args& args, const std::string& input = "", const EnvChanges& env = {},
                const std::string& program = "");
 
-// qol on a pseudo-terminal that is its standard input, output and error.
-// `typed` is typed at once; each of `lines` is typed after the "> " prompt
-// that asks for it (once the line editor has the terminal), and Ctrl-D at
-// the prompt after the last when answerPrompts is set.
+// The terminal of a run on a pseudo-terminal, as an answer to a prompt sees it.
+class Terminal {
+public:
+    Terminal(int master, std::string slave, long long deadline, const std::string* shown)
+        : master_(master), slave_(std::move(slave)), deadline_(deadline), shown_(shown) {}
+    void Type(const std::string& keys) const;
+    // Waits until the line editor has the terminal: the prompt shows before
+    // it does, and keys typed in between reach the terminal's own line
+    // discipline, which swallows a Ctrl-D there.
+    bool WaitForLineEditor() const;
+    const std::string& Shown() const { return *shown_; }
+
+private:
+    int master_;
+    std::string slave_;
+    long long deadline_;
+    const std::string* shown_;
+};
+
+// Called at each appearance of the prompt text (n counts them from 0).
+using PromptAnswer = std::function<void(const Terminal& terminal, size_t n)>;
+
+// qol on a pseudo-terminal that is its standard input, output and error;
+// `typed` is typed at once, then `answer` at each prompt.
 Outcome RunQolOnTerminal(const Args& args, const EnvChanges& env, const std::string& typed,
-                         const std::vector<std::string>& lines = {}, bool answerPrompts = false);
+                         const std::string& prompt = "", const PromptAnswer& answer = {});
 
 }  // namespace qotool::test
 
