@@ -1,6 +1,6 @@
 // qol --debug: the scripted debugger read from standard input (one command
-// per line, each stop printed as a line) and, when python3 can open a
-// pseudo-terminal, the screen of the terminal debugger.
+// per line, each stop printed as a line), the screen of the terminal
+// debugger on a pseudo-terminal, and the prompt there.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -165,7 +163,8 @@ TEST_F(QolDebugTest, PromptCtrlCHistoryAndUtf8Input) {
         RunQolOnTerminal({}, {{"HOME", home.c_str()}, {"LANG", "C"}, {"LC_ALL", ""}, {"LC_CTYPE", ""}, {"QO_UI", "silent"}},
                          "", "qol> ",
                          [](const Terminal& terminal, size_t n) {
-                             // Each step: what is typed, how long to wait, whether Ctrl-C follows.
+                             // What is typed at each prompt, and after how many milliseconds a
+                             // Ctrl-C follows (0: none).
                              static const struct {
                                  const char* keys;
                                  int waitMs;
