@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "support/temp_env.h"
 
 namespace qotool::platform {
 namespace {
@@ -113,31 +113,7 @@ TEST(IsUtf8WithNonAsciiTest, AcceptsOnlyWellFormedNonAscii) {
     }
 }
 
-class EnvironmentIsUtf8Test : public ::testing::Test {
-protected:
-    static constexpr const char* kNames[3] = {"LC_ALL", "LC_CTYPE", "LANG"};
-
-    void SetUp() override {
-        for (int i = 0; i < 3; ++i) {
-            const char* value = std::getenv(kNames[i]);
-            if (value != nullptr) saved_[i] = value;
-        }
-    }
-    void TearDown() override {
-        for (int i = 0; i < 3; ++i) Set(kNames[i], saved_[i] ? saved_[i]->c_str() : nullptr);
-    }
-    static void Set(const char* name, const char* value) {
-        if (value == nullptr) {
-            unsetenv(name);
-        } else {
-            setenv(name, value, 1);
-        }
-    }
-
-    std::optional<std::string> saved_[3];
-};
-
-TEST_F(EnvironmentIsUtf8Test, FirstNonEmptyVariableDecides) {
+TEST(EnvironmentIsUtf8Test, FirstNonEmptyVariableDecides) {
     const struct {
         const char* all;
         const char* ctype;
@@ -155,9 +131,7 @@ TEST_F(EnvironmentIsUtf8Test, FirstNonEmptyVariableDecides) {
         {"", "", "", false},
     };
     for (const auto& c : cases) {
-        Set("LC_ALL", c.all);
-        Set("LC_CTYPE", c.ctype);
-        Set("LANG", c.lang);
+        test::EnvironmentVariable all("LC_ALL", c.all), ctype("LC_CTYPE", c.ctype), lang("LANG", c.lang);
         EXPECT_EQ(EnvironmentIsUtf8(), c.expected)
             << (c.all ? c.all : "-") << " " << (c.ctype ? c.ctype : "-") << " "
             << (c.lang ? c.lang : "-");
