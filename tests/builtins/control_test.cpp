@@ -34,10 +34,6 @@ struct Step {
     bool prefixOnly = false;
 };
 
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 // Runs the steps one after another on qo and compares their results.
 void RunSteps(CQoLanguage& qo, const std::vector<Step>& steps) {
     for (const Step& step : steps) {

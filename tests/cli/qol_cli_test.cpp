@@ -8,15 +8,18 @@
 #include <vector>
 
 #include "platform/encoding.h"
+#include "support/gbk_text.h"
 #include "support/qol_process.h"
 #include "support/temp_env.h"
 
 namespace {
 
 using qotool::test::Args;
+using qotool::test::Contains;
 using qotool::test::Outcome;
 using qotool::test::RunQol;
 using qotool::test::RunQolOnTerminal;
+using qotool::test::StartsWith;
 using qotool::test::TempDir;
 
 // The source tree: QOTOOL_TEST_QOL_DIR is its tests/qol folder.
@@ -29,14 +32,6 @@ std::string Describe(const Args& args) {
     std::string text = "qol";
     for (const std::string& arg : args) text += " [" + arg + "]";
     return text;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 

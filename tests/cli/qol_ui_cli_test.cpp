@@ -6,17 +6,17 @@
 #include <cstdio>
 #include <string>
 
+#include "support/gbk_text.h"
 #include "support/qol_process.h"
 #include "support/temp_env.h"
 
 namespace {
 
+using qotool::test::Contains;
 using qotool::test::Outcome;
 using qotool::test::RunQol;
 using qotool::test::RunQolOnTerminal;
 using qotool::test::TempDir;
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The interaction built-ins answer only once the dispatch names them.
 bool MessageBoxWired() {

@@ -30,13 +30,12 @@ using qotool::engine::CatchScope;
 using qotool::engine::LevelGuard;
 using qotool::engine::QolUnwind;
 using qotool::test::CountOf;
+using qotool::test::StartsWith;
 using qotool::test::Gbk;
 using qotool::test::Readable;
 using qotool::test::ResultOf;
 
 using qotool::test::RecordingUi;
-
-bool StartsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 
 // Removes the executors a test registered, whatever happens to the test.
 class ExecutorCleanup {

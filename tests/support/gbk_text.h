@@ -33,6 +33,8 @@ void PrintTo(const Gbk& text, std::ostream* os);
 
 // Number of non-overlapping occurrences of needle in text.
 int CountOf(std::string_view text, std::string_view needle);
+inline bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+inline bool Contains(std::string_view text, std::string_view part) { return text.find(part) != text.npos; }
 
 }  // namespace qotool::test
 
