@@ -2,12 +2,9 @@
 //
 // CallBuiltin runs one call the way the executor does: the '(' consumed
 // through the bracket tracer, the handler, the missing-argument marker, the
-// ')' a handler leaves. BuiltinBridge makes the same built-ins reachable
-// from whole QOL texts through a user executor, for as long as the
-// dispatch does not name them itself (once it does, the dispatch answers
-// first and the bridge is never asked). Error texts that pass through the
-// bridge carry the extension-call wrapper; compare exact messages through
-// CallBuiltin.
+// ')' a handler leaves. Whole QOL texts reach the same built-ins through
+// the dispatch (RunText); compare exact messages through CallBuiltin, which
+// runs outside any extension call.
 #ifndef QOTOOL_TESTS_BUILTINS_BUILTIN_HARNESS_H
 #define QOTOOL_TESTS_BUILTINS_BUILTIN_HARNESS_H
 
@@ -90,32 +87,6 @@ inline std::string RunText(CQoLanguage& qo, const std::string& text) {
     qo.DoQol(text.c_str(), nullptr);
     return ResultText(qo);
 }
-
-class BuiltinBridge {
-public:
-    BuiltinBridge() { ruqo_UserQolExecutor(kName, '+', (intptr_t)&Execute); }
-    ~BuiltinBridge() { ruqo_UserQolExecutor(kName, '-', 0); }
-    BuiltinBridge(const BuiltinBridge&) = delete;
-    BuiltinBridge& operator=(const BuiltinBridge&) = delete;
-
-private:
-    static constexpr const char* kName = "QolControlTestBridge";
-    static char Execute(char** cursor, const char* word, CQoLanguage* qo) {
-        const BuiltinHandler handler = FindBuiltin(word);
-        if (!handler) return 0;
-        // The dispatch calls a built-in outside any extension call.
-        const unsigned char external = qo->m_modeFlags & 0x01;
-        qo->m_modeFlags &= (unsigned char)~0x01;
-        try {
-            InvokeBuiltin(qo, handler, *cursor, word);
-        } catch (...) {
-            qo->m_modeFlags |= external;
-            throw;
-        }
-        qo->m_modeFlags |= external;
-        return 1;
-    }
-};
 
 }  // namespace qotool::test
 

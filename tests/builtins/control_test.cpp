@@ -1,8 +1,7 @@
-// The interpreter control built-ins: creating, running into and releasing
-// interpreters, handles, the syntax check, settings and reports. Exact
-// messages are checked through direct handler calls (CallBuiltin) with the
-// position text switched off (trace flag 8); whole scripts reach the
-// built-ins through the test bridge (builtin_harness.h).
+// The interpreter control built-ins where a script alone cannot see the
+// effect (what scripts see is in interpreters.cases and control.cases).
+// Exact messages are checked through direct handler calls (CallBuiltin)
+// with the position text switched off (trace flag 8).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -59,7 +58,6 @@ protected:
     }
     void TearDown() override { builtins::DestroyCreatedInterpreters(); }
     CQoLanguage qo;
-    BuiltinBridge bridge;
     RecordingUi ui;
 };
 

@@ -30,7 +30,6 @@ protected:
     }
     void TearDown() override { ::PromptText(nullptr, -1, 0, 0); }
     CQoLanguage qo;
-    BuiltinBridge bridge;
     RecordingUi ui;
 };
 

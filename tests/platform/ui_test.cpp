@@ -271,7 +271,6 @@ TEST(UiCallbacksTest, BoxTextsReachTheHostAndItsAnswerTheScript) {
     log.answer = QO_ID_NO;
     InstalledTable table(HostTable(&log));
     ASSERT_EQ(table.installed, 1);
-    BuiltinBridge bridge;
     CQoLanguage qo;
     EXPECT_EQ(RunText(qo, "MessageBox('中文内容\\r\\n第二行', '标题', 4 + 256)"), "N:7");
     EXPECT_EQ(log.boxes, 1);
@@ -325,7 +324,6 @@ TEST(UiCallbacksTest, ClipboardBeepAndSoundThroughTheHost) {
     log.clipboardAnswer = 1;
     log.beepAnswer = 9;
     log.soundAnswer = 1;
-    BuiltinBridge bridge;
     CQoLanguage qo;
     {
         InstalledTable table(HostTable(&log));
