@@ -509,6 +509,28 @@ VarArray* FindArray(CQoLanguage* qo, std::string_view name) {
 
 void LoadRecord(CQoLanguage* qo, const QoLVarDefine* record) { Load(qo, record); }
 
+int VisibleVariableEnd(const CQoLanguage* qo) {
+    const int level = std::max(qo->m_nScopeLevel, 0);
+    if (qo->m_scopeTable.size() < (size_t)level + 2) return -1;
+    return std::clamp(qo->m_scopeTable[(size_t)level + 1].first, 0, qo->m_pVars->variables.size());
+}
+
+QoLVarDefine* FindVisibleVariable(CQoLanguage* qo, std::string_view name, int end) {
+    auto& variables = qo->m_pVars->variables;
+    const int i = variables.FindLast(name, 0, end);
+    return i >= 0 ? variables[i] : nullptr;
+}
+
+void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length) {
+    StoredValue v;
+    v.type = 'N';
+    v.isNumber = true;
+    v.number = number;
+    v.digitsLength = length;
+    std::memcpy(v.digits, digits, (size_t)length);
+    Store(record, v);
+}
+
 void StoreCurrentValue(CQoLanguage* qo, QoLVarDefine* record) {
     StoredValue value;
     PrepareValue(qo, 'a', &value);

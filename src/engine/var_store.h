@@ -80,6 +80,18 @@ void LoadRecord(CQoLanguage* qo, const QoLVarDefine* record);
 // an assignment does (an infinite number reports "数值范围超界").
 void StoreCurrentValue(CQoLanguage* qo, QoLVarDefine* record);
 
+// The record an ordinary read of the plain variable `name` finds (no
+// subscript, no system_ name, the name already in normal form), without
+// following a link; null when there is none. The search ends at `end`,
+// the visible end of the current scope level (VisibleVariableEnd).
+QoLVarDefine* FindVisibleVariable(CQoLanguage* qo, std::string_view name, int end);
+// That end, or -1 while the scope table does not reach the current level.
+int VisibleVariableEnd(const CQoLanguage* qo);
+
+// Stores a number into record as an assignment does, from its "%.15g"
+// digits (the record holds no pointer value).
+void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length);
+
 // The end of the current scope level's region, remembered before a nested
 // evaluation that declares variables at this level, and cut back to after
 // it (a public declaration in between moves the region; the mark follows).

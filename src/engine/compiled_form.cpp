@@ -1,0 +1,784 @@
+// Compiled sentence forms (see compiled_form.h). The compiler below reads a
+// sentence the way DoSentence, RunStatements, ReadOperand and the operator
+// loop do, step for step, and gives up wherever the text could take a path
+// it does not cover; what it keeps is a small tree of number operations.
+#include "engine/compiled_form.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <strings.h>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/executor.h"
+#include "engine/number_memo.h"
+#include "engine/scanner.h"
+#include "engine/var_store.h"
+#include "engine/var_tables.h"
+#include "platform/number_text.h"
+#include "qotool/qolanguage.h"
+
+namespace qotool::engine {
+
+namespace {
+
+// Deepest nesting of sentences a form may hold; deeper text is read as text
+// (so 100 000 brackets cost the compiler nothing but a refusal).
+constexpr int kMaxLevels = 48;
+// Forms kept per interpreter before the table starts again (texts run from
+// temporary buffers would otherwise add forms without end).
+constexpr size_t kMaxForms = 50000;
+// A form that keeps giving up is left to the text.
+constexpr uint32_t kFallbacksTolerated = 64;
+
+enum class Op : uint8_t {
+    Number,
+    Read,
+    Negate,
+    Not,
+    Tilde,
+    Add,
+    Subtract,
+    Multiply,
+    Power,
+    Divide,
+    Remainder,
+    ShiftLeft,
+    ShiftRight,
+    Compare,
+    And,
+    Or,
+    BitAnd,
+    BitOr,
+    BitXor,
+};
+
+struct Node {
+    Op op;
+    char compare = 0;  // Compare: the operator character and the one after it (or 0)
+    char second = 0;
+    int left = -1;
+    int right = -1;
+    int slot = -1;
+    double value = 0;
+};
+
+enum class StepKind : uint8_t { Value, Assign, Increment };
+
+struct Step {
+    StepKind kind;
+    int node;
+    int slot;
+    double delta;
+};
+
+// A plain variable the form reads or stores.
+struct Slot {
+    std::string name;
+    // The lookup remembered, valid while the table's change count and the
+    // visible end are those it was made with.
+    const VarTables* tables = nullptr;
+    uint64_t changes = 0;
+    int end = -1;
+    QoLVarDefine* record = nullptr;
+    // While a form runs: the number stored and not yet written, its text,
+    // and the number that text reads back as.
+    bool pending = false;
+    double number = 0;
+    double readBack = 0;
+    int digitsLength = 0;
+    char digits[32];
+};
+
+struct Form {
+    std::string terminators;
+    char expectedType = 0;
+    char closer = 0;
+    std::string source;  // the bytes the form was made from (ends with the text's zero if it reached it)
+    std::unique_ptr<Form> next;  // another form at the same position
+
+    bool usable = false;
+    char resultType = 'Z';
+    int end = 0;              // cursor offset after the form, before the closer
+    int statementStart = -1;  // offset the run's statement start moves to, or -1
+    int blocks = 0;           // deepest nesting of { } blocks
+    int levels = 0;           // deepest level guard count the text would reach
+    int catches = 0;          // deepest catch depth the text would reach
+    std::vector<Node> nodes;
+    std::vector<Step> steps;
+    std::vector<Slot> slots;
+    uint32_t runs = 0;
+    uint32_t fallbacks = 0;
+
+    void Reset() {
+        usable = false;
+        resultType = 'Z';
+        end = 0;
+        statementStart = -1;
+        blocks = levels = catches = 0;
+        nodes.clear();
+        steps.clear();
+        slots.clear();
+        runs = fallbacks = 0;
+    }
+    bool Matches(const char* text) const { return strncmp(source.data(), text, source.size()) == 0; }
+};
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool IsHex(char c) { return kByteClass[(unsigned char)c] & kHexDigit; }
+int HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
+bool OperatorChar(char c) { return c == '+' || c == '-' || c == '*' || c == '/' || c == '%'; }
+
+// Reads a sentence the way the executor would and builds its form.
+class Compiler {
+public:
+    Compiler(Form& form, const char* base) : f_(form), base_(base), far_(base) {}
+
+    bool Root(char*& p, const char* terminators, char expectedType);
+    const char* Far() const { return far_; }
+
+private:
+    void Touch(const char* p) {
+        if (p > far_) far_ = p;
+    }
+    void Note(int level, int catches) {
+        f_.levels = std::max(f_.levels, level);
+        f_.catches = std::max(f_.catches, catches);
+    }
+    int Add(Node node) {
+        f_.nodes.push_back(node);
+        return (int)f_.nodes.size() - 1;
+    }
+    int Unary(Op op, int operand) {
+        if (operand < 0) return -1;
+        Node n{op};
+        n.left = operand;
+        return Add(n);
+    }
+    int Binary(Op op, int left, int right) {
+        if (right < 0) return -1;
+        Node n{op};
+        n.left = left;
+        n.right = right;
+        return Add(n);
+    }
+    int SlotFor(const char* name) {
+        for (size_t i = 0; i < f_.slots.size(); ++i)
+            if (f_.slots[i].name == name) return (int)i;
+        f_.slots.emplace_back();
+        f_.slots.back().name = name;
+        return (int)f_.slots.size() - 1;
+    }
+
+    bool PlainWord(char*& p, char* word);
+    bool Literal(char*& p, bool negative, double* value);
+    bool StopsHere(char* p, const char* terminators);
+    int Sentence(char*& p, const char* terminators, char expectedType, char closer, int level, int catches);
+    bool Statement(char*& p, const char* terminators, int level, int catches);
+    bool List(char*& p, const char* terminators, int level, int catches, int blocks, char* type);
+    bool Block(char*& p, int level, int catches, int blocks, char* type);
+    int Operand(char*& p, int level, int catches);
+    int Operators(char*& p, const char* terminators, int left, int level, int catches);
+    int Operator(char*& p, char op, int left, int level, int catches);
+
+    Form& f_;
+    const char* base_;
+    const char* far_;
+};
+
+// A variable name the store takes as it is: ASCII letters, digits and '_',
+// no subscript, no macro piece, no "::" qualification, no call, not a
+// keyword, NULL or a system_ name. p moves past the word.
+bool Compiler::PlainWord(char*& p, char* word) {
+    if (!IsAsciiLetter(*p)) return false;
+    const int n = ScanWordChars(p, word);
+    Touch(p + n + 2);
+    if (n >= 80) return false;
+    for (int i = 0; i < n; ++i)
+        if (!IsAsciiLetter(word[i]) && !IsDigitChar(word[i])) return false;
+    char* q = p + n;
+    if ((q[0] == '%' && q[1] == '[') || (q[0] == ':' && q[1] == ':') || q[0] == '[') return false;
+    if (KeywordOf(word) != Keyword::None || strcasecmp(word, "NULL") == 0) return false;
+    if (strncmp(word, "system_", 7) == 0) return false;
+    p = q;
+    return true;
+}
+
+// A number literal, read as ReadNumber reads it; false where it reports an
+// error.
+bool Compiler::Literal(char*& p, bool negative, double* out) {
+    double value;
+    if (p[0] == '0' && (p[1] | 0x20) == 'x' && IsHex(p[2])) {
+        uint32_t v = 0;
+        p += 2;
+        while (IsHex(*p)) v = (v << 4) | (uint32_t)HexValue(*p++);
+        value = (double)(int32_t)v;
+    } else {
+        char* start = p;
+        uint64_t whole = 0;
+        while (IsDigitChar(*p)) whole = whole * 10 + (uint64_t)(*p++ - '0');
+        if (p - start <= 15 && *p != '.' && *p != 'e' && *p != 'E') {
+            *out = negative ? -(double)whole : (double)whole;
+            Touch(p + 2);
+            return true;
+        }
+        if (*p == '.') {
+            ++p;
+            while (IsDigitChar(*p)) ++p;
+        }
+        if (*p == 'e' || *p == 'E') {
+            char* q = p + 1;
+            if (*q == '+' || *q == '-') ++q;
+            if (!IsDigitChar(*q)) return false;
+            while (IsDigitChar(*q)) ++q;
+            p = q;
+        }
+        if (p - start > 100) return false;  // the text takes 100 characters and then stumbles
+        value = platform::ParseDouble(start);
+    }
+    Touch(p + 2);
+    *out = negative ? -value : value;
+    return true;
+}
+
+// Whether the operator loop would stop at p at once.
+bool Compiler::StopsHere(char* p, const char* terminators) {
+    SkipBlanks(p);
+    Touch(p + 2);
+    const char c = *p;
+    if (c == '`') return false;
+    if (c == 0 || c == ';' || c == '}') return true;
+    return strchr(terminators, c) && !(c == '*' && p[1] == '*');
+}
+
+// A DoSentence that must give a number and stores nothing.
+int Compiler::Sentence(char*& p, const char* terminators, char expectedType, char closer, int level, int catches) {
+    ++level;
+    ++catches;
+    if (level > kMaxLevels) return -1;
+    Note(level, catches);
+    if (terminators[0] == '}') return -1;
+    SkipBlanks(p);
+    Touch(p + 2);
+    const char c = *p;
+    if (c == '?' || c == '$' || c == '{' || c == 0 || c == ';') return -1;
+    int node = Operand(p, level, catches);
+    if (node < 0) return -1;
+    node = Operators(p, terminators, node, level, catches);
+    if (node < 0) return -1;
+    if (expectedType && expectedType != 'N') return -1;
+    if (closer == ')') {
+        if (*p != ')') return -1;  // an unclosed bracket moves the bracket count
+        SkipOne(p);
+    } else if (closer && *p == closer) {
+        SkipOne(p);
+    }
+    Touch(p + 2);
+    return node;
+}
+
+// A statement where a sentence starts: an assignment, ++ or -- (which store),
+// or a value.
+bool Compiler::Statement(char*& p, const char* terminators, int level, int catches) {
+    char word[96];
+    char* q = p;
+    if (PlainWord(q, word)) {
+        char* r = q;
+        SkipBlanks(r);
+        Touch(r + 2);
+        if ((r[0] == '+' && r[1] == '+') || (r[0] == '-' && r[1] == '-')) {
+            const double delta = r[0] == '+' ? 1.0 : -1.0;
+            r += 2;
+            if (!StopsHere(r, terminators)) return false;  // more operators after a store
+            SkipBlanks(r);
+            p = r;
+            f_.steps.push_back({StepKind::Increment, -1, SlotFor(word), delta});
+            return true;
+        }
+        if (r[0] == '=' && r[1] != '=') {
+            char* right = r + 1;
+            SkipBlanks(right);
+            if (!*right) return false;
+            p = r + 1;
+            const int node = Sentence(p, ")", 0, 0, level, catches);
+            if (node < 0) return false;
+            f_.steps.push_back({StepKind::Assign, node, SlotFor(word), 0});
+            return true;
+        }
+    }
+    int node = Operand(p, level, catches);
+    if (node < 0) return false;
+    node = Operators(p, terminators, node, level, catches);
+    if (node < 0) return false;
+    f_.steps.push_back({StepKind::Value, node, -1, 0});
+    return true;
+}
+
+// The statements of a list (terminators starting with '}'), as RunStatements
+// runs them.
+bool Compiler::List(char*& p, const char* terminators, int level, int catches, int blocks, char* type) {
+    for (;;) {
+        SkipBlanks(p);
+        Touch(p + 2);
+        const char c = *p;
+        if (c == '?' || c == '$' || c == 0) return false;
+        if (c == '{') {
+            if (!Block(p, level, catches, blocks, type)) return false;
+            continue;
+        }
+        if (c == ';') {
+            ++p;
+            continue;
+        }
+        if (c == '}') return true;
+        if (!Statement(p, terminators, level, catches)) return false;
+        *type = 'N';
+        if (*p == '}') return true;
+        if (*p != ';') return false;
+        ++p;
+        SkipBlanks(p);  // the next statement's start
+        Touch(p + 2);
+        if (*p == '?' || *p == '$') return false;
+        f_.statementStart = (int)(p - base_);
+    }
+}
+
+// A { } block, as ExecuteBlock runs it: a guard, then a list sentence closed
+// by '}'.
+bool Compiler::Block(char*& p, int level, int catches, int blocks, char* type) {
+    ++blocks;
+    f_.blocks = std::max(f_.blocks, blocks);
+    level += 2;  // the block's guard and the list sentence's
+    ++catches;
+    if (level > kMaxLevels) return false;
+    Note(level, catches);
+    ++p;
+    char inner = 'Z';
+    if (!List(p, "}", level, catches, blocks, &inner)) return false;
+    SkipOne(p);  // the closing '}'
+    Touch(p + 2);
+    *type = inner;
+    return true;
+}
+
+int Compiler::Operand(char*& p, int level, int catches) {
+    const char c = *p;
+    switch (c) {
+    case '(':
+        SkipOne(p);
+        return Sentence(p, ")", 0, ')', level, catches);
+    case '~':
+        ++p;
+        return Unary(Op::Tilde, Sentence(p, kTildeSet, 'N', 0, level, catches));
+    case '!':
+        ++p;
+        return Unary(Op::Not, Sentence(p, kNotSet, 'N', 0, level, catches));
+    case '\'':
+    case '"':
+    case '*':
+    case '&': return -1;
+    default: break;
+    }
+    char* q = p;
+    bool negative = false, sign = false;
+    if (c == '-' || c == '+') {
+        sign = true;
+        negative = c == '-';
+        ++q;
+        while (IsBlank(*q)) ++q;
+    }
+    Touch(q + 2);
+    if (IsDigitChar(*q) || (*q == '.' && IsDigitChar(q[1]))) {
+        p = q;
+        Node n{Op::Number};
+        if (!Literal(p, negative, &n.value)) return -1;
+        return Add(n);
+    }
+    if (sign) {
+        p = q;
+        const int operand = Sentence(p, kSignSet, 'N', 0, level, catches);
+        return negative ? Unary(Op::Negate, operand) : operand;
+    }
+    char word[96];
+    char* w = p;
+    if (!PlainWord(w, word)) return -1;
+    SkipBlanks(w);
+    Touch(w + 2);
+    if (*w == '(') return -1;
+    if ((w[0] == '+' && w[1] == '+') || (w[0] == '-' && w[1] == '-') || (w[0] == '=' && w[1] != '=')) return -1;
+    p = w;
+    Node n{Op::Number};
+    if (strcasecmp(word, "PI") == 0) {
+        n.value = std::acos(-1.0);
+    } else if (strcasecmp(word, "true") == 0) {
+        n.value = 1;
+    } else if (strcasecmp(word, "false") == 0) {
+        n.value = 0;
+    } else {
+        n.op = Op::Read;
+        n.slot = SlotFor(word);
+    }
+    return Add(n);
+}
+
+int Compiler::Operators(char*& p, const char* terminators, int left, int level, int catches) {
+    for (;;) {
+        SkipBlanks(p);
+        Touch(p + 2);
+        const char c = *p;
+        if (c == '`') return -1;
+        if (c == 0 || c == ';' || c == '}') return left;
+        if (strchr(terminators, c) && !(c == '*' && p[1] == '*')) return left;
+        ++p;
+        left = Operator(p, c, left, level, catches);
+        if (left < 0) return -1;
+    }
+}
+
+int Compiler::Operator(char*& p, char op, int left, int level, int catches) {
+    if (op == '%') return Binary(Op::Remainder, left, Sentence(p, kSetD, 0, 0, level, catches));
+    if (!strchr("+-*/<>=!$&|^?", op)) return -1;
+    if (OperatorChar(op) && OperatorChar(*p) && !(p[0] == '%' && p[1] == '[') && *p != '*') return -1;
+    switch (op) {
+    case '+': return Binary(Op::Add, left, Sentence(p, kSetA, 0, 0, level, catches));
+    case '-': return Binary(Op::Subtract, left, Sentence(p, kSetB, 'N', 0, level, catches));
+    case '*':
+        if (*p == '*') {
+            ++p;
+            return Binary(Op::Power, left, Sentence(p, kSetC, 0, 0, level, catches));
+        }
+        return Binary(Op::Multiply, left, Sentence(p, kSetC, 'N', 0, level, catches));
+    case '/': return Binary(Op::Divide, left, Sentence(p, kSetD, 'N', 0, level, catches));
+    case '<':
+    case '>':
+    case '=':
+    case '!': {
+        if ((op == '<' || op == '>') && *p == op) {
+            ++p;
+            return Binary(op == '<' ? Op::ShiftLeft : Op::ShiftRight, left,
+                          Sentence(p, kSetE, 'N', 0, level, catches));
+        }
+        char second = 0;
+        if (*p == '<' || *p == '=' || *p == '>') second = *p++;
+        if (op == '=' && second != '=') return -1;
+        if (second && *p == '$') ++p;
+        const int node = Binary(Op::Compare, left, Sentence(p, kSetF, 0, 0, level, catches));
+        if (node < 0) return -1;
+        f_.nodes[(size_t)node].compare = op;
+        f_.nodes[(size_t)node].second = second;
+        return node;
+    }
+    case '&':
+    case '|':
+        if (*p == op) {
+            ++p;
+            // The right side is skipped when the left decides; the form
+            // holds only where skipping and reading end at the same place.
+            char* skipped = p;
+            SkipExpression(skipped, '?');
+            const int node = Binary(op == '&' ? Op::And : Op::Or, left, Sentence(p, kSetG, 'N', 0, level, catches));
+            if (node < 0 || skipped != p) return -1;
+            return node;
+        }
+        return Binary(op == '&' ? Op::BitAnd : Op::BitOr, left, Sentence(p, kSetG, 'N', 0, level, catches));
+    case '^': return Binary(Op::BitXor, left, Sentence(p, kSetG, 'N', 0, level, catches));
+    default: return -1;  // '$' membership and '?' choice are read as text
+    }
+}
+
+bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
+    const int level = 1, catches = 1;
+    Note(level, catches);
+    SkipBlanks(p);
+    Touch(p + 2);
+    if (*p == '?' || *p == '$') return false;
+    char type = 'Z';
+    if (terminators[0] == '}') {
+        if (!List(p, terminators, level, catches, 0, &type)) return false;
+    } else if (*p == '{') {
+        if (!Block(p, level, catches, 0, &type)) return false;
+    } else if (*p != 0 && *p != ';') {
+        if (!Statement(p, terminators, level, catches)) return false;
+        type = 'N';
+    }
+    if (expectedType && expectedType != type) return false;
+    f_.resultType = type;
+    f_.end = (int)(p - base_);
+    Touch(p + 2);
+    return true;
+}
+
+// ---- running ------------------------------------------------------------
+
+class Runner {
+public:
+    Runner(CQoLanguage* qo, Form& form, int end) : qo_(qo), f_(form), end_(end) {}
+
+    bool Run(double* value);
+
+private:
+    QoLVarDefine* Resolve(Slot& s) {
+        if (s.pending) return s.record;
+        const VarTables* tables = qo_->m_pVars;
+        if (!(s.tables == tables && s.changes == tables->variables.Changes() && s.end == end_)) {
+            s.record = FindVisibleVariable(qo_, s.name, end_);
+            s.tables = tables;
+            s.changes = tables->variables.Changes();
+            s.end = end_;
+        }
+        QoLVarDefine* record = s.record;
+        return record && record->m_cType != '&' ? record : nullptr;
+    }
+    bool Read(Slot& s, double* out) {
+        if (s.pending) {
+            *out = s.readBack;
+            return true;
+        }
+        const QoLVarDefine* record = Resolve(s);
+        if (!record || record->m_cType != 'N') return false;
+        *out = RecordNumber(record);
+        return true;
+    }
+    static void Pend(Slot& s, double number) {
+        s.number = number;
+        s.digitsLength = platform::FormatNumber15(number, s.digits);
+        s.digits[s.digitsLength] = 0;
+        // What reading the stored text gives: whole numbers below 1e15 are
+        // written as their exact digits.
+        const bool exact =
+            number > -1e15 && number < 1e15 && number == (double)(int64_t)number && !(number == 0 && std::signbit(number));
+        s.readBack = exact ? number : platform::ParseDouble(s.digits);
+        s.pending = true;
+    }
+    bool Eval(int index, double* out);
+
+    CQoLanguage* qo_;
+    Form& f_;
+    int end_;
+};
+
+bool Runner::Eval(int index, double* out) {
+    const Node& n = f_.nodes[(size_t)index];
+    double l, r;
+    switch (n.op) {
+    case Op::Number: *out = n.value; return true;
+    case Op::Read: return Read(f_.slots[(size_t)n.slot], out);
+    case Op::And:
+    case Op::Or: {
+        if (!Eval(n.left, &l)) return false;
+        const bool leftTrue = l != 0;
+        if (n.op == Op::And ? !leftTrue : leftTrue) {
+            *out = n.op == Op::And ? 0.0 : 1.0;
+            return true;
+        }
+        if (!Eval(n.right, &r)) return false;
+        *out = r != 0 ? 1.0 : 0.0;
+        return true;
+    }
+    default: break;
+    }
+    if (!Eval(n.left, &l)) return false;
+    switch (n.op) {
+    case Op::Negate: *out = -l; return true;
+    case Op::Not: *out = l == 0 ? 1.0 : 0.0; return true;
+    case Op::Tilde: *out = (double)~ToInt32(l); return true;
+    default: break;
+    }
+    if (!Eval(n.right, &r)) return false;
+    switch (n.op) {
+    case Op::Add: *out = l + r; return true;
+    case Op::Subtract: *out = l - r; return true;
+    case Op::Multiply: *out = l * r; return true;
+    case Op::Power: *out = std::pow(l, r); return true;
+    case Op::Divide:
+        if (r == 0) return false;
+        *out = l / r;
+        return true;
+    case Op::Remainder: {
+        const int32_t divisor = ToInt32(r);
+        if (divisor == 0) return false;
+        *out = divisor == -1 ? 0.0 : (double)(ToInt32(l) % divisor);
+        return true;
+    }
+    case Op::ShiftLeft:
+    case Op::ShiftRight: {
+        int32_t count = ToInt32(r);
+        if (count < 0 || count > 32) return false;
+        const int32_t value = ToInt32(l);
+        count &= 31;
+        *out = n.op == Op::ShiftLeft ? (double)(int32_t)((uint32_t)value << count) : (double)(value >> count);
+        return true;
+    }
+    case Op::Compare: {
+        int order = l < r ? -1 : l > r ? 1 : 0;
+        if (l != l || r != r) order = 2;  // unordered
+        bool result;
+        switch (n.compare) {
+        case '=': result = order == 0; break;
+        case '!': result = order != 0; break;
+        case '<':
+            result = n.second == '=' ? (order == -1 || order == 0) : n.second == '>' ? order != 0 : order == -1;
+            break;
+        default: result = n.second == '=' ? (order == 1 || order == 0) : order == 1; break;
+        }
+        *out = result ? 1.0 : 0.0;
+        return true;
+    }
+    case Op::BitAnd: *out = (double)(ToInt32(l) & ToInt32(r)); return true;
+    case Op::BitOr: *out = (double)(ToInt32(l) | ToInt32(r)); return true;
+    case Op::BitXor: *out = (double)(ToInt32(l) ^ ToInt32(r)); return true;
+    default: return false;
+    }
+}
+
+bool Runner::Run(double* value) {
+    bool ok = true;
+    for (const Step& step : f_.steps) {
+        switch (step.kind) {
+        case StepKind::Value: ok = Eval(step.node, value); break;
+        case StepKind::Assign: {
+            Slot& s = f_.slots[(size_t)step.slot];
+            ok = Eval(step.node, value) && !std::isinf(*value);
+            if (!ok) break;
+            QoLVarDefine* record = Resolve(s);
+            ok = record && record->m_cType != 'P';
+            if (ok) {
+                s.record = record;
+                Pend(s, *value);
+            }
+            break;
+        }
+        case StepKind::Increment: {
+            Slot& s = f_.slots[(size_t)step.slot];
+            double current;
+            ok = Read(s, &current);
+            if (!ok) break;
+            *value = current + step.delta;
+            s.record = Resolve(s);
+            Pend(s, *value);
+            break;
+        }
+        }
+        if (!ok) break;
+    }
+    for (Slot& s : f_.slots) {
+        if (!s.pending) continue;
+        s.pending = false;
+        if (ok) StoreNumberDigits(s.record, s.number, s.digits, s.digitsLength);
+    }
+    return ok;
+}
+
+}  // namespace
+
+class CompiledForms {
+public:
+    Form* Find(char* position, const char* terminators, char expectedType, char closer) {
+        auto it = forms_.find(position);
+        Form* head = it == forms_.end() ? nullptr : it->second.get();
+        Form* form = head;
+        while (form && !(form->expectedType == expectedType && form->closer == closer &&
+                         strcmp(form->terminators.c_str(), terminators) == 0))
+            form = form->next.get();
+        if (form && form->Matches(position)) return form;
+        if (!form) {
+            if (count_ >= kMaxForms) {
+                forms_.clear();
+                count_ = 0;
+                head = nullptr;
+            }
+            auto added = std::make_unique<Form>();
+            form = added.get();
+            form->terminators = terminators;
+            form->expectedType = expectedType;
+            form->closer = closer;
+            if (head) {
+                added->next = std::move(head->next);
+                head->next = std::move(added);
+            } else {
+                forms_[position] = std::move(added);
+            }
+            ++count_;
+        }
+        Compile(*form, position);
+        return form;
+    }
+
+private:
+    static void Compile(Form& form, char* position) {
+        form.Reset();
+        Compiler compiler(form, position);
+        char* p = position;
+        form.usable = compiler.Root(p, form.terminators.c_str(), form.expectedType);
+        // Keep the bytes read, with two after the furthest look, up to and
+        // including the text's end.
+        const size_t want = (size_t)(compiler.Far() - position) + 2;
+        size_t n = 0;
+        while (n < want && position[n]) ++n;
+        if (n < want) ++n;  // the zero
+        form.source.assign(position, n);
+    }
+
+    std::unordered_map<const char*, std::unique_ptr<Form>> forms_;
+    size_t count_ = 0;
+};
+
+void CompiledFormsDeleter::operator()(CompiledForms* forms) const { delete forms; }
+
+bool CompiledFormsOn() {
+    static const bool on = [] {
+        const char* value = std::getenv("QO_NOCOMPILE");
+        const bool off = value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+        return !off && !CachesOff();
+    }();
+    return on;
+}
+
+bool RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer) {
+    QoLRunContext* run = qo->m_pRun;
+    if (run->level <= 0 || t_guardTop != run || qo->m_nScopeLevel < 0) return false;
+    const int end = VisibleVariableEnd(qo);
+    if (end < 0) return false;
+    if (!terminators) terminators = ")";
+    if (!run->compiledForms) run->compiledForms.reset(new CompiledForms());
+    Form* form = run->compiledForms->Find(cursor, terminators, expectedType, closer);
+    if (!form->usable || run->level + form->levels >= 195 || run->catchDepth + form->catches >= 145) return false;
+    double value = 0;
+    if (!Runner(qo, *form, end).Run(&value)) {
+        if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > form->runs) form->usable = false;
+        return false;
+    }
+    ++form->runs;
+    // What the blocks leave behind: the scope table entries they wrote and
+    // the tables cut back to where the outer level ends.
+    if (form->blocks > 0) {
+        auto& scopes = qo->m_scopeTable;
+        const size_t level = (size_t)qo->m_nScopeLevel;
+        for (size_t d = 1; d <= (size_t)form->blocks; ++d) {
+            if (scopes.size() < level + d + 2) scopes.resize(level + d + 2);
+            scopes[level + d + 1] = scopes[level + d];
+        }
+        const std::pair<int, int> start = scopes[level + 1];
+        qo->m_pVars->CutBack(start.first, start.second);
+    }
+    char* base = cursor;
+    if (form->statementStart >= 0) run->statementStart = base + form->statementStart;
+    if (!form->steps.empty()) qo->m_dValue = value;
+    qo->m_cType = form->resultType;
+    cursor = base + form->end;
+    const short savedBracket = run->bracketDepth;
+    if (closer == ')')
+        qo->FunctionBracketTrace(cursor, ')');
+    else if (closer && *cursor == closer)
+        SkipOne(cursor);
+    if (run->bracketDepth > savedBracket) run->bracketDepth = savedBracket;
+    return true;
+}
+
+}  // namespace qotool::engine
