@@ -688,11 +688,6 @@ public:
             form = form->next.get();
         if (form && form->Matches(position)) return form;
         if (!form) {
-            if (count_ >= kMaxForms) {
-                forms_.clear();
-                count_ = 0;
-                head = nullptr;
-            }
             auto added = std::make_unique<Form>();
             form = added.get();
             form->terminators = terminators;
@@ -708,6 +703,14 @@ public:
         }
         Compile(*form, position);
         return form;
+    }
+
+    // Starts again when full (called before a run looks anything up, so no
+    // form found for that run goes away under it).
+    void TrimIfFull() {
+        if (count_ < kMaxForms) return;
+        forms_.clear();
+        count_ = 0;
     }
 
 private:
@@ -740,15 +743,27 @@ bool CompiledFormsOn() {
     return on;
 }
 
-bool RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer) {
+namespace {
+
+// Whether forms may run on this interpreter now, beyond CompiledFormsAllowed;
+// the visible end of the variables, or -1.
+int ReadyEnd(CQoLanguage* qo) {
     QoLRunContext* run = qo->m_pRun;
-    if (run->level <= 0 || t_guardTop != run || qo->m_nScopeLevel < 0) return false;
-    const int end = VisibleVariableEnd(qo);
-    if (end < 0) return false;
-    if (!terminators) terminators = ")";
+    if (run->level <= 0 || t_guardTop != run || qo->m_nScopeLevel < 0) return -1;
     if (!run->compiledForms) run->compiledForms.reset(new CompiledForms());
-    Form* form = run->compiledForms->Find(cursor, terminators, expectedType, closer);
-    if (!form->usable || run->level + form->levels >= 195 || run->catchDepth + form->catches >= 145) return false;
+    run->compiledForms->TrimIfFull();
+    return VisibleVariableEnd(qo);
+}
+
+bool Fits(const CQoLanguage* qo, const Form* form) {
+    const QoLRunContext* run = qo->m_pRun;
+    return form && form->usable && run->level + form->levels < 195 && run->catchDepth + form->catches < 145;
+}
+
+// Runs form for the sentence at cursor and leaves what DoSentence leaves;
+// false (nothing changed) when the form gives up.
+bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
+    QoLRunContext* run = qo->m_pRun;
     double value = 0;
     if (!Runner(qo, *form, end).Run(&value)) {
         if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > form->runs) form->usable = false;
@@ -779,6 +794,73 @@ bool RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, ch
         SkipOne(cursor);
     if (run->bracketDepth > savedBracket) run->bracketDepth = savedBracket;
     return true;
+}
+
+// The form of a loop's body: the statement ExecuteStatementAt runs, or null
+// when its start holds a marker.
+Form* BodyForm(CQoLanguage* qo, char*& body) {
+    SkipBlanks(body);
+    if (*body == '?' || *body == '$') return nullptr;
+    return qo->m_pRun->compiledForms->Find(body, ")", 0, 0);
+}
+
+}  // namespace
+
+bool RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer) {
+    const int end = ReadyEnd(qo);
+    if (end < 0) return false;
+    if (!terminators) terminators = ")";
+    Form* form = qo->m_pRun->compiledForms->Find(cursor, terminators, expectedType, closer);
+    return Fits(qo, form) && RunForm(qo, form, cursor, closer, end);
+}
+
+LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step) {
+    if (!condition || !CompiledFormsAllowed(qo)) return LoopPhase::Condition;
+    const int end = ReadyEnd(qo);
+    if (end < 0) return LoopPhase::Condition;
+    CompiledForms* forms = qo->m_pRun->compiledForms.get();
+    Form* conditionForm = forms->Find(condition, ")", 'N', 0);
+    Form* bodyForm = BodyForm(qo, body);
+    Form* stepForm = step ? forms->Find(step, ")", 0, 0) : nullptr;
+    if (!Fits(qo, conditionForm) || !Fits(qo, bodyForm) || (step && !Fits(qo, stepForm))) return LoopPhase::Condition;
+    for (;;) {
+        if (!CompiledFormsAllowed(qo)) return LoopPhase::Condition;
+        char* p = condition;
+        if (!RunForm(qo, conditionForm, p, 0, end)) return LoopPhase::Condition;
+        if (qo->m_dValue == 0) return LoopPhase::Done;
+        qo->m_cControl = 0;
+        qo->m_pRun->statementStart = body;
+        p = body;
+        if (!CompiledFormsAllowed(qo) || !RunForm(qo, bodyForm, p, 0, end)) return LoopPhase::Body;
+        p = step;
+        if (step && (!CompiledFormsAllowed(qo) || !RunForm(qo, stepForm, p, 0, end))) return LoopPhase::Step;
+    }
+}
+
+LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body) {
+    if (!CompiledFormsAllowed(qo)) return LoopPhase::Body;
+    const int end = ReadyEnd(qo);
+    if (end < 0) return LoopPhase::Body;
+    CompiledForms* forms = qo->m_pRun->compiledForms.get();
+    Form* bodyForm = BodyForm(qo, body);
+    Form* conditionForm = forms->Find(condition, ")", 'N', ')');
+    if (!Fits(qo, conditionForm) || !Fits(qo, bodyForm)) return LoopPhase::Body;
+    QoLRunContext* run = qo->m_pRun;
+    for (;;) {
+        qo->m_cControl = 0;
+        run->statementStart = body;
+        char* p = body;
+        if (!CompiledFormsAllowed(qo) || !RunForm(qo, bodyForm, p, 0, end)) return LoopPhase::Body;
+        if (!CompiledFormsAllowed(qo)) return LoopPhase::Condition;
+        p = condition;
+        const short savedBracket = run->bracketDepth;
+        qo->FunctionBracketTrace(p, '+');
+        if (!RunForm(qo, conditionForm, p, ')', end)) {
+            run->bracketDepth = savedBracket;
+            return LoopPhase::Condition;
+        }
+        if (qo->m_dValue == 0) return LoopPhase::Done;
+    }
 }
 
 }  // namespace qotool::engine

@@ -34,6 +34,16 @@ bool CompiledFormsOn();
 // the caller reads the text.
 bool RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer);
 
+// Loops whose sentences all have forms run here pass after pass; each
+// sentence's stores are made when it has run whole. The phase the text
+// takes over at: the condition, the body or the step of the pass under way,
+// or Done once the condition has given 0 (the value is then that 0).
+enum class LoopPhase { Condition, Body, Step, Done };
+// A for loop: condition (null when empty), body, step (null when empty).
+LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step);
+// A while loop whose condition has held once: from its body on.
+LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body);
+
 // Whether a form may run now: never while the debugger traces or steps,
 // during a syntax check, in error-skip or read-only mode, while a step
 // budget counts, or while a goto, break, continue or return is pending.

@@ -9,6 +9,7 @@
 
 #include "diag/debug_hooks.h"
 #include "engine/builtin_hook.h"
+#include "engine/compiled_form.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
@@ -174,18 +175,23 @@ void CQoLanguage::StatementWhile(char*& cursor) {
         ExecuteStatementAt(body);
     } else if (m_cType == 'N' && m_dValue != 0) {
         SkipBlanks(body);
-        for (;;) {
-            m_cControl = 0;
-            ExecuteStatementAt(body);
-            if (m_cControl == 'r' || m_cControl == 'g') {
-                cursor = ruqo_SkipSentence(body, 0);
-                return;
+        // The compiled passes hand over at the body or the condition.
+        LoopPhase phase = RunCompiledWhile(this, condition, body);
+        while (phase != LoopPhase::Done) {
+            if (phase == LoopPhase::Body) {
+                m_cControl = 0;
+                ExecuteStatementAt(body);
+                if (m_cControl == 'r' || m_cControl == 'g') {
+                    cursor = ruqo_SkipSentence(body, 0);
+                    return;
+                }
+                if (m_cType == 'X' || m_cControl == 'b') break;
             }
-            if (m_cType == 'X' || m_cControl == 'b') break;
             cursor = condition;
             FunctionBracketTrace(cursor, '+');
             DoSentence(cursor, ")", 'N', ')');
             if (!(m_cType == 'N' && m_dValue != 0)) break;
+            phase = LoopPhase::Body;
         }
     }
     m_cControl = 0;
@@ -249,23 +255,29 @@ void CQoLanguage::StatementFor(char*& cursor) {
         p = step;
         DoSentence(p, nullptr, 0, 0);
     } else {
-        for (;;) {
-            if (*condition != ';') {
+        // The compiled passes hand over at the condition, body or step.
+        LoopPhase phase = RunCompiledFor(this, *condition != ';' ? condition : nullptr, body,
+                                         *step != ')' ? step : nullptr);
+        while (phase != LoopPhase::Done) {
+            if (phase == LoopPhase::Condition && *condition != ';') {
                 p = condition;
                 DoSentence(p, nullptr, 'N', 0);
                 if (!(m_cType == 'N' && m_dValue != 0)) break;
             }
-            m_cControl = 0;
-            ExecuteStatementAt(body);
-            if (m_cControl == 'r' || m_cControl == 'g') {
-                cursor = ruqo_SkipSentence(body, 0);
-                return;
+            if (phase != LoopPhase::Step) {
+                m_cControl = 0;
+                ExecuteStatementAt(body);
+                if (m_cControl == 'r' || m_cControl == 'g') {
+                    cursor = ruqo_SkipSentence(body, 0);
+                    return;
+                }
+                if (m_cType == 'X' || m_cControl == 'b') break;
             }
-            if (m_cType == 'X' || m_cControl == 'b') break;
             if (*step != ')') {
                 p = step;
                 DoSentence(p, nullptr, 0, 0);
             }
+            phase = LoopPhase::Condition;
         }
     }
     m_cControl = 0;
