@@ -551,12 +551,20 @@ private:
         s.digits[s.digitsLength] = 0;
         // What reading the stored text gives: whole numbers below 1e15 are
         // written as their exact digits.
-        const bool exact =
-            number > -1e15 && number < 1e15 && number == (double)(int64_t)number && !(number == 0 && std::signbit(number));
-        s.readBack = exact ? number : platform::ParseDouble(s.digits);
+        s.readBack = platform::IsExactWhole(number) ? number : platform::ParseDouble(s.digits);
         s.pending = true;
     }
     bool Eval(int index, double* out);
+    // An operand: numbers and variables read in place, the rest evaluated.
+    bool Operand(int index, double* out) {
+        const Node& n = f_.nodes[(size_t)index];
+        if (n.op == Op::Number) {
+            *out = n.value;
+            return true;
+        }
+        if (n.op == Op::Read) return Read(f_.slots[(size_t)n.slot], out);
+        return Eval(index, out);
+    }
 
     CQoLanguage* qo_;
     Form& f_;
@@ -571,26 +579,26 @@ bool Runner::Eval(int index, double* out) {
     case Op::Read: return Read(f_.slots[(size_t)n.slot], out);
     case Op::And:
     case Op::Or: {
-        if (!Eval(n.left, &l)) return false;
+        if (!Operand(n.left, &l)) return false;
         const bool leftTrue = l != 0;
         if (n.op == Op::And ? !leftTrue : leftTrue) {
             *out = n.op == Op::And ? 0.0 : 1.0;
             return true;
         }
-        if (!Eval(n.right, &r)) return false;
+        if (!Operand(n.right, &r)) return false;
         *out = r != 0 ? 1.0 : 0.0;
         return true;
     }
     default: break;
     }
-    if (!Eval(n.left, &l)) return false;
+    if (!Operand(n.left, &l)) return false;
     switch (n.op) {
     case Op::Negate: *out = -l; return true;
     case Op::Not: *out = l == 0 ? 1.0 : 0.0; return true;
     case Op::Tilde: *out = (double)~ToInt32(l); return true;
     default: break;
     }
-    if (!Eval(n.right, &r)) return false;
+    if (!Operand(n.right, &r)) return false;
     switch (n.op) {
     case Op::Add: *out = l + r; return true;
     case Op::Subtract: *out = l - r; return true;
@@ -641,10 +649,10 @@ bool Runner::Run(double* value) {
     bool ok = true;
     for (const Step& step : f_.steps) {
         switch (step.kind) {
-        case StepKind::Value: ok = Eval(step.node, value); break;
+        case StepKind::Value: ok = Operand(step.node, value); break;
         case StepKind::Assign: {
             Slot& s = f_.slots[(size_t)step.slot];
-            ok = Eval(step.node, value) && !std::isinf(*value);
+            ok = Operand(step.node, value) && !std::isinf(*value);
             if (!ok) break;
             QoLVarDefine* record = Resolve(s);
             ok = record && record->m_cType != 'P';
@@ -734,14 +742,15 @@ private:
 
 void CompiledFormsDeleter::operator()(CompiledForms* forms) const { delete forms; }
 
-bool CompiledFormsOn() {
-    static const bool on = [] {
-        const char* value = std::getenv("QO_NOCOMPILE");
-        const bool off = value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
-        return !off && !CachesOff();
-    }();
-    return on;
+namespace {
+bool ReadCompileSwitch() {
+    const char* value = std::getenv("QO_NOCOMPILE");
+    const bool off = value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+    return !off && !CachesOff();
 }
+}  // namespace
+
+const bool g_compiledFormsOn = ReadCompileSwitch();
 
 namespace {
 
@@ -824,6 +833,8 @@ LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* ste
     Form* stepForm = step ? forms->Find(step, ")", 0, 0) : nullptr;
     if (!Fits(qo, conditionForm) || !Fits(qo, bodyForm) || (step && !Fits(qo, stepForm))) return LoopPhase::Condition;
     for (;;) {
+        // Checked once a pass: only the debugger, an interrupt or a budget
+        // can change it meanwhile, and they are met at the next pass.
         if (!CompiledFormsAllowed(qo)) return LoopPhase::Condition;
         char* p = condition;
         if (!RunForm(qo, conditionForm, p, 0, end)) return LoopPhase::Condition;
@@ -831,9 +842,9 @@ LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* ste
         qo->m_cControl = 0;
         qo->m_pRun->statementStart = body;
         p = body;
-        if (!CompiledFormsAllowed(qo) || !RunForm(qo, bodyForm, p, 0, end)) return LoopPhase::Body;
+        if (!RunForm(qo, bodyForm, p, 0, end)) return LoopPhase::Body;
         p = step;
-        if (step && (!CompiledFormsAllowed(qo) || !RunForm(qo, stepForm, p, 0, end))) return LoopPhase::Step;
+        if (step && !RunForm(qo, stepForm, p, 0, end)) return LoopPhase::Step;
     }
 }
 
@@ -847,11 +858,13 @@ LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body) {
     if (!Fits(qo, conditionForm) || !Fits(qo, bodyForm)) return LoopPhase::Body;
     QoLRunContext* run = qo->m_pRun;
     for (;;) {
+        // Checked once a pass: only the debugger, an interrupt or a budget
+        // can change it meanwhile, and they are met at the next pass.
+        if (!CompiledFormsAllowed(qo)) return LoopPhase::Body;
         qo->m_cControl = 0;
         run->statementStart = body;
         char* p = body;
-        if (!CompiledFormsAllowed(qo) || !RunForm(qo, bodyForm, p, 0, end)) return LoopPhase::Body;
-        if (!CompiledFormsAllowed(qo)) return LoopPhase::Condition;
+        if (!RunForm(qo, bodyForm, p, 0, end)) return LoopPhase::Body;
         p = condition;
         const short savedBracket = run->bracketDepth;
         qo->FunctionBracketTrace(p, '+');

@@ -26,7 +26,8 @@ namespace qotool::engine {
 // False when the environment variable QO_NOCOMPILE (or QO_NOCACHE, which
 // turns every cache off) was set to a non-empty value other than "0" when
 // first asked: sentences are then always read from their text.
-bool CompiledFormsOn();
+extern const bool g_compiledFormsOn;
+inline bool CompiledFormsOn() { return g_compiledFormsOn; }
 
 // Runs the sentence at cursor from its compiled form when it has one that
 // still matches the text; true when it did (the cursor is then past it and

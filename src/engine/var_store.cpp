@@ -194,17 +194,20 @@ void PrepareValue(CQoLanguage* qo, char op, StoredValue* v) {
     }
 }
 
+// The text of a number into a record that holds no pointer value; whole
+// numbers are written as their exact digits and keep their number beside.
+void WriteNumberText(QoLVarDefine* record, double number, const char* digits, int length) {
+    record->m_cType = 'N';
+    record->m_strDef = std::string_view(digits, (size_t)length);
+    if (platform::IsExactWhole(number)) KeepNumber(record, digits, length, number);
+}
+
 void Store(QoLVarDefine* record, const StoredValue& v) {
     if (record->m_cType != 'P' && v.type != 'P') {
         // No pointer involved: nobody to notify.
         record->m_cType = v.type;
         if (v.isNumber) {
-            record->m_strDef = std::string_view(v.digits, (size_t)v.digitsLength);
-            // Whole numbers below 1e15 are written as their exact digits,
-            // which read back as the same number.
-            const double n = v.number;
-            if (n > -1e15 && n < 1e15 && n == (double)(int64_t)n && !(n == 0 && std::signbit(n)))
-                KeepNumber(record, v.digits, v.digitsLength, n);
+            WriteNumberText(record, v.number, v.digits, v.digitsLength);
         } else {
             record->m_strDef = v.text;
         }
@@ -522,6 +525,10 @@ QoLVarDefine* FindVisibleVariable(CQoLanguage* qo, std::string_view name, int en
 }
 
 void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length) {
+    if (record->m_cType != 'P') {
+        WriteNumberText(record, number, digits, length);
+        return;
+    }
     StoredValue v;
     v.type = 'N';
     v.isNumber = true;
