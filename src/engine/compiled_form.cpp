@@ -23,6 +23,7 @@
 #include "engine/var_tables.h"
 #include "platform/number_text.h"
 #include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
 
 namespace qotool::engine {
 
@@ -69,13 +70,25 @@ struct Node {
     double value = 0;
 };
 
-enum class StepKind : uint8_t { Value, Assign, Increment };
+// The steps of a form run in order, from the first; Branch and Jump move on
+// to their target step instead.
+enum class StepKind : uint8_t {
+    Reset,      // a sentence starts: no value yet (type Z)
+    Value,      // node's number is the value
+    Assign,     // node's number is stored into slot, and is the value
+    Increment,  // slot goes up (delta 1) or down (delta -1); the new number is the value
+    Mark,       // a statement starts at offset `slot`
+    Branch,     // node's number is the value; when it is 0, on at target
+    Jump,       // on at target
+    Block,      // a block `slot` deep is entered
+};
 
 struct Step {
     StepKind kind;
-    int node;
-    int slot;
-    double delta;
+    int node = -1;
+    int slot = -1;
+    double delta = 0;
+    int target = -1;
 };
 
 // A plain variable the form reads or stores.
@@ -104,9 +117,7 @@ struct Form {
     std::unique_ptr<Form> next;  // another form at the same position
 
     bool usable = false;
-    char resultType = 'Z';
     int end = 0;              // cursor offset after the form, before the closer
-    int statementStart = -1;  // offset the run's statement start moves to, or -1
     int blocks = 0;           // deepest nesting of { } blocks
     int levels = 0;           // deepest level guard count the text would reach
     int catches = 0;          // deepest catch depth the text would reach
@@ -118,9 +129,7 @@ struct Form {
 
     void Reset() {
         usable = false;
-        resultType = 'Z';
         end = 0;
-        statementStart = -1;
         blocks = levels = catches = 0;
         nodes.clear();
         steps.clear();
@@ -180,9 +189,15 @@ private:
     bool Literal(char*& p, bool negative, double* value);
     bool StopsHere(char* p, const char* terminators);
     int Sentence(char*& p, const char* terminators, char expectedType, char closer, int level, int catches);
-    bool Statement(char*& p, const char* terminators, int level, int catches);
-    bool List(char*& p, const char* terminators, int level, int catches, int blocks, char* type);
-    bool Block(char*& p, int level, int catches, int blocks, char* type);
+    bool Statement(char*& p, const char* terminators, int level, int catches, int blocks);
+    bool If(char*& p, int level, int catches, int blocks);
+    bool Branch(char* p, int level, int catches, int blocks);
+    bool List(char*& p, const char* terminators, int level, int catches, int blocks);
+    bool Block(char*& p, int level, int catches, int blocks);
+    void Emit(StepKind kind, int node = -1, int slot = -1, double delta = 0) {
+        f_.steps.push_back({kind, node, slot, delta, -1});
+    }
+    void Mark(const char* p) { Emit(StepKind::Mark, -1, (int)(p - base_)); }
     int Operand(char*& p, int level, int catches);
     int Operators(char*& p, const char* terminators, int left, int level, int catches);
     int Operator(char*& p, char op, int left, int level, int catches);
@@ -285,7 +300,14 @@ int Compiler::Sentence(char*& p, const char* terminators, char expectedType, cha
 
 // A statement where a sentence starts: an assignment, ++ or -- (which store),
 // or a value.
-bool Compiler::Statement(char*& p, const char* terminators, int level, int catches) {
+bool Compiler::Statement(char*& p, const char* terminators, int level, int catches, int blocks) {
+    if ((p[0] | 0x20) == 'i' && (p[1] | 0x20) == 'f' && !IsWordChar(p[2])) {
+        char* q = p + 2;
+        if ((q[0] == '%' && q[1] == '[') || (q[0] == ':' && q[1] == ':')) return false;
+        SkipBlanks(q);
+        Touch(q + 2);
+        if (*q == '(') return If(p, level, catches, blocks);
+    }
     char word[96];
     char* q = p;
     if (PlainWord(q, word)) {
@@ -298,7 +320,7 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
             if (!StopsHere(r, terminators)) return false;  // more operators after a store
             SkipBlanks(r);
             p = r;
-            f_.steps.push_back({StepKind::Increment, -1, SlotFor(word), delta});
+            Emit(StepKind::Increment, -1, SlotFor(word), delta);
             return true;
         }
         if (r[0] == '=' && r[1] != '=') {
@@ -308,7 +330,7 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
             p = r + 1;
             const int node = Sentence(p, ")", 0, 0, level, catches);
             if (node < 0) return false;
-            f_.steps.push_back({StepKind::Assign, node, SlotFor(word), 0});
+            Emit(StepKind::Assign, node, SlotFor(word));
             return true;
         }
     }
@@ -316,20 +338,70 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
     if (node < 0) return false;
     node = Operators(p, terminators, node, level, catches);
     if (node < 0) return false;
-    f_.steps.push_back({StepKind::Value, node, -1, 0});
+    Emit(StepKind::Value, node);
     return true;
+}
+
+// if (condition) statement [else statement], as StatementIf runs it: the
+// parts end where the sentence skipper says, whichever part runs.
+bool Compiler::If(char*& p, int level, int catches, int blocks) {
+    char* q = p + 2;
+    SkipBlanks(q);
+    SkipOne(q);  // the '('
+    const int condition = Sentence(q, ")", 'N', ')', level, catches);
+    if (condition < 0) return false;
+    char* thenPart = q;
+    char* after = ruqo_SkipSentence(thenPart, 0);
+    char* elsePart = nullptr;
+    char* end = after;
+    if (StartsWithNoCase(after, "else")) {
+        elsePart = after + 4;
+        end = ruqo_SkipSentence(elsePart, 0);
+    }
+    Touch(end + 2);
+    const size_t branch = f_.steps.size();
+    Emit(StepKind::Branch, condition);
+    if (!Branch(thenPart, level, catches, blocks)) return false;
+    if (elsePart) {
+        const size_t jump = f_.steps.size();
+        Emit(StepKind::Jump);
+        f_.steps[branch].target = (int)f_.steps.size();
+        if (!Branch(elsePart, level, catches, blocks)) return false;
+        f_.steps[jump].target = (int)f_.steps.size();
+    } else {
+        f_.steps[branch].target = (int)f_.steps.size();
+    }
+    p = end;
+    return true;
+}
+
+// One part of an if, as ExecuteStatementAt runs it: its statement start,
+// then a sentence of its own.
+bool Compiler::Branch(char* p, int level, int catches, int blocks) {
+    SkipBlanks(p);
+    Touch(p + 2);
+    if (*p == '?' || *p == '$') return false;
+    Mark(p);
+    ++level;
+    ++catches;
+    if (level > kMaxLevels) return false;
+    Note(level, catches);
+    Emit(StepKind::Reset);
+    if (*p == '{') return Block(p, level, catches, blocks);
+    if (*p == 0 || *p == ';') return true;
+    return Statement(p, ")", level, catches, blocks);
 }
 
 // The statements of a list (terminators starting with '}'), as RunStatements
 // runs them.
-bool Compiler::List(char*& p, const char* terminators, int level, int catches, int blocks, char* type) {
+bool Compiler::List(char*& p, const char* terminators, int level, int catches, int blocks) {
     for (;;) {
         SkipBlanks(p);
         Touch(p + 2);
         const char c = *p;
         if (c == '?' || c == '$' || c == 0) return false;
         if (c == '{') {
-            if (!Block(p, level, catches, blocks, type)) return false;
+            if (!Block(p, level, catches, blocks)) return false;
             continue;
         }
         if (c == ';') {
@@ -337,33 +409,31 @@ bool Compiler::List(char*& p, const char* terminators, int level, int catches, i
             continue;
         }
         if (c == '}') return true;
-        if (!Statement(p, terminators, level, catches)) return false;
-        *type = 'N';
+        if (!Statement(p, terminators, level, catches, blocks)) return false;
         if (*p == '}') return true;
-        if (*p != ';') return false;
-        ++p;
+        if (*p == ';') ++p;
         SkipBlanks(p);  // the next statement's start
         Touch(p + 2);
         if (*p == '?' || *p == '$') return false;
-        f_.statementStart = (int)(p - base_);
+        Mark(p);
     }
 }
 
 // A { } block, as ExecuteBlock runs it: a guard, then a list sentence closed
 // by '}'.
-bool Compiler::Block(char*& p, int level, int catches, int blocks, char* type) {
+bool Compiler::Block(char*& p, int level, int catches, int blocks) {
     ++blocks;
     f_.blocks = std::max(f_.blocks, blocks);
     level += 2;  // the block's guard and the list sentence's
     ++catches;
     if (level > kMaxLevels) return false;
     Note(level, catches);
+    Emit(StepKind::Block, -1, blocks);
+    Emit(StepKind::Reset);
     ++p;
-    char inner = 'Z';
-    if (!List(p, "}", level, catches, blocks, &inner)) return false;
+    if (!List(p, "}", level, catches, blocks)) return false;
     SkipOne(p);  // the closing '}'
     Touch(p + 2);
-    *type = inner;
     return true;
 }
 
@@ -493,22 +563,20 @@ int Compiler::Operator(char*& p, char op, int left, int level, int catches) {
 }
 
 bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
+    (void)expectedType;  // checked when the form has run: the type depends on the parts run
     const int level = 1, catches = 1;
     Note(level, catches);
     SkipBlanks(p);
     Touch(p + 2);
     if (*p == '?' || *p == '$') return false;
-    char type = 'Z';
+    Emit(StepKind::Reset);
     if (terminators[0] == '}') {
-        if (!List(p, terminators, level, catches, 0, &type)) return false;
+        if (!List(p, terminators, level, catches, 0)) return false;
     } else if (*p == '{') {
-        if (!Block(p, level, catches, 0, &type)) return false;
+        if (!Block(p, level, catches, 0)) return false;
     } else if (*p != 0 && *p != ';') {
-        if (!Statement(p, terminators, level, catches)) return false;
-        type = 'N';
+        if (!Statement(p, terminators, level, catches, 0)) return false;
     }
-    if (expectedType && expectedType != type) return false;
-    f_.resultType = type;
     f_.end = (int)(p - base_);
     Touch(p + 2);
     return true;
@@ -516,11 +584,22 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
 
 // ---- running ------------------------------------------------------------
 
+// What a run of a form leaves: the value's type and number (when a step set
+// one), the last statement start it passed, the deepest block it entered.
+struct Outcome {
+    char type = 'Z';
+    bool valued = false;
+    double value = 0;
+    int mark = -1;
+    int blocks = 0;
+};
+
 class Runner {
 public:
     Runner(CQoLanguage* qo, Form& form, int end) : qo_(qo), f_(form), end_(end) {}
 
-    bool Run(double* value);
+    // False when the form gives up; nothing is stored then.
+    bool Run(Outcome* out);
 
 private:
     QoLVarDefine* Resolve(Slot& s) {
@@ -645,21 +724,39 @@ bool Runner::Eval(int index, double* out) {
     }
 }
 
-bool Runner::Run(double* value) {
+bool Runner::Run(Outcome* out) {
     bool ok = true;
-    for (const Step& step : f_.steps) {
+    const Step* steps = f_.steps.data();
+    const size_t count = f_.steps.size();
+    for (size_t pc = 0; pc < count && ok;) {
+        const Step& step = steps[pc++];
         switch (step.kind) {
-        case StepKind::Value: ok = Operand(step.node, value); break;
+        case StepKind::Reset: out->type = 'Z'; break;
+        case StepKind::Value:
+            ok = Operand(step.node, &out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        case StepKind::Branch:
+            ok = Operand(step.node, &out->value);
+            out->type = 'N';
+            out->valued = true;
+            if (out->value == 0) pc = (size_t)step.target;
+            break;
+        case StepKind::Jump: pc = (size_t)step.target; break;
+        case StepKind::Mark: out->mark = step.slot; break;
+        case StepKind::Block: out->blocks = std::max(out->blocks, step.slot); break;
         case StepKind::Assign: {
             Slot& s = f_.slots[(size_t)step.slot];
-            ok = Operand(step.node, value) && !std::isinf(*value);
+            ok = Operand(step.node, &out->value) && !std::isinf(out->value);
             if (!ok) break;
             QoLVarDefine* record = Resolve(s);
             ok = record && record->m_cType != 'P';
-            if (ok) {
-                s.record = record;
-                Pend(s, *value);
-            }
+            if (!ok) break;
+            s.record = record;
+            Pend(s, out->value);
+            out->type = 'N';
+            out->valued = true;
             break;
         }
         case StepKind::Increment: {
@@ -667,14 +764,17 @@ bool Runner::Run(double* value) {
             double current;
             ok = Read(s, &current);
             if (!ok) break;
-            *value = current + step.delta;
+            out->value = current + step.delta;
             s.record = Resolve(s);
-            Pend(s, *value);
+            Pend(s, out->value);
+            out->type = 'N';
+            out->valued = true;
             break;
         }
         }
-        if (!ok) break;
     }
+    // The value must have the type asked for; the text reports it otherwise.
+    if (ok && f_.expectedType && f_.expectedType != out->type) ok = false;
     for (Slot& s : f_.slots) {
         if (!s.pending) continue;
         s.pending = false;
@@ -773,18 +873,18 @@ bool Fits(const CQoLanguage* qo, const Form* form) {
 // false (nothing changed) when the form gives up.
 bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
     QoLRunContext* run = qo->m_pRun;
-    double value = 0;
-    if (!Runner(qo, *form, end).Run(&value)) {
+    Outcome out;
+    if (!Runner(qo, *form, end).Run(&out)) {
         if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > form->runs) form->usable = false;
         return false;
     }
     ++form->runs;
     // What the blocks leave behind: the scope table entries they wrote and
     // the tables cut back to where the outer level ends.
-    if (form->blocks > 0) {
+    if (out.blocks > 0) {
         auto& scopes = qo->m_scopeTable;
         const size_t level = (size_t)qo->m_nScopeLevel;
-        for (size_t d = 1; d <= (size_t)form->blocks; ++d) {
+        for (size_t d = 1; d <= (size_t)out.blocks; ++d) {
             if (scopes.size() < level + d + 2) scopes.resize(level + d + 2);
             scopes[level + d + 1] = scopes[level + d];
         }
@@ -792,9 +892,9 @@ bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
         qo->m_pVars->CutBack(start.first, start.second);
     }
     char* base = cursor;
-    if (form->statementStart >= 0) run->statementStart = base + form->statementStart;
-    if (!form->steps.empty()) qo->m_dValue = value;
-    qo->m_cType = form->resultType;
+    if (out.mark >= 0) run->statementStart = base + out.mark;
+    if (out.valued) qo->m_dValue = out.value;
+    qo->m_cType = out.type;
     cursor = base + form->end;
     const short savedBracket = run->bracketDepth;
     if (closer == ')')
