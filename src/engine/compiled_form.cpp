@@ -41,6 +41,7 @@ constexpr uint32_t kFallbacksTolerated = 64;
 enum class Op : uint8_t {
     Number,
     Read,
+    ReadCell,  // the cell of array `slot` in the row `left` gives
     Negate,
     Not,
     Tilde,
@@ -77,6 +78,7 @@ enum class StepKind : uint8_t {
     Value,      // node's number is the value
     Assign,     // node's number is stored into slot, and is the value
     Increment,  // slot goes up (delta 1) or down (delta -1); the new number is the value
+    AssignCell, // node's number is stored into the cell of array `slot` in row `target`'s number
     Mark,       // a statement starts at offset `slot`
     Branch,     // node's number is the value; when it is 0, on at target
     Jump,       // on at target
@@ -109,6 +111,25 @@ struct Slot {
     char digits[32];
 };
 
+// An array the form reads or stores cells of (first column only).
+struct ArraySlot {
+    std::string name;
+    const VarTables* tables = nullptr;
+    uint64_t changes = 0;
+    int end = -1;
+    VarArray* array = nullptr;
+};
+
+// The one cell store a form may make, held until the form has run.
+struct CellStore {
+    bool pending = false;
+    VarArray* array = nullptr;
+    int row = 0;
+    double number = 0;
+    int digitsLength = 0;
+    char digits[32];
+};
+
 struct Form {
     std::string terminators;
     char expectedType = 0;
@@ -124,6 +145,10 @@ struct Form {
     std::vector<Node> nodes;
     std::vector<Step> steps;
     std::vector<Slot> slots;
+    std::vector<ArraySlot> arrays;
+    bool readsCells = false;
+    bool storesCell = false;
+    CellStore cellStore;
     uint32_t runs = 0;
     uint32_t fallbacks = 0;
 
@@ -134,6 +159,9 @@ struct Form {
         nodes.clear();
         steps.clear();
         slots.clear();
+        arrays.clear();
+        readsCells = storesCell = false;
+        cellStore.pending = false;
         runs = fallbacks = 0;
     }
     bool Matches(const char* text) const { return strncmp(source.data(), text, source.size()) == 0; }
@@ -185,7 +213,15 @@ private:
         return (int)f_.slots.size() - 1;
     }
 
-    bool PlainWord(char*& p, char* word);
+    bool PlainWord(char*& p, char* word, bool* cell = nullptr);
+    int Subscript(char*& p, int level, int catches);
+    int ArrayFor(const char* name) {
+        for (size_t i = 0; i < f_.arrays.size(); ++i)
+            if (f_.arrays[i].name == name) return (int)i;
+        f_.arrays.emplace_back();
+        f_.arrays.back().name = name;
+        return (int)f_.arrays.size() - 1;
+    }
     bool Literal(char*& p, bool negative, double* value);
     bool StopsHere(char* p, const char* terminators);
     int Sentence(char*& p, const char* terminators, char expectedType, char closer, int level, int catches);
@@ -210,7 +246,7 @@ private:
 // A variable name the store takes as it is: ASCII letters, digits and '_',
 // no subscript, no macro piece, no "::" qualification, no call, not a
 // keyword, NULL or a system_ name. p moves past the word.
-bool Compiler::PlainWord(char*& p, char* word) {
+bool Compiler::PlainWord(char*& p, char* word, bool* cell) {
     if (!IsAsciiLetter(*p)) return false;
     const int n = ScanWordChars(p, word);
     Touch(p + n + 2);
@@ -218,11 +254,42 @@ bool Compiler::PlainWord(char*& p, char* word) {
     for (int i = 0; i < n; ++i)
         if (!IsAsciiLetter(word[i]) && !IsDigitChar(word[i])) return false;
     char* q = p + n;
-    if ((q[0] == '%' && q[1] == '[') || (q[0] == ':' && q[1] == ':') || q[0] == '[') return false;
+    if ((q[0] == '%' && q[1] == '[') || (q[0] == ':' && q[1] == ':')) return false;
+    if (q[0] == '[' && !cell) return false;
     if (KeywordOf(word) != Keyword::None || strcasecmp(word, "NULL") == 0) return false;
     if (strncmp(word, "system_", 7) == 0) return false;
+    if (cell) *cell = q[0] == '[';
     p = q;
     return true;
+}
+
+// One subscript after an array name, as AppendSubscripts reads it (p at the
+// '['): a row only, no second subscript, no field after it.
+int Compiler::Subscript(char*& p, int level, int catches) {
+    ++p;
+    char* t = p;
+    while (IsBlank(*t)) ++t;
+    Touch(t + 2);
+    if (*t == ']') return -1;  // the whole array
+    long literal = 0;
+    const char* literalEnd = nullptr;
+    int node;
+    if (PlainSubscript(p, &literal, &literalEnd)) {
+        if (literal < 0 || literal > INT32_MAX) return -1;
+        p = const_cast<char*>(literalEnd);
+        Node n{Op::Number};
+        n.value = (double)literal;
+        node = Add(n);
+    } else {
+        node = Sentence(p, ",]", 'N', 0, level, catches);
+        if (node < 0) return -1;
+    }
+    Touch(p + 2);
+    if (*p != ']') return -1;  // a column, or no closing bracket
+    ++p;
+    Touch(p + 2);
+    if (*p == '[' || (*p == '.' && IsWordChar(p[1]))) return -1;
+    return node;
 }
 
 // A number literal, read as ReadNumber reads it; false where it reports an
@@ -310,7 +377,28 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
     }
     char word[96];
     char* q = p;
-    if (PlainWord(q, word)) {
+    bool cell = false;
+    const bool plain = PlainWord(q, word, &cell);
+    if (plain && cell) {
+        const size_t mark = f_.nodes.size();
+        const int row = Subscript(q, level, catches);
+        if (row < 0) return false;
+        char* r = q;
+        SkipBlanks(r);
+        Touch(r + 2);
+        if (r[0] == '=' && r[1] != '=') {
+            char* right = r + 1;
+            SkipBlanks(right);
+            if (!*right || f_.storesCell) return false;
+            p = r + 1;
+            const int node = Sentence(p, ")", 0, 0, level, catches);
+            if (node < 0) return false;
+            f_.storesCell = true;
+            f_.steps.push_back({StepKind::AssignCell, node, ArrayFor(word), 0, row});
+            return true;
+        }
+        f_.nodes.resize(mark);  // read again as an operand
+    } else if (plain) {
         char* r = q;
         SkipBlanks(r);
         Touch(r + 2);
@@ -477,14 +565,25 @@ int Compiler::Operand(char*& p, int level, int catches) {
     }
     char word[96];
     char* w = p;
-    if (!PlainWord(w, word)) return -1;
+    bool cell = false;
+    if (!PlainWord(w, word, &cell)) return -1;
+    int row = -1;
+    if (cell) {
+        row = Subscript(w, level, catches);
+        if (row < 0) return -1;
+    }
     SkipBlanks(w);
     Touch(w + 2);
     if (*w == '(') return -1;
     if ((w[0] == '+' && w[1] == '+') || (w[0] == '-' && w[1] == '-') || (w[0] == '=' && w[1] != '=')) return -1;
     p = w;
     Node n{Op::Number};
-    if (strcasecmp(word, "PI") == 0) {
+    if (cell) {
+        f_.readsCells = true;
+        n.op = Op::ReadCell;
+        n.slot = ArrayFor(word);
+        n.left = row;
+    } else if (strcasecmp(word, "PI") == 0) {
         n.value = std::acos(-1.0);
     } else if (strcasecmp(word, "true") == 0) {
         n.value = 1;
@@ -577,6 +676,7 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
     } else if (*p != 0 && *p != ';') {
         if (!Statement(p, terminators, level, catches, 0)) return false;
     }
+    if (f_.storesCell && f_.readsCells) return false;  // a stored cell is not read back before it is written
     f_.end = (int)(p - base_);
     Touch(p + 2);
     return true;
@@ -597,6 +697,7 @@ struct Outcome {
 class Runner {
 public:
     Runner(CQoLanguage* qo, Form& form, int end) : qo_(qo), f_(form), end_(end) {}
+    int arrayEnd = -1;  // the visible end of the arrays, when the form uses any
 
     // False when the form gives up; nothing is stored then.
     bool Run(Outcome* out);
@@ -613,6 +714,49 @@ private:
         }
         QoLVarDefine* record = s.record;
         return record && record->m_cType != '&' ? record : nullptr;
+    }
+    VarArray* ResolveArray(ArraySlot& a) {
+        const VarTables* tables = qo_->m_pVars;
+        if (!(a.tables == tables && a.changes == tables->arrays.Changes() && a.end == arrayEnd)) {
+            a.array = FindVisibleArray(qo_, a.name, arrayEnd);
+            a.tables = tables;
+            a.changes = tables->arrays.Changes();
+            a.end = arrayEnd;
+        }
+        return a.array;
+    }
+    // The row a subscript's number names, as the text writes and reads it
+    // back; -1 for none the form takes.
+    static int Row(double number) { return ToInt32(number); }
+    bool ReadCell(const Node& n, double* out) {
+        double subscript;
+        if (!Operand(n.left, &subscript)) return false;
+        const VarArray* array = ResolveArray(f_.arrays[(size_t)n.slot]);
+        const int row = Row(subscript);
+        if (!array || row < 0) return false;
+        const QoLVarDefine* record = array->CellIfCreated(row, 0);  // null also beyond the rows
+        if (!record || record->m_cType != 'N') return false;
+        *out = RecordNumber(record);
+        return true;
+    }
+    bool StoreCell(const Step& step, double* value) {
+        double subscript;
+        if (!Operand(step.target, &subscript) || !Operand(step.node, value) || std::isinf(*value)) return false;
+        VarArray* array = ResolveArray(f_.arrays[(size_t)step.slot]);
+        const int row = Row(subscript);
+        // New rows only well below the store's cell limit, so growing can
+        // fail only where memory does.
+        if (!array || row < 0 || (row >= array->Rows() && row >= 200000)) return false;
+        if (const QoLVarDefine* record = array->CellIfCreated(row, 0);
+            record && (record->m_cType == '&' || record->m_cType == 'P'))
+            return false;
+        CellStore& c = f_.cellStore;
+        c.array = array;
+        c.row = row;
+        c.number = *value;
+        c.digitsLength = platform::FormatNumber15(*value, c.digits);
+        c.pending = true;
+        return true;
     }
     bool Read(Slot& s, double* out) {
         if (s.pending) {
@@ -656,6 +800,7 @@ bool Runner::Eval(int index, double* out) {
     switch (n.op) {
     case Op::Number: *out = n.value; return true;
     case Op::Read: return Read(f_.slots[(size_t)n.slot], out);
+    case Op::ReadCell: return ReadCell(n, out);
     case Op::And:
     case Op::Or: {
         if (!Operand(n.left, &l)) return false;
@@ -759,6 +904,11 @@ bool Runner::Run(Outcome* out) {
             out->valued = true;
             break;
         }
+        case StepKind::AssignCell:
+            ok = StoreCell(step, &out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
         case StepKind::Increment: {
             Slot& s = f_.slots[(size_t)step.slot];
             double current;
@@ -779,6 +929,14 @@ bool Runner::Run(Outcome* out) {
         if (!s.pending) continue;
         s.pending = false;
         if (ok) StoreNumberDigits(s.record, s.number, s.digits, s.digitsLength);
+    }
+    CellStore& c = f_.cellStore;
+    if (c.pending) {
+        c.pending = false;
+        if (ok) {
+            c.array->Grow((int64_t)c.row + 1, 1);
+            StoreNumberDigits(c.array->Cell(c.row, 0), c.number, c.digits, c.digitsLength);
+        }
     }
     return ok;
 }
@@ -874,7 +1032,12 @@ bool Fits(const CQoLanguage* qo, const Form* form) {
 bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
     QoLRunContext* run = qo->m_pRun;
     Outcome out;
-    if (!Runner(qo, *form, end).Run(&out)) {
+    Runner runner(qo, *form, end);
+    if (!form->arrays.empty()) {
+        runner.arrayEnd = VisibleArrayEnd(qo);
+        if (runner.arrayEnd < 0) return false;
+    }
+    if (!runner.Run(&out)) {
         if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > form->runs) form->usable = false;
         return false;
     }

@@ -34,6 +34,10 @@ inline int32_t ToInt32(double d) {
 enum class Keyword { None, Break, Continue, Delete, Do, Goto, Private, Public, Return, Remove, SkipError, Try, AskExec };
 Keyword KeywordOf(const char* word);
 
+// A subscript that is a plain integer literal (blanks around it allowed):
+// its value and the position of the ',' or ']' after it.
+bool PlainSubscript(const char* p, long* value, const char** end);
+
 // Tries the user executors for word (cursor just after its '('); reports
 // "执行不认识的函数：%s" when none takes it.
 void CallExternal(CQoLanguage* qo, char*& cursor, const char* word);

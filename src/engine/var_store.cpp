@@ -524,6 +524,18 @@ QoLVarDefine* FindVisibleVariable(CQoLanguage* qo, std::string_view name, int en
     return i >= 0 ? variables[i] : nullptr;
 }
 
+int VisibleArrayEnd(const CQoLanguage* qo) {
+    const int level = std::max(qo->m_nScopeLevel, 0);
+    if (qo->m_scopeTable.size() < (size_t)level + 2) return -1;
+    return std::clamp(qo->m_scopeTable[(size_t)level + 1].second, 0, qo->m_pVars->arrays.size());
+}
+
+VarArray* FindVisibleArray(CQoLanguage* qo, std::string_view name, int end) {
+    auto& arrays = qo->m_pVars->arrays;
+    const int j = arrays.FindLast(name, 0, end);
+    return j >= 0 ? arrays[j] : nullptr;
+}
+
 void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length) {
     if (record->m_cType != 'P') {
         WriteNumberText(record, number, digits, length);

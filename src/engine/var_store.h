@@ -13,6 +13,8 @@ class QoLRunContext;
 
 namespace qotool::engine {
 
+class VarArray;
+
 // The store's one entry point (the run context's DoVariable).
 //
 // name: a variable name, or an array cell in the normal subscript form
@@ -66,7 +68,6 @@ namespace qotool::engine {
 // the error value in place).
 QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode);
 
-class VarArray;
 
 // The array named `name` that an ordinary read finds (the innermost visible
 // one; "system_" names in the process-wide store), or null.
@@ -87,6 +88,11 @@ void StoreCurrentValue(CQoLanguage* qo, QoLVarDefine* record);
 QoLVarDefine* FindVisibleVariable(CQoLanguage* qo, std::string_view name, int end);
 // That end, or -1 while the scope table does not reach the current level.
 int VisibleVariableEnd(const CQoLanguage* qo);
+
+// The same for the array `name` (no system_ name) below `end`, the visible
+// end of the arrays (VisibleArrayEnd, -1 while the scope table is short).
+VarArray* FindVisibleArray(CQoLanguage* qo, std::string_view name, int end);
+int VisibleArrayEnd(const CQoLanguage* qo);
 
 // Stores a number into record as an assignment does, from its "%.15g"
 // digits (the record holds no pointer value).
