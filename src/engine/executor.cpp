@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "diag/debug_hooks.h"
+#include "engine/compiled_form.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
@@ -31,11 +32,6 @@ void qotool::engine::SpendStep(CQoLanguage* qo, char* cursor) {
 }
 
 namespace {
-
-// Terminator sets of the prefix operators and signs.
-constexpr const char kTildeSet[] = ",)];}&|^?:<!=>-+*%/";
-constexpr const char kNotSet[] = ",)];}&|^?:-+*%/";
-constexpr const char kSignSet[] = ",)];}&|^?:<!=>-+";
 
 inline bool IsHex(char c) { return kByteClass[(unsigned char)c] & kHexDigit; }
 inline int HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
@@ -95,6 +91,7 @@ void CQoLanguage::StatementStart(char*& cursor) {
 }
 
 CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, char expectedType, char closer) {
+    if (CompiledFormsAllowed(this) && RunCompiledForm(this, cursor, terminators, expectedType, closer)) return this;
     QoLRunContext* run = m_pRun;
     if (run->catchDepth > 150) ReportError("括号或语句嵌套操作层次过深", cursor);
     if (g_stepBudget.load(std::memory_order_relaxed) >= 0) SpendStep(this, cursor);

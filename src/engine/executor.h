@@ -9,12 +9,34 @@ class CQoLanguage;
 
 namespace qotool::engine {
 
+// Terminator sets: the right operand of an operator stops at every operator
+// that binds less tightly.
+inline constexpr char kSetA[] = ",)];}&|^?:<!=>-+$";    // after +
+inline constexpr char kSetB[] = ",)];}&|^?:<!=>-+";     // after -
+inline constexpr char kSetC[] = ",)];}&|^?:<!=>-+*%/$"; // after *, **
+inline constexpr char kSetD[] = ",)];}&|^?:<!=>-+*%/";  // after /, %
+inline constexpr char kSetE[] = ",)];}&|^?:<!=>";       // after <<, >>, $
+inline constexpr char kSetF[] = ",)];}&|^?:";           // after comparisons
+inline constexpr char kSetG[] = ",)];}?:";              // after &, |, ^, &&, ||
+// Of the prefix operators and signs.
+inline constexpr char kTildeSet[] = ",)];}&|^?:<!=>-+*%/";
+inline constexpr char kNotSet[] = ",)];}&|^?:-+*%/";
+inline constexpr char kSignSet[] = ",)];}&|^?:<!=>-+";
+
 // Integer part of a number as a 32-bit integer (truncation toward zero; a
 // number outside the 32-bit range gives the integer indefinite 0x80000000).
 inline int32_t ToInt32(double d) {
     if (!(d > -2147483649.0 && d < 2147483648.0)) return INT32_MIN;
     return (int32_t)d;
 }
+
+// The statement keywords (any case); None for every other word.
+enum class Keyword { None, Break, Continue, Delete, Do, Goto, Private, Public, Return, Remove, SkipError, Try, AskExec };
+Keyword KeywordOf(const char* word);
+
+// A subscript that is a plain integer literal (blanks around it allowed):
+// its value and the position of the ',' or ']' after it.
+bool PlainSubscript(const char* p, long* value, const char** end);
 
 // Tries the user executors for word (cursor just after its '('); reports
 // "执行不认识的函数：%s" when none takes it.

@@ -19,13 +19,6 @@ using namespace qotool::engine;
 
 namespace {
 
-constexpr const char kSetA[] = ",)];}&|^?:<!=>-+$";
-constexpr const char kSetB[] = ",)];}&|^?:<!=>-+";
-constexpr const char kSetC[] = ",)];}&|^?:<!=>-+*%/$";
-constexpr const char kSetD[] = ",)];}&|^?:<!=>-+*%/";
-constexpr const char kSetE[] = ",)];}&|^?:<!=>";
-constexpr const char kSetF[] = ",)];}&|^?:";
-constexpr const char kSetG[] = ",)];}?:";
 
 const double kPi = std::acos(-1.0);
 

@@ -2,12 +2,20 @@
 #ifndef QOTOOL_ENGINE_RUN_CONTEXT_H
 #define QOTOOL_ENGINE_RUN_CONTEXT_H
 
+#include <memory>
 #include <vector>
 
 #include "qotool/cstring.h"
 #include "qotool/qolanguage.h"
 
 class QoLVarDefine;
+
+namespace qotool::engine {
+class CompiledForms;
+struct CompiledFormsDeleter {
+    void operator()(CompiledForms* forms) const;
+};
+}  // namespace qotool::engine
 
 // One by-reference argument of ReadPara: the code it was read with ('1',
 // '2', '4', 'b', 'f', 'g', 'p'; 'S' for a CString destination, 's' for a
@@ -47,6 +55,8 @@ public:
     CString tableBufferName;
     // By-reference arguments that WritePara copies back, in argument order.
     std::vector<QoLWriteBack> writeBack;
+    // The sentences read once, by position (compiled_form.h).
+    std::unique_ptr<qotool::engine::CompiledForms, qotool::engine::CompiledFormsDeleter> compiledForms;
 
     void SetLevelStart(int lv, const char* position) {
         if ((size_t)lv >= levelStart.size()) levelStart.resize((size_t)lv + 1, nullptr);

@@ -9,6 +9,7 @@
 
 #include "diag/debug_hooks.h"
 #include "engine/builtin_hook.h"
+#include "engine/compiled_form.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
@@ -41,60 +42,45 @@ char* CQoLanguage::ExecuteStatementAt(char* start, char closer) {
     return p;
 }
 
-bool CQoLanguage::KeywordStatement(char*& cursor, const char* word) {
+Keyword qotool::engine::KeywordOf(const char* word) {
     switch (DispatchKey(word)) {
-    case Key('b', 'r'):
-        if (!Is(word, "break")) return false;
+    case Key('b', 'r'): return Is(word, "break") ? Keyword::Break : Keyword::None;
+    case Key('c', 'o'): return Is(word, "continue") ? Keyword::Continue : Keyword::None;
+    case Key('d', 'e'): return Is(word, "delete") ? Keyword::Delete : Keyword::None;
+    case Key('d', 'o'): return Is(word, "do") ? Keyword::Do : Keyword::None;
+    case Key('g', 'o'): return Is(word, "goto") ? Keyword::Goto : Keyword::None;
+    case Key('p', 'r'): return Is(word, "private") ? Keyword::Private : Keyword::None;
+    case Key('p', 'u'): return Is(word, "public") ? Keyword::Public : Keyword::None;
+    case Key('r', 'e'):
+        return Is(word, "return") ? Keyword::Return : Is(word, "remove") ? Keyword::Remove : Keyword::None;
+    case Key('s', 'k'): return Is(word, "SkipError") ? Keyword::SkipError : Keyword::None;
+    case Key('t', 'r'): return Is(word, "try") ? Keyword::Try : Keyword::None;
+    case Key('a', 's'): return Is(word, "AskExec") ? Keyword::AskExec : Keyword::None;
+    default: return Keyword::None;
+    }
+}
+
+bool CQoLanguage::KeywordStatement(char*& cursor, const char* word) {
+    switch (KeywordOf(word)) {
+    case Keyword::None: return false;
+    case Keyword::Break:
         if (!m_bSyntaxCheck) m_cControl = 'b';
         return true;
-    case Key('c', 'o'):
-        if (!Is(word, "continue")) return false;
+    case Keyword::Continue:
         if (!m_bSyntaxCheck) m_cControl = 'c';
         return true;
-    case Key('d', 'e'):
-        if (!Is(word, "delete")) return false;
-        StatementRemove(cursor, 'd');
-        return true;
-    case Key('d', 'o'):
-        if (!Is(word, "do")) return false;
-        StatementDo(cursor);
-        return true;
-    case Key('g', 'o'):
-        if (!Is(word, "goto")) return false;
-        StatementGoto(cursor);
-        return true;
-    case Key('p', 'r'):
-        if (!Is(word, "private")) return false;
-        StatementDeclare(cursor, 'z');
-        return true;
-    case Key('p', 'u'):
-        if (!Is(word, "public")) return false;
-        StatementDeclare(cursor, 'g');
-        return true;
-    case Key('r', 'e'):
-        if (Is(word, "return")) {
-            StatementReturn(cursor);
-            return true;
-        }
-        if (Is(word, "remove")) {
-            StatementRemove(cursor, 'r');
-            return true;
-        }
-        return false;
-    case Key('s', 'k'):
-        if (!Is(word, "SkipError")) return false;
-        StatementSkipError(cursor);
-        return true;
-    case Key('t', 'r'):
-        if (!Is(word, "try")) return false;
-        StatementTry(cursor);
-        return true;
-    case Key('a', 's'):
-        if (!Is(word, "AskExec")) return false;
-        StatementAskExec(cursor);
-        return true;
-    default: return false;
+    case Keyword::Delete: StatementRemove(cursor, 'd'); return true;
+    case Keyword::Do: StatementDo(cursor); return true;
+    case Keyword::Goto: StatementGoto(cursor); return true;
+    case Keyword::Private: StatementDeclare(cursor, 'z'); return true;
+    case Keyword::Public: StatementDeclare(cursor, 'g'); return true;
+    case Keyword::Return: StatementReturn(cursor); return true;
+    case Keyword::Remove: StatementRemove(cursor, 'r'); return true;
+    case Keyword::SkipError: StatementSkipError(cursor); return true;
+    case Keyword::Try: StatementTry(cursor); return true;
+    case Keyword::AskExec: StatementAskExec(cursor); return true;
     }
+    return false;
 }
 
 void CQoLanguage::StatementReturn(char*& cursor) {
@@ -189,18 +175,23 @@ void CQoLanguage::StatementWhile(char*& cursor) {
         ExecuteStatementAt(body);
     } else if (m_cType == 'N' && m_dValue != 0) {
         SkipBlanks(body);
-        for (;;) {
-            m_cControl = 0;
-            ExecuteStatementAt(body);
-            if (m_cControl == 'r' || m_cControl == 'g') {
-                cursor = ruqo_SkipSentence(body, 0);
-                return;
+        // The compiled passes hand over at the body or the condition.
+        LoopPhase phase = RunCompiledWhile(this, condition, body);
+        while (phase != LoopPhase::Done) {
+            if (phase == LoopPhase::Body) {
+                m_cControl = 0;
+                ExecuteStatementAt(body);
+                if (m_cControl == 'r' || m_cControl == 'g') {
+                    cursor = ruqo_SkipSentence(body, 0);
+                    return;
+                }
+                if (m_cType == 'X' || m_cControl == 'b') break;
             }
-            if (m_cType == 'X' || m_cControl == 'b') break;
             cursor = condition;
             FunctionBracketTrace(cursor, '+');
             DoSentence(cursor, ")", 'N', ')');
             if (!(m_cType == 'N' && m_dValue != 0)) break;
+            phase = LoopPhase::Body;
         }
     }
     m_cControl = 0;
@@ -264,23 +255,29 @@ void CQoLanguage::StatementFor(char*& cursor) {
         p = step;
         DoSentence(p, nullptr, 0, 0);
     } else {
-        for (;;) {
-            if (*condition != ';') {
+        // The compiled passes hand over at the condition, body or step.
+        LoopPhase phase = RunCompiledFor(this, *condition != ';' ? condition : nullptr, body,
+                                         *step != ')' ? step : nullptr);
+        while (phase != LoopPhase::Done) {
+            if (phase == LoopPhase::Condition && *condition != ';') {
                 p = condition;
                 DoSentence(p, nullptr, 'N', 0);
                 if (!(m_cType == 'N' && m_dValue != 0)) break;
             }
-            m_cControl = 0;
-            ExecuteStatementAt(body);
-            if (m_cControl == 'r' || m_cControl == 'g') {
-                cursor = ruqo_SkipSentence(body, 0);
-                return;
+            if (phase != LoopPhase::Step) {
+                m_cControl = 0;
+                ExecuteStatementAt(body);
+                if (m_cControl == 'r' || m_cControl == 'g') {
+                    cursor = ruqo_SkipSentence(body, 0);
+                    return;
+                }
+                if (m_cType == 'X' || m_cControl == 'b') break;
             }
-            if (m_cType == 'X' || m_cControl == 'b') break;
             if (*step != ')') {
                 p = step;
                 DoSentence(p, nullptr, 0, 0);
             }
+            phase = LoopPhase::Condition;
         }
     }
     m_cControl = 0;

@@ -51,6 +51,10 @@ public:
     int size() const { return (int)items_.size(); }
     bool empty() const { return items_.empty(); }
     T* operator[](int index) const { return items_[(size_t)index].get(); }
+    // Counts every change of which entry a name finds (insertions, removals,
+    // renames), so that a lookup remembered with the count stays right while
+    // the count is unchanged.
+    uint64_t Changes() const { return changes_; }
 
     // Position of the last entry named `name` in [lower, end), or -1.
     int FindLast(std::string_view name, int lower, int end) const {
@@ -78,6 +82,7 @@ public:
             if (links_[(size_t)j].prev >= pos) ++links_[(size_t)j].prev;
         }
         T* raw = item.get();
+        ++changes_;
         items_.insert(items_.begin() + pos, std::move(item));
         links_.insert(links_.begin() + pos, Link{hash, -1});
         Splice(pos);
@@ -90,6 +95,7 @@ public:
     void Erase(int pos) {
         const int n = size();
         if (pos < 0 || pos >= n) return;
+        ++changes_;
         Unsplice(pos);
         items_.erase(items_.begin() + pos);
         links_.erase(links_.begin() + pos);
@@ -103,6 +109,7 @@ public:
     // Keeps the first `count` entries.
     void Truncate(int count) {
         if (count < 0) count = 0;
+        if (count < size()) ++changes_;
         for (int i = size() - 1; i >= count; --i) {
             Unsplice(i);  // i is the head of its chain: one slot probe
             items_.pop_back();
@@ -111,6 +118,7 @@ public:
     }
 
     void Clear() {
+        ++changes_;
         items_.clear();
         links_.clear();
         slots_.clear();
@@ -120,6 +128,7 @@ public:
     // Changes the name of the entry at pos and re-indexes it.
     void Rename(int pos, const CString& name) {
         if (pos < 0 || pos >= size()) return;
+        ++changes_;
         ReserveSlot();  // before the entry leaves its chain: a rebuild needs whole chains
         Unsplice(pos);
         SetEntryName(*items_[(size_t)pos], name);
@@ -258,6 +267,7 @@ private:
     std::vector<Link> links_;
     std::vector<Slot> slots_;
     size_t used_ = 0;  // slots that are not empty (live or deleted)
+    uint64_t changes_ = 0;
 };
 
 }  // namespace qotool::engine

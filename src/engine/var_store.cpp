@@ -194,17 +194,20 @@ void PrepareValue(CQoLanguage* qo, char op, StoredValue* v) {
     }
 }
 
+// The text of a number into a record that holds no pointer value; whole
+// numbers are written as their exact digits and keep their number beside.
+void WriteNumberText(QoLVarDefine* record, double number, const char* digits, int length) {
+    record->m_cType = 'N';
+    record->m_strDef = std::string_view(digits, (size_t)length);
+    if (platform::IsExactWhole(number)) KeepNumber(record, digits, length, number);
+}
+
 void Store(QoLVarDefine* record, const StoredValue& v) {
     if (record->m_cType != 'P' && v.type != 'P') {
         // No pointer involved: nobody to notify.
         record->m_cType = v.type;
         if (v.isNumber) {
-            record->m_strDef = std::string_view(v.digits, (size_t)v.digitsLength);
-            // Whole numbers below 1e15 are written as their exact digits,
-            // which read back as the same number.
-            const double n = v.number;
-            if (n > -1e15 && n < 1e15 && n == (double)(int64_t)n && !(n == 0 && std::signbit(n)))
-                KeepNumber(record, v.digits, v.digitsLength, n);
+            WriteNumberText(record, v.number, v.digits, v.digitsLength);
         } else {
             record->m_strDef = v.text;
         }
@@ -508,6 +511,44 @@ VarArray* FindArray(CQoLanguage* qo, std::string_view name) {
 }
 
 void LoadRecord(CQoLanguage* qo, const QoLVarDefine* record) { Load(qo, record); }
+
+int VisibleVariableEnd(const CQoLanguage* qo) {
+    const int level = std::max(qo->m_nScopeLevel, 0);
+    if (qo->m_scopeTable.size() < (size_t)level + 2) return -1;
+    return std::clamp(qo->m_scopeTable[(size_t)level + 1].first, 0, qo->m_pVars->variables.size());
+}
+
+QoLVarDefine* FindVisibleVariable(CQoLanguage* qo, std::string_view name, int end) {
+    auto& variables = qo->m_pVars->variables;
+    const int i = variables.FindLast(name, 0, end);
+    return i >= 0 ? variables[i] : nullptr;
+}
+
+int VisibleArrayEnd(const CQoLanguage* qo) {
+    const int level = std::max(qo->m_nScopeLevel, 0);
+    if (qo->m_scopeTable.size() < (size_t)level + 2) return -1;
+    return std::clamp(qo->m_scopeTable[(size_t)level + 1].second, 0, qo->m_pVars->arrays.size());
+}
+
+VarArray* FindVisibleArray(CQoLanguage* qo, std::string_view name, int end) {
+    auto& arrays = qo->m_pVars->arrays;
+    const int j = arrays.FindLast(name, 0, end);
+    return j >= 0 ? arrays[j] : nullptr;
+}
+
+void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length) {
+    if (record->m_cType != 'P') {
+        WriteNumberText(record, number, digits, length);
+        return;
+    }
+    StoredValue v;
+    v.type = 'N';
+    v.isNumber = true;
+    v.number = number;
+    v.digitsLength = length;
+    std::memcpy(v.digits, digits, (size_t)length);
+    Store(record, v);
+}
 
 void StoreCurrentValue(CQoLanguage* qo, QoLVarDefine* record) {
     StoredValue value;

@@ -13,6 +13,8 @@ class QoLRunContext;
 
 namespace qotool::engine {
 
+class VarArray;
+
 // The store's one entry point (the run context's DoVariable).
 //
 // name: a variable name, or an array cell in the normal subscript form
@@ -66,7 +68,6 @@ namespace qotool::engine {
 // the error value in place).
 QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode);
 
-class VarArray;
 
 // The array named `name` that an ordinary read finds (the innermost visible
 // one; "system_" names in the process-wide store), or null.
@@ -79,6 +80,23 @@ void LoadRecord(CQoLanguage* qo, const QoLVarDefine* record);
 // Stores the interpreter's current value into record with its own type, as
 // an assignment does (an infinite number reports "数值范围超界").
 void StoreCurrentValue(CQoLanguage* qo, QoLVarDefine* record);
+
+// The record an ordinary read of the plain variable `name` finds (no
+// subscript, no system_ name, the name already in normal form), without
+// following a link; null when there is none. The search ends at `end`,
+// the visible end of the current scope level (VisibleVariableEnd).
+QoLVarDefine* FindVisibleVariable(CQoLanguage* qo, std::string_view name, int end);
+// That end, or -1 while the scope table does not reach the current level.
+int VisibleVariableEnd(const CQoLanguage* qo);
+
+// The same for the array `name` (no system_ name) below `end`, the visible
+// end of the arrays (VisibleArrayEnd, -1 while the scope table is short).
+VarArray* FindVisibleArray(CQoLanguage* qo, std::string_view name, int end);
+int VisibleArrayEnd(const CQoLanguage* qo);
+
+// Stores a number into record as an assignment does, from its "%.15g"
+// digits (the record holds no pointer value).
+void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length);
 
 // The end of the current scope level's region, remembered before a nested
 // evaluation that declares variables at this level, and cut back to after

@@ -19,9 +19,15 @@ using namespace qotool::engine;
 
 namespace {
 
-// A subscript that is a plain integer literal (blanks around it allowed):
-// its value and the position of the ',' or ']' after it.
-bool PlainSubscript(const char* p, long* value, const char** end) {
+void UndefinedVariable(CQoLanguage* qo, const char* word, const char* suffix, char* cursor) {
+    CString message;
+    message.Format("'%s' 变量未定义%s", word, suffix);
+    qo->ReportError(message, cursor);
+}
+
+}  // namespace
+
+bool qotool::engine::PlainSubscript(const char* p, long* value, const char** end) {
     while (IsBlank(*p)) ++p;
     const char* digits = p;
     if (*p == '-' || *p == '+') ++p;
@@ -33,14 +39,6 @@ bool PlainSubscript(const char* p, long* value, const char** end) {
     *end = p;
     return true;
 }
-
-void UndefinedVariable(CQoLanguage* qo, const char* word, const char* suffix, char* cursor) {
-    CString message;
-    message.Format("'%s' 变量未定义%s", word, suffix);
-    qo->ReportError(message, cursor);
-}
-
-}  // namespace
 
 void CQoLanguage::AppendSubscripts(char*& cursor, char* word) {
     if (*cursor != '[') return;

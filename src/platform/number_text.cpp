@@ -12,7 +12,7 @@ namespace qotool::platform {
 
 int FormatNumber15(double value, char* buf) {
     // Whole numbers below 1e15 print as their digits, as "%.15g" does.
-    if (value > -1e15 && value < 1e15 && value == (double)(int64_t)value && !(value == 0 && std::signbit(value))) {
+    if (IsExactWhole(value)) {
         static const char kPairs[] =
             "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
             "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -21,12 +21,20 @@ int FormatNumber15(double value, char* buf) {
         char digits[20];
         int n = 20;  // digits fill digits[n..20) from the right, two at a time
         uint64_t u = v < 0 ? (uint64_t)(-v) : (uint64_t)v;
-        while (u >= 100) {
+        uint32_t w;
+        while (u > UINT32_MAX) {
             const unsigned pair = (unsigned)(u % 100) * 2;
             u /= 100;
             digits[--n] = kPairs[pair + 1];
             digits[--n] = kPairs[pair];
         }
+        for (w = (uint32_t)u; w >= 100;) {  // 32-bit steps are cheaper
+            const unsigned pair = (w % 100) * 2;
+            w /= 100;
+            digits[--n] = kPairs[pair + 1];
+            digits[--n] = kPairs[pair];
+        }
+        u = w;
         if (u >= 10) {
             digits[--n] = kPairs[u * 2 + 1];
             digits[--n] = kPairs[u * 2];

@@ -5,10 +5,17 @@
 #ifndef QOTOOL_PLATFORM_NUMBER_TEXT_H
 #define QOTOOL_PLATFORM_NUMBER_TEXT_H
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
 namespace qotool::platform {
+
+// Whole numbers strictly between -1e15 and 1e15 (not -0): "%.15g" writes
+// them as their exact digits, which read back as the same number.
+inline bool IsExactWhole(double value) {
+    return value > -1e15 && value < 1e15 && value == (double)(int64_t)value && !(value == 0 && std::signbit(value));
+}
 
 // Writes the "%.15g" text of value into buf (at least 32 bytes) without a
 // terminating zero; returns the length.

@@ -91,6 +91,38 @@ TEST(DoQolTest, ARunLeavesTheInterpreterIdle) {
     }
 }
 
+// A host may rewrite its text buffer between runs, or hand the buffer to
+// another interpreter: every run reads what the buffer holds then.
+TEST(DoQolTest, ABufferRewrittenInPlaceIsReadAgain) {
+    struct Row {
+        int interpreter;
+        const char* text;
+        const char* result;
+    };
+    const Row rows[] = {
+        {0, "s=0", "N:0"},
+        {0, "s=s+1", "N:1"},
+        {0, "s=s+1", "N:2"},
+        {0, "s=s*3", "N:6"},  // same length, same address
+        {0, "s=s", "N:6"},    // shorter
+        {0, "for(i=0;i<4;i++){s=s+i;} s", "N:12"},
+        {0, "for(i=0;i<4;i++){s=s-i;} s", "N:6"},
+        {0, "s='t'", "S:t"},
+        {0, "s=s+1", "X:S型数据(t)不能加N型数据(1)"},
+        {1, "s=s+1", "X:'s' 变量未定义"},  // another interpreter, same buffer
+        {1, "s=5", "N:5"},
+        {0, "s", "S:t"},
+    };
+    CQoLanguage interpreters[2];
+    char buffer[64];
+    for (const Row& row : rows) {
+        snprintf(buffer, sizeof buffer, "%s", row.text);
+        interpreters[row.interpreter].DoQol(buffer, nullptr);
+        const std::string result = ResultOf(interpreters[row.interpreter]);
+        EXPECT_EQ(Gbk(result.substr(0, result.find('\r'))), Gbk(row.result)) << row.text;
+    }
+}
+
 TEST(DoQolTest, ADestroyedInterpreterIsRefusedBeforeItsMembersAreTouched) {
     RecordingUi ui;
     qotool::test::LogCapture log;

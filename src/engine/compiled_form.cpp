@@ -1,0 +1,1142 @@
+// Compiled sentence forms (see compiled_form.h). The compiler below reads a
+// sentence the way DoSentence, RunStatements, ReadOperand and the operator
+// loop do, step for step, and gives up wherever the text could take a path
+// it does not cover; what it keeps is a small tree of number operations.
+#include "engine/compiled_form.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <strings.h>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/executor.h"
+#include "engine/number_memo.h"
+#include "engine/scanner.h"
+#include "engine/var_store.h"
+#include "engine/var_tables.h"
+#include "platform/number_text.h"
+#include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
+
+namespace qotool::engine {
+
+namespace {
+
+// Deepest nesting of sentences a form may hold; deeper text is read as text
+// (so 100 000 brackets cost the compiler nothing but a refusal).
+constexpr int kMaxLevels = 48;
+// Forms kept per interpreter before the table starts again (texts run from
+// temporary buffers would otherwise add forms without end).
+constexpr size_t kMaxForms = 50000;
+// A form that keeps giving up is left to the text.
+constexpr uint32_t kFallbacksTolerated = 64;
+
+enum class Op : uint8_t {
+    Number,
+    Read,
+    ReadCell,  // the cell of array `slot` in the row `left` gives
+    Negate,
+    Not,
+    Tilde,
+    Add,
+    Subtract,
+    Multiply,
+    Power,
+    Divide,
+    Remainder,
+    ShiftLeft,
+    ShiftRight,
+    Compare,
+    And,
+    Or,
+    BitAnd,
+    BitOr,
+    BitXor,
+};
+
+struct Node {
+    Op op;
+    char compare = 0;  // Compare: the operator character and the one after it (or 0)
+    char second = 0;
+    int left = -1;
+    int right = -1;
+    int slot = -1;
+    double value = 0;
+};
+
+// The steps of a form run in order, from the first; Branch and Jump move on
+// to their target step instead.
+enum class StepKind : uint8_t {
+    Reset,      // a sentence starts: no value yet (type Z)
+    Value,      // node's number is the value
+    Assign,     // node's number is stored into slot, and is the value
+    Increment,  // slot goes up (delta 1) or down (delta -1); the new number is the value
+    AssignCell, // node's number is stored into the cell of array `slot` in row `target`'s number
+    Mark,       // a statement starts at offset `slot`
+    Branch,     // node's number is the value; when it is 0, on at target
+    Jump,       // on at target
+    Block,      // a block `slot` deep is entered
+};
+
+struct Step {
+    StepKind kind;
+    int node = -1;
+    int slot = -1;
+    double delta = 0;
+    int target = -1;
+};
+
+// A plain variable the form reads or stores.
+struct Slot {
+    std::string name;
+    // The lookup remembered, valid while the table's change count and the
+    // visible end are those it was made with.
+    const VarTables* tables = nullptr;
+    uint64_t changes = 0;
+    int end = -1;
+    QoLVarDefine* record = nullptr;
+    // While a form runs: the number stored and not yet written, its text,
+    // and the number that text reads back as.
+    bool pending = false;
+    double number = 0;
+    double readBack = 0;
+    int digitsLength = 0;
+    char digits[32];
+};
+
+// An array the form reads or stores cells of (first column only).
+struct ArraySlot {
+    std::string name;
+    const VarTables* tables = nullptr;
+    uint64_t changes = 0;
+    int end = -1;
+    VarArray* array = nullptr;
+};
+
+// The one cell store a form may make, held until the form has run.
+struct CellStore {
+    bool pending = false;
+    VarArray* array = nullptr;
+    int row = 0;
+    double number = 0;
+    int digitsLength = 0;
+    char digits[32];
+};
+
+struct Form {
+    std::string terminators;
+    char expectedType = 0;
+    char closer = 0;
+    std::string source;  // the bytes the form was made from (ends with the text's zero if it reached it)
+    std::unique_ptr<Form> next;  // another form at the same position
+
+    bool usable = false;
+    int end = 0;              // cursor offset after the form, before the closer
+    int blocks = 0;           // deepest nesting of { } blocks
+    int levels = 0;           // deepest level guard count the text would reach
+    int catches = 0;          // deepest catch depth the text would reach
+    std::vector<Node> nodes;
+    std::vector<Step> steps;
+    std::vector<Slot> slots;
+    std::vector<ArraySlot> arrays;
+    bool readsCells = false;
+    bool storesCell = false;
+    CellStore cellStore;
+    uint32_t runs = 0;
+    uint32_t fallbacks = 0;
+
+    void Reset() {
+        usable = false;
+        end = 0;
+        blocks = levels = catches = 0;
+        nodes.clear();
+        steps.clear();
+        slots.clear();
+        arrays.clear();
+        readsCells = storesCell = false;
+        cellStore.pending = false;
+        runs = fallbacks = 0;
+    }
+    bool Matches(const char* text) const { return strncmp(source.data(), text, source.size()) == 0; }
+};
+
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool IsHex(char c) { return kByteClass[(unsigned char)c] & kHexDigit; }
+int HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
+bool OperatorChar(char c) { return c == '+' || c == '-' || c == '*' || c == '/' || c == '%'; }
+
+// Reads a sentence the way the executor would and builds its form.
+class Compiler {
+public:
+    Compiler(Form& form, const char* base) : f_(form), base_(base), far_(base) {}
+
+    bool Root(char*& p, const char* terminators, char expectedType);
+    const char* Far() const { return far_; }
+
+private:
+    void Touch(const char* p) {
+        if (p > far_) far_ = p;
+    }
+    void Note(int level, int catches) {
+        f_.levels = std::max(f_.levels, level);
+        f_.catches = std::max(f_.catches, catches);
+    }
+    int Add(Node node) {
+        f_.nodes.push_back(node);
+        return (int)f_.nodes.size() - 1;
+    }
+    int Unary(Op op, int operand) {
+        if (operand < 0) return -1;
+        Node n{op};
+        n.left = operand;
+        return Add(n);
+    }
+    int Binary(Op op, int left, int right) {
+        if (right < 0) return -1;
+        Node n{op};
+        n.left = left;
+        n.right = right;
+        return Add(n);
+    }
+    int SlotFor(const char* name) {
+        for (size_t i = 0; i < f_.slots.size(); ++i)
+            if (f_.slots[i].name == name) return (int)i;
+        f_.slots.emplace_back();
+        f_.slots.back().name = name;
+        return (int)f_.slots.size() - 1;
+    }
+
+    bool PlainWord(char*& p, char* word, bool* cell = nullptr);
+    int Subscript(char*& p, int level, int catches);
+    int ArrayFor(const char* name) {
+        for (size_t i = 0; i < f_.arrays.size(); ++i)
+            if (f_.arrays[i].name == name) return (int)i;
+        f_.arrays.emplace_back();
+        f_.arrays.back().name = name;
+        return (int)f_.arrays.size() - 1;
+    }
+    bool Literal(char*& p, bool negative, double* value);
+    bool StopsHere(char* p, const char* terminators);
+    int Sentence(char*& p, const char* terminators, char expectedType, char closer, int level, int catches);
+    bool Statement(char*& p, const char* terminators, int level, int catches, int blocks);
+    bool If(char*& p, int level, int catches, int blocks);
+    bool Branch(char* p, int level, int catches, int blocks);
+    bool List(char*& p, const char* terminators, int level, int catches, int blocks);
+    bool Block(char*& p, int level, int catches, int blocks);
+    void Emit(StepKind kind, int node = -1, int slot = -1, double delta = 0) {
+        f_.steps.push_back({kind, node, slot, delta, -1});
+    }
+    void Mark(const char* p) { Emit(StepKind::Mark, -1, (int)(p - base_)); }
+    int Operand(char*& p, int level, int catches);
+    int Operators(char*& p, const char* terminators, int left, int level, int catches);
+    int Operator(char*& p, char op, int left, int level, int catches);
+
+    Form& f_;
+    const char* base_;
+    const char* far_;
+};
+
+// A variable name the store takes as it is: ASCII letters, digits and '_',
+// no subscript, no macro piece, no "::" qualification, no call, not a
+// keyword, NULL or a system_ name. p moves past the word.
+bool Compiler::PlainWord(char*& p, char* word, bool* cell) {
+    if (!IsAsciiLetter(*p)) return false;
+    const int n = ScanWordChars(p, word);
+    Touch(p + n + 2);
+    if (n >= 80) return false;
+    for (int i = 0; i < n; ++i)
+        if (!IsAsciiLetter(word[i]) && !IsDigitChar(word[i])) return false;
+    char* q = p + n;
+    if ((q[0] == '%' && q[1] == '[') || (q[0] == ':' && q[1] == ':')) return false;
+    if (q[0] == '[' && !cell) return false;
+    if (KeywordOf(word) != Keyword::None || strcasecmp(word, "NULL") == 0) return false;
+    if (strncmp(word, "system_", 7) == 0) return false;
+    if (cell) *cell = q[0] == '[';
+    p = q;
+    return true;
+}
+
+// One subscript after an array name, as AppendSubscripts reads it (p at the
+// '['): a row only, no second subscript, no field after it.
+int Compiler::Subscript(char*& p, int level, int catches) {
+    ++p;
+    char* t = p;
+    while (IsBlank(*t)) ++t;
+    Touch(t + 2);
+    if (*t == ']') return -1;  // the whole array
+    long literal = 0;
+    const char* literalEnd = nullptr;
+    int node;
+    if (PlainSubscript(p, &literal, &literalEnd)) {
+        if (literal < 0 || literal > INT32_MAX) return -1;
+        p = const_cast<char*>(literalEnd);
+        Node n{Op::Number};
+        n.value = (double)literal;
+        node = Add(n);
+    } else {
+        node = Sentence(p, ",]", 'N', 0, level, catches);
+        if (node < 0) return -1;
+    }
+    Touch(p + 2);
+    if (*p != ']') return -1;  // a column, or no closing bracket
+    ++p;
+    Touch(p + 2);
+    if (*p == '[' || (*p == '.' && IsWordChar(p[1]))) return -1;
+    return node;
+}
+
+// A number literal, read as ReadNumber reads it; false where it reports an
+// error.
+bool Compiler::Literal(char*& p, bool negative, double* out) {
+    double value;
+    if (p[0] == '0' && (p[1] | 0x20) == 'x' && IsHex(p[2])) {
+        uint32_t v = 0;
+        p += 2;
+        while (IsHex(*p)) v = (v << 4) | (uint32_t)HexValue(*p++);
+        value = (double)(int32_t)v;
+    } else {
+        char* start = p;
+        uint64_t whole = 0;
+        while (IsDigitChar(*p)) whole = whole * 10 + (uint64_t)(*p++ - '0');
+        if (p - start <= 15 && *p != '.' && *p != 'e' && *p != 'E') {
+            *out = negative ? -(double)whole : (double)whole;
+            Touch(p + 2);
+            return true;
+        }
+        if (*p == '.') {
+            ++p;
+            while (IsDigitChar(*p)) ++p;
+        }
+        if (*p == 'e' || *p == 'E') {
+            char* q = p + 1;
+            if (*q == '+' || *q == '-') ++q;
+            if (!IsDigitChar(*q)) return false;
+            while (IsDigitChar(*q)) ++q;
+            p = q;
+        }
+        if (p - start > 100) return false;  // the text takes 100 characters and then stumbles
+        value = platform::ParseDouble(start);
+    }
+    Touch(p + 2);
+    *out = negative ? -value : value;
+    return true;
+}
+
+// Whether the operator loop would stop at p at once.
+bool Compiler::StopsHere(char* p, const char* terminators) {
+    SkipBlanks(p);
+    Touch(p + 2);
+    const char c = *p;
+    if (c == '`') return false;
+    if (c == 0 || c == ';' || c == '}') return true;
+    return strchr(terminators, c) && !(c == '*' && p[1] == '*');
+}
+
+// A DoSentence that must give a number and stores nothing.
+int Compiler::Sentence(char*& p, const char* terminators, char expectedType, char closer, int level, int catches) {
+    ++level;
+    ++catches;
+    if (level > kMaxLevels) return -1;
+    Note(level, catches);
+    if (terminators[0] == '}') return -1;
+    SkipBlanks(p);
+    Touch(p + 2);
+    const char c = *p;
+    if (c == '?' || c == '$' || c == '{' || c == 0 || c == ';') return -1;
+    int node = Operand(p, level, catches);
+    if (node < 0) return -1;
+    node = Operators(p, terminators, node, level, catches);
+    if (node < 0) return -1;
+    if (expectedType && expectedType != 'N') return -1;
+    if (closer == ')') {
+        if (*p != ')') return -1;  // an unclosed bracket moves the bracket count
+        SkipOne(p);
+    } else if (closer && *p == closer) {
+        SkipOne(p);
+    }
+    Touch(p + 2);
+    return node;
+}
+
+// A statement where a sentence starts: an assignment, ++ or -- (which store),
+// or a value.
+bool Compiler::Statement(char*& p, const char* terminators, int level, int catches, int blocks) {
+    if ((p[0] | 0x20) == 'i' && (p[1] | 0x20) == 'f' && !IsWordChar(p[2])) {
+        char* q = p + 2;
+        if ((q[0] == '%' && q[1] == '[') || (q[0] == ':' && q[1] == ':')) return false;
+        SkipBlanks(q);
+        Touch(q + 2);
+        if (*q == '(') return If(p, level, catches, blocks);
+    }
+    char word[96];
+    char* q = p;
+    bool cell = false;
+    const bool plain = PlainWord(q, word, &cell);
+    if (plain && cell) {
+        const size_t mark = f_.nodes.size();
+        const int row = Subscript(q, level, catches);
+        if (row < 0) return false;
+        char* r = q;
+        SkipBlanks(r);
+        Touch(r + 2);
+        if (r[0] == '=' && r[1] != '=') {
+            char* right = r + 1;
+            SkipBlanks(right);
+            if (!*right || f_.storesCell) return false;
+            p = r + 1;
+            const int node = Sentence(p, ")", 0, 0, level, catches);
+            if (node < 0) return false;
+            f_.storesCell = true;
+            f_.steps.push_back({StepKind::AssignCell, node, ArrayFor(word), 0, row});
+            return true;
+        }
+        f_.nodes.resize(mark);  // read again as an operand
+    } else if (plain) {
+        char* r = q;
+        SkipBlanks(r);
+        Touch(r + 2);
+        if ((r[0] == '+' && r[1] == '+') || (r[0] == '-' && r[1] == '-')) {
+            const double delta = r[0] == '+' ? 1.0 : -1.0;
+            r += 2;
+            if (!StopsHere(r, terminators)) return false;  // more operators after a store
+            SkipBlanks(r);
+            p = r;
+            Emit(StepKind::Increment, -1, SlotFor(word), delta);
+            return true;
+        }
+        if (r[0] == '=' && r[1] != '=') {
+            char* right = r + 1;
+            SkipBlanks(right);
+            if (!*right) return false;
+            p = r + 1;
+            const int node = Sentence(p, ")", 0, 0, level, catches);
+            if (node < 0) return false;
+            Emit(StepKind::Assign, node, SlotFor(word));
+            return true;
+        }
+    }
+    int node = Operand(p, level, catches);
+    if (node < 0) return false;
+    node = Operators(p, terminators, node, level, catches);
+    if (node < 0) return false;
+    Emit(StepKind::Value, node);
+    return true;
+}
+
+// if (condition) statement [else statement], as StatementIf runs it: the
+// parts end where the sentence skipper says, whichever part runs.
+bool Compiler::If(char*& p, int level, int catches, int blocks) {
+    char* q = p + 2;
+    SkipBlanks(q);
+    SkipOne(q);  // the '('
+    const int condition = Sentence(q, ")", 'N', ')', level, catches);
+    if (condition < 0) return false;
+    char* thenPart = q;
+    char* after = ruqo_SkipSentence(thenPart, 0);
+    char* elsePart = nullptr;
+    char* end = after;
+    if (StartsWithNoCase(after, "else")) {
+        elsePart = after + 4;
+        end = ruqo_SkipSentence(elsePart, 0);
+    }
+    Touch(end + 2);
+    const size_t branch = f_.steps.size();
+    Emit(StepKind::Branch, condition);
+    if (!Branch(thenPart, level, catches, blocks)) return false;
+    if (elsePart) {
+        const size_t jump = f_.steps.size();
+        Emit(StepKind::Jump);
+        f_.steps[branch].target = (int)f_.steps.size();
+        if (!Branch(elsePart, level, catches, blocks)) return false;
+        f_.steps[jump].target = (int)f_.steps.size();
+    } else {
+        f_.steps[branch].target = (int)f_.steps.size();
+    }
+    p = end;
+    return true;
+}
+
+// One part of an if, as ExecuteStatementAt runs it: its statement start,
+// then a sentence of its own.
+bool Compiler::Branch(char* p, int level, int catches, int blocks) {
+    SkipBlanks(p);
+    Touch(p + 2);
+    if (*p == '?' || *p == '$') return false;
+    Mark(p);
+    ++level;
+    ++catches;
+    if (level > kMaxLevels) return false;
+    Note(level, catches);
+    Emit(StepKind::Reset);
+    if (*p == '{') return Block(p, level, catches, blocks);
+    if (*p == 0 || *p == ';') return true;
+    return Statement(p, ")", level, catches, blocks);
+}
+
+// The statements of a list (terminators starting with '}'), as RunStatements
+// runs them.
+bool Compiler::List(char*& p, const char* terminators, int level, int catches, int blocks) {
+    for (;;) {
+        SkipBlanks(p);
+        Touch(p + 2);
+        const char c = *p;
+        if (c == '?' || c == '$' || c == 0) return false;
+        if (c == '{') {
+            if (!Block(p, level, catches, blocks)) return false;
+            continue;
+        }
+        if (c == ';') {
+            ++p;
+            continue;
+        }
+        if (c == '}') return true;
+        if (!Statement(p, terminators, level, catches, blocks)) return false;
+        if (*p == '}') return true;
+        if (*p == ';') ++p;
+        SkipBlanks(p);  // the next statement's start
+        Touch(p + 2);
+        if (*p == '?' || *p == '$') return false;
+        Mark(p);
+    }
+}
+
+// A { } block, as ExecuteBlock runs it: a guard, then a list sentence closed
+// by '}'.
+bool Compiler::Block(char*& p, int level, int catches, int blocks) {
+    ++blocks;
+    f_.blocks = std::max(f_.blocks, blocks);
+    level += 2;  // the block's guard and the list sentence's
+    ++catches;
+    if (level > kMaxLevels) return false;
+    Note(level, catches);
+    Emit(StepKind::Block, -1, blocks);
+    Emit(StepKind::Reset);
+    ++p;
+    if (!List(p, "}", level, catches, blocks)) return false;
+    SkipOne(p);  // the closing '}'
+    Touch(p + 2);
+    return true;
+}
+
+int Compiler::Operand(char*& p, int level, int catches) {
+    const char c = *p;
+    switch (c) {
+    case '(':
+        SkipOne(p);
+        return Sentence(p, ")", 0, ')', level, catches);
+    case '~':
+        ++p;
+        return Unary(Op::Tilde, Sentence(p, kTildeSet, 'N', 0, level, catches));
+    case '!':
+        ++p;
+        return Unary(Op::Not, Sentence(p, kNotSet, 'N', 0, level, catches));
+    case '\'':
+    case '"':
+    case '*':
+    case '&': return -1;
+    default: break;
+    }
+    char* q = p;
+    bool negative = false, sign = false;
+    if (c == '-' || c == '+') {
+        sign = true;
+        negative = c == '-';
+        ++q;
+        while (IsBlank(*q)) ++q;
+    }
+    Touch(q + 2);
+    if (IsDigitChar(*q) || (*q == '.' && IsDigitChar(q[1]))) {
+        p = q;
+        Node n{Op::Number};
+        if (!Literal(p, negative, &n.value)) return -1;
+        return Add(n);
+    }
+    if (sign) {
+        p = q;
+        const int operand = Sentence(p, kSignSet, 'N', 0, level, catches);
+        return negative ? Unary(Op::Negate, operand) : operand;
+    }
+    char word[96];
+    char* w = p;
+    bool cell = false;
+    if (!PlainWord(w, word, &cell)) return -1;
+    int row = -1;
+    if (cell) {
+        row = Subscript(w, level, catches);
+        if (row < 0) return -1;
+    }
+    SkipBlanks(w);
+    Touch(w + 2);
+    if (*w == '(') return -1;
+    if ((w[0] == '+' && w[1] == '+') || (w[0] == '-' && w[1] == '-') || (w[0] == '=' && w[1] != '=')) return -1;
+    p = w;
+    Node n{Op::Number};
+    if (cell) {
+        f_.readsCells = true;
+        n.op = Op::ReadCell;
+        n.slot = ArrayFor(word);
+        n.left = row;
+    } else if (strcasecmp(word, "PI") == 0) {
+        n.value = std::acos(-1.0);
+    } else if (strcasecmp(word, "true") == 0) {
+        n.value = 1;
+    } else if (strcasecmp(word, "false") == 0) {
+        n.value = 0;
+    } else {
+        n.op = Op::Read;
+        n.slot = SlotFor(word);
+    }
+    return Add(n);
+}
+
+int Compiler::Operators(char*& p, const char* terminators, int left, int level, int catches) {
+    for (;;) {
+        SkipBlanks(p);
+        Touch(p + 2);
+        const char c = *p;
+        if (c == '`') return -1;
+        if (c == 0 || c == ';' || c == '}') return left;
+        if (strchr(terminators, c) && !(c == '*' && p[1] == '*')) return left;
+        ++p;
+        left = Operator(p, c, left, level, catches);
+        if (left < 0) return -1;
+    }
+}
+
+int Compiler::Operator(char*& p, char op, int left, int level, int catches) {
+    if (op == '%') return Binary(Op::Remainder, left, Sentence(p, kSetD, 0, 0, level, catches));
+    if (!strchr("+-*/<>=!$&|^?", op)) return -1;
+    if (OperatorChar(op) && OperatorChar(*p) && !(p[0] == '%' && p[1] == '[') && *p != '*') return -1;
+    switch (op) {
+    case '+': return Binary(Op::Add, left, Sentence(p, kSetA, 0, 0, level, catches));
+    case '-': return Binary(Op::Subtract, left, Sentence(p, kSetB, 'N', 0, level, catches));
+    case '*':
+        if (*p == '*') {
+            ++p;
+            return Binary(Op::Power, left, Sentence(p, kSetC, 0, 0, level, catches));
+        }
+        return Binary(Op::Multiply, left, Sentence(p, kSetC, 'N', 0, level, catches));
+    case '/': return Binary(Op::Divide, left, Sentence(p, kSetD, 'N', 0, level, catches));
+    case '<':
+    case '>':
+    case '=':
+    case '!': {
+        if ((op == '<' || op == '>') && *p == op) {
+            ++p;
+            return Binary(op == '<' ? Op::ShiftLeft : Op::ShiftRight, left,
+                          Sentence(p, kSetE, 'N', 0, level, catches));
+        }
+        char second = 0;
+        if (*p == '<' || *p == '=' || *p == '>') second = *p++;
+        if (op == '=' && second != '=') return -1;
+        if (second && *p == '$') ++p;
+        const int node = Binary(Op::Compare, left, Sentence(p, kSetF, 0, 0, level, catches));
+        if (node < 0) return -1;
+        f_.nodes[(size_t)node].compare = op;
+        f_.nodes[(size_t)node].second = second;
+        return node;
+    }
+    case '&':
+    case '|':
+        if (*p == op) {
+            ++p;
+            // The right side is skipped when the left decides; the form
+            // holds only where skipping and reading end at the same place.
+            char* skipped = p;
+            SkipExpression(skipped, '?');
+            const int node = Binary(op == '&' ? Op::And : Op::Or, left, Sentence(p, kSetG, 'N', 0, level, catches));
+            if (node < 0 || skipped != p) return -1;
+            return node;
+        }
+        return Binary(op == '&' ? Op::BitAnd : Op::BitOr, left, Sentence(p, kSetG, 'N', 0, level, catches));
+    case '^': return Binary(Op::BitXor, left, Sentence(p, kSetG, 'N', 0, level, catches));
+    default: return -1;  // '$' membership and '?' choice are read as text
+    }
+}
+
+bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
+    (void)expectedType;  // checked when the form has run: the type depends on the parts run
+    const int level = 1, catches = 1;
+    Note(level, catches);
+    SkipBlanks(p);
+    Touch(p + 2);
+    if (*p == '?' || *p == '$') return false;
+    Emit(StepKind::Reset);
+    if (terminators[0] == '}') {
+        if (!List(p, terminators, level, catches, 0)) return false;
+    } else if (*p == '{') {
+        if (!Block(p, level, catches, 0)) return false;
+    } else if (*p != 0 && *p != ';') {
+        if (!Statement(p, terminators, level, catches, 0)) return false;
+    }
+    if (f_.storesCell && f_.readsCells) return false;  // a stored cell is not read back before it is written
+    f_.end = (int)(p - base_);
+    Touch(p + 2);
+    return true;
+}
+
+// ---- running ------------------------------------------------------------
+
+// What a run of a form leaves: the value's type and number (when a step set
+// one), the last statement start it passed, the deepest block it entered.
+struct Outcome {
+    char type = 'Z';
+    bool valued = false;
+    double value = 0;
+    int mark = -1;
+    int blocks = 0;
+};
+
+class Runner {
+public:
+    Runner(CQoLanguage* qo, Form& form, int end) : qo_(qo), f_(form), end_(end) {}
+    int arrayEnd = -1;  // the visible end of the arrays, when the form uses any
+
+    // False when the form gives up; nothing is stored then.
+    bool Run(Outcome* out);
+
+private:
+    QoLVarDefine* Resolve(Slot& s) {
+        if (s.pending) return s.record;
+        const VarTables* tables = qo_->m_pVars;
+        if (!(s.tables == tables && s.changes == tables->variables.Changes() && s.end == end_)) {
+            s.record = FindVisibleVariable(qo_, s.name, end_);
+            s.tables = tables;
+            s.changes = tables->variables.Changes();
+            s.end = end_;
+        }
+        QoLVarDefine* record = s.record;
+        return record && record->m_cType != '&' ? record : nullptr;
+    }
+    VarArray* ResolveArray(ArraySlot& a) {
+        const VarTables* tables = qo_->m_pVars;
+        if (!(a.tables == tables && a.changes == tables->arrays.Changes() && a.end == arrayEnd)) {
+            a.array = FindVisibleArray(qo_, a.name, arrayEnd);
+            a.tables = tables;
+            a.changes = tables->arrays.Changes();
+            a.end = arrayEnd;
+        }
+        return a.array;
+    }
+    // The row a subscript's number names, as the text writes and reads it
+    // back; -1 for none the form takes.
+    static int Row(double number) { return ToInt32(number); }
+    bool ReadCell(const Node& n, double* out) {
+        double subscript;
+        if (!Operand(n.left, &subscript)) return false;
+        const VarArray* array = ResolveArray(f_.arrays[(size_t)n.slot]);
+        const int row = Row(subscript);
+        if (!array || row < 0) return false;
+        const QoLVarDefine* record = array->CellIfCreated(row, 0);  // null also beyond the rows
+        if (!record || record->m_cType != 'N') return false;
+        *out = RecordNumber(record);
+        return true;
+    }
+    bool StoreCell(const Step& step, double* value) {
+        double subscript;
+        if (!Operand(step.target, &subscript) || !Operand(step.node, value) || std::isinf(*value)) return false;
+        VarArray* array = ResolveArray(f_.arrays[(size_t)step.slot]);
+        const int row = Row(subscript);
+        // New rows only well below the store's cell limit, so growing can
+        // fail only where memory does.
+        if (!array || row < 0 || (row >= array->Rows() && row >= 200000)) return false;
+        if (const QoLVarDefine* record = array->CellIfCreated(row, 0);
+            record && (record->m_cType == '&' || record->m_cType == 'P'))
+            return false;
+        CellStore& c = f_.cellStore;
+        c.array = array;
+        c.row = row;
+        c.number = *value;
+        c.digitsLength = platform::FormatNumber15(*value, c.digits);
+        c.pending = true;
+        return true;
+    }
+    bool Read(Slot& s, double* out) {
+        if (s.pending) {
+            *out = s.readBack;
+            return true;
+        }
+        const QoLVarDefine* record = Resolve(s);
+        if (!record || record->m_cType != 'N') return false;
+        *out = RecordNumber(record);
+        return true;
+    }
+    static void Pend(Slot& s, double number) {
+        s.number = number;
+        s.digitsLength = platform::FormatNumber15(number, s.digits);
+        s.digits[s.digitsLength] = 0;
+        // What reading the stored text gives: whole numbers below 1e15 are
+        // written as their exact digits.
+        s.readBack = platform::IsExactWhole(number) ? number : platform::ParseDouble(s.digits);
+        s.pending = true;
+    }
+    bool Eval(int index, double* out);
+    // An operand: numbers and variables read in place, the rest evaluated.
+    bool Operand(int index, double* out) {
+        const Node& n = f_.nodes[(size_t)index];
+        if (n.op == Op::Number) {
+            *out = n.value;
+            return true;
+        }
+        if (n.op == Op::Read) return Read(f_.slots[(size_t)n.slot], out);
+        return Eval(index, out);
+    }
+
+    CQoLanguage* qo_;
+    Form& f_;
+    int end_;
+};
+
+bool Runner::Eval(int index, double* out) {
+    const Node& n = f_.nodes[(size_t)index];
+    double l, r;
+    switch (n.op) {
+    case Op::Number: *out = n.value; return true;
+    case Op::Read: return Read(f_.slots[(size_t)n.slot], out);
+    case Op::ReadCell: return ReadCell(n, out);
+    case Op::And:
+    case Op::Or: {
+        if (!Operand(n.left, &l)) return false;
+        const bool leftTrue = l != 0;
+        if (n.op == Op::And ? !leftTrue : leftTrue) {
+            *out = n.op == Op::And ? 0.0 : 1.0;
+            return true;
+        }
+        if (!Operand(n.right, &r)) return false;
+        *out = r != 0 ? 1.0 : 0.0;
+        return true;
+    }
+    default: break;
+    }
+    if (!Operand(n.left, &l)) return false;
+    switch (n.op) {
+    case Op::Negate: *out = -l; return true;
+    case Op::Not: *out = l == 0 ? 1.0 : 0.0; return true;
+    case Op::Tilde: *out = (double)~ToInt32(l); return true;
+    default: break;
+    }
+    if (!Operand(n.right, &r)) return false;
+    switch (n.op) {
+    case Op::Add: *out = l + r; return true;
+    case Op::Subtract: *out = l - r; return true;
+    case Op::Multiply: *out = l * r; return true;
+    case Op::Power: *out = std::pow(l, r); return true;
+    case Op::Divide:
+        if (r == 0) return false;
+        *out = l / r;
+        return true;
+    case Op::Remainder: {
+        const int32_t divisor = ToInt32(r);
+        if (divisor == 0) return false;
+        *out = divisor == -1 ? 0.0 : (double)(ToInt32(l) % divisor);
+        return true;
+    }
+    case Op::ShiftLeft:
+    case Op::ShiftRight: {
+        int32_t count = ToInt32(r);
+        if (count < 0 || count > 32) return false;
+        const int32_t value = ToInt32(l);
+        count &= 31;
+        *out = n.op == Op::ShiftLeft ? (double)(int32_t)((uint32_t)value << count) : (double)(value >> count);
+        return true;
+    }
+    case Op::Compare: {
+        int order = l < r ? -1 : l > r ? 1 : 0;
+        if (l != l || r != r) order = 2;  // unordered
+        bool result;
+        switch (n.compare) {
+        case '=': result = order == 0; break;
+        case '!': result = order != 0; break;
+        case '<':
+            result = n.second == '=' ? (order == -1 || order == 0) : n.second == '>' ? order != 0 : order == -1;
+            break;
+        default: result = n.second == '=' ? (order == 1 || order == 0) : order == 1; break;
+        }
+        *out = result ? 1.0 : 0.0;
+        return true;
+    }
+    case Op::BitAnd: *out = (double)(ToInt32(l) & ToInt32(r)); return true;
+    case Op::BitOr: *out = (double)(ToInt32(l) | ToInt32(r)); return true;
+    case Op::BitXor: *out = (double)(ToInt32(l) ^ ToInt32(r)); return true;
+    default: return false;
+    }
+}
+
+bool Runner::Run(Outcome* out) {
+    bool ok = true;
+    const Step* steps = f_.steps.data();
+    const size_t count = f_.steps.size();
+    for (size_t pc = 0; pc < count && ok;) {
+        const Step& step = steps[pc++];
+        switch (step.kind) {
+        case StepKind::Reset: out->type = 'Z'; break;
+        case StepKind::Value:
+            ok = Operand(step.node, &out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        case StepKind::Branch:
+            ok = Operand(step.node, &out->value);
+            out->type = 'N';
+            out->valued = true;
+            if (out->value == 0) pc = (size_t)step.target;
+            break;
+        case StepKind::Jump: pc = (size_t)step.target; break;
+        case StepKind::Mark: out->mark = step.slot; break;
+        case StepKind::Block: out->blocks = std::max(out->blocks, step.slot); break;
+        case StepKind::Assign: {
+            Slot& s = f_.slots[(size_t)step.slot];
+            ok = Operand(step.node, &out->value) && !std::isinf(out->value);
+            if (!ok) break;
+            QoLVarDefine* record = Resolve(s);
+            ok = record && record->m_cType != 'P';
+            if (!ok) break;
+            s.record = record;
+            Pend(s, out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        }
+        case StepKind::AssignCell:
+            ok = StoreCell(step, &out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        case StepKind::Increment: {
+            Slot& s = f_.slots[(size_t)step.slot];
+            double current;
+            ok = Read(s, &current);
+            if (!ok) break;
+            out->value = current + step.delta;
+            s.record = Resolve(s);
+            Pend(s, out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        }
+        }
+    }
+    // The value must have the type asked for; the text reports it otherwise.
+    if (ok && f_.expectedType && f_.expectedType != out->type) ok = false;
+    for (Slot& s : f_.slots) {
+        if (!s.pending) continue;
+        s.pending = false;
+        if (ok) StoreNumberDigits(s.record, s.number, s.digits, s.digitsLength);
+    }
+    CellStore& c = f_.cellStore;
+    if (c.pending) {
+        c.pending = false;
+        if (ok) {
+            c.array->Grow((int64_t)c.row + 1, 1);
+            StoreNumberDigits(c.array->Cell(c.row, 0), c.number, c.digits, c.digitsLength);
+        }
+    }
+    return ok;
+}
+
+}  // namespace
+
+class CompiledForms {
+public:
+    Form* Find(char* position, const char* terminators, char expectedType, char closer) {
+        auto it = forms_.find(position);
+        Form* head = it == forms_.end() ? nullptr : it->second.get();
+        Form* form = head;
+        while (form && !(form->expectedType == expectedType && form->closer == closer &&
+                         strcmp(form->terminators.c_str(), terminators) == 0))
+            form = form->next.get();
+        if (form && form->Matches(position)) return form;
+        if (!form) {
+            auto added = std::make_unique<Form>();
+            form = added.get();
+            form->terminators = terminators;
+            form->expectedType = expectedType;
+            form->closer = closer;
+            if (head) {
+                added->next = std::move(head->next);
+                head->next = std::move(added);
+            } else {
+                forms_[position] = std::move(added);
+            }
+            ++count_;
+        }
+        Compile(*form, position);
+        return form;
+    }
+
+    // Starts again when full (called before a run looks anything up, so no
+    // form found for that run goes away under it).
+    void TrimIfFull() {
+        if (count_ < kMaxForms) return;
+        forms_.clear();
+        count_ = 0;
+    }
+
+private:
+    static void Compile(Form& form, char* position) {
+        form.Reset();
+        Compiler compiler(form, position);
+        char* p = position;
+        form.usable = compiler.Root(p, form.terminators.c_str(), form.expectedType);
+        // Keep the bytes read, with two after the furthest look, up to and
+        // including the text's end.
+        const size_t want = (size_t)(compiler.Far() - position) + 2;
+        size_t n = 0;
+        while (n < want && position[n]) ++n;
+        if (n < want) ++n;  // the zero
+        form.source.assign(position, n);
+    }
+
+    std::unordered_map<const char*, std::unique_ptr<Form>> forms_;
+    size_t count_ = 0;
+};
+
+void CompiledFormsDeleter::operator()(CompiledForms* forms) const { delete forms; }
+
+namespace {
+bool ReadCompileSwitch() {
+    const char* value = std::getenv("QO_NOCOMPILE");
+    const bool off = value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+    return !off && !CachesOff();
+}
+}  // namespace
+
+const bool g_compiledFormsOn = ReadCompileSwitch();
+
+namespace {
+
+// Whether forms may run on this interpreter now, beyond CompiledFormsAllowed;
+// the visible end of the variables, or -1.
+int ReadyEnd(CQoLanguage* qo) {
+    QoLRunContext* run = qo->m_pRun;
+    if (run->level <= 0 || t_guardTop != run || qo->m_nScopeLevel < 0) return -1;
+    if (!run->compiledForms) run->compiledForms.reset(new CompiledForms());
+    run->compiledForms->TrimIfFull();
+    return VisibleVariableEnd(qo);
+}
+
+bool Fits(const CQoLanguage* qo, const Form* form) {
+    const QoLRunContext* run = qo->m_pRun;
+    return form && form->usable && run->level + form->levels < 195 && run->catchDepth + form->catches < 145;
+}
+
+// Runs form for the sentence at cursor and leaves what DoSentence leaves;
+// false (nothing changed) when the form gives up.
+bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
+    QoLRunContext* run = qo->m_pRun;
+    Outcome out;
+    Runner runner(qo, *form, end);
+    if (!form->arrays.empty()) {
+        runner.arrayEnd = VisibleArrayEnd(qo);
+        if (runner.arrayEnd < 0) return false;
+    }
+    if (!runner.Run(&out)) {
+        if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > form->runs) form->usable = false;
+        return false;
+    }
+    ++form->runs;
+    // What the blocks leave behind: the scope table entries they wrote and
+    // the tables cut back to where the outer level ends.
+    if (out.blocks > 0) {
+        auto& scopes = qo->m_scopeTable;
+        const size_t level = (size_t)qo->m_nScopeLevel;
+        for (size_t d = 1; d <= (size_t)out.blocks; ++d) {
+            if (scopes.size() < level + d + 2) scopes.resize(level + d + 2);
+            scopes[level + d + 1] = scopes[level + d];
+        }
+        const std::pair<int, int> start = scopes[level + 1];
+        qo->m_pVars->CutBack(start.first, start.second);
+    }
+    char* base = cursor;
+    if (out.mark >= 0) run->statementStart = base + out.mark;
+    if (out.valued) qo->m_dValue = out.value;
+    qo->m_cType = out.type;
+    cursor = base + form->end;
+    const short savedBracket = run->bracketDepth;
+    if (closer == ')')
+        qo->FunctionBracketTrace(cursor, ')');
+    else if (closer && *cursor == closer)
+        SkipOne(cursor);
+    if (run->bracketDepth > savedBracket) run->bracketDepth = savedBracket;
+    return true;
+}
+
+// The form of a loop's body: the statement ExecuteStatementAt runs, or null
+// when its start holds a marker.
+Form* BodyForm(CQoLanguage* qo, char*& body) {
+    SkipBlanks(body);
+    if (*body == '?' || *body == '$') return nullptr;
+    return qo->m_pRun->compiledForms->Find(body, ")", 0, 0);
+}
+
+}  // namespace
+
+bool RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer) {
+    const int end = ReadyEnd(qo);
+    if (end < 0) return false;
+    if (!terminators) terminators = ")";
+    Form* form = qo->m_pRun->compiledForms->Find(cursor, terminators, expectedType, closer);
+    return Fits(qo, form) && RunForm(qo, form, cursor, closer, end);
+}
+
+LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step) {
+    if (!condition || !CompiledFormsAllowed(qo)) return LoopPhase::Condition;
+    const int end = ReadyEnd(qo);
+    if (end < 0) return LoopPhase::Condition;
+    CompiledForms* forms = qo->m_pRun->compiledForms.get();
+    Form* conditionForm = forms->Find(condition, ")", 'N', 0);
+    Form* bodyForm = BodyForm(qo, body);
+    Form* stepForm = step ? forms->Find(step, ")", 0, 0) : nullptr;
+    if (!Fits(qo, conditionForm) || !Fits(qo, bodyForm) || (step && !Fits(qo, stepForm))) return LoopPhase::Condition;
+    for (;;) {
+        // Checked once a pass: only the debugger, an interrupt or a budget
+        // can change it meanwhile, and they are met at the next pass.
+        if (!CompiledFormsAllowed(qo)) return LoopPhase::Condition;
+        char* p = condition;
+        if (!RunForm(qo, conditionForm, p, 0, end)) return LoopPhase::Condition;
+        if (qo->m_dValue == 0) return LoopPhase::Done;
+        qo->m_cControl = 0;
+        qo->m_pRun->statementStart = body;
+        p = body;
+        if (!RunForm(qo, bodyForm, p, 0, end)) return LoopPhase::Body;
+        p = step;
+        if (step && !RunForm(qo, stepForm, p, 0, end)) return LoopPhase::Step;
+    }
+}
+
+LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body) {
+    if (!CompiledFormsAllowed(qo)) return LoopPhase::Body;
+    const int end = ReadyEnd(qo);
+    if (end < 0) return LoopPhase::Body;
+    CompiledForms* forms = qo->m_pRun->compiledForms.get();
+    Form* bodyForm = BodyForm(qo, body);
+    Form* conditionForm = forms->Find(condition, ")", 'N', ')');
+    if (!Fits(qo, conditionForm) || !Fits(qo, bodyForm)) return LoopPhase::Body;
+    QoLRunContext* run = qo->m_pRun;
+    for (;;) {
+        // Checked once a pass: only the debugger, an interrupt or a budget
+        // can change it meanwhile, and they are met at the next pass.
+        if (!CompiledFormsAllowed(qo)) return LoopPhase::Body;
+        qo->m_cControl = 0;
+        run->statementStart = body;
+        char* p = body;
+        if (!RunForm(qo, bodyForm, p, 0, end)) return LoopPhase::Body;
+        p = condition;
+        const short savedBracket = run->bracketDepth;
+        qo->FunctionBracketTrace(p, '+');
+        if (!RunForm(qo, conditionForm, p, ')', end)) {
+            run->bracketDepth = savedBracket;
+            return LoopPhase::Condition;
+        }
+        if (qo->m_dValue == 0) return LoopPhase::Done;
+    }
+}
+
+}  // namespace qotool::engine

@@ -1,0 +1,59 @@
+// Compiled sentence forms: a per-interpreter side table of sentences already
+// read once, keyed by where the sentence starts and how it was asked for
+// (terminator set, expected type, closer). Each entry keeps a copy of the
+// source bytes it was made from and is used only while the text there still
+// holds exactly those bytes, so the interpreter behaves as if it read the
+// text again.
+//
+// A form covers numbers only: literals, plain variables holding numbers,
+// arithmetic, comparisons, the logical and bit operators, one assignment or
+// ++/-- per statement, and blocks of such statements. It works on copies of
+// the values it reads and stores nothing until the whole sentence has run;
+// whenever the text could behave differently (a variable that is missing,
+// linked, not a number or a system_ one, a division by zero, an infinite
+// number to store, a nesting close to the limits) it gives up before any
+// store and the text is read as usual, so every message and its position are
+// those of the text.
+#ifndef QOTOOL_ENGINE_COMPILED_FORM_H
+#define QOTOOL_ENGINE_COMPILED_FORM_H
+
+#include "diag/debug_hooks.h"
+#include "engine/run_context.h"
+#include "engine/step_budget.h"
+
+namespace qotool::engine {
+
+// False when the environment variable QO_NOCOMPILE (or QO_NOCACHE, which
+// turns every cache off) was set to a non-empty value other than "0" when
+// first asked: sentences are then always read from their text.
+extern const bool g_compiledFormsOn;
+inline bool CompiledFormsOn() { return g_compiledFormsOn; }
+
+// Runs the sentence at cursor from its compiled form when it has one that
+// still matches the text; true when it did (the cursor is then past it and
+// the value set, as DoSentence leaves them). False: nothing was changed and
+// the caller reads the text.
+bool RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer);
+
+// Loops whose sentences all have forms run here pass after pass; each
+// sentence's stores are made when it has run whole. The phase the text
+// takes over at: the condition, the body or the step of the pass under way,
+// or Done once the condition has given 0 (the value is then that 0).
+enum class LoopPhase { Condition, Body, Step, Done };
+// A for loop: condition (null when empty), body, step (null when empty).
+LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step);
+// A while loop whose condition has held once: from its body on.
+LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body);
+
+// Whether a form may run now: never while the debugger traces or steps,
+// during a syntax check, in error-skip or read-only mode, while a step
+// budget counts, or while a goto, break, continue or return is pending.
+inline bool CompiledFormsAllowed(const CQoLanguage* qo) {
+    return !qo->m_bSyntaxCheck && !(qo->m_modeFlags & 0x12) && (qo->m_cControl == 0 || qo->m_cControl == 1) &&
+           !(diag::g_debugSwitch & 1) && !diag::g_pauseKeyWatch && !diag::g_interruptRequest &&
+           g_stepBudget.load(std::memory_order_relaxed) < 0 && CompiledFormsOn();
+}
+
+}  // namespace qotool::engine
+
+#endif
