@@ -83,6 +83,9 @@ enum class StepKind : uint8_t {
     Branch,     // node's number is the value; when it is 0, on at target
     Jump,       // on at target
     Block,      // a block `slot` deep is entered
+    Select,     // node's number is the value and the switch's selector
+    Case,       // node's number is the value; when it equals the selector, on at target
+    Free,       // a switch clears the pending goto, break, continue or return mark
 };
 
 struct Step {
@@ -227,6 +230,7 @@ private:
     int Sentence(char*& p, const char* terminators, char expectedType, char closer, int level, int catches);
     bool Statement(char*& p, const char* terminators, int level, int catches, int blocks);
     bool If(char*& p, int level, int catches, int blocks);
+    bool Switch(char*& p, int level, int catches, int blocks);
     bool Branch(char* p, int level, int catches, int blocks);
     bool List(char*& p, const char* terminators, int level, int catches, int blocks);
     bool Block(char*& p, int level, int catches, int blocks);
@@ -375,6 +379,13 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
         Touch(q + 2);
         if (*q == '(') return If(p, level, catches, blocks);
     }
+    if (StartsWithNoCase(p, "switch") && !IsWordChar(p[6])) {
+        char* q = p + 6;
+        if ((q[0] == '%' && q[1] == '[') || (q[0] == ':' && q[1] == ':')) return false;
+        SkipBlanks(q);
+        Touch(q + 2);
+        if (*q == '(') return Switch(p, level, catches, blocks);
+    }
     char word[96];
     char* q = p;
     bool cell = false;
@@ -459,6 +470,134 @@ bool Compiler::If(char*& p, int level, int catches, int blocks) {
     } else {
         f_.steps[branch].target = (int)f_.steps.size();
     }
+    p = end;
+    return true;
+}
+
+// switch (selector) { case value: ... default: ... }, as StatementSwitch runs
+// it: the labels are tried in the order the scan meets them (a case's value
+// is read only when the scan gets there), then the statements run from the
+// label that matched, over later labels, up to a "break" that follows a
+// statement, a break statement, or the end of the body.
+bool Compiler::Switch(char*& p, int level, int catches, int blocks) {
+    char* q = p + 6;
+    SkipBlanks(q);
+    SkipOne(q);  // the '('
+    const int selector = Sentence(q, ")", 0, ')', level, catches);
+    if (selector < 0) return false;
+    SkipBlanks(q);
+    Touch(q + 2);
+    if (*q != '{') return false;
+    char* const end = ruqo_SkipSentence(q, 0);
+    Touch(end + 2);
+    SkipOne(q);
+    auto pastLabel = [&](char*& c) {
+        char* colon = strchr(c, ':');
+        c = colon ? colon + 1 : c + strlen(c);
+        SkipBlanks(c);
+        Touch(c + 2);
+    };
+    auto atLabel = [](const char* c) { return StartsWithNoCase(c, "case") || StartsWithNoCase(c, "default"); };
+    auto atEnd = [&](const char* c) { return *c == '}' || !*c || c >= end; };
+
+    // The scan: each label in turn, with the position its statements start at.
+    Emit(StepKind::Select, selector);
+    std::vector<std::pair<size_t, char*>> entries;  // (step to point at the statements, where they start)
+    char* c = q;
+    for (;;) {
+        SkipBlanks(c);
+        Touch(c + 2);
+        if (atEnd(c)) break;
+        if (StartsWithNoCase(c, "default")) {
+            pastLabel(c);
+            entries.push_back({f_.steps.size(), c});
+            Emit(StepKind::Jump);
+            break;  // every later label is unreachable by the scan
+        }
+        if (!StartsWithNoCase(c, "case")) return false;  // the text reports it
+        c += 4;
+        const int value = Sentence(c, ":", 'N', ':', level, catches);
+        if (value < 0) return false;
+        SkipBlanks(c);
+        Touch(c + 2);
+        char* start = c;
+        while (StartsWithNoCase(start, "case")) pastLabel(start);
+        entries.push_back({f_.steps.size(), start});
+        Emit(StepKind::Case, value);
+        if (StartsWithNoCase(c, "case")) continue;  // the next label is tried at once
+        // Statements of a label that did not match are passed over.
+        for (;;) {
+            SkipBlanks(c);
+            Touch(c + 2);
+            if (atEnd(c) || atLabel(c)) break;
+            c = SkipSentenceMovingOn(c);
+        }
+    }
+    const size_t noMatch = f_.steps.size();
+    Emit(StepKind::Jump);
+
+    // The statements, from the first label's on; every label's start must be
+    // one of the places this walk stops at.
+    std::vector<size_t> toEnd{noMatch};
+    std::vector<std::pair<char*, size_t>> stops;  // (position, first step there)
+    c = q;
+    for (;;) {
+        SkipBlanks(c);
+        Touch(c + 2);
+        stops.push_back({c, f_.steps.size()});
+        if (atEnd(c)) break;
+        if (atLabel(c)) {
+            pastLabel(c);
+            continue;
+        }
+        // ExecuteStatementAt(c, ';'): a sentence of its own, closed by ';'.
+        if (*c == '?' || *c == '$') return false;
+        Mark(c);
+        if (level + 1 > kMaxLevels) return false;
+        Note(level + 1, catches + 1);
+        Emit(StepKind::Reset);
+        char word[96];
+        if (StartsWithNoCase(c, "break") && ScanWordChars(c, word) == 5) {
+            // The break statement: the sentence has no value; the switch ends.
+            c += 5;
+            toEnd.push_back(f_.steps.size());
+            Emit(StepKind::Jump);
+            SkipBlanks(c);
+            if (*c == ';') SkipOne(c);
+            continue;
+        }
+        if (*c == '{') {
+            if (!Block(c, level + 1, catches + 1, blocks)) return false;
+        } else if (*c != ';' && *c != 0) {
+            if (!Statement(c, ")", level + 1, catches + 1, blocks)) return false;
+        }
+        if (*c == ';') SkipOne(c);
+        SkipBlanks(c);
+        Touch(c + 2);
+        if (StartsWithNoCase(c, "break")) {
+            // The run ends here; the walk goes on past the word for the
+            // labels after it (a longer word starting so never lines up
+            // with them, and the form is refused).
+            toEnd.push_back(f_.steps.size());
+            Emit(StepKind::Jump);
+            c += 5;
+            SkipBlanks(c);
+            if (*c == ';') SkipOne(c);
+        }
+    }
+    const int after = (int)f_.steps.size();
+    for (const auto& entry : entries) {
+        size_t target = (size_t)-1;
+        for (const auto& stop : stops)
+            if (stop.first == entry.second) {
+                target = stop.second;
+                break;
+            }
+        if (target == (size_t)-1) return false;
+        f_.steps[entry.first].target = (int)target;
+    }
+    for (size_t jump : toEnd) f_.steps[jump].target = after;
+    Emit(StepKind::Free);
     p = end;
     return true;
 }
@@ -692,6 +831,8 @@ struct Outcome {
     double value = 0;
     int mark = -1;
     int blocks = 0;
+    bool freed = false;  // a switch ran: no goto, break, continue or return mark is left
+    double selector = 0;
 };
 
 class Runner {
@@ -889,6 +1030,19 @@ bool Runner::Run(Outcome* out) {
             if (out->value == 0) pc = (size_t)step.target;
             break;
         case StepKind::Jump: pc = (size_t)step.target; break;
+        case StepKind::Select:
+            ok = Operand(step.node, &out->value);
+            out->selector = out->value;
+            out->type = 'N';
+            out->valued = true;
+            break;
+        case StepKind::Case:
+            ok = Operand(step.node, &out->value);
+            out->type = 'N';
+            out->valued = true;
+            if (out->value == out->selector) pc = (size_t)step.target;
+            break;
+        case StepKind::Free: out->freed = true; break;
         case StepKind::Mark: out->mark = step.slot; break;
         case StepKind::Block: out->blocks = std::max(out->blocks, step.slot); break;
         case StepKind::Assign: {
@@ -1056,6 +1210,7 @@ bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
     }
     char* base = cursor;
     if (out.mark >= 0) run->statementStart = base + out.mark;
+    if (out.freed) qo->m_cControl = 0;
     if (out.valued) qo->m_dValue = out.value;
     qo->m_cType = out.type;
     cursor = base + form->end;
