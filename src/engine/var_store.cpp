@@ -253,6 +253,48 @@ void Load(CQoLanguage* qo, const QoLVarDefine* record) {
 
 // ---- operations -------------------------------------------------------------
 
+// A fresh record named `name` of type 'Z' with an empty text: a spare of the
+// table when there is one (its buffers are written over, not allocated).
+std::unique_ptr<QoLVarDefine> NewRecord(IndexedTable<QoLVarDefine>& table, std::string_view name) {
+    std::unique_ptr<QoLVarDefine> record = table.TakeSpare();
+    if (!record) return std::make_unique<QoLVarDefine>(std::string(name).c_str(), 'Z', CString());
+    record->m_strName = name;
+    record->m_cType = 'Z';
+    record->m_strDef = std::string_view();
+    record->m_memoLength = 0;
+    return record;
+}
+
+// True when the store takes name as it is: nothing for normalisation to
+// remove, no subscript, not a "system_" name (the same two-byte stepping as
+// NormalizedName and ParseCellName).
+bool IsPlainName(std::string_view name) {
+    if (name.empty() || IsSystemName(name)) return false;
+    const size_t n = name.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char c = name[i];
+        if (IsGbkLead(c) && i + 1 < n)
+            ++i;
+        else if (c == ' ' || c == '\t' || c == '@' || c == '[')
+            return false;
+    }
+    return true;
+}
+
+// While the debugger or a watcher follows the run, every store operation
+// shows itself: only the general path does that.
+bool Traced() { return (diag::g_debugSwitch & 1) || diag::g_pauseKeyWatch || diag::g_interruptRequest; }
+
+Access LocalAccess(CQoLanguage* qo) {
+    EnsureScopeTable(qo);
+    Access a;
+    a.qo = qo;
+    a.tables = qo->m_pVars;
+    a.system = false;
+    a.level = std::max(qo->m_nScopeLevel, 0);
+    return a;
+}
+
 QoLVarDefine* CellOperation(Access& a, const char* fullName, const CellName& cell, char op, char mode,
                             const StoredValue& value, bool followLinks, bool mustExist);
 
@@ -376,7 +418,7 @@ QoLVarDefine* VariableOperation(Access& a, const char* name, char op, char mode,
         }
     }
     if (op == 0 || op == '+' || op == '-') return nullptr;
-    return InsertEntry(a, variables, false, r.insertLevel, std::make_unique<QoLVarDefine>(name, 'Z', CString()));
+    return InsertEntry(a, variables, false, r.insertLevel, NewRecord(variables, name));
 }
 
 // Applies op to the record that the lookup found or created.
@@ -490,6 +532,30 @@ QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode) 
     }
     diag::Trace(qo->m_pRun, qo->m_pRun->statementStart, "=变元");
     return result;
+}
+
+QoLVarDefine* FindPlainName(CQoLanguage* qo, std::string_view name, bool* decided) {
+    *decided = false;
+    if (!qo || !qo->m_pRun || !qo->m_pVars || !IsPlainName(name) || Traced()) return nullptr;
+    const Access a = LocalAccess(qo);
+    const Range r = RangeFor(a, 0, false);
+    const int i = a.tables->variables.FindLast(name, r.lower, r.end);
+    QoLVarDefine* record = i >= 0 ? a.tables->variables[i] : nullptr;
+    if (record && record->m_cType == '&') return nullptr;  // links are followed by the general path
+    *decided = true;
+    return record;
+}
+
+QoLVarDefine* AddValueRecord(CQoLanguage* qo, std::string_view name) {
+    if (!qo || !qo->m_pRun || !qo->m_pVars || (qo->m_modeFlags & 0x10) || !IsPlainName(name) || Traced())
+        return nullptr;
+    if (!(qo->m_cType == 'S' || (qo->m_cType == 'N' && !std::isinf(qo->m_dValue)))) return nullptr;
+    const Access a = LocalAccess(qo);
+    StoredValue value;
+    PrepareValue(qo, 'a', &value);
+    QoLVarDefine* record = InsertEntry(a, a.tables->variables, false, a.level, NewRecord(a.tables->variables, name));
+    Store(record, value);
+    return record;
 }
 
 VarArray* FindArray(CQoLanguage* qo, std::string_view name) {
