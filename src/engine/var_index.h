@@ -66,10 +66,14 @@ public:
 
     // Position of the last entry named `name` in [lower, end), or -1.
     int FindLast(std::string_view name, int lower, int end) const {
+        return FindLast(name, HashName(name), lower, end);
+    }
+    // The same, with HashName(name) already known.
+    int FindLast(std::string_view name, uint32_t hash, int lower, int end) const {
         if (lower < 0) lower = 0;
         if (end > size()) end = size();
         if (lower >= end) return -1;
-        size_t slot = FindSlot(HashName(name), name);
+        size_t slot = FindSlot(hash, name);
         if (slot == kNone) return -1;
         int k = slots_[slot].head;
         while (k >= end) k = links_[(size_t)k].prev;
@@ -90,8 +94,13 @@ public:
             if (links_[(size_t)j].prev >= pos) ++links_[(size_t)j].prev;
         }
         T* raw = item.get();
-        items_.insert(items_.begin() + pos, std::move(item));
-        links_.insert(links_.begin() + pos, Link{hash, -1});
+        if (pos == n) {
+            items_.push_back(std::move(item));
+            links_.push_back(Link{hash, -1});
+        } else {
+            items_.insert(items_.begin() + pos, std::move(item));
+            links_.insert(links_.begin() + pos, Link{hash, -1});
+        }
         Splice(pos);
         return raw;
     }

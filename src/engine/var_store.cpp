@@ -255,29 +255,38 @@ void Load(CQoLanguage* qo, const QoLVarDefine* record) {
 
 // A fresh record named `name` of type 'Z' with an empty text: a spare of the
 // table when there is one (its buffers are written over, not allocated).
-std::unique_ptr<QoLVarDefine> NewRecord(IndexedTable<QoLVarDefine>& table, std::string_view name) {
+// Without `clear` a spare keeps its old text (type 'Z' all the same, so
+// that no pointer text is notified), for a caller that writes a text next.
+std::unique_ptr<QoLVarDefine> NewRecord(IndexedTable<QoLVarDefine>& table, std::string_view name,
+                                        bool clear = true) {
     std::unique_ptr<QoLVarDefine> record = table.TakeSpare();
     if (!record) return std::make_unique<QoLVarDefine>(std::string(name).c_str(), 'Z', CString());
     record->m_strName = name;
     record->m_cType = 'Z';
-    record->m_strDef = std::string_view();
     record->m_memoLength = 0;
+    if (clear) record->m_strDef = std::string_view();
     return record;
 }
 
 // True when the store takes name as it is: nothing for normalisation to
 // remove, no subscript, not a "system_" name (the same two-byte stepping as
-// NormalizedName and ParseCellName).
-bool IsPlainName(std::string_view name) {
-    if (name.empty() || IsSystemName(name)) return false;
+// NormalizedName and ParseCellName). *hash receives HashName(name).
+bool IsPlainName(std::string_view name, uint32_t* hash) {
+    if (name.empty() || (name[0] == 's' && IsSystemName(name))) return false;
+    uint32_t h = 2166136261u;
     const size_t n = name.size();
     for (size_t i = 0; i < n; ++i) {
-        const char c = name[i];
-        if (IsGbkLead(c) && i + 1 < n)
+        const unsigned char c = (unsigned char)name[i];
+        if (c >= 0x80 && i + 1 < n) {
+            h = (h ^ c) * 16777619u;
             ++i;
-        else if (c == ' ' || c == '\t' || c == '@' || c == '[')
-            return false;
+            h = (h ^ (unsigned char)name[i]) * 16777619u;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '@' || c == '[') return false;
+        h = (h ^ c) * 16777619u;
     }
+    *hash = h;
     return true;
 }
 
@@ -536,24 +545,32 @@ QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode) 
 
 QoLVarDefine* FindPlainName(CQoLanguage* qo, std::string_view name, bool* decided) {
     *decided = false;
-    if (!qo || !qo->m_pRun || !qo->m_pVars || !IsPlainName(name) || Traced()) return nullptr;
-    const Access a = LocalAccess(qo);
-    const Range r = RangeFor(a, 0, false);
-    const int i = a.tables->variables.FindLast(name, r.lower, r.end);
-    QoLVarDefine* record = i >= 0 ? a.tables->variables[i] : nullptr;
+    uint32_t hash;
+    if (!qo || !qo->m_pRun || !qo->m_pVars || !IsPlainName(name, &hash) || Traced()) return nullptr;
+    EnsureScopeTable(qo);
+    // An ordinary lookup searches every visible entry, below the end of the
+    // current level.
+    const auto& variables = qo->m_pVars->variables;
+    const int level = std::max(qo->m_nScopeLevel, 0);
+    const int end = std::clamp(qo->m_scopeTable[(size_t)level + 1].first, 0, variables.size());
+    const int i = variables.FindLast(name, hash, 0, end);
+    QoLVarDefine* record = i >= 0 ? variables[i] : nullptr;
     if (record && record->m_cType == '&') return nullptr;  // links are followed by the general path
     *decided = true;
     return record;
 }
 
 QoLVarDefine* AddValueRecord(CQoLanguage* qo, std::string_view name) {
-    if (!qo || !qo->m_pRun || !qo->m_pVars || (qo->m_modeFlags & 0x10) || !IsPlainName(name) || Traced())
+    uint32_t hash;
+    if (!qo || !qo->m_pRun || !qo->m_pVars || (qo->m_modeFlags & 0x10) || !IsPlainName(name, &hash) || Traced())
         return nullptr;
     if (!(qo->m_cType == 'S' || (qo->m_cType == 'N' && !std::isinf(qo->m_dValue)))) return nullptr;
     const Access a = LocalAccess(qo);
     StoredValue value;
     PrepareValue(qo, 'a', &value);
-    QoLVarDefine* record = InsertEntry(a, a.tables->variables, false, a.level, NewRecord(a.tables->variables, name));
+    // Store writes the type and the text of the new record.
+    QoLVarDefine* record =
+        InsertEntry(a, a.tables->variables, false, a.level, NewRecord(a.tables->variables, name, false));
     Store(record, value);
     return record;
 }
