@@ -94,13 +94,8 @@ public:
             if (links_[(size_t)j].prev >= pos) ++links_[(size_t)j].prev;
         }
         T* raw = item.get();
-        if (pos == n) {
-            items_.push_back(std::move(item));
-            links_.push_back(Link{hash, -1});
-        } else {
-            items_.insert(items_.begin() + pos, std::move(item));
-            links_.insert(links_.begin() + pos, Link{hash, -1});
-        }
+        items_.insert(items_.begin() + pos, std::move(item));
+        links_.insert(links_.begin() + pos, Link{hash, -1});
         Splice(pos);
         return raw;
     }
