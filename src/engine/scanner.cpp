@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -535,10 +536,18 @@ struct SkipMemoTable {
     SkipMemoEntry slots[kSkipMemoSlots];
 };
 
-thread_local SkipMemoTable t_skipMemo;
+// This thread's memo: reached through one initial-exec pointer, owned by a
+// thread-local that frees it when the thread ends.
+thread_local SkipMemoTable* t_skipMemo QOTOOL_FAST_TLS = nullptr;
+thread_local std::unique_ptr<SkipMemoTable> t_skipMemoOwner;
 
-size_t SkipMemoSlot(const char* text) {
-    return (size_t)(((uintptr_t)text * 0x9E3779B97F4A7C15ull) >> 56) % kSkipMemoSlots;
+SkipMemoEntry& SkipMemoFor(const char* text) {
+    SkipMemoTable* table = t_skipMemo;
+    if (!table) {
+        t_skipMemoOwner = std::make_unique<SkipMemoTable>();
+        table = t_skipMemo = t_skipMemoOwner.get();
+    }
+    return table->slots[(size_t)(((uintptr_t)text * 0x9E3779B97F4A7C15ull) >> 56) % kSkipMemoSlots];
 }
 
 // The bytes ruqo_SkipSentence may read beyond the end it returns: the
@@ -556,7 +565,7 @@ const char* SkipReadLimit(char* end) {
 
 char* SkipSentenceMemo(char* text, char stopAtEnd) {
     if (!text || CachesOff()) return ruqo_SkipSentence(text, stopAtEnd);
-    SkipMemoEntry& entry = t_skipMemo.slots[SkipMemoSlot(text)];
+    SkipMemoEntry& entry = SkipMemoFor(text);
     if (entry.text == text && entry.stopAtEnd == stopAtEnd &&
         strncmp(text, entry.bytes.data(), entry.bytes.size()) == 0)
         return text + entry.endOffset;
