@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -536,16 +535,24 @@ struct SkipMemoTable {
     SkipMemoEntry slots[kSkipMemoSlots];
 };
 
-// This thread's memo: reached through one initial-exec pointer, owned by a
-// thread-local that frees it when the thread ends.
+// This thread's memo: reached through one initial-exec pointer, freed when
+// the thread ends (a memo made after that, by a later thread-exit routine,
+// is only left behind).
 thread_local SkipMemoTable* t_skipMemo QOTOOL_FAST_TLS = nullptr;
-thread_local std::unique_ptr<SkipMemoTable> t_skipMemoOwner;
+
+struct SkipMemoOwner {
+    ~SkipMemoOwner() {
+        delete t_skipMemo;
+        t_skipMemo = nullptr;
+    }
+};
+thread_local SkipMemoOwner t_skipMemoOwner;
 
 SkipMemoEntry& SkipMemoFor(const char* text) {
     SkipMemoTable* table = t_skipMemo;
     if (!table) {
-        t_skipMemoOwner = std::make_unique<SkipMemoTable>();
-        table = t_skipMemo = t_skipMemoOwner.get();
+        (void)&t_skipMemoOwner;  // registers the owner's end-of-thread cleanup
+        table = t_skipMemo = new SkipMemoTable();
     }
     return table->slots[(size_t)(((uintptr_t)text * 0x9E3779B97F4A7C15ull) >> 56) % kSkipMemoSlots];
 }
