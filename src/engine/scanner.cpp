@@ -5,8 +5,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "engine/number_memo.h"
 #include "engine/run_context.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
@@ -514,6 +516,76 @@ QO_API char* ruqo_SkipSentence(char* text, char stopAtEnd) {
 }
 
 namespace qotool::engine {
+
+namespace {
+
+// One remembered skip: where it started, how it was asked, where it ended,
+// and a copy of every byte it could have read.
+struct SkipMemoEntry {
+    const char* text = nullptr;
+    char stopAtEnd = 0;
+    size_t endOffset = 0;
+    std::string bytes;  // text[0..n): ends with the text's zero byte when the read reached it
+};
+
+constexpr size_t kSkipMemoSlots = 256;      // direct-mapped by text address
+constexpr size_t kSkipMemoMaxBytes = 4096;  // longer sentences are skipped each time
+
+struct SkipMemoTable {
+    SkipMemoEntry slots[kSkipMemoSlots];
+};
+
+// This thread's memo: reached through one initial-exec pointer, freed when
+// the thread ends (a memo made after that, by a later thread-exit routine,
+// is only left behind).
+thread_local SkipMemoTable* t_skipMemo QOTOOL_FAST_TLS = nullptr;
+
+struct SkipMemoOwner {
+    ~SkipMemoOwner() {
+        delete t_skipMemo;
+        t_skipMemo = nullptr;
+    }
+};
+thread_local SkipMemoOwner t_skipMemoOwner;
+
+SkipMemoEntry& SkipMemoFor(const char* text) {
+    SkipMemoTable* table = t_skipMemo;
+    if (!table) {
+        (void)&t_skipMemoOwner;  // registers the owner's end-of-thread cleanup
+        table = t_skipMemo = new SkipMemoTable();
+    }
+    return table->slots[(size_t)(((uintptr_t)text * 0x9E3779B97F4A7C15ull) >> 56) % kSkipMemoSlots];
+}
+
+// The bytes ruqo_SkipSentence may read beyond the end it returns: the
+// look-ahead for "else" after a then part (one byte, blanks and comments,
+// then a few letters), with room to spare.
+const char* SkipReadLimit(char* end) {
+    char* p = end;
+    if (*p) ++p;
+    SkipBlanks(p);
+    for (int i = 0; i < 8 && *p; ++i) ++p;
+    return p;
+}
+
+}  // namespace
+
+char* SkipSentenceMemo(char* text, char stopAtEnd) {
+    if (!text || CachesOff()) return ruqo_SkipSentence(text, stopAtEnd);
+    SkipMemoEntry& entry = SkipMemoFor(text);
+    if (entry.text == text && entry.stopAtEnd == stopAtEnd &&
+        strncmp(text, entry.bytes.data(), entry.bytes.size()) == 0)
+        return text + entry.endOffset;
+    char* end = ruqo_SkipSentence(text, stopAtEnd);
+    const char* limit = SkipReadLimit(end);
+    const size_t length = (size_t)(limit - text) + (*limit ? 0 : 1);
+    if (length > kSkipMemoMaxBytes) return end;
+    entry.text = text;
+    entry.stopAtEnd = stopAtEnd;
+    entry.endOffset = (size_t)(end - text);
+    entry.bytes.assign(text, length);
+    return end;
+}
 
 char* SkipSentenceMovingOn(char* text) {
     char* end = ruqo_SkipSentence(text, 0);

@@ -45,6 +45,12 @@ int ScanWordChars(const char* cursor, char* out);
 // ':' or '?').
 void SkipExpression(char*& cursor, char closing);
 
+// ruqo_SkipSentence(text, stopAtEnd), answered from this thread's memo of
+// recent skips when the bytes the skip read (from text to a little past the
+// end it found) are still exactly the same, whoever wrote them; no memo
+// under QO_NOCACHE.
+char* SkipSentenceMemo(char* text, char stopAtEnd);
+
 // ruqo_SkipSentence(text, 0) for loops that pass sentence after sentence
 // over: where the skipper cannot move (a stray ']' closes nothing), the
 // character there is passed over instead, so such a loop always ends.

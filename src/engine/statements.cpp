@@ -148,12 +148,12 @@ void CQoLanguage::StatementIf(char*& cursor) {
     DoSentence(cursor, ")", 'N', ')');
     const bool yes = m_cType == 'N' && m_dValue != 0;
     char* thenPart = cursor;
-    char* after = ruqo_SkipSentence(thenPart, 0);
+    char* after = SkipSentenceMemo(thenPart, 0);
     char* elsePart = nullptr;
     char* end = after;
     if (StartsWithNoCase(after, "else")) {
         elsePart = after + 4;
-        end = ruqo_SkipSentence(elsePart, 0);
+        end = SkipSentenceMemo(elsePart, 0);
     }
     if (m_bSyntaxCheck) {
         ExecuteStatementAt(thenPart);

@@ -48,6 +48,26 @@ void SkipDefault(const char*& p) {
     }
 }
 
+// The live record DoVariable(qo, name, 0, 0) finds, or null.
+QoLVarDefine* FindVariable(CQoLanguage* qo, const char* name) {
+    bool decided = false;
+    QoLVarDefine* record = FindPlainName(qo, name, &decided);
+    if (decided) return record;
+    record = DoVariable(qo, name, 0, 0);
+    return record && IsLiveRecord(qo, record) ? record : nullptr;
+}
+
+// True when the formal list at p (just after a name and its default) has no
+// further name: what the binding loop meets next is its end.
+bool NoFurtherFormal(const char* p) {
+    while (IsBlank(*p)) ++p;
+    if (*p == ',') {
+        ++p;
+        while (IsBlank(*p)) ++p;
+    }
+    return !*p || *p == ')';
+}
+
 }  // namespace
 
 void CQoLanguage::DefineFunction(char*& cursor, char* wordStart, const char* word) {
@@ -65,8 +85,8 @@ void CQoLanguage::DefineFunction(char*& cursor, char* wordStart, const char* wor
 void CQoLanguage::CallFunction(char*& cursor, const char* word) {
     // A variable holding a native function value calls that function; its
     // declaration is stored with '$' for '%'.
-    if (QoLVarDefine* variable = DoVariable(this, word, 0, 0);
-        variable && IsLiveRecord(this, variable) && variable->GetType() == 'P') {
+    if (QoLVarDefine* variable = FindVariable(this, word);
+        variable && variable->GetType() == 'P') {
         const char* text = variable->GetDef().c_str();
         const char* ext = strchr(text, '%');
         if (ext && strncmp(ext, "%func", 5) == 0) {
@@ -78,9 +98,20 @@ void CQoLanguage::CallFunction(char*& cursor, const char* word) {
             return;
         }
     }
-    std::string functionName = std::string(word) + "()";
-    QoLVarDefine* definition = DoVariable(this, functionName.c_str(), 0, 0);
-    if (definition && IsLiveRecord(this, definition) && definition->GetType() == 'F') {
+    // The function is the variable "name()".
+    char nameBuffer[kWordBufferSize + 80];
+    std::string longName;
+    const size_t length = strlen(word);
+    const char* functionName = nameBuffer;
+    if (length + 3 <= sizeof nameBuffer) {
+        memcpy(nameBuffer, word, length);
+        memcpy(nameBuffer + length, "()", 3);
+    } else {
+        longName = std::string(word) + "()";
+        functionName = longName.c_str();
+    }
+    QoLVarDefine* definition = FindVariable(this, functionName);
+    if (definition && definition->GetType() == 'F') {
         CallUserFunction(cursor, definition);
         return;
     }
@@ -117,7 +148,7 @@ void CQoLanguage::CallUserFunction(char*& cursor, QoLVarDefine* definitionRecord
                 if (!*formal || *formal == ')') break;
                 const char* nameStart = formal;
                 while (!EndsFormalName(*formal)) ++formal;
-                std::string name(nameStart, (size_t)(formal - nameStart));
+                const std::string_view name(nameStart, (size_t)(formal - nameStart));
                 while (IsBlank(*formal)) ++formal;
                 if (name.empty() || IsDigitChar(name[0])) ReportError("自定义函数形参变量名非法", formal);
                 const bool hasDefault = *formal == '=';
@@ -132,7 +163,11 @@ void CQoLanguage::CallUserFunction(char*& cursor, QoLVarDefine* definitionRecord
                     cursor = p + n;
                     SkipBlanks(cursor);
                     if (*cursor == ',') SkipOne(cursor);
-                    if (target != name) CreateReferenceParameter(this, name.c_str(), target.c_str());
+                    if (target != name) CreateReferenceParameter(this, std::string(name).c_str(), target.c_str());
+                    if (hasDefault) {
+                        ++formal;
+                        SkipDefault(formal);
+                    }
                 } else {
                     if (*cursor != ')' && *cursor != ',') {
                         DoSentence(cursor, "),", 0, ',');
@@ -143,17 +178,17 @@ void CQoLanguage::CallUserFunction(char*& cursor, QoLVarDefine* definitionRecord
                         formal = value;
                         defaultUsed = true;
                     } else {
-                        std::string message = "自定义函数的参数 " + name + " 缺调用值且未定义缺省值";
+                        std::string message = "自定义函数的参数 " + std::string(name) + " 缺调用值且未定义缺省值";
                         ReportError(message.c_str(), cursor);
                     }
-                    CreateHiddenParameter(this, name.c_str());
+                    if (hasDefault && !defaultUsed) {
+                        ++formal;
+                        SkipDefault(formal);
+                    }
+                    CreateParameter(this, name, NoFurtherFormal(formal));
                 }
                 formals += name;
                 formals += ',';
-                if (hasDefault && !defaultUsed) {
-                    ++formal;
-                    SkipDefault(formal);
-                }
             }
             RevealParameters(this, firstParameter);
             if (*formal != ')') ReportError("自定义函数参数列表缺右括号)", text);

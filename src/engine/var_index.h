@@ -17,6 +17,11 @@
 //
 // Names must be changed through Rename(), never by writing a record's name
 // directly: the index would no longer find the entry (it would not crash).
+//
+// Entries cut off the end (Truncate) are kept as spares, at most kSpares of
+// them, for TakeSpare() to hand out again: a block or call that creates and
+// drops the same few variables on every pass then allocates nothing. A spare
+// is no entry: nothing finds it, and IndexOf() does not know its address.
 #ifndef QOTOOL_ENGINE_VAR_INDEX_H
 #define QOTOOL_ENGINE_VAR_INDEX_H
 
@@ -35,6 +40,13 @@ namespace qotool::engine {
 // provide the same pair next to their definition.
 inline std::string_view EntryName(const QoLVarDefine& record) { return record.m_strName.view(); }
 inline void SetEntryName(QoLVarDefine& record, const CString& name) { record.m_strName = name; }
+inline void SetEntryName(QoLVarDefine& record, std::string_view name) { record.m_strName = name; }
+// Whether a record cut off the table is worth keeping as a spare; a long
+// value text is let go first, so spares hold little memory.
+inline bool KeepAsSpare(QoLVarDefine& record) {
+    if (record.m_strDef.GetLength() > 64) record.m_strDef.Empty();
+    return true;
+}
 
 inline uint32_t HashName(std::string_view name) {
     uint32_t h = 2166136261u;  // FNV-1a
@@ -58,10 +70,14 @@ public:
 
     // Position of the last entry named `name` in [lower, end), or -1.
     int FindLast(std::string_view name, int lower, int end) const {
+        return FindLast(name, HashName(name), lower, end);
+    }
+    // The same, with HashName(name) already known.
+    int FindLast(std::string_view name, uint32_t hash, int lower, int end) const {
         if (lower < 0) lower = 0;
         if (end > size()) end = size();
         if (lower >= end) return -1;
-        size_t slot = FindSlot(HashName(name), name);
+        size_t slot = FindSlot(hash, name);
         if (slot == kNone) return -1;
         int k = slots_[slot].head;
         while (k >= end) k = links_[(size_t)k].prev;
@@ -106,15 +122,26 @@ public:
         }
     }
 
-    // Keeps the first `count` entries.
+    // Keeps the first `count` entries; the others become spares while
+    // there is room for them.
     void Truncate(int count) {
         if (count < 0) count = 0;
         if (count < size()) ++changes_;
         for (int i = size() - 1; i >= count; --i) {
             Unsplice(i);  // i is the head of its chain: one slot probe
+            if (spares_.size() < kSpares && KeepAsSpare(*items_.back())) spares_.push_back(std::move(items_.back()));
             items_.pop_back();
             links_.pop_back();
         }
+    }
+
+    // A record that was cut off, as it was left (the caller sets every
+    // field), or null when there is none.
+    std::unique_ptr<T> TakeSpare() {
+        if (spares_.empty()) return nullptr;
+        std::unique_ptr<T> item = std::move(spares_.back());
+        spares_.pop_back();
+        return item;
     }
 
     void Clear() {
@@ -122,11 +149,15 @@ public:
         items_.clear();
         links_.clear();
         slots_.clear();
+        spares_.clear();
         used_ = 0;
     }
 
-    // Changes the name of the entry at pos and re-indexes it.
-    void Rename(int pos, const CString& name) {
+    // Changes the name of the entry at pos and re-indexes it. The
+    // string_view form writes the name into the entry's own buffer (it may
+    // point into that name).
+    template <class Name>
+    void Rename(int pos, const Name& name) {
         if (pos < 0 || pos >= size()) return;
         ++changes_;
         ReserveSlot();  // before the entry leaves its chain: a rebuild needs whole chains
@@ -155,6 +186,7 @@ private:
     static constexpr int32_t kEmpty = -1;
     static constexpr int32_t kDeleted = -2;
     static constexpr size_t kNone = (size_t)-1;
+    static constexpr size_t kSpares = 32;
 
     size_t FindSlot(uint32_t hash, std::string_view name) const {
         if (slots_.empty()) return kNone;
@@ -266,6 +298,7 @@ private:
     std::vector<std::unique_ptr<T>> items_;
     std::vector<Link> links_;
     std::vector<Slot> slots_;
+    std::vector<std::unique_ptr<T>> spares_;
     size_t used_ = 0;  // slots that are not empty (live or deleted)
     uint64_t changes_ = 0;
 };

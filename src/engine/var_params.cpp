@@ -1,5 +1,6 @@
 #include "engine/var_params.h"
 
+#include <cstring>
 #include <string>
 
 #include "engine/var_store.h"
@@ -21,6 +22,21 @@ QoLVarDefine* CreateHiddenParameter(CQoLanguage* qo, const char* formal) {
     return record;
 }
 
+QoLVarDefine* CreateParameter(CQoLanguage* qo, std::string_view formal, bool last) {
+    char hidden[96];
+    if (formal.size() < sizeof hidden - 1) {
+        if (last) {
+            if (QoLVarDefine* record = AddValueRecord(qo, formal)) return record;
+        } else {
+            hidden[0] = '?';
+            memcpy(hidden + 1, formal.data(), formal.size());
+            if (QoLVarDefine* record = AddValueRecord(qo, std::string_view(hidden, formal.size() + 1)))
+                return record;
+        }
+    }
+    return CreateHiddenParameter(qo, std::string(formal).c_str());
+}
+
 QoLVarDefine* CreateReferenceParameter(CQoLanguage* qo, const char* formal, const char* target) {
     CString savedString = qo->m_strValue;
     std::string name = std::string("?") + formal;
@@ -35,7 +51,7 @@ void RevealParameters(CQoLanguage* qo, int from) {
     for (int i = from; i < variables.size(); ++i) {
         QoLVarDefine* record = variables[i];
         if (record && record->m_strName.GetLength() > 1 && record->m_strName[0] == '?')
-            variables.Rename(i, record->m_strName.Mid(1));
+            variables.Rename(i, record->m_strName.view().substr(1));
     }
 }
 

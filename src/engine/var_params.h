@@ -1,8 +1,11 @@
 // Parameters of user function calls: created hidden under "?" + name while
 // the call binds its arguments (so the caller's expressions still see the
-// caller's variables), then revealed together.
+// caller's variables), then revealed together. The parameter bound last is
+// created under its own name at once: no caller expression runs after it.
 #ifndef QOTOOL_ENGINE_VAR_PARAMS_H
 #define QOTOOL_ENGINE_VAR_PARAMS_H
+
+#include <string_view>
 
 #include "qotool/qolvardefine.h"
 
@@ -13,6 +16,11 @@ namespace qotool::engine {
 // Appends a new variable "?" + formal at the current scope level holding
 // the interpreter's current value (never overwrites an existing one).
 QoLVarDefine* CreateHiddenParameter(CQoLanguage* qo, const char* formal);
+// The parameter formal holding the interpreter's current value: hidden as
+// above, or, when `last` (no argument or default is evaluated after it),
+// possibly under its own name already. Either way it is what
+// RevealParameters makes of a hidden one.
+QoLVarDefine* CreateParameter(CQoLanguage* qo, std::string_view formal, bool last);
 // Appends the reference "?" + formal of type '&' with the text
 // "#formal=#target".
 QoLVarDefine* CreateReferenceParameter(CQoLanguage* qo, const char* formal, const char* target);

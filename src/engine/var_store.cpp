@@ -256,6 +256,57 @@ void Load(CQoLanguage* qo, const QoLVarDefine* record) {
 
 // ---- operations -------------------------------------------------------------
 
+// A fresh record named `name` of type 'Z' with an empty text: a spare of the
+// table when there is one (its buffers are written over, not allocated).
+// Without `clear` a spare keeps its old text (type 'Z' all the same, so
+// that no pointer text is notified), for a caller that writes a text next.
+std::unique_ptr<QoLVarDefine> NewRecord(IndexedTable<QoLVarDefine>& table, std::string_view name,
+                                        bool clear = true) {
+    std::unique_ptr<QoLVarDefine> record = table.TakeSpare();
+    if (!record) return std::make_unique<QoLVarDefine>(std::string(name).c_str(), 'Z', CString());
+    record->m_strName = name;
+    record->m_cType = 'Z';
+    record->m_memoLength = 0;
+    if (clear) record->m_strDef = std::string_view();
+    return record;
+}
+
+// True when the store takes name as it is: nothing for normalisation to
+// remove, no subscript, not a "system_" name (the same two-byte stepping as
+// NormalizedName and ParseCellName). *hash receives HashName(name).
+bool IsPlainName(std::string_view name, uint32_t* hash) {
+    if (name.empty() || (name[0] == 's' && IsSystemName(name))) return false;
+    uint32_t h = 2166136261u;
+    const size_t n = name.size();
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = (unsigned char)name[i];
+        if (c >= 0x80 && i + 1 < n) {
+            h = (h ^ c) * 16777619u;
+            ++i;
+            h = (h ^ (unsigned char)name[i]) * 16777619u;
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '@' || c == '[') return false;
+        h = (h ^ c) * 16777619u;
+    }
+    *hash = h;
+    return true;
+}
+
+// While the debugger or a watcher follows the run, every store operation
+// shows itself: only the general path does that.
+bool Traced() { return (diag::g_debugSwitch & 1) || diag::g_pauseKeyWatch || diag::g_interruptRequest; }
+
+Access LocalAccess(CQoLanguage* qo) {
+    EnsureScopeTable(qo);
+    Access a;
+    a.qo = qo;
+    a.tables = qo->m_pVars;
+    a.system = false;
+    a.level = std::max(qo->m_nScopeLevel, 0);
+    return a;
+}
+
 QoLVarDefine* CellOperation(Access& a, const char* fullName, const CellName& cell, char op, char mode,
                             const StoredValue& value, bool followLinks, bool mustExist);
 
@@ -379,7 +430,7 @@ QoLVarDefine* VariableOperation(Access& a, const char* name, char op, char mode,
         }
     }
     if (op == 0 || op == '+' || op == '-') return nullptr;
-    return InsertEntry(a, variables, false, r.insertLevel, std::make_unique<QoLVarDefine>(name, 'Z', CString()));
+    return InsertEntry(a, variables, false, r.insertLevel, NewRecord(variables, name));
 }
 
 // Applies op to the record that the lookup found or created.
@@ -493,6 +544,38 @@ QoLVarDefine* DoVariable(CQoLanguage* qo, const char* name, char op, char mode) 
     }
     diag::Trace(qo->m_pRun, qo->m_pRun->statementStart, "=变元");
     return result;
+}
+
+QoLVarDefine* FindPlainName(CQoLanguage* qo, std::string_view name, bool* decided) {
+    *decided = false;
+    uint32_t hash;
+    if (!qo || !qo->m_pRun || !qo->m_pVars || !IsPlainName(name, &hash) || Traced()) return nullptr;
+    EnsureScopeTable(qo);
+    // An ordinary lookup searches every visible entry, below the end of the
+    // current level.
+    const auto& variables = qo->m_pVars->variables;
+    const int level = std::max(qo->m_nScopeLevel, 0);
+    const int end = std::clamp(qo->m_scopeTable[(size_t)level + 1].first, 0, variables.size());
+    const int i = variables.FindLast(name, hash, 0, end);
+    QoLVarDefine* record = i >= 0 ? variables[i] : nullptr;
+    if (record && record->m_cType == '&') return nullptr;  // links are followed by the general path
+    *decided = true;
+    return record;
+}
+
+QoLVarDefine* AddValueRecord(CQoLanguage* qo, std::string_view name) {
+    uint32_t hash;
+    if (!qo || !qo->m_pRun || !qo->m_pVars || (qo->m_modeFlags & 0x10) || !IsPlainName(name, &hash) || Traced())
+        return nullptr;
+    if (!(qo->m_cType == 'S' || (qo->m_cType == 'N' && !std::isinf(qo->m_dValue)))) return nullptr;
+    const Access a = LocalAccess(qo);
+    StoredValue value;
+    PrepareValue(qo, 'a', &value);
+    // Store writes the type and the text of the new record.
+    QoLVarDefine* record =
+        InsertEntry(a, a.tables->variables, false, a.level, NewRecord(a.tables->variables, name, false));
+    Store(record, value);
+    return record;
 }
 
 VarArray* FindArray(CQoLanguage* qo, std::string_view name) {

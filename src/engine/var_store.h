@@ -118,6 +118,21 @@ CString StoredText(CQoLanguage* qo);
 // debugger's text becomes "%s=X:※未定义".
 void RecordUndefinedName(CQoLanguage* qo, const char* name);
 
+// What DoVariable(qo, name, 0, 0) returns, found without its general path
+// when that cannot differ: *decided is false (and the result null) for a
+// name the store would normalise or split ("a b", "a@", "a[1]"), a
+// "system_" name, a link found, or while the debugger or a watcher follows
+// the run. No error is ever reported.
+QoLVarDefine* FindPlainName(CQoLanguage* qo, std::string_view name, bool* decided);
+
+// Appends a variable named `name` at the current scope level holding the
+// interpreter's current value, as DoVariable(qo, name, '&', 'B') followed by
+// storing that value would, without the general path. Null (and nothing
+// done) where that path could behave differently: read-only mode, a traced
+// run, a name FindPlainName would not decide, a value that is neither a
+// string nor a finite number.
+QoLVarDefine* AddValueRecord(CQoLanguage* qo, std::string_view name);
+
 // True when address is a live variable record of qo or of the system store
 // (a forged address is never dereferenced). Linear in the number of records.
 bool IsLiveRecord(CQoLanguage* qo, const void* address);

@@ -70,6 +70,8 @@ private:
 
 inline std::string_view EntryName(const VarArray& array) { return array.name.view(); }
 inline void SetEntryName(VarArray& array, const CString& name) { array.name = name; }
+inline void SetEntryName(VarArray& array, std::string_view name) { array.name = name; }
+inline bool KeepAsSpare(VarArray&) { return false; }  // cells may be many
 
 struct VarTables {
     IndexedTable<QoLVarDefine> variables;

@@ -234,6 +234,43 @@ TEST(SkipSentenceTest, FindsTheEndOfOneSentence) {
 
 TEST(SkipSentenceTest, NullTextGivesNull) { EXPECT_EQ(ruqo_SkipSentence(nullptr, 0), nullptr); }
 
+// The memo answers what the skipper answers for whatever text is at the
+// address now: every text is written over the one before in one buffer
+// (texts that differ only after the end the skipper found, or that are
+// shorter, included) and asked twice, the second time from the memo.
+TEST(SkipSentenceTest, MemoAgreesWithTheSkipperOnTextsRewrittenInPlace) {
+    const std::vector<std::string> texts = {
+        "if(x) a=1; b=2;",
+        "if(x) a=1; else b=2; c",
+        "if(x) a=1; /* */ else b=2; c",
+        "if(x) a=1; /* */ elsa=2; c",
+        "if(x) a=1;",
+        "if(x) a=1",
+        "a=1; b=2",
+        "a=1; b=2; c=3",
+        "{a=1; b=2} c",
+        "{a=1; b=2 c",
+        "a=\"x;\"; b",
+        "a=\"x;",
+        "",
+        "  /* never closed",
+        std::string(5000, 'a') + "; b",
+        std::string(5000, 'a') + "c; b",
+    };
+    std::vector<char> buffer(8192);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (char stop : {0, 1}) {
+            for (const std::string& text : texts) {
+                memcpy(buffer.data(), text.c_str(), text.size() + 1);
+                const char* expected = ruqo_SkipSentence(buffer.data(), stop);
+                for (int ask = 0; ask < 2; ++ask)
+                    EXPECT_EQ(qotool::engine::SkipSentenceMemo(buffer.data(), stop), expected)
+                        << text.substr(0, 40) << " stop " << (int)stop;
+            }
+        }
+    }
+}
+
 // ---- skipping expressions ----
 
 TEST(SkipExpressionTest, StopsAtItsClosingCharacter) {
