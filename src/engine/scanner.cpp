@@ -588,7 +588,7 @@ char* SkipSentenceMemo(char* text, char stopAtEnd) {
 }
 
 char* SkipSentenceMovingOn(char* text) {
-    char* end = ruqo_SkipSentence(text, 0);
+    char* end = SkipSentenceMemo(text, 0);
     if (end != text || !*text) return end;
     end += ((unsigned char)*end >= 0x80 && end[1]) ? 2 : 1;
     SkipBlanks(end);

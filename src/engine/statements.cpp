@@ -296,7 +296,7 @@ void CQoLanguage::StatementSwitch(char*& cursor) {
         ReportError("switch语句后必须为{}体", cursor);
         return;
     }
-    char* end = ruqo_SkipSentence(cursor, 0);
+    char* end = SkipSentenceMemo(cursor, 0);
     bool matched = false;
     SkipOne(cursor);
     auto stepPastLabel = [&]() {

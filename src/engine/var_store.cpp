@@ -554,9 +554,7 @@ QoLVarDefine* FindPlainName(CQoLanguage* qo, std::string_view name, bool* decide
     // An ordinary lookup searches every visible entry, below the end of the
     // current level.
     const auto& variables = qo->m_pVars->variables;
-    const int level = std::max(qo->m_nScopeLevel, 0);
-    const int end = std::clamp(qo->m_scopeTable[(size_t)level + 1].first, 0, variables.size());
-    const int i = variables.FindLast(name, hash, 0, end);
+    const int i = variables.FindLast(name, hash, 0, VisibleVariableEnd(qo));
     QoLVarDefine* record = i >= 0 ? variables[i] : nullptr;
     if (record && record->m_cType == '&') return nullptr;  // links are followed by the general path
     *decided = true;
