@@ -92,6 +92,21 @@ bool FindNoCase(const std::string& folder, std::string_view name, bool gbk, std:
     return hit;
 }
 
+// The name with its ASCII letters in lower case (a GBK name's trail bytes
+// stay as they are).
+std::string LowerAscii(std::string_view name, bool gbk) {
+    std::string lower(name);
+    for (size_t i = 0; i < lower.size(); ++i) {
+        const unsigned char c = (unsigned char)lower[i];
+        if (gbk && c >= 0x80) {
+            ++i;
+        } else if (c >= 'A' && c <= 'Z') {
+            lower[i] = (char)(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
 }  // namespace
 
 std::string FileSystemName(std::string_view path) {
@@ -125,8 +140,9 @@ std::string FileSystemName(std::string_view path) {
     for (size_t i = 0; i < names.size(); ++i) {
         std::string next = out + names[i];
         if (names[i] != "." && names[i] != ".." && !Exists(next)) {
-            std::string found;
-            if (FindNoCase(out, names[i], gbk, found)) {
+            // The lower-case spelling, the usual one here, is tried before the folder is read.
+            std::string found = LowerAscii(names[i], gbk);
+            if ((found != names[i] && Exists(out + found)) || FindNoCase(out, names[i], gbk, found)) {
                 next = out + found;
             } else {
                 for (size_t j = i + 1; j < names.size(); ++j) next += '/' + names[j];

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,10 @@ TEST(SystemPathTest, SystemPathsMapToFileSystemNames) {
     for (const Row& row : rows) EXPECT_EQ(platform::FileSystemName(row.path), row.name) << row.path;
     EnvironmentVariable gbk("QO_FS_ENCODING", "GBK");
     EXPECT_EQ(platform::FileSystemName("C:\\目录"), c + "目录");
+    // A GBK name's trail byte "A" is no letter: of "\x81\x41x" and "\x81\x61x"
+    // the first is the one that matches "\x81\x41X".
+    for (const char* name : {"\x81\x61x.txt", "\x81\x41x.txt"}) std::ofstream(c + name) << name;
+    EXPECT_EQ(platform::FileSystemName("C:\\\x81\x41X.TXT"), c + "\x81\x41x.txt");
 }
 
 TEST(SystemPathTest, AChineseNameWrittenFromAScriptIsUtf8OnDisk) {
