@@ -18,10 +18,14 @@ namespace qotool::platform {
 
 namespace {
 
-std::string RunningProgram() {
-    char exe[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    return n > 0 ? std::string(exe, (size_t)n) : std::string();
+// The program file stays the same for the life of the process; read once.
+const std::string& RunningProgram() {
+    static const std::string& program = *new std::string([] {
+        char exe[PATH_MAX];
+        const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        return n > 0 ? std::string(exe, (size_t)n) : std::string();
+    }());
+    return program;
 }
 
 std::string Resolved(const char* path) {
