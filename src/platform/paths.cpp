@@ -136,8 +136,25 @@ std::string FileSystemName(std::string_view path) {
     if (trailing && !names.empty()) whole += '/';
     if (names.empty() || Exists(whole)) return whole;
 
+    // The folders as written, else all in lower case (the usual spelling
+    // here), spare the walk through them when they exist.
+    size_t first = 0;
+    if (names.size() >= 2) {
+        std::string folders = out, lower = out;
+        for (size_t i = 0; i + 1 < names.size(); ++i) {
+            folders += names[i] + '/';
+            lower += LowerAscii(names[i], gbk) + '/';
+        }
+        if (Exists(folders)) {
+            out = folders;
+            first = names.size() - 1;
+        } else if (lower != folders && Exists(lower)) {
+            out = lower;
+            first = names.size() - 1;
+        }
+    }
     // Walk the components, looking up a missing one without regard to case.
-    for (size_t i = 0; i < names.size(); ++i) {
+    for (size_t i = first; i < names.size(); ++i) {
         std::string next = out + names[i];
         if (names[i] != "." && names[i] != ".." && !Exists(next)) {
             // The lower-case spelling, the usual one here, is tried before the folder is read.
