@@ -10,6 +10,13 @@
 #include <iterator>
 #include <vector>
 
+// Written by cmake/QoVersion.cmake into the module; absent (null) in a
+// program built without a version section.
+extern "C" {
+extern const char* const qo_own_version_info __attribute__((weak, visibility("hidden")));
+extern const unsigned long qo_own_version_size __attribute__((weak, visibility("hidden")));
+}
+
 namespace qotool::platform {
 
 namespace {
@@ -87,6 +94,13 @@ bool ReadVersionInfo(const std::string& osPath, VersionInfo& info) {
     if (!sidecar) return false;
     bytes.assign(std::istreambuf_iterator<char>(sidecar), std::istreambuf_iterator<char>());
     return ParseEntries(bytes, info);
+}
+
+bool OwnVersionInfo(VersionInfo& info, const void*& ownAddress) {
+    info = VersionInfo{};
+    ownAddress = (const void*)&OwnVersionInfo;
+    if (!&qo_own_version_info || !&qo_own_version_size || !qo_own_version_info) return false;
+    return ParseEntries(std::string(qo_own_version_info, qo_own_version_size), info);
 }
 
 }  // namespace qotool::platform
