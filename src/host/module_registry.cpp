@@ -128,13 +128,33 @@ CString EntryNameAt(const CString& text, int at) {
     return text.Mid((int)start, (equals < 0 ? at : equals) - (int)start);
 }
 
+CString TextOf(const platform::VersionInfo& info) {
+    CString text =
+        CString(kProductKey) + info.productVersion.c_str() + kVersionSeparator + kFileKey + info.fileVersion.c_str();
+    text.Replace(" ", "");
+    return text;
+}
+
+// The version text of the module at osPath: this module's own comes from
+// its memory (the same bytes as its file's section), any other's from its file.
+CString ModuleVersionText(const void* identity, const std::string& osPath) {
+    platform::VersionInfo info;
+    const void* own = nullptr;
+    if (platform::OwnVersionInfo(info, own)) {
+        static const void* const ownIdentity = platform::ModuleIdentity(own);
+        if (identity == ownIdentity) return TextOf(info);
+    }
+    return VersionText(osPath);
+}
+
 const char* Register(const void* handle, const char* request) {
     Registry& state = State();
     const std::string osPath = platform::ModuleFileName(handle);
     CString path = FromOs(osPath);
     path.MakeUpper();
     if (state.hostPath.IsEmpty()) state.hostPath = HostApplicationText();
-    const CString version = VersionText(osPath);
+    const void* identity = platform::ModuleIdentity(handle);
+    const CString version = ModuleVersionText(identity, osPath);
 
     CString spec(request);
     spec.MakeUpper();
@@ -181,7 +201,6 @@ const char* Register(const void* handle, const char* request) {
         CheckVersion(name, registered, kPlatformRequirer, kPlatformMinimum);
     }
 
-    const void* identity = platform::ModuleIdentity(handle);
     bool known = false;
     for (const void* h : state.handles) known = known || h == identity;
     if (!known) {
@@ -221,11 +240,7 @@ const char* Unregister(const void* handle) {
 
 CString VersionText(const std::string& osPath) {
     platform::VersionInfo info;
-    if (!platform::ReadVersionInfo(osPath, info)) return CString();
-    CString text =
-        CString(kProductKey) + info.productVersion.c_str() + kVersionSeparator + kFileKey + info.fileVersion.c_str();
-    text.Replace(" ", "");
-    return text;
+    return platform::ReadVersionInfo(osPath, info) ? TextOf(info) : CString();
 }
 
 CString HostApplicationText() { return CString(platform::HostPath().c_str()); }

@@ -133,6 +133,12 @@ std::string Convert(iconv_t cd, std::string_view in, BadLength badLength, OnBad 
     return out;
 }
 
+bool IsAscii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
 void AppendQuestionMarks(std::string& out, const unsigned char*, size_t n) {
     out.append(n, '?');
 }
@@ -165,6 +171,9 @@ bool ContainsNoCase(std::string_view text, std::string_view lowerNeedle) {
 }  // namespace
 
 std::string GbkToUtf8(std::string_view gbk, bool escapeBad) {
+    // Both encodings keep ASCII as it is: a plain text needs no converter
+    // (and loads none).
+    if (IsAscii(gbk)) return std::string(gbk);
     t_descriptors.Open();
     if (escapeBad) {
         return Convert(t_descriptors.gbkToUtf8, gbk, GbkBadUnitLength, AppendHexEscapes);
@@ -174,6 +183,7 @@ std::string GbkToUtf8(std::string_view gbk, bool escapeBad) {
 }
 
 std::string Utf8ToGbk(std::string_view utf8) {
+    if (IsAscii(utf8)) return std::string(utf8);
     t_descriptors.Open();
     // A whole character without GBK form becomes a single "?".
     return Convert(t_descriptors.utf8ToGbk, utf8, Utf8BadUnitLength,

@@ -9,7 +9,9 @@
 // host's message loop). Posted messages wait in the receiving thread's queue
 // until it peeks them. Every function may be called from any thread; a
 // thread's queue is created on its first use and ends with the thread,
-// taking its timers with it. Nothing here busy-waits.
+// taking its timers with it. Its descriptors are made only when the queue is
+// first serviced, waited on, asked for its descriptor or posted to; timers
+// set before that expire when they would have. Nothing here busy-waits.
 #ifndef QOTOOL_PLATFORM_MESSAGE_QUEUE_H
 #define QOTOOL_PLATFORM_MESSAGE_QUEUE_H
 

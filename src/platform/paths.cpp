@@ -92,6 +92,21 @@ bool FindNoCase(const std::string& folder, std::string_view name, bool gbk, std:
     return hit;
 }
 
+// The name with its ASCII letters in lower case (a GBK name's trail bytes
+// stay as they are).
+std::string LowerAscii(std::string_view name, bool gbk) {
+    std::string lower(name);
+    for (size_t i = 0; i < lower.size(); ++i) {
+        const unsigned char c = (unsigned char)lower[i];
+        if (gbk && c >= 0x80) {
+            ++i;
+        } else if (c >= 'A' && c <= 'Z') {
+            lower[i] = (char)(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
 }  // namespace
 
 std::string FileSystemName(std::string_view path) {
@@ -121,12 +136,30 @@ std::string FileSystemName(std::string_view path) {
     if (trailing && !names.empty()) whole += '/';
     if (names.empty() || Exists(whole)) return whole;
 
+    // The folders as written, else all in lower case (the usual spelling
+    // here), spare the walk through them when they exist.
+    size_t first = 0;
+    if (names.size() >= 2) {
+        std::string folders = out, lower = out;
+        for (size_t i = 0; i + 1 < names.size(); ++i) {
+            folders += names[i] + '/';
+            lower += LowerAscii(names[i], gbk) + '/';
+        }
+        if (Exists(folders)) {
+            out = folders;
+            first = names.size() - 1;
+        } else if (lower != folders && Exists(lower)) {
+            out = lower;
+            first = names.size() - 1;
+        }
+    }
     // Walk the components, looking up a missing one without regard to case.
-    for (size_t i = 0; i < names.size(); ++i) {
+    for (size_t i = first; i < names.size(); ++i) {
         std::string next = out + names[i];
         if (names[i] != "." && names[i] != ".." && !Exists(next)) {
-            std::string found;
-            if (FindNoCase(out, names[i], gbk, found)) {
+            // The lower-case spelling, the usual one here, is tried before the folder is read.
+            std::string found = LowerAscii(names[i], gbk);
+            if ((found != names[i] && Exists(out + found)) || FindNoCase(out, names[i], gbk, found)) {
                 next = out + found;
             } else {
                 for (size_t j = i + 1; j < names.size(); ++j) next += '/' + names[j];

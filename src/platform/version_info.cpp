@@ -1,11 +1,21 @@
 #include "platform/version_info.h"
 
 #include <elf.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <vector>
+
+// Written by cmake/QoVersion.cmake into the module; absent (null) in a
+// program built without a version section.
+extern "C" {
+extern const char* const qo_own_version_info __attribute__((weak, visibility("hidden")));
+extern const unsigned long qo_own_version_size __attribute__((weak, visibility("hidden")));
+}
 
 namespace qotool::platform {
 
@@ -33,35 +43,44 @@ bool ParseEntries(const std::string& text, VersionInfo& info) {
     return any;
 }
 
-bool ReadAt(FILE* file, uint64_t offset, void* buffer, size_t size) {
-    return fseeko(file, (off_t)offset, SEEK_SET) == 0 && fread(buffer, 1, size, file) == size;
+bool ReadAt(int fd, uint64_t offset, void* buffer, size_t size) {
+    return pread(fd, buffer, size, (off_t)offset) == (ssize_t)size;
 }
 
-// The bytes of the section kSectionName of a 64-bit ELF file.
+// The bytes of the section kSectionName of a 64-bit ELF file: the header,
+// the section table and the section names each come in one read.
 bool ReadSection(const std::string& osPath, std::string& bytes) {
-    FILE* file = fopen(osPath.c_str(), "rb");
-    if (!file) return false;
+    const int fd = open(osPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
     bool found = false;
     Elf64_Ehdr header{};
-    if (ReadAt(file, 0, &header, sizeof header) && memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
+    if (ReadAt(fd, 0, &header, sizeof header) && memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
         header.e_ident[EI_CLASS] == ELFCLASS64 && header.e_shentsize == sizeof(Elf64_Shdr) &&
         header.e_shstrndx < header.e_shnum) {
-        Elf64_Shdr names{};
-        if (ReadAt(file, header.e_shoff + (uint64_t)header.e_shstrndx * sizeof(Elf64_Shdr), &names, sizeof names)) {
-            for (unsigned i = 0; i < header.e_shnum && !found; ++i) {
-                Elf64_Shdr section{};
-                if (!ReadAt(file, header.e_shoff + (uint64_t)i * sizeof section, &section, sizeof section)) break;
-                if (section.sh_name >= names.sh_size || section.sh_type == SHT_NOBITS) continue;
-                char name[sizeof kSectionName] = {};
-                if (!ReadAt(file, names.sh_offset + section.sh_name, name, sizeof name)) continue;
-                if (memcmp(name, kSectionName, sizeof kSectionName) != 0) continue;
-                if (section.sh_size > 4096) break;
-                bytes.resize(section.sh_size);
-                found = ReadAt(file, section.sh_offset, bytes.data(), bytes.size());
+        // The headers that can be read whole (a cut file keeps those before the cut).
+        std::vector<Elf64_Shdr> sections(header.e_shnum);
+        const ssize_t got = pread(fd, sections.data(), sections.size() * sizeof(Elf64_Shdr), (off_t)header.e_shoff);
+        sections.resize(got > 0 ? (size_t)got / sizeof(Elf64_Shdr) : 0);
+        std::string names;
+        if (header.e_shstrndx < sections.size()) {
+            const Elf64_Shdr& table = sections[header.e_shstrndx];
+            // Section names are short; a larger table is not one to trust.
+            if (table.sh_size <= (1u << 20)) {
+                names.resize(table.sh_size);
+                const ssize_t read = pread(fd, names.data(), names.size(), (off_t)table.sh_offset);
+                names.resize(read > 0 ? (size_t)read : 0);
             }
         }
+        for (const Elf64_Shdr& section : sections) {
+            if (section.sh_name >= names.size() || section.sh_type == SHT_NOBITS) continue;
+            if (names.compare(section.sh_name, sizeof kSectionName, kSectionName, sizeof kSectionName) != 0) continue;
+            if (section.sh_size > 4096) break;
+            bytes.resize(section.sh_size);
+            found = ReadAt(fd, section.sh_offset, bytes.data(), bytes.size());
+            if (found) break;
+        }
     }
-    fclose(file);
+    close(fd);
     return found;
 }
 
@@ -75,6 +94,13 @@ bool ReadVersionInfo(const std::string& osPath, VersionInfo& info) {
     if (!sidecar) return false;
     bytes.assign(std::istreambuf_iterator<char>(sidecar), std::istreambuf_iterator<char>());
     return ParseEntries(bytes, info);
+}
+
+bool OwnVersionInfo(VersionInfo& info, const void*& ownAddress) {
+    info = VersionInfo{};
+    ownAddress = (const void*)&OwnVersionInfo;
+    if (!&qo_own_version_info || !&qo_own_version_size || !qo_own_version_info) return false;
+    return ParseEntries(std::string(qo_own_version_info, qo_own_version_size), info);
 }
 
 }  // namespace qotool::platform

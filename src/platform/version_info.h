@@ -19,6 +19,12 @@ struct VersionInfo {
 // the file carries neither the section nor a readable sidecar.
 bool ReadVersionInfo(const std::string& osPath, VersionInfo& info);
 
+// The versions linked into the module that holds this code (the library,
+// or a program built from its objects), read from memory; false when that
+// module was built without them. ownAddress gets an address inside that
+// module.
+bool OwnVersionInfo(VersionInfo& info, const void*& ownAddress);
+
 }  // namespace qotool::platform
 
 #endif

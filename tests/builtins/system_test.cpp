@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -183,10 +185,18 @@ TEST(SystemPathTest, SystemPathsMapToFileSystemNames) {
         {"C:\\目录\\文.txt", c + "\xE7\x9B\xAE\xE5\xBD\x95/\xE6\x96\x87.txt"},  // GBK to UTF-8
         {"C:\\\xFF\x81.txt", c + "\xFF\x81.txt"},               // not GBK: unchanged
         {"D:\\x", "/x"},                                          // no QO_DRIVE_D: the root
+        {"C:\\P\\Q\\R\\B.TXT", c + "P/Q/R/b.txt"},                 // the folders as written exist
+        {"C:\\LOW\\ER\\F.TXT", c + "low/er/f.txt"},                // the folders in lower case
     };
+    std::filesystem::create_directories(c + "low/er");
+    std::ofstream(c + "low/er/f.txt") << "f";
     for (const Row& row : rows) EXPECT_EQ(platform::FileSystemName(row.path), row.name) << row.path;
     EnvironmentVariable gbk("QO_FS_ENCODING", "GBK");
     EXPECT_EQ(platform::FileSystemName("C:\\目录"), c + "目录");
+    // A GBK name's trail byte "A" is no letter: of "\x81\x41x" and "\x81\x61x"
+    // the first is the one that matches "\x81\x41X".
+    for (const char* name : {"\x81\x61x.txt", "\x81\x41x.txt"}) std::ofstream(c + name) << name;
+    EXPECT_EQ(platform::FileSystemName("C:\\\x81\x41X.TXT"), c + "\x81\x41x.txt");
 }
 
 TEST(SystemPathTest, AChineseNameWrittenFromAScriptIsUtf8OnDisk) {

@@ -223,6 +223,19 @@ TEST(QolCliTest, HelpAndVersion) {
     EXPECT_GT(outcome.out.size(), 5u);
 }
 
+// A script run loads neither the line editor nor libffi until it needs them
+// (the loader's own trace names every file it loads).
+TEST(QolCliTest, LibrariesLoadWhenFirstUsed) {
+    qotool::test::EnvironmentVariable trace("LD_DEBUG", "files");
+    const Outcome plain = RunQol({"-e", "1"});
+    EXPECT_EQ(plain.out, "N:1\n");
+    EXPECT_TRUE(Contains(plain.err, "file=libqoTool_NoQO")) << "no loader trace";
+    for (const char* library : {"file=libffi", "file=libedit"}) EXPECT_FALSE(Contains(plain.err, library)) << library;
+    const Outcome native = RunQol({"-e", "Dll::m::fabs('%g=%g', -2.5)"});
+    EXPECT_EQ(native.out, "N:2.5\n");
+    EXPECT_TRUE(Contains(native.err, "file=libffi"));
+}
+
 
 // qol on a terminal, typing each line after the prompt that asks for it,
 // then Ctrl-D. Returns everything the terminal showed.

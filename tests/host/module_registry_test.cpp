@@ -11,6 +11,7 @@
 #include "host/library_main.h"
 #include "host/platform_record.h"
 #include "platform/message_queue.h"
+#include "platform/module_handle.h"
 #include "platform/module_path.h"
 #include "qotool/host.h"
 #include "support/gbk_text.h"
@@ -68,6 +69,28 @@ TEST(VersionTextTest, ComesFromTheSectionThenTheSidecar) {
     EXPECT_EQ(Gbk(ruqo_VersionCheck(nullptr, (folder.path() + "/c.so").c_str())),
               Gbk("平台版本：3,0,0,1--文件版本：9,9"));
     EXPECT_EQ(Gbk(ruqo_VersionCheck(nullptr, (folder.path() + "/none.so").c_str())), Gbk(""));
+}
+
+TEST(ModuleHandleTest, NamesAndIdentitiesFollowLoadsAndUnloads) {
+    const std::string host = platform::HostApplicationPath();
+    EXPECT_EQ(platform::ModuleFileName(nullptr), host);
+    EXPECT_EQ(platform::ModuleFileName((void*)&ModuleFile), host);  // the running program
+    int local = 0;
+    EXPECT_EQ(platform::ModuleFileName(&local), host);  // in no module
+    EXPECT_EQ(platform::ModuleIdentity(&local), (const void*)&local);
+    EXPECT_EQ(platform::ModuleIdentity(nullptr), nullptr);
+    // A module unloaded and another loaded, often at the same address: the
+    // name and identity are those of the module there now.
+    for (char id : {'a', 'b', 'a'}) {
+        Module module(ModuleFile(id));
+        ASSERT_TRUE(module.anchor) << id;
+        EXPECT_EQ(platform::ModuleFileName(module.anchor), module.Path());
+        EXPECT_EQ(platform::ModuleFileName(module.anchor), module.Path());
+        Dl_info info{};
+        ASSERT_TRUE(dladdr(module.anchor, &info));
+        EXPECT_EQ(platform::ModuleIdentity(module.anchor), info.dli_fbase);
+        EXPECT_NE(platform::ModuleIdentity(module.anchor), platform::ModuleIdentity((void*)&ModuleFile));
+    }
 }
 
 TEST_F(ModuleRegistryTest, ShortfallIsLoggedEveryTimeAndBoxedOnce) {
