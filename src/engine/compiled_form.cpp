@@ -171,8 +171,6 @@ struct Form {
 };
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-bool IsHex(char c) { return kByteClass[(unsigned char)c] & kHexDigit; }
-int HexValue(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 bool OperatorChar(char c) { return c == '+' || c == '-' || c == '*' || c == '/' || c == '%'; }
 
 // Reads a sentence the way the executor would and builds its form.
@@ -225,7 +223,6 @@ private:
         f_.arrays.back().name = name;
         return (int)f_.arrays.size() - 1;
     }
-    bool Literal(char*& p, bool negative, double* value);
     bool StopsHere(char* p, const char* terminators);
     int Sentence(char*& p, const char* terminators, char expectedType, char closer, int level, int catches);
     bool Statement(char*& p, const char* terminators, int level, int catches, int blocks);
@@ -296,42 +293,6 @@ int Compiler::Subscript(char*& p, int level, int catches) {
     return node;
 }
 
-// A number literal, read as ReadNumber reads it; false where it reports an
-// error.
-bool Compiler::Literal(char*& p, bool negative, double* out) {
-    double value;
-    if (p[0] == '0' && (p[1] | 0x20) == 'x' && IsHex(p[2])) {
-        uint32_t v = 0;
-        p += 2;
-        while (IsHex(*p)) v = (v << 4) | (uint32_t)HexValue(*p++);
-        value = (double)(int32_t)v;
-    } else {
-        char* start = p;
-        uint64_t whole = 0;
-        while (IsDigitChar(*p)) whole = whole * 10 + (uint64_t)(*p++ - '0');
-        if (p - start <= 15 && *p != '.' && *p != 'e' && *p != 'E') {
-            *out = negative ? -(double)whole : (double)whole;
-            Touch(p + 2);
-            return true;
-        }
-        if (*p == '.') {
-            ++p;
-            while (IsDigitChar(*p)) ++p;
-        }
-        if (*p == 'e' || *p == 'E') {
-            char* q = p + 1;
-            if (*q == '+' || *q == '-') ++q;
-            if (!IsDigitChar(*q)) return false;
-            while (IsDigitChar(*q)) ++q;
-            p = q;
-        }
-        if (p - start > 100) return false;  // the text takes 100 characters and then stumbles
-        value = platform::ParseDouble(start);
-    }
-    Touch(p + 2);
-    *out = negative ? -value : value;
-    return true;
-}
 
 // Whether the operator loop would stop at p at once.
 bool Compiler::StopsHere(char* p, const char* terminators) {
@@ -450,13 +411,8 @@ bool Compiler::If(char*& p, int level, int catches, int blocks) {
     const int condition = Sentence(q, ")", 'N', ')', level, catches);
     if (condition < 0) return false;
     char* thenPart = q;
-    char* after = ruqo_SkipSentence(thenPart, 0);
-    char* elsePart = nullptr;
-    char* end = after;
-    if (StartsWithNoCase(after, "else")) {
-        elsePart = after + 4;
-        end = ruqo_SkipSentence(elsePart, 0);
-    }
+    char* elsePart;
+    char* end = IfParts(thenPart, &elsePart);
     Touch(end + 2);
     const size_t branch = f_.steps.size();
     Emit(StepKind::Branch, condition);
@@ -694,7 +650,8 @@ int Compiler::Operand(char*& p, int level, int catches) {
     if (IsDigitChar(*q) || (*q == '.' && IsDigitChar(q[1]))) {
         p = q;
         Node n{Op::Number};
-        if (!Literal(p, negative, &n.value)) return -1;
+        if (!ScanNumber(p, negative, &n.value)) return -1;
+        Touch(p + 2);
         return Add(n);
     }
     if (sign) {

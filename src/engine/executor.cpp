@@ -329,7 +329,7 @@ bool CQoLanguage::ReadOperand(char*& cursor) {
     return ReadWordOperand(cursor, false);
 }
 
-void CQoLanguage::ReadNumber(char*& cursor, char* p, bool negative) {
+bool qotool::engine::ScanNumber(char*& p, bool negative, double* out) {
     double value;
     if (p[0] == '0' && (p[1] | 0x20) == 'x' && IsHex(p[2])) {
         uint32_t v = 0;
@@ -342,10 +342,8 @@ void CQoLanguage::ReadNumber(char*& cursor, char* p, bool negative) {
         while (IsDigitChar(*p)) whole = whole * 10 + (uint64_t)(*p++ - '0');
         if (p - start <= 15 && *p != '.' && *p != 'e' && *p != 'E') {
             // Up to 15 digits and nothing else: the number is exact as read.
-            m_dValue = negative ? -(double)whole : (double)whole;
-            m_cType = 'N';
-            cursor = p;
-            return;
+            *out = negative ? -(double)whole : (double)whole;
+            return true;
         }
         if (*p == '.') {
             ++p;
@@ -355,9 +353,8 @@ void CQoLanguage::ReadNumber(char*& cursor, char* p, bool negative) {
             char* q = p + 1;
             if (*q == '+' || *q == '-') ++q;
             if (!IsDigitChar(*q)) {
-                ReportError("数据缺指数", q);
-                cursor = q;
-                return;
+                p = q;
+                return false;
             }
             while (IsDigitChar(*q)) ++q;
             p = q;
@@ -373,7 +370,18 @@ void CQoLanguage::ReadNumber(char*& cursor, char* p, bool negative) {
             value = qotool::platform::ParseDouble(start);
         }
     }
-    m_dValue = negative ? -value : value;
+    *out = negative ? -value : value;
+    return true;
+}
+
+void CQoLanguage::ReadNumber(char*& cursor, char* p, bool negative) {
+    double value;
+    if (!ScanNumber(p, negative, &value)) {
+        ReportError("数据缺指数", p);
+        cursor = p;
+        return;
+    }
+    m_dValue = value;
     m_cType = 'N';
     cursor = p;
 }

@@ -34,6 +34,16 @@ inline int32_t ToInt32(double d) {
 enum class Keyword { None, Break, Continue, Delete, Do, Goto, Private, Public, Return, Remove, SkipError, Try, AskExec };
 Keyword KeywordOf(const char* word);
 
+// Reads the number literal at p (decimal, or 0x and hex digits) into *out,
+// moving p past it; false where an exponent has no digits (p is then where
+// they should be).
+bool ScanNumber(char*& p, bool negative, double* out);
+
+// The parts of an if whose then-part starts at thenPart: the else part
+// (null when there is none) and the end of the whole statement, which the
+// sentence skipper says.
+char* IfParts(char* thenPart, char** elsePart);
+
 // A subscript that is a plain integer literal (blanks around it allowed):
 // its value and the position of the ',' or ']' after it.
 bool PlainSubscript(const char* p, long* value, const char** end);

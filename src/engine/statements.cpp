@@ -144,17 +144,20 @@ void CQoLanguage::CheckLevelGoto() {
     m_cControl = m_cType != 'Z' ? 1 : 0;
 }
 
+char* qotool::engine::IfParts(char* thenPart, char** elsePart) {
+    char* after = SkipSentenceMemo(thenPart, 0);
+    *elsePart = nullptr;
+    if (!StartsWithNoCase(after, "else")) return after;
+    *elsePart = after + 4;
+    return SkipSentenceMemo(*elsePart, 0);
+}
+
 void CQoLanguage::StatementIf(char*& cursor) {
     DoSentence(cursor, ")", 'N', ')');
     const bool yes = m_cType == 'N' && m_dValue != 0;
     char* thenPart = cursor;
-    char* after = SkipSentenceMemo(thenPart, 0);
-    char* elsePart = nullptr;
-    char* end = after;
-    if (StartsWithNoCase(after, "else")) {
-        elsePart = after + 4;
-        end = SkipSentenceMemo(elsePart, 0);
-    }
+    char* elsePart;
+    char* end = IfParts(thenPart, &elsePart);
     if (m_bSyntaxCheck) {
         ExecuteStatementAt(thenPart);
         if (elsePart) ExecuteStatementAt(elsePart);
