@@ -33,6 +33,17 @@ bool EndsDeclaredName(char c) {
     return c == 0 || strchr(" \t\r\n'\"`-&$|?<!=>+*%/~(),;{}[\\]^", c) != nullptr;
 }
 
+// One pass of a loop's body, and what the loop does next: go on, stop
+// (break or an error), or leave at once (return or goto).
+enum class PassEnd { Next, Break, Leave };
+PassEnd RunPass(CQoLanguage* qo, char* body) {
+    qo->m_cControl = 0;
+    qo->ExecuteStatementAt(body);
+    if (qo->m_cControl == 'r' || qo->m_cControl == 'g') return PassEnd::Leave;
+    if (qo->m_cType == 'X' || qo->m_cControl == 'b') return PassEnd::Break;
+    return PassEnd::Next;
+}
+
 }  // namespace
 
 char* CQoLanguage::ExecuteStatementAt(char* start, char closer) {
@@ -182,13 +193,12 @@ void CQoLanguage::StatementWhile(char*& cursor) {
         LoopPhase phase = RunCompiledWhile(this, condition, body);
         while (phase != LoopPhase::Done) {
             if (phase == LoopPhase::Body) {
-                m_cControl = 0;
-                ExecuteStatementAt(body);
-                if (m_cControl == 'r' || m_cControl == 'g') {
+                const PassEnd pass = RunPass(this, body);
+                if (pass == PassEnd::Leave) {
                     cursor = ruqo_SkipSentence(body, 0);
                     return;
                 }
-                if (m_cType == 'X' || m_cControl == 'b') break;
+                if (pass == PassEnd::Break) break;
             }
             cursor = condition;
             FunctionBracketTrace(cursor, '+');
@@ -217,13 +227,12 @@ void CQoLanguage::StatementDo(char*& cursor) {
         DoSentence(p, ")", 'N', 0);
     } else {
         for (;;) {
-            m_cControl = 0;
-            ExecuteStatementAt(body);
-            if (m_cControl == 'r' || m_cControl == 'g') {
+            const PassEnd pass = RunPass(this, body);
+            if (pass == PassEnd::Leave) {
                 cursor = ruqo_SkipSentence(condition, 0);
                 return;
             }
-            if (m_cType == 'X' || m_cControl == 'b') break;
+            if (pass == PassEnd::Break) break;
             p = condition;
             DoSentence(p, ")", 'N', 0);
             if (!(m_cType == 'N' && m_dValue != 0)) break;
@@ -268,13 +277,12 @@ void CQoLanguage::StatementFor(char*& cursor) {
                 if (!(m_cType == 'N' && m_dValue != 0)) break;
             }
             if (phase != LoopPhase::Step) {
-                m_cControl = 0;
-                ExecuteStatementAt(body);
-                if (m_cControl == 'r' || m_cControl == 'g') {
+                const PassEnd pass = RunPass(this, body);
+                if (pass == PassEnd::Leave) {
                     cursor = ruqo_SkipSentence(body, 0);
                     return;
                 }
-                if (m_cType == 'X' || m_cControl == 'b') break;
+                if (pass == PassEnd::Break) break;
             }
             if (*step != ')') {
                 p = step;
