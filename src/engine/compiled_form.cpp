@@ -108,6 +108,7 @@ struct Slot {
     // While a form runs: the number stored and not yet written, its text,
     // and the number that text reads back as.
     bool pending = false;
+    bool exact = false;  // the number is whole and written as its digits
     double number = 0;
     double readBack = 0;
     int digitsLength = 0;
@@ -764,7 +765,7 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
     SkipBlanks(p);
     Touch(p + 2);
     if (*p == '?' || *p == '$') return false;
-    Emit(StepKind::Reset);
+    // The sentence starts with no value: a run's outcome starts so.
     if (terminators[0] == '}') {
         if (!List(p, terminators, level, catches, 0)) return false;
     } else if (*p == '{') {
@@ -868,11 +869,17 @@ private:
     }
     static void Pend(Slot& s, double number) {
         s.number = number;
-        s.digitsLength = platform::FormatNumber15(number, s.digits);
-        s.digits[s.digitsLength] = 0;
         // What reading the stored text gives: whole numbers below 1e15 are
         // written as their exact digits.
-        s.readBack = platform::IsExactWhole(number) ? number : platform::ParseDouble(s.digits);
+        s.exact = platform::IsExactWhole(number);
+        if (s.exact) {
+            s.digitsLength = platform::FormatWhole((int64_t)number, s.digits);
+            s.readBack = number;
+        } else {
+            s.digitsLength = platform::FormatNumber15(number, s.digits);
+            s.digits[s.digitsLength] = 0;
+            s.readBack = platform::ParseDouble(s.digits);
+        }
         s.pending = true;
     }
     bool Eval(int index, double* out);
@@ -1039,14 +1046,15 @@ bool Runner::Run(Outcome* out) {
     for (Slot& s : f_.slots) {
         if (!s.pending) continue;
         s.pending = false;
-        if (ok) StoreNumberDigits(s.record, s.number, s.digits, s.digitsLength);
+        if (ok) StoreNumberDigits(s.record, s.number, s.digits, s.digitsLength, s.exact);
     }
     CellStore& c = f_.cellStore;
     if (c.pending) {
         c.pending = false;
         if (ok) {
             c.array->Grow((int64_t)c.row + 1, 1);
-            StoreNumberDigits(c.array->Cell(c.row, 0), c.number, c.digits, c.digitsLength);
+            StoreNumberDigits(c.array->Cell(c.row, 0), c.number, c.digits, c.digitsLength,
+                              platform::IsExactWhole(c.number));
         }
     }
     return ok;

@@ -196,10 +196,10 @@ void PrepareValue(CQoLanguage* qo, char op, StoredValue* v) {
 
 // The text of a number into a record that holds no pointer value; whole
 // numbers are written as their exact digits and keep their number beside.
-void WriteNumberText(QoLVarDefine* record, double number, const char* digits, int length) {
+void WriteNumberText(QoLVarDefine* record, double number, const char* digits, int length, bool exact) {
     record->m_cType = 'N';
     record->m_strDef = std::string_view(digits, (size_t)length);
-    if (platform::IsExactWhole(number)) KeepNumber(record, digits, length, number);
+    if (exact) KeepNumber(record, digits, length, number);
 }
 
 void Store(QoLVarDefine* record, const StoredValue& v) {
@@ -207,7 +207,7 @@ void Store(QoLVarDefine* record, const StoredValue& v) {
         // No pointer involved: nobody to notify.
         record->m_cType = v.type;
         if (v.isNumber) {
-            WriteNumberText(record, v.number, v.digits, v.digitsLength);
+            WriteNumberText(record, v.number, v.digits, v.digitsLength, platform::IsExactWhole(v.number));
         } else {
             record->m_strDef = v.text;
         }
@@ -617,9 +617,9 @@ VarArray* FindVisibleArray(CQoLanguage* qo, std::string_view name, int end) {
     return j >= 0 ? arrays[j] : nullptr;
 }
 
-void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length) {
+void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length, bool exact) {
     if (record->m_cType != 'P') {
-        WriteNumberText(record, number, digits, length);
+        WriteNumberText(record, number, digits, length, exact);
         return;
     }
     StoredValue v;

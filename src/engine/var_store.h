@@ -96,7 +96,8 @@ int VisibleArrayEnd(const CQoLanguage* qo);
 
 // Stores a number into record as an assignment does, from its "%.15g"
 // digits (the record holds no pointer value).
-void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length);
+// exact: the number is whole and below 1e15 in size (IsExactWhole).
+void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length, bool exact);
 
 // The end of the current scope level's region, remembered before a nested
 // evaluation that declares variables at this level, and cut back to after

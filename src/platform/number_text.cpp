@@ -10,42 +10,44 @@
 
 namespace qotool::platform {
 
+int FormatWhole(int64_t value, char* buf) {
+    static const char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    const int64_t v = value;
+    char digits[20];
+    int n = 20;  // digits fill digits[n..20) from the right, two at a time
+    uint64_t u = v < 0 ? (uint64_t)(-v) : (uint64_t)v;
+    uint32_t w;
+    while (u > UINT32_MAX) {
+        const unsigned pair = (unsigned)(u % 100) * 2;
+        u /= 100;
+        digits[--n] = kPairs[pair + 1];
+        digits[--n] = kPairs[pair];
+    }
+    for (w = (uint32_t)u; w >= 100;) {  // 32-bit steps are cheaper
+        const unsigned pair = (w % 100) * 2;
+        w /= 100;
+        digits[--n] = kPairs[pair + 1];
+        digits[--n] = kPairs[pair];
+    }
+    u = w;
+    if (u >= 10) {
+        digits[--n] = kPairs[u * 2 + 1];
+        digits[--n] = kPairs[u * 2];
+    } else {
+        digits[--n] = (char)('0' + u);
+    }
+    int length = 0;
+    if (v < 0) buf[length++] = '-';
+    memcpy(buf + length, digits + n, (size_t)(20 - n));
+    return length + 20 - n;
+}
+
 int FormatNumber15(double value, char* buf) {
     // Whole numbers below 1e15 print as their digits, as "%.15g" does.
-    if (IsExactWhole(value)) {
-        static const char kPairs[] =
-            "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-            "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-            "8081828384858687888990919293949596979899";
-        int64_t v = (int64_t)value;
-        char digits[20];
-        int n = 20;  // digits fill digits[n..20) from the right, two at a time
-        uint64_t u = v < 0 ? (uint64_t)(-v) : (uint64_t)v;
-        uint32_t w;
-        while (u > UINT32_MAX) {
-            const unsigned pair = (unsigned)(u % 100) * 2;
-            u /= 100;
-            digits[--n] = kPairs[pair + 1];
-            digits[--n] = kPairs[pair];
-        }
-        for (w = (uint32_t)u; w >= 100;) {  // 32-bit steps are cheaper
-            const unsigned pair = (w % 100) * 2;
-            w /= 100;
-            digits[--n] = kPairs[pair + 1];
-            digits[--n] = kPairs[pair];
-        }
-        u = w;
-        if (u >= 10) {
-            digits[--n] = kPairs[u * 2 + 1];
-            digits[--n] = kPairs[u * 2];
-        } else {
-            digits[--n] = (char)('0' + u);
-        }
-        int length = 0;
-        if (v < 0) buf[length++] = '-';
-        memcpy(buf + length, digits + n, (size_t)(20 - n));
-        return length + 20 - n;
-    }
+    if (IsExactWhole(value)) return FormatWhole((int64_t)value, buf);
     auto r = std::to_chars(buf, buf + 32, value, std::chars_format::general, 15);
     return (int)(r.ptr - buf);
 }

@@ -17,6 +17,10 @@ inline bool IsExactWhole(double value) {
     return value > -1e15 && value < 1e15 && value == (double)(int64_t)value && !(value == 0 && std::signbit(value));
 }
 
+// Writes the digits of a whole number below 1e15 in size (IsExactWhole),
+// as "%.15g" writes it, without a terminating zero; returns the length.
+int FormatWhole(int64_t value, char* buf);
+
 // Writes the "%.15g" text of value into buf (at least 32 bytes) without a
 // terminating zero; returns the length.
 int FormatNumber15(double value, char* buf);
