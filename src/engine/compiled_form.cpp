@@ -1149,6 +1149,10 @@ bool Fits(const CQoLanguage* qo, const Form* form) {
 // Runs form for the sentence at cursor and leaves what DoSentence leaves;
 // false (nothing changed) when the form gives up.
 bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
+    if (g_stepBudget.load(std::memory_order_relaxed) >= 0 && g_stepBudget.fetch_sub(1, std::memory_order_relaxed) <= 0) {
+        g_stepBudget.store(0, std::memory_order_relaxed);  // spent: the text's sentence reports it
+        return false;
+    }
     QoLRunContext* run = qo->m_pRun;
     Outcome out;
     Runner runner(qo, *form, end);

@@ -46,12 +46,13 @@ LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* ste
 LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body);
 
 // Whether a form may run now: never while the debugger traces or steps,
-// during a syntax check, in error-skip or read-only mode, while a step
-// budget counts, or while a goto, break, continue or return is pending.
+// during a syntax check, in error-skip or read-only mode, or while a goto,
+// break, continue or return is pending. Under a step budget each
+// form's run spends one step, and a spent budget leaves the sentence to the
+// text, which reports it.
 inline bool CompiledFormsAllowed(const CQoLanguage* qo) {
     return !qo->m_bSyntaxCheck && !(qo->m_modeFlags & 0x12) && (qo->m_cControl == 0 || qo->m_cControl == 1) &&
-           !(diag::g_debugSwitch & 1) && !diag::g_pauseKeyWatch && !diag::g_interruptRequest &&
-           g_stepBudget.load(std::memory_order_relaxed) < 0 && CompiledFormsOn();
+           !(diag::g_debugSwitch & 1) && !diag::g_pauseKeyWatch && !diag::g_interruptRequest && CompiledFormsOn();
 }
 
 }  // namespace qotool::engine
