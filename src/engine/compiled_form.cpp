@@ -1065,6 +1065,28 @@ bool Runner::Run(Outcome* out) {
 class CompiledForms {
 public:
     Form* Find(char* position, const char* terminators, char expectedType, char closer) {
+        // The forms found last, by position: the terminator sets are the
+        // callers' constant texts, so the same address is the same set.
+        Recent& recent = recent_[((uintptr_t)position ^ ((uintptr_t)terminators >> 4)) % kRecent];
+        if (recent.position == position && recent.terminators == terminators && recent.expectedType == expectedType &&
+            recent.closer == closer && recent.form->Matches(position))
+            return recent.form;
+        Form* form = Lookup(position, terminators, expectedType, closer);
+        recent = {position, terminators, expectedType, closer, form};
+        return form;
+    }
+
+    // Starts again when full (called before a run looks anything up, so no
+    // form found for that run goes away under it).
+    void TrimIfFull() {
+        if (count_ < kMaxForms) return;
+        forms_.clear();
+        count_ = 0;
+        for (Recent& recent : recent_) recent = Recent();
+    }
+
+private:
+    Form* Lookup(char* position, const char* terminators, char expectedType, char closer) {
         auto it = forms_.find(position);
         Form* head = it == forms_.end() ? nullptr : it->second.get();
         Form* form = head;
@@ -1090,15 +1112,6 @@ public:
         return form;
     }
 
-    // Starts again when full (called before a run looks anything up, so no
-    // form found for that run goes away under it).
-    void TrimIfFull() {
-        if (count_ < kMaxForms) return;
-        forms_.clear();
-        count_ = 0;
-    }
-
-private:
     static void Compile(Form& form, char* position) {
         form.Reset();
         Compiler compiler(form, position);
@@ -1113,8 +1126,18 @@ private:
         form.source.assign(position, n);
     }
 
+    struct Recent {
+        const char* position = nullptr;
+        const char* terminators = nullptr;
+        char expectedType = 0;
+        char closer = 0;
+        Form* form = nullptr;
+    };
+    static constexpr size_t kRecent = 256;
+
     std::unordered_map<const char*, std::unique_ptr<Form>> forms_;
     size_t count_ = 0;
+    Recent recent_[kRecent];
 };
 
 void CompiledFormsDeleter::operator()(CompiledForms* forms) const { delete forms; }
