@@ -37,6 +37,12 @@ constexpr int kMaxLevels = 48;
 constexpr size_t kMaxForms = 50000;
 // A form that keeps giving up is left to the text.
 constexpr uint32_t kFallbacksTolerated = 64;
+// Bytes the skips of one compilation may pass over (the ends of ifs, switch
+// bodies and the statements of labels not taken) before it gives up: every
+// nested if or switch skips the rest of its text again, and the text tries a
+// compilation at each sentence it nests into, so a long nest would cost the
+// square of its length to refuse.
+constexpr size_t kMaxSkipped = (size_t)1 << 20;
 
 enum class Op : uint8_t {
     Number,
@@ -240,9 +246,17 @@ private:
     int Operators(char*& p, const char* terminators, int left, int level, int catches);
     int Operator(char*& p, char op, int left, int level, int catches);
 
+    // Counts a skip from `from` to `to`; false once the compilation has
+    // skipped too much.
+    bool Skipped(const char* from, const char* to) {
+        if (to > from) skipped_ += (size_t)(to - from);
+        return skipped_ <= kMaxSkipped;
+    }
+
     Form& f_;
     const char* base_;
     const char* far_;
+    size_t skipped_ = 0;
 };
 
 // A variable name the store takes as it is: ASCII letters, digits and '_',
@@ -412,12 +426,15 @@ bool Compiler::If(char*& p, int level, int catches, int blocks) {
     const int condition = Sentence(q, ")", 'N', ')', level, catches);
     if (condition < 0) return false;
     char* thenPart = q;
+    const size_t branch = f_.steps.size();
+    Emit(StepKind::Branch, condition);
+    // The then part first: an if nested too deep is refused before the
+    // skip over the rest of the text that finds where the if ends.
+    if (!Branch(thenPart, level, catches, blocks)) return false;
     char* elsePart;
     char* end = IfParts(thenPart, &elsePart);
     Touch(end + 2);
-    const size_t branch = f_.steps.size();
-    Emit(StepKind::Branch, condition);
-    if (!Branch(thenPart, level, catches, blocks)) return false;
+    if (!Skipped(thenPart, end)) return false;
     if (elsePart) {
         const size_t jump = f_.steps.size();
         Emit(StepKind::Jump);
@@ -447,6 +464,7 @@ bool Compiler::Switch(char*& p, int level, int catches, int blocks) {
     if (*q != '{') return false;
     char* const end = ruqo_SkipSentence(q, 0);
     Touch(end + 2);
+    if (!Skipped(q, end)) return false;
     SkipOne(q);
     auto pastLabel = [&](char*& c) {
         char* colon = strchr(c, ':');
@@ -461,6 +479,8 @@ bool Compiler::Switch(char*& p, int level, int catches, int blocks) {
     Emit(StepKind::Select, selector);
     std::vector<std::pair<size_t, char*>> entries;  // (step to point at the statements, where they start)
     char* c = q;
+    char* rowStart = nullptr;
+    bool inRow = false;
     for (;;) {
         SkipBlanks(c);
         Touch(c + 2);
@@ -477,17 +497,25 @@ bool Compiler::Switch(char*& p, int level, int catches, int blocks) {
         if (value < 0) return false;
         SkipBlanks(c);
         Touch(c + 2);
-        char* start = c;
-        while (StartsWithNoCase(start, "case")) pastLabel(start);
-        entries.push_back({f_.steps.size(), start});
+        // Labels in a row share the statements after the last of them,
+        // found once for the whole row (the next label starts where this
+        // one's colon ends, so its statements are the same).
+        if (!inRow) {
+            rowStart = c;
+            while (StartsWithNoCase(rowStart, "case")) pastLabel(rowStart);
+        }
+        entries.push_back({f_.steps.size(), rowStart});
         Emit(StepKind::Case, value);
-        if (StartsWithNoCase(c, "case")) continue;  // the next label is tried at once
+        inRow = StartsWithNoCase(c, "case");
+        if (inRow) continue;  // the next label is tried at once
         // Statements of a label that did not match are passed over.
         for (;;) {
             SkipBlanks(c);
             Touch(c + 2);
             if (atEnd(c) || atLabel(c)) break;
+            char* const from = c;
             c = SkipSentenceMovingOn(c);
+            if (!Skipped(from, c)) return false;
         }
     }
     const size_t noMatch = f_.steps.size();
@@ -543,15 +571,13 @@ bool Compiler::Switch(char*& p, int level, int catches, int blocks) {
         }
     }
     const int after = (int)f_.steps.size();
+    // The walk only moves on, so its stops are in text order: each label's
+    // start is looked up by halving (a body of many labels stays linear-ish).
     for (const auto& entry : entries) {
-        size_t target = (size_t)-1;
-        for (const auto& stop : stops)
-            if (stop.first == entry.second) {
-                target = stop.second;
-                break;
-            }
-        if (target == (size_t)-1) return false;
-        f_.steps[entry.first].target = (int)target;
+        const auto stop = std::lower_bound(stops.begin(), stops.end(), entry.second,
+                                           [](const std::pair<char*, size_t>& s, const char* at) { return s.first < at; });
+        if (stop == stops.end() || stop->first != entry.second) return false;
+        f_.steps[entry.first].target = (int)stop->second;
     }
     for (size_t jump : toEnd) f_.steps[jump].target = after;
     Emit(StepKind::Free);
@@ -746,11 +772,15 @@ int Compiler::Operator(char*& p, char op, int left, int level, int catches) {
             ++p;
             // The right side is skipped when the left decides; the form
             // holds only where skipping and reading end at the same place.
+            // The right side is read first: a chain too deep for a form is
+            // refused before any skipping (skipping the rest of a long chain
+            // at every level made such texts slow to refuse).
             char* skipped = p;
+            const int right = Sentence(p, kSetG, 'N', 0, level, catches);
+            if (right < 0) return -1;
             SkipExpression(skipped, '?');
-            const int node = Binary(op == '&' ? Op::And : Op::Or, left, Sentence(p, kSetG, 'N', 0, level, catches));
-            if (node < 0 || skipped != p) return -1;
-            return node;
+            if (skipped != p) return -1;
+            return Binary(op == '&' ? Op::And : Op::Or, left, right);
         }
         return Binary(op == '&' ? Op::BitAnd : Op::BitOr, left, Sentence(p, kSetG, 'N', 0, level, catches));
     case '^': return Binary(Op::BitXor, left, Sentence(p, kSetG, 'N', 0, level, catches));

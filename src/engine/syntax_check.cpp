@@ -229,7 +229,8 @@ public:
           tableBuffer_(run_->tableBufferName),
           gotoLabel_(run_->gotoLabel),
           gotoLevel_(run_->gotoLevel),
-          gotoCursor_(run_->gotoCursor) {
+          gotoCursor_(run_->gotoCursor),
+          statementStart_(run_->statementStart) {
         qo->m_bSyntaxCheck = 1;
         run_->checkLevel = (unsigned short)(std::max(qo->m_nScopeLevel, 0) + 1);
         run_->undefinedNames.Format("%d,", (int)mode);
@@ -244,6 +245,9 @@ public:
         run_->gotoLabel = gotoLabel_;
         run_->gotoLevel = gotoLevel_;
         run_->gotoCursor = gotoCursor_;
+        // The check runs a private copy of its text, gone once it ends: the
+        // statement start goes back to the caller's statement.
+        run_->statementStart = statementStart_;
     }
     CheckState(const CheckState&) = delete;
     CheckState& operator=(const CheckState&) = delete;
@@ -260,6 +264,7 @@ private:
     CString gotoLabel_;
     short gotoLevel_;
     char* gotoCursor_;
+    char* statementStart_;
 };
 
 }  // namespace
