@@ -92,7 +92,12 @@ enum class StepKind : uint8_t {
     Select,     // node's number is the value and the switch's selector
     Case,       // node's number is the value; when it equals the selector, on at target
     Free,       // a switch clears the pending goto, break, continue or return mark
+    Return,     // node's number (none when node is -1) is the value; the form ends returning
 };
+
+// Where a return leaves the statement start: unchanged, or at the text's end.
+constexpr int kMarkUnchanged = -1;
+constexpr int kAtTextEnd = -3;
 
 struct Step {
     StepKind kind;
@@ -100,6 +105,10 @@ struct Step {
     int slot = -1;
     double delta = 0;
     int target = -1;
+    // Return: where the cursor and the statement start end up once the
+    // constructs around the return have seen it (offsets, or kAtTextEnd).
+    int cursorAt = kAtTextEnd;
+    int markAt = kMarkUnchanged;
 };
 
 // A plain variable the form reads or stores.
@@ -158,6 +167,7 @@ struct Form {
     std::vector<ArraySlot> arrays;
     bool readsCells = false;
     bool storesCell = false;
+    bool returns = false;     // holds a return statement (never run as part of a loop)
     CellStore cellStore;
     uint32_t runs = 0;
     uint32_t fallbacks = 0;
@@ -170,7 +180,7 @@ struct Form {
         steps.clear();
         slots.clear();
         arrays.clear();
-        readsCells = storesCell = false;
+        readsCells = storesCell = returns = false;
         cellStore.pending = false;
         runs = fallbacks = 0;
     }
@@ -238,6 +248,8 @@ private:
     bool Branch(char* p, int level, int catches, int blocks);
     bool List(char*& p, const char* terminators, int level, int catches, int blocks);
     bool Block(char*& p, int level, int catches, int blocks);
+    bool Return(char*& p, int level, int catches);
+    bool ReturnsThroughList(size_t from, bool statement);
     void Emit(StepKind kind, int node = -1, int slot = -1, double delta = 0) {
         f_.steps.push_back({kind, node, slot, delta, -1});
     }
@@ -363,6 +375,10 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
         if (*q == '(') return Switch(p, level, catches, blocks);
     }
     char word[96];
+    if ((p[0] | 0x20) == 'r' && StartsWithNoCase(p, "return") && ScanWordChars(p, word) == 6) {
+        Touch(p + 8);
+        return Return(p, level, catches);
+    }
     char* q = p;
     bool cell = false;
     const bool plain = PlainWord(q, word, &cell);
@@ -444,6 +460,9 @@ bool Compiler::If(char*& p, int level, int catches, int blocks) {
     } else {
         f_.steps[branch].target = (int)f_.steps.size();
     }
+    // Whichever part returned, the if puts the cursor at its end.
+    for (size_t i = branch; i < f_.steps.size(); ++i)
+        if (f_.steps[i].kind == StepKind::Return) f_.steps[i].cursorAt = (int)(end - base_);
     p = end;
     return true;
 }
@@ -454,6 +473,7 @@ bool Compiler::If(char*& p, int level, int catches, int blocks) {
 // label that matched, over later labels, up to a "break" that follows a
 // statement, a break statement, or the end of the body.
 bool Compiler::Switch(char*& p, int level, int catches, int blocks) {
+    const size_t first = f_.steps.size();
     char* q = p + 6;
     SkipBlanks(q);
     SkipOne(q);  // the '('
@@ -580,6 +600,8 @@ bool Compiler::Switch(char*& p, int level, int catches, int blocks) {
         f_.steps[entry.first].target = (int)stop->second;
     }
     for (size_t jump : toEnd) f_.steps[jump].target = after;
+    for (size_t i = first; i < f_.steps.size(); ++i)
+        if (f_.steps[i].kind == StepKind::Return) return false;  // a return in a switch is read as text
     Emit(StepKind::Free);
     p = end;
     return true;
@@ -610,8 +632,9 @@ bool Compiler::List(char*& p, const char* terminators, int level, int catches, i
         Touch(p + 2);
         const char c = *p;
         if (c == '?' || c == '$' || c == 0) return false;
+        const size_t from = f_.steps.size();
         if (c == '{') {
-            if (!Block(p, level, catches, blocks)) return false;
+            if (!Block(p, level, catches, blocks) || !ReturnsThroughList(from, false)) return false;
             continue;
         }
         if (c == ';') {
@@ -619,7 +642,7 @@ bool Compiler::List(char*& p, const char* terminators, int level, int catches, i
             continue;
         }
         if (c == '}') return true;
-        if (!Statement(p, terminators, level, catches, blocks)) return false;
+        if (!Statement(p, terminators, level, catches, blocks) || !ReturnsThroughList(from, true)) return false;
         if (*p == '}') return true;
         if (*p == ';') ++p;
         SkipBlanks(p);  // the next statement's start
@@ -632,6 +655,7 @@ bool Compiler::List(char*& p, const char* terminators, int level, int catches, i
 // A { } block, as ExecuteBlock runs it: a guard, then a list sentence closed
 // by '}'.
 bool Compiler::Block(char*& p, int level, int catches, int blocks) {
+    const size_t from = f_.steps.size();
     ++blocks;
     f_.blocks = std::max(f_.blocks, blocks);
     level += 2;  // the block's guard and the list sentence's
@@ -642,8 +666,68 @@ bool Compiler::Block(char*& p, int level, int catches, int blocks) {
     Emit(StepKind::Reset);
     ++p;
     if (!List(p, "}", level, catches, blocks)) return false;
+    // A return that left the cursor at a '}' has the list's closer passed.
+    for (size_t i = from; i < f_.steps.size(); ++i) {
+        Step& step = f_.steps[i];
+        if (step.kind != StepKind::Return || step.cursorAt == kAtTextEnd || base_[step.cursorAt] != '}') continue;
+        char* x = const_cast<char*>(base_) + step.cursorAt;
+        SkipOne(x);
+        Touch(x + 2);
+        step.cursorAt = (int)(x - base_);
+    }
     SkipOne(p);  // the closing '}'
     Touch(p + 2);
+    return true;
+}
+
+// return [value], as StatementReturn runs it: the value is a sentence of its
+// own; the cursor then goes to the text's end, where every construct around
+// it stops (an if puts it back at the if's end).
+bool Compiler::Return(char*& p, int level, int catches) {
+    p += 6;
+    if ((p[0] == '%' && p[1] == '[') || (p[0] == ':' && p[1] == ':')) return false;
+    SkipBlanks(p);
+    Touch(p + 2);
+    int node = -1;
+    if (*p != ';' && *p) {
+        node = Sentence(p, ")", 0, 0, level, catches);
+        if (node < 0) return false;
+    }
+    f_.steps.push_back({StepKind::Return, node, (int)(p - base_)});
+    f_.returns = true;
+    return true;
+}
+
+// What a list does with the cursor a return in its statement `from` on left
+// behind, as RunStatements goes on with a return pending: after a statement
+// (not a block) it passes one ';' and takes the next statement start; then it
+// passes further ';' and stops. A block there would be entered: refused.
+bool Compiler::ReturnsThroughList(size_t from, bool statement) {
+    for (size_t i = from; i < f_.steps.size(); ++i) {
+        Step& step = f_.steps[i];
+        if (step.kind != StepKind::Return) continue;
+        if (step.cursorAt == kAtTextEnd) {
+            if (statement) step.markAt = kAtTextEnd;
+            continue;
+        }
+        char* x = const_cast<char*>(base_) + step.cursorAt;
+        Touch(x + 2);
+        if (statement && *x != '}') {
+            if (*x == ';') ++x;
+            SkipBlanks(x);
+            Touch(x + 2);
+            if (*x == '?' || *x == '$') return false;
+            step.markAt = (int)(x - base_);
+        }
+        for (;;) {
+            SkipBlanks(x);
+            Touch(x + 2);
+            if (*x == '?' || *x == '$' || *x == '{') return false;
+            if (*x != ';') break;
+            ++x;
+        }
+        step.cursorAt = (int)(x - base_);
+    }
     return true;
 }
 
@@ -821,6 +905,9 @@ struct Outcome {
     int blocks = 0;
     bool freed = false;  // a switch ran: no goto, break, continue or return mark is left
     double selector = 0;
+    bool returned = false;        // a return ran: the cursor is at cursorAt (or the text's end)
+    int returnAt = 0;             // where the return's value ended
+    int cursorAt = kAtTextEnd;
 };
 
 class Runner {
@@ -1037,6 +1124,20 @@ bool Runner::Run(Outcome* out) {
             if (out->value == out->selector) pc = (size_t)step.target;
             break;
         case StepKind::Free: out->freed = true; break;
+        case StepKind::Return:
+            out->type = 'Z';
+            if (step.node >= 0) {
+                ok = Operand(step.node, &out->value);
+                out->type = 'N';
+                out->valued = true;
+                if (!ok) break;
+            }
+            out->returned = true;
+            out->returnAt = step.slot;
+            out->cursorAt = step.cursorAt;
+            if (step.markAt != kMarkUnchanged) out->mark = step.markAt;
+            pc = count;  // nothing after a return runs
+            break;
         case StepKind::Mark: out->mark = step.slot; break;
         case StepKind::Block: out->blocks = std::max(out->blocks, step.slot); break;
         case StepKind::Assign: {
@@ -1199,6 +1300,9 @@ bool Fits(const CQoLanguage* qo, const Form* form) {
     return form && form->usable && run->level + form->levels < 195 && run->catchDepth + form->catches < 145;
 }
 
+// A loop's part: a return there leaves the loop, which the text does.
+bool FitsLoop(const CQoLanguage* qo, const Form* form) { return Fits(qo, form) && !form->returns; }
+
 // Runs form for the sentence at cursor and leaves what DoSentence leaves;
 // false (nothing changed) when the form gives up.
 bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
@@ -1231,11 +1335,23 @@ bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
         qo->m_pVars->CutBack(start.first, start.second);
     }
     char* base = cursor;
-    if (out.mark >= 0) run->statementStart = base + out.mark;
+    char* textEnd = nullptr;
+    if (out.returned) {
+        const char* from = base + out.returnAt;
+        textEnd = base + out.returnAt + strlen(from);
+    }
+    if (out.mark >= 0)
+        run->statementStart = base + out.mark;
+    else if (out.mark == kAtTextEnd)
+        run->statementStart = textEnd;
     if (out.freed) qo->m_cControl = 0;
+    if (out.returned) {
+        run->gotoLabel.Empty();
+        qo->m_cControl = 'r';
+    }
     if (out.valued) qo->m_dValue = out.value;
     qo->m_cType = out.type;
-    cursor = base + form->end;
+    cursor = !out.returned ? base + form->end : out.cursorAt == kAtTextEnd ? textEnd : base + out.cursorAt;
     const short savedBracket = run->bracketDepth;
     if (closer == ')')
         qo->FunctionBracketTrace(cursor, ')');
@@ -1271,7 +1387,8 @@ LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* ste
     Form* conditionForm = forms->Find(condition, ")", 'N', 0);
     Form* bodyForm = BodyForm(qo, body);
     Form* stepForm = step ? forms->Find(step, ")", 0, 0) : nullptr;
-    if (!Fits(qo, conditionForm) || !Fits(qo, bodyForm) || (step && !Fits(qo, stepForm))) return LoopPhase::Condition;
+    if (!FitsLoop(qo, conditionForm) || !FitsLoop(qo, bodyForm) || (step && !FitsLoop(qo, stepForm)))
+        return LoopPhase::Condition;
     for (;;) {
         // Checked once a pass: only the debugger, an interrupt or a budget
         // can change it meanwhile, and they are met at the next pass.
@@ -1295,7 +1412,7 @@ LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body) {
     CompiledForms* forms = qo->m_pRun->compiledForms.get();
     Form* bodyForm = BodyForm(qo, body);
     Form* conditionForm = forms->Find(condition, ")", 'N', ')');
-    if (!Fits(qo, conditionForm) || !Fits(qo, bodyForm)) return LoopPhase::Body;
+    if (!FitsLoop(qo, conditionForm) || !FitsLoop(qo, bodyForm)) return LoopPhase::Body;
     QoLRunContext* run = qo->m_pRun;
     for (;;) {
         // Checked once a pass: only the debugger, an interrupt or a budget

@@ -7,7 +7,8 @@
 //
 // A form covers numbers only: literals, plain variables holding numbers,
 // arithmetic, comparisons, the logical and bit operators, one assignment or
-// ++/-- per statement, and blocks of such statements. It works on copies of
+// ++/-- per statement, blocks of such statements, if and switch, and return
+// (the cursor then goes where the text's return leaves it). It works on copies of
 // the values it reads and stores nothing until the whole sentence has run;
 // whenever the text could behave differently (a variable that is missing,
 // linked, not a number or a system_ one, a division by zero, an infinite
