@@ -158,6 +158,7 @@ struct Form {
 
     bool usable = false;
     int end = 0;              // cursor offset after the form, before the closer
+    int resume = -1;          // a list run in part: where the text takes over (the form's end)
     int blocks = 0;           // deepest nesting of { } blocks
     int levels = 0;           // deepest level guard count the text would reach
     int catches = 0;          // deepest catch depth the text would reach
@@ -175,6 +176,7 @@ struct Form {
     void Reset() {
         usable = false;
         end = 0;
+        resume = -1;
         blocks = levels = catches = 0;
         nodes.clear();
         steps.clear();
@@ -265,10 +267,30 @@ private:
         return skipped_ <= kMaxSkipped;
     }
 
+    // What a statement that turns out to be refused must leave as it found.
+    struct Checkpoint {
+        size_t nodes, steps, slots, arrays;
+        bool readsCells, storesCell, returns;
+    };
+    Checkpoint Save() const {
+        return {f_.nodes.size(), f_.steps.size(), f_.slots.size(), f_.arrays.size(), f_.readsCells, f_.storesCell,
+                f_.returns};
+    }
+    void Restore(const Checkpoint& c) {
+        f_.nodes.resize(c.nodes);
+        f_.steps.resize(c.steps);
+        f_.slots.resize(c.slots);
+        f_.arrays.resize(c.arrays);
+        f_.readsCells = c.readsCells;
+        f_.storesCell = c.storesCell;
+        f_.returns = c.returns;
+    }
+
     Form& f_;
     const char* base_;
     const char* far_;
     size_t skipped_ = 0;
+    bool rootList_ = false;  // the next List is the sentence itself, which may run in part
 };
 
 // A variable name the store takes as it is: ASCII letters, digits and '_',
@@ -626,15 +648,31 @@ bool Compiler::Branch(char* p, int level, int catches, int blocks) {
 
 // The statements of a list (terminators starting with '}'), as RunStatements
 // runs them.
+// When the list is the sentence itself and a statement after the first is
+// refused, the statements before it make the form and the text takes over
+// where the refused one starts (at the top of RunStatements' loop).
 bool Compiler::List(char*& p, const char* terminators, int level, int catches, int blocks) {
+    const bool root = rootList_;
+    rootList_ = false;
+    bool compiled = false;
     for (;;) {
         SkipBlanks(p);
         Touch(p + 2);
         const char c = *p;
-        if (c == '?' || c == '$' || c == 0) return false;
+        const Checkpoint before = Save();
+        auto handOver = [&]() {
+            if (!root || !compiled) return false;
+            Restore(before);
+            f_.resume = (int)(p - base_);
+            return true;
+        };
+        if (c == '?' || c == '$' || c == 0) return handOver();
         const size_t from = f_.steps.size();
+        char* q = p;
         if (c == '{') {
-            if (!Block(p, level, catches, blocks) || !ReturnsThroughList(from, false)) return false;
+            if (!Block(q, level, catches, blocks) || !ReturnsThroughList(from, false)) return handOver();
+            p = q;
+            compiled = true;
             continue;
         }
         if (c == ';') {
@@ -642,7 +680,9 @@ bool Compiler::List(char*& p, const char* terminators, int level, int catches, i
             continue;
         }
         if (c == '}') return true;
-        if (!Statement(p, terminators, level, catches, blocks) || !ReturnsThroughList(from, true)) return false;
+        if (!Statement(q, terminators, level, catches, blocks) || !ReturnsThroughList(from, true)) return handOver();
+        p = q;
+        compiled = true;
         if (*p == '}') return true;
         if (*p == ';') ++p;
         SkipBlanks(p);  // the next statement's start
@@ -873,7 +913,8 @@ int Compiler::Operator(char*& p, char op, int left, int level, int catches) {
 }
 
 bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
-    (void)expectedType;  // checked when the form has run: the type depends on the parts run
+    // A type asked for is checked when the form has run: the type depends on
+    // the parts run.
     const int level = 1, catches = 1;
     Note(level, catches);
     SkipBlanks(p);
@@ -881,6 +922,7 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
     if (*p == '?' || *p == '$') return false;
     // The sentence starts with no value: a run's outcome starts so.
     if (terminators[0] == '}') {
+        rootList_ = expectedType == 0;  // a type asked for is checked at the list's end
         if (!List(p, terminators, level, catches, 0)) return false;
     } else if (*p == '{') {
         if (!Block(p, level, catches, 0)) return false;
@@ -1207,10 +1249,16 @@ public:
         return form;
     }
 
+    // A list that runs in part, found by RunCompiledForm for the DoSentence
+    // that runs it next (nothing is compiled in between).
+    Form* prefix = nullptr;
+    const char* prefixAt = nullptr;
+
     // Starts again when full (called before a run looks anything up, so no
     // form found for that run goes away under it).
     void TrimIfFull() {
         if (count_ < kMaxForms) return;
+        prefix = nullptr;
         forms_.clear();
         count_ = 0;
         for (Recent& recent : recent_) recent = Recent();
@@ -1303,15 +1351,16 @@ bool Fits(const CQoLanguage* qo, const Form* form) {
 // A loop's part: a return there leaves the loop, which the text does.
 bool FitsLoop(const CQoLanguage* qo, const Form* form) { return Fits(qo, form) && !form->returns; }
 
-// Runs form for the sentence at cursor and leaves what DoSentence leaves;
-// false (nothing changed) when the form gives up.
-bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
+// Runs form's steps for the sentence at cursor and leaves the state the text
+// leaves at the form's end (before any closer): the cursor, the value, the
+// statement start, the control mark and what blocks leave behind. False
+// (nothing changed) when the form gives up.
+bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out) {
     if (g_stepBudget.load(std::memory_order_relaxed) >= 0 && g_stepBudget.fetch_sub(1, std::memory_order_relaxed) <= 0) {
         g_stepBudget.store(0, std::memory_order_relaxed);  // spent: the text's sentence reports it
         return false;
     }
     QoLRunContext* run = qo->m_pRun;
-    Outcome out;
     Runner runner(qo, *form, end);
     if (!form->arrays.empty()) {
         runner.arrayEnd = VisibleArrayEnd(qo);
@@ -1352,6 +1401,15 @@ bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
     if (out.valued) qo->m_dValue = out.value;
     qo->m_cType = out.type;
     cursor = !out.returned ? base + form->end : out.cursorAt == kAtTextEnd ? textEnd : base + out.cursorAt;
+    return true;
+}
+
+// Runs a whole form for the sentence at cursor and leaves what DoSentence
+// leaves; false (nothing changed) when the form gives up.
+bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
+    Outcome out;
+    if (!RunSteps(qo, form, cursor, end, out)) return false;
+    QoLRunContext* run = qo->m_pRun;
     const short savedBracket = run->bracketDepth;
     if (closer == ')')
         qo->FunctionBracketTrace(cursor, ')');
@@ -1371,12 +1429,30 @@ Form* BodyForm(CQoLanguage* qo, char*& body) {
 
 }  // namespace
 
-bool RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer) {
+FormRun RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer) {
     const int end = ReadyEnd(qo);
-    if (end < 0) return false;
+    if (end < 0) return FormRun::None;
     if (!terminators) terminators = ")";
-    Form* form = qo->m_pRun->compiledForms->Find(cursor, terminators, expectedType, closer);
-    return Fits(qo, form) && RunForm(qo, form, cursor, closer, end);
+    CompiledForms* forms = qo->m_pRun->compiledForms.get();
+    Form* form = forms->Find(cursor, terminators, expectedType, closer);
+    if (!Fits(qo, form)) return FormRun::None;
+    if (form->resume >= 0) {
+        forms->prefix = form;
+        forms->prefixAt = cursor;
+        return FormRun::Prefix;
+    }
+    return RunForm(qo, form, cursor, closer, end) ? FormRun::Ran : FormRun::None;
+}
+
+PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor) {
+    CompiledForms* forms = qo->m_pRun->compiledForms.get();
+    Form* form = forms->prefix;
+    forms->prefix = nullptr;
+    if (!form || forms->prefixAt != cursor) return PrefixEnd::GaveUp;
+    const int end = VisibleVariableEnd(qo);
+    Outcome out;
+    if (end < 0 || !RunSteps(qo, form, cursor, end, out)) return PrefixEnd::GaveUp;
+    return out.returned ? PrefixEnd::Returned : PrefixEnd::Resume;
 }
 
 LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step) {

@@ -31,10 +31,20 @@ extern const bool g_compiledFormsOn;
 inline bool CompiledFormsOn() { return g_compiledFormsOn; }
 
 // Runs the sentence at cursor from its compiled form when it has one that
-// still matches the text; true when it did (the cursor is then past it and
-// the value set, as DoSentence leaves them). False: nothing was changed and
-// the caller reads the text.
-bool RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer);
+// still matches the text: Ran (the cursor is then past it and the value set,
+// as DoSentence leaves them). None: nothing was changed and the caller reads
+// the text. Prefix: a statement list whose first statements have a form and
+// the rest not; nothing was changed, and DoSentence, once it has entered its
+// level, runs them with RunCompiledPrefix.
+enum class FormRun { None, Ran, Prefix };
+FormRun RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer);
+
+// The first statements of the list RunCompiledForm found at cursor: GaveUp
+// (nothing changed: the text runs the whole list), Resume (they ran; the
+// cursor is where the text goes on), Returned (a return ended the list; the
+// cursor is where the text's return leaves it).
+enum class PrefixEnd { GaveUp, Resume, Returned };
+PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor);
 
 // Loops whose sentences all have forms run here pass after pass; each
 // sentence's stores are made when it has run whole. The phase the text

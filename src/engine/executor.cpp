@@ -91,7 +91,12 @@ void CQoLanguage::StatementStart(char*& cursor) {
 }
 
 CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, char expectedType, char closer) {
-    if (CompiledFormsAllowed(this) && RunCompiledForm(this, cursor, terminators, expectedType, closer)) return this;
+    bool prefix = false;  // a list whose first statements have a compiled form
+    if (CompiledFormsAllowed(this)) {
+        const FormRun ran = RunCompiledForm(this, cursor, terminators, expectedType, closer);
+        if (ran == FormRun::Ran) return this;
+        prefix = ran == FormRun::Prefix;
+    }
     QoLRunContext* run = m_pRun;
     if (run->catchDepth > 150) ReportError("括号或语句嵌套操作层次过深", cursor);
     if (g_stepBudget.load(std::memory_order_relaxed) >= 0) SpendStep(this, cursor);
@@ -121,7 +126,10 @@ CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, cha
     for (;;) {
         bool unwound = false;
         try {
-            RunStatements(cursor, terminators, isList, savedBracket);
+            const bool runPrefix = prefix;
+            prefix = false;
+            if (!runPrefix || RunCompiledPrefix(this, cursor) != PrefixEnd::Returned)
+                RunStatements(cursor, terminators, isList, savedBracket);
         } catch (const QolUnwind&) {
             unwound = true;
         } catch (const std::bad_alloc&) {
