@@ -1355,7 +1355,7 @@ bool FitsLoop(const CQoLanguage* qo, const Form* form) { return Fits(qo, form) &
 // leaves at the form's end (before any closer): the cursor, the value, the
 // statement start, the control mark and what blocks leave behind. False
 // (nothing changed) when the form gives up.
-bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out) {
+inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out) {
     if (g_stepBudget.load(std::memory_order_relaxed) >= 0 && g_stepBudget.fetch_sub(1, std::memory_order_relaxed) <= 0) {
         g_stepBudget.store(0, std::memory_order_relaxed);  // spent: the text's sentence reports it
         return false;
@@ -1469,15 +1469,19 @@ LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* ste
         // Checked once a pass: only the debugger, an interrupt or a budget
         // can change it meanwhile, and they are met at the next pass.
         if (!CompiledFormsAllowed(qo)) return LoopPhase::Condition;
+        // The parts have no closer: their steps are the whole run.
         char* p = condition;
-        if (!RunForm(qo, conditionForm, p, 0, end)) return LoopPhase::Condition;
+        Outcome out;
+        if (!RunSteps(qo, conditionForm, p, end, out)) return LoopPhase::Condition;
         if (qo->m_dValue == 0) return LoopPhase::Done;
         qo->m_cControl = 0;
         qo->m_pRun->statementStart = body;
         p = body;
-        if (!RunForm(qo, bodyForm, p, 0, end)) return LoopPhase::Body;
+        out = Outcome();
+        if (!RunSteps(qo, bodyForm, p, end, out)) return LoopPhase::Body;
         p = step;
-        if (step && !RunForm(qo, stepForm, p, 0, end)) return LoopPhase::Step;
+        out = Outcome();
+        if (step && !RunSteps(qo, stepForm, p, end, out)) return LoopPhase::Step;
     }
 }
 
@@ -1497,7 +1501,8 @@ LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body) {
         qo->m_cControl = 0;
         run->statementStart = body;
         char* p = body;
-        if (!RunForm(qo, bodyForm, p, 0, end)) return LoopPhase::Body;
+        Outcome out;
+        if (!RunSteps(qo, bodyForm, p, end, out)) return LoopPhase::Body;
         p = condition;
         const short savedBracket = run->bracketDepth;
         qo->FunctionBracketTrace(p, '+');
