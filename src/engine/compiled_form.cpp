@@ -1351,6 +1351,24 @@ bool Fits(const CQoLanguage* qo, const Form* form) {
 // A loop's part: a return there leaves the loop, which the text does.
 bool FitsLoop(const CQoLanguage* qo, const Form* form) { return Fits(qo, form) && !form->returns; }
 
+// What a run that returned leaves: the cursor where the constructs around
+// the return put it (the text's end unless an if put it back), the statement
+// start, the return mark and the value.
+__attribute__((noinline)) void LeaveReturned(CQoLanguage* qo, char* base, const Outcome& out, char*& cursor) {
+    QoLRunContext* run = qo->m_pRun;
+    char* const textEnd = base + out.returnAt + strlen(base + out.returnAt);
+    if (out.mark >= 0)
+        run->statementStart = base + out.mark;
+    else if (out.mark == kAtTextEnd)
+        run->statementStart = textEnd;
+    if (out.freed) qo->m_cControl = 0;
+    run->gotoLabel.Empty();
+    qo->m_cControl = 'r';
+    if (out.valued) qo->m_dValue = out.value;
+    qo->m_cType = out.type;
+    cursor = out.cursorAt == kAtTextEnd ? textEnd : base + out.cursorAt;
+}
+
 // Runs form's steps for the sentence at cursor and leaves the state the text
 // leaves at the form's end (before any closer): the cursor, the value, the
 // statement start, the control mark and what blocks leave behind. False
@@ -1384,23 +1402,15 @@ inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcom
         qo->m_pVars->CutBack(start.first, start.second);
     }
     char* base = cursor;
-    char* textEnd = nullptr;
     if (out.returned) {
-        const char* from = base + out.returnAt;
-        textEnd = base + out.returnAt + strlen(from);
+        LeaveReturned(qo, base, out, cursor);
+        return true;
     }
-    if (out.mark >= 0)
-        run->statementStart = base + out.mark;
-    else if (out.mark == kAtTextEnd)
-        run->statementStart = textEnd;
+    if (out.mark >= 0) run->statementStart = base + out.mark;
     if (out.freed) qo->m_cControl = 0;
-    if (out.returned) {
-        run->gotoLabel.Empty();
-        qo->m_cControl = 'r';
-    }
     if (out.valued) qo->m_dValue = out.value;
     qo->m_cType = out.type;
-    cursor = !out.returned ? base + form->end : out.cursorAt == kAtTextEnd ? textEnd : base + out.cursorAt;
+    cursor = base + form->end;
     return true;
 }
 
