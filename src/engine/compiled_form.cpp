@@ -1458,7 +1458,7 @@ PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor) {
     CompiledForms* forms = qo->m_pRun->compiledForms.get();
     Form* form = forms->prefix;
     forms->prefix = nullptr;
-    if (!form || forms->prefixAt != cursor) return PrefixEnd::GaveUp;
+    if (!form || forms->prefixAt != cursor || !CompiledFormsAllowed(qo)) return PrefixEnd::GaveUp;
     const int end = VisibleVariableEnd(qo);
     Outcome out;
     if (end < 0 || !RunSteps(qo, form, cursor, end, out)) return PrefixEnd::GaveUp;
