@@ -939,6 +939,55 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
 
 // What a run of a form leaves: the value's type and number (when a step set
 // one), the last statement start it passed, the deepest block it entered.
+// The stores a compiled loop holds back while it runs pass after pass: in
+// between, only the loop's own forms read those variables, and they read
+// the numbers held here (as their texts read back). Each record's text is
+// written once, when the loop hands over or ends.
+class HeldStores {
+public:
+    struct Entry {
+        QoLVarDefine* record;
+        double number;
+        double readBack;
+        bool exact;
+        int digitsLength;
+        char digits[32];
+    };
+    const Entry* Find(const QoLVarDefine* record) const {
+        for (int i = 0; i < count_; ++i)
+            if (entries_[i].record == record) return &entries_[i];
+        return nullptr;
+    }
+    // False when there is no room left: the store is then made at once.
+    bool Hold(QoLVarDefine* record, double number, double readBack, bool exact, const char* digits, int length) {
+        Entry* e = const_cast<Entry*>(Find(record));
+        if (!e) {
+            if (count_ == kEntries) return false;
+            e = &entries_[count_++];
+            e->record = record;
+        }
+        e->number = number;
+        e->readBack = readBack;
+        e->exact = exact;
+        e->digitsLength = length;
+        std::memcpy(e->digits, digits, sizeof e->digits);
+        return true;
+    }
+    void Write() {
+        const int n = count_;
+        count_ = 0;
+        for (int i = 0; i < n; ++i) {
+            const Entry& e = entries_[i];
+            StoreNumberDigits(e.record, e.number, e.digits, e.digitsLength, e.exact);
+        }
+    }
+
+private:
+    static constexpr int kEntries = 8;
+    Entry entries_[kEntries];
+    int count_ = 0;
+};
+
 struct Outcome {
     char type = 'Z';
     bool valued = false;
@@ -954,7 +1003,7 @@ struct Outcome {
 
 class Runner {
 public:
-    Runner(CQoLanguage* qo, Form& form, int end) : qo_(qo), f_(form), end_(end) {}
+    Runner(CQoLanguage* qo, Form& form, int end, HeldStores* held) : qo_(qo), f_(form), end_(end), held_(held) {}
     int arrayEnd = -1;  // the visible end of the arrays, when the form uses any
 
     // False when the form gives up; nothing is stored then.
@@ -1022,7 +1071,14 @@ private:
             return true;
         }
         const QoLVarDefine* record = Resolve(s);
-        if (!record || record->m_cType != 'N') return false;
+        if (!record) return false;
+        if (held_) {
+            if (const HeldStores::Entry* e = held_->Find(record)) {
+                *out = e->readBack;
+                return true;
+            }
+        }
+        if (record->m_cType != 'N') return false;
         *out = RecordNumber(record);
         return true;
     }
@@ -1056,6 +1112,7 @@ private:
     CQoLanguage* qo_;
     Form& f_;
     int end_;
+    HeldStores* held_;  // a loop's held stores, or null: stores are made when the form has run
 };
 
 bool Runner::Eval(int index, double* out) {
@@ -1219,7 +1276,8 @@ bool Runner::Run(Outcome* out) {
     for (Slot& s : f_.slots) {
         if (!s.pending) continue;
         s.pending = false;
-        if (ok) StoreNumberDigits(s.record, s.number, s.digits, s.digitsLength, s.exact);
+        if (ok && !(held_ && held_->Hold(s.record, s.number, s.readBack, s.exact, s.digits, s.digitsLength)))
+            StoreNumberDigits(s.record, s.number, s.digits, s.digitsLength, s.exact);
     }
     CellStore& c = f_.cellStore;
     if (c.pending) {
@@ -1373,13 +1431,13 @@ __attribute__((noinline)) void LeaveReturned(CQoLanguage* qo, char* base, const 
 // leaves at the form's end (before any closer): the cursor, the value, the
 // statement start, the control mark and what blocks leave behind. False
 // (nothing changed) when the form gives up.
-inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out) {
+inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out, HeldStores* held = nullptr) {
     if (g_stepBudget.load(std::memory_order_relaxed) >= 0 && g_stepBudget.fetch_sub(1, std::memory_order_relaxed) <= 0) {
         g_stepBudget.store(0, std::memory_order_relaxed);  // spent: the text's sentence reports it
         return false;
     }
     QoLRunContext* run = qo->m_pRun;
-    Runner runner(qo, *form, end);
+    Runner runner(qo, *form, end, held);
     if (!form->arrays.empty()) {
         runner.arrayEnd = VisibleArrayEnd(qo);
         if (runner.arrayEnd < 0) return false;
@@ -1465,8 +1523,10 @@ PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor) {
     return out.returned ? PrefixEnd::Returned : PrefixEnd::Resume;
 }
 
-LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step) {
-    if (!condition || !CompiledFormsAllowed(qo)) return LoopPhase::Condition;
+namespace {
+
+// The passes of a compiled for loop, its stores held in held.
+LoopPhase ForPasses(CQoLanguage* qo, char* condition, char* body, char* step, HeldStores& held) {
     const int end = ReadyEnd(qo);
     if (end < 0) return LoopPhase::Condition;
     CompiledForms* forms = qo->m_pRun->compiledForms.get();
@@ -1482,21 +1542,21 @@ LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* ste
         // The parts have no closer: their steps are the whole run.
         char* p = condition;
         Outcome out;
-        if (!RunSteps(qo, conditionForm, p, end, out)) return LoopPhase::Condition;
+        if (!RunSteps(qo, conditionForm, p, end, out, &held)) return LoopPhase::Condition;
         if (qo->m_dValue == 0) return LoopPhase::Done;
         qo->m_cControl = 0;
         qo->m_pRun->statementStart = body;
         p = body;
         out = Outcome();
-        if (!RunSteps(qo, bodyForm, p, end, out)) return LoopPhase::Body;
+        if (!RunSteps(qo, bodyForm, p, end, out, &held)) return LoopPhase::Body;
         p = step;
         out = Outcome();
-        if (step && !RunSteps(qo, stepForm, p, end, out)) return LoopPhase::Step;
+        if (step && !RunSteps(qo, stepForm, p, end, out, &held)) return LoopPhase::Step;
     }
 }
 
-LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body) {
-    if (!CompiledFormsAllowed(qo)) return LoopPhase::Body;
+// The passes of a compiled while loop, from its body on.
+LoopPhase WhilePasses(CQoLanguage* qo, char* condition, char* body, HeldStores& held) {
     const int end = ReadyEnd(qo);
     if (end < 0) return LoopPhase::Body;
     CompiledForms* forms = qo->m_pRun->compiledForms.get();
@@ -1512,16 +1572,48 @@ LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body) {
         run->statementStart = body;
         char* p = body;
         Outcome out;
-        if (!RunSteps(qo, bodyForm, p, end, out)) return LoopPhase::Body;
+        if (!RunSteps(qo, bodyForm, p, end, out, &held)) return LoopPhase::Body;
         p = condition;
         const short savedBracket = run->bracketDepth;
         qo->FunctionBracketTrace(p, '+');
-        if (!RunForm(qo, conditionForm, p, ')', end)) {
+        out = Outcome();
+        if (!RunSteps(qo, conditionForm, p, end, out, &held)) {
             run->bracketDepth = savedBracket;
             return LoopPhase::Condition;
         }
+        // The condition's closer, as RunForm passes it.
+        const short closerBracket = run->bracketDepth;
+        qo->FunctionBracketTrace(p, ')');
+        if (run->bracketDepth > closerBracket) run->bracketDepth = closerBracket;
         if (qo->m_dValue == 0) return LoopPhase::Done;
     }
+}
+
+// Runs passes and writes the held stores whichever way they end.
+template <typename Passes>
+LoopPhase WithHeldStores(Passes passes) {
+    HeldStores held;
+    LoopPhase phase;
+    try {
+        phase = passes(held);
+    } catch (...) {
+        held.Write();
+        throw;
+    }
+    held.Write();
+    return phase;
+}
+
+}  // namespace
+
+LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step) {
+    if (!condition || !CompiledFormsAllowed(qo)) return LoopPhase::Condition;
+    return WithHeldStores([&](HeldStores& held) { return ForPasses(qo, condition, body, step, held); });
+}
+
+LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body) {
+    if (!CompiledFormsAllowed(qo)) return LoopPhase::Body;
+    return WithHeldStores([&](HeldStores& held) { return WhilePasses(qo, condition, body, held); });
 }
 
 }  // namespace qotool::engine
