@@ -196,12 +196,18 @@ bool CQoLanguage::VariableReference(char*& cursor, char* word, bool address) {
             return true;
         }
         ++cursor;
+        PendingAssignment pending(this, cursor, word);
         DoSentence(cursor, nullptr, 0, 0);
-        if (m_cType != 'X') {
+        if (pending.grown && m_cType == 'S' && m_strValue.c_str() == pending.grownText &&
+            pending.grown->m_strDef.c_str() == pending.grownText) {
+            // The variable's own string has grown into the value: storing
+            // it would find that variable and change nothing.
+            pending.Stored();
+        } else if (m_cType != 'X') {
             if (m_cType == 'S' && (word[0] | 0x20) == 't' && strcasecmp(word, "TableBufferName") == 0)
                 BindTableBuffer(m_strValue.c_str());
-            else
-                DoVariable(this, word, m_cType, 'B');
+            else if (DoVariable(this, word, m_cType, 'B'))
+                pending.Stored();
         }
         return true;
     }
