@@ -325,9 +325,19 @@ void CQoLanguage::ApplyOperator(char*& cursor, char op) {
                 ReportError("数值范围超界", cursor);
                 return;
             }
+            // The first copy, then the part filled so far copied after itself.
+            const int unit = left.text.GetLength();
+            const int total = unit * count;
             CString repeated;
-            repeated.Reserve(left.text.GetLength() * count);
-            for (int32_t i = 0; i < count; ++i) repeated += left.text;
+            if (total > 0) {
+                char* p = repeated.GetBufferSetLength(total);
+                memcpy(p, left.text.c_str(), (size_t)unit);
+                for (int filled = unit; filled < total;) {
+                    const int n = filled < total - filled ? filled : total - filled;
+                    memcpy(p + filled, p, (size_t)n);
+                    filled += n;
+                }
+            }
             m_strValue = repeated;
             m_cType = 'S';
         } else {
