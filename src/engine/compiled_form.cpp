@@ -962,7 +962,7 @@ private:
         return true;
     }
     // The Append step: the variable must hold a string.
-    bool PendAppend(Slot& s, Outcome* out) {
+    __attribute__((noinline)) bool PendAppend(Slot& s, Outcome* out) {
         if (s.pending || f_.appendRecord) return false;
         QoLVarDefine* record = Resolve(s);
         if (!record || record->m_cType != 'S') return false;
@@ -975,7 +975,7 @@ private:
     // grown string becomes the value), else into a new string with room to
     // grow. The value's string is the grown one. False, with nothing
     // changed, when no memory can be had.
-    bool CommitAppend() {
+    __attribute__((noinline)) bool CommitAppend() {
         CString& text = f_.appendRecord->m_strDef;
         const std::string& more = f_.appendText;
         const int n = (int)more.size();
@@ -1176,7 +1176,7 @@ bool Runner::Run(Outcome* out) {
     // The value must have the type asked for; the text reports it otherwise.
     if (ok && f_.expectedType && f_.expectedType != out->type) ok = false;
     // The one store that may find no memory goes first.
-    if (f_.appendRecord) {
+    if (__builtin_expect(f_.appendRecord != nullptr, 0)) {
         if (ok) ok = CommitAppend();
         f_.appendRecord = nullptr;
     }

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/run_context.h"
+
 class CQoLanguage;
 class QoLVarDefine;
 
@@ -64,9 +66,23 @@ bool CallUserExecutors(CQoLanguage* qo, char*& cursor, const char* word);
 // in place (expression.cpp): nothing runs between that sum and the store.
 // Should the store not come (an interrupt ending the run there) the
 // variable gets its old length back when this ends.
+struct PendingAssignment;
+extern thread_local PendingAssignment* t_pendingAssignment QOTOOL_FAST_TLS;
+
 struct PendingAssignment {
-    PendingAssignment(CQoLanguage* qo, char*& cursor, const char* name);
-    ~PendingAssignment();
+    PendingAssignment(CQoLanguage* qo, char*& cursor, const char* name)
+        : qo(qo),
+          cursor(&cursor),
+          name(name),
+          depth((short)(qo->m_pRun->catchDepth + 1)),
+          bracket(qo->m_pRun->bracketDepth),
+          outer(t_pendingAssignment) {
+        t_pendingAssignment = this;
+    }
+    ~PendingAssignment() {
+        t_pendingAssignment = outer;
+        if (grown) TakeBack();
+    }
     PendingAssignment(const PendingAssignment&) = delete;
     PendingAssignment& operator=(const PendingAssignment&) = delete;
     // The store has been made.
@@ -81,6 +97,9 @@ struct PendingAssignment {
     QoLVarDefine* grown = nullptr;  // the variable grown in place, until stored
     const char* grownText = nullptr;
     int lengthBefore = 0;
+
+private:
+    void TakeBack() noexcept;  // the grown variable's old length back
 };
 
 // The message of a run that could not allocate (std::bad_alloc, or a text

@@ -93,8 +93,6 @@ void SkipGroup(char*& p) {
     }
 }
 
-// The innermost assignment under way on this thread.
-thread_local PendingAssignment* t_pendingAssignment QOTOOL_FAST_TLS = nullptr;
 
 // The variable that the innermost assignment under way is about to store
 // this S+S sum into, when the sum's left part is that variable's own string
@@ -142,19 +140,11 @@ bool GrowInPlace(QoLVarDefine* record, CString& left, const CString& right) {
 
 }  // namespace
 
-PendingAssignment::PendingAssignment(CQoLanguage* qo, char*& cursor, const char* name)
-    : qo(qo),
-      cursor(&cursor),
-      name(name),
-      depth((short)(qo->m_pRun->catchDepth + 1)),
-      bracket(qo->m_pRun->bracketDepth),
-      outer(t_pendingAssignment) {
-    t_pendingAssignment = this;
-}
+// The innermost assignment under way on this thread.
+thread_local PendingAssignment* qotool::engine::t_pendingAssignment QOTOOL_FAST_TLS = nullptr;
 
-PendingAssignment::~PendingAssignment() {
-    t_pendingAssignment = outer;
-    if (!grown || grown->m_strDef.c_str() != grownText) return;
+void PendingAssignment::TakeBack() noexcept {
+    if (grown->m_strDef.c_str() != grownText) return;
     // The store did not come: the variable's text is what it was.
     CString& text = grown->m_strDef;
     try {
