@@ -93,7 +93,6 @@ void SkipGroup(char*& p) {
     }
 }
 
-
 // The variable that the innermost assignment under way is about to store
 // this S+S sum into, when the sum's left part is that variable's own string
 // and nothing can run between the sum and the store: the sum is made in the
