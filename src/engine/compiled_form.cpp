@@ -22,6 +22,7 @@
 #include "engine/var_store.h"
 #include "engine/var_tables.h"
 #include "platform/number_text.h"
+#include "platform/string_block.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 
@@ -93,6 +94,7 @@ enum class StepKind : uint8_t {
     Case,       // node's number is the value; when it equals the selector, on at target
     Free,       // a switch clears the pending goto, break, continue or return mark
     Return,     // node's number (none when node is -1) is the value; the form ends returning
+    Append,     // the string of slot grows by the form's text; that string is the value
 };
 
 // Where a return leaves the statement start: unchanged, or at the text's end.
@@ -170,6 +172,11 @@ struct Form {
     bool storesCell = false;
     bool returns = false;     // holds a return statement (never run as part of a loop)
     CellStore cellStore;
+    // The one `name = name + 'text'` a form may hold: its slot and text, and
+    // while the form runs the variable whose string is to grow.
+    int appendSlot = -1;
+    std::string appendText;
+    QoLVarDefine* appendRecord = nullptr;
     uint32_t runs = 0;
     uint32_t fallbacks = 0;
 
@@ -184,6 +191,9 @@ struct Form {
         arrays.clear();
         readsCells = storesCell = returns = false;
         cellStore.pending = false;
+        appendSlot = -1;
+        appendText.clear();
+        appendRecord = nullptr;
         runs = fallbacks = 0;
     }
     bool Matches(const char* text) const { return strncmp(source.data(), text, source.size()) == 0; }
@@ -252,6 +262,7 @@ private:
     bool Block(char*& p, int level, int catches, int blocks);
     bool Return(char*& p, int level, int catches);
     bool ReturnsThroughList(size_t from, bool statement);
+    bool Append(char*& p, char* right, const char* name, int level, int catches);
     void Emit(StepKind kind, int node = -1, int slot = -1, double delta = 0) {
         f_.steps.push_back({kind, node, slot, delta, -1});
     }
@@ -271,10 +282,11 @@ private:
     struct Checkpoint {
         size_t nodes, steps, slots, arrays;
         bool readsCells, storesCell, returns;
+        int appendSlot;
     };
     Checkpoint Save() const {
         return {f_.nodes.size(), f_.steps.size(), f_.slots.size(), f_.arrays.size(), f_.readsCells, f_.storesCell,
-                f_.returns};
+                f_.returns,     f_.appendSlot};
     }
     void Restore(const Checkpoint& c) {
         f_.nodes.resize(c.nodes);
@@ -284,6 +296,7 @@ private:
         f_.readsCells = c.readsCells;
         f_.storesCell = c.storesCell;
         f_.returns = c.returns;
+        f_.appendSlot = c.appendSlot;
     }
 
     Form& f_;
@@ -440,6 +453,7 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
             char* right = r + 1;
             SkipBlanks(right);
             if (!*right) return false;
+            if (Append(p, r + 1, word, level, catches)) return true;
             p = r + 1;
             const int node = Sentence(p, ")", 0, 0, level, catches);
             if (node < 0) return false;
@@ -452,6 +466,50 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
     node = Operators(p, terminators, node, level, catches);
     if (node < 0) return false;
     Emit(StepKind::Value, node);
+    return true;
+}
+
+// `name = name + 'text'`, as the text runs it: the right side is a sentence
+// (one level down) that reads the variable, then at its '+' reads the literal
+// in a sentence of its own (two levels down); both stop where the statement
+// ends. The literal must read as it is written (no backslash, line end or
+// second literal after it, as ruqo_GetStringData would join or decode), and
+// the name must read as the variable (not PI, true or false) and store into
+// it (not TableBufferName). p moves to the statement's end.
+bool Compiler::Append(char*& p, char* right, const char* name, int level, int catches) {
+    if (level + 2 > kMaxLevels || f_.appendSlot >= 0) return false;
+    if (strcasecmp(name, "PI") == 0 || strcasecmp(name, "true") == 0 || strcasecmp(name, "false") == 0 ||
+        strcasecmp(name, "TableBufferName") == 0)
+        return false;
+    char* q = right;
+    SkipBlanks(q);
+    Touch(q + 2);
+    char word[96];
+    bool cell = false;
+    if (!PlainWord(q, word, &cell) || cell || strcmp(word, name) != 0) return false;
+    SkipBlanks(q);
+    Touch(q + 2);
+    if (q[0] != '+' || OperatorChar(q[1])) return false;
+    ++q;
+    SkipBlanks(q);
+    Touch(q + 2);
+    const char quote = *q;
+    if (quote != '\'' && quote != '"') return false;
+    char* from = q + 1;
+    char* end = from;
+    while (*end && *end != quote && *end != '\\' && *end != '\r') ++end;
+    Touch(end + 2);
+    if (*end != quote) return false;
+    q = end;
+    SkipOne(q);
+    Touch(q + 2);
+    if (*q == '\'' || *q == '"' || !StopsHere(q, ")")) return false;
+    Note(level + 2, catches + 2);
+    f_.appendText.assign(from, (size_t)(end - from));
+    f_.appendSlot = SlotFor(name);
+    Emit(StepKind::Append, -1, f_.appendSlot);
+    SkipBlanks(q);
+    p = q;
     return true;
 }
 
@@ -930,6 +988,14 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
         if (!Statement(p, terminators, level, catches, 0)) return false;
     }
     if (f_.storesCell && f_.readsCells) return false;  // a stored cell is not read back before it is written
+    if (f_.appendSlot >= 0) {
+        // The growing variable is neither read nor stored by another step.
+        for (const Step& step : f_.steps)
+            if ((step.kind == StepKind::Assign || step.kind == StepKind::Increment) && step.slot == f_.appendSlot)
+                return false;
+        for (const Node& node : f_.nodes)
+            if (node.op == Op::Read && node.slot == f_.appendSlot) return false;
+    }
     f_.end = (int)(p - base_);
     Touch(p + 2);
     return true;
@@ -1080,6 +1146,44 @@ private:
         }
         if (record->m_cType != 'N') return false;
         *out = RecordNumber(record);
+        return true;
+    }
+    // The Append step: the variable must hold a string.
+    __attribute__((noinline)) bool PendAppend(Slot& s, Outcome* out) {
+        if (s.pending || f_.appendRecord) return false;
+        QoLVarDefine* record = Resolve(s);
+        // A number a loop holds back for it is what the text would meet.
+        if (!record || record->m_cType != 'S' || (held_ && held_->Find(record))) return false;
+        f_.appendRecord = record;
+        out->type = 'S';
+        return true;
+    }
+    // Grows the pending variable's string by the form's text, where it is
+    // when nothing else holds it (the value's own share is let go first: the
+    // grown string becomes the value), else into a new string with room to
+    // grow. The value's string is the grown one. False, with nothing
+    // changed, when no memory can be had.
+    __attribute__((noinline)) bool CommitAppend() {
+        CString& text = f_.appendRecord->m_strDef;
+        const std::string& more = f_.appendText;
+        const int n = (int)more.size();
+        if (n > INT32_MAX - text.GetLength()) return false;
+        CString& value = qo_->m_strValue;
+        const bool shared = value.c_str() == text.c_str();
+        if (shared) value.Empty();
+        if (!platform::AppendInPlace(text, more.data(), n)) {
+            try {
+                CString sum;
+                platform::ReserveGrowing(sum, text.GetLength() + n);
+                sum += text;
+                sum.Append(more.data(), n);
+                text = sum;
+            } catch (const std::exception&) {  // bad_alloc, length_error
+                if (shared) value = text;
+                return false;
+            }
+        }
+        value = text;
         return true;
     }
     static void Pend(Slot& s, double number) {
@@ -1252,6 +1356,7 @@ bool Runner::Run(Outcome* out) {
             out->valued = true;
             break;
         }
+        case StepKind::Append: ok = PendAppend(f_.slots[(size_t)step.slot], out); break;
         case StepKind::AssignCell:
             ok = StoreCell(step, &out->value);
             out->type = 'N';
@@ -1273,6 +1378,11 @@ bool Runner::Run(Outcome* out) {
     }
     // The value must have the type asked for; the text reports it otherwise.
     if (ok && f_.expectedType && f_.expectedType != out->type) ok = false;
+    // The one store that may find no memory goes first.
+    if (__builtin_expect(f_.appendRecord != nullptr, 0)) {
+        if (ok) ok = CommitAppend();
+        f_.appendRecord = nullptr;
+    }
     for (Slot& s : f_.slots) {
         if (!s.pending) continue;
         s.pending = false;

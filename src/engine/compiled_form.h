@@ -5,11 +5,13 @@
 // holds exactly those bytes, so the interpreter behaves as if it read the
 // text again.
 //
-// A form covers numbers only: literals, plain variables holding numbers,
+// A form covers numbers: literals, plain variables holding numbers,
 // arithmetic, comparisons, the logical and bit operators, one assignment or
 // ++/-- per statement, blocks of such statements, if and switch, and return
-// (the cursor then goes where the text's return leaves it). It works on copies of
-// the values it reads and stores nothing until the whole sentence has run;
+// (the cursor then goes where the text's return leaves it); and one string
+// statement, `name = name + 'text'`, which grows the variable's string. It
+// works on copies of the values it reads and stores nothing until the whole
+// sentence has run;
 // whenever the text could behave differently (a variable that is missing,
 // linked, not a number or a system_ one, a division by zero, an infinite
 // number to store, a nesting close to the limits) it gives up before any

@@ -5,7 +5,10 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/run_context.h"
+
 class CQoLanguage;
+class QoLVarDefine;
 
 namespace qotool::engine {
 
@@ -55,6 +58,49 @@ void CallExternal(CQoLanguage* qo, char*& cursor, const char* word);
 // Runs the registered executors from the last to the first; true when one
 // handled the word.
 bool CallUserExecutors(CQoLanguage* qo, char*& cursor, const char* word);
+
+// An assignment `name = ...` whose right side is being read (words.cpp
+// keeps one on the stack for that time; the innermost is the one under way).
+// When the last thing its right side computes is a '+' of two strings whose
+// left part is the very string the variable holds, the sum grows that string
+// in place (expression.cpp): nothing runs between that sum and the store.
+// Should the store not come (an interrupt ending the run there) the
+// variable gets its old length back when this ends.
+struct PendingAssignment;
+extern thread_local PendingAssignment* t_pendingAssignment QOTOOL_FAST_TLS;
+
+struct PendingAssignment {
+    PendingAssignment(CQoLanguage* qo, char*& cursor, const char* name)
+        : qo(qo),
+          cursor(&cursor),
+          name(name),
+          depth((short)(qo->m_pRun->catchDepth + 1)),
+          bracket(qo->m_pRun->bracketDepth),
+          outer(t_pendingAssignment) {
+        t_pendingAssignment = this;
+    }
+    ~PendingAssignment() {
+        t_pendingAssignment = outer;
+        if (grown) TakeBack();
+    }
+    PendingAssignment(const PendingAssignment&) = delete;
+    PendingAssignment& operator=(const PendingAssignment&) = delete;
+    // The store has been made.
+    void Stored() { grown = nullptr; }
+
+    CQoLanguage* const qo;
+    char** const cursor;  // the cursor the right side is read with
+    const char* const name;
+    const short depth;    // catch depth inside the right side's activation
+    const short bracket;  // its bracket depth
+    PendingAssignment* const outer;
+    QoLVarDefine* grown = nullptr;  // the variable grown in place, until stored
+    const char* grownText = nullptr;
+    int lengthBefore = 0;
+
+private:
+    void TakeBack() noexcept;  // the grown variable's old length back
+};
 
 // The message of a run that could not allocate (std::bad_alloc, or a text
 // beyond the string limit): the run fails with it as with any error, and

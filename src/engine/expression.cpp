@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <strings.h>
 
 #include "diag/debug_hooks.h"
 #include "engine/executor.h"
@@ -13,6 +14,7 @@
 #include "engine/scanner.h"
 #include "engine/var_store.h"
 #include "platform/number_text.h"
+#include "platform/string_block.h"
 #include "qotool/qotool.h"
 
 using namespace qotool::engine;
@@ -91,7 +93,68 @@ void SkipGroup(char*& p) {
     }
 }
 
+// The variable that the innermost assignment under way is about to store
+// this S+S sum into, when the sum's left part is that variable's own string
+// and nothing can run between the sum and the store: the sum is made in the
+// assignment's own activation, read with its cursor, and the cursor stands
+// where that activation's operator loop stops (blanks and comments, then
+// the end, ';', '}' or ')', at the same bracket depth). The name must be
+// plain and found without a link (FindPlainName, which also declines while
+// the debugger or an interrupt may look in), and neither a syntax check nor
+// read-only mode may be on, since either would keep the store from coming.
+QoLVarDefine* AppendTarget(CQoLanguage* qo, char*& cursor, const CString& left) {
+    PendingAssignment* a = t_pendingAssignment;
+    if (!a || a->cursor != &cursor || a->qo != qo || a->grown) return nullptr;
+    const QoLRunContext* run = qo->m_pRun;
+    if (run->catchDepth != a->depth || run->bracketDepth != a->bracket) return nullptr;
+    if (qo->m_bSyntaxCheck || (qo->m_modeFlags & 0x10)) return nullptr;
+    char* p = cursor;
+    SkipBlanks(p);
+    if (*p && *p != ';' && *p != '}' && *p != ')') return nullptr;
+    if ((a->name[0] | 0x20) == 't' && strcasecmp(a->name, "TableBufferName") == 0) return nullptr;
+    bool decided;
+    QoLVarDefine* record = FindPlainName(qo, a->name, &decided);
+    if (!record || record->m_cType != 'S' || record->m_strDef.c_str() != left.c_str()) return nullptr;
+    return record;
+}
+
+// Appends right to the string of record, which left shares, in place when
+// the two are its only holders and its block has room; true when it did.
+bool GrowInPlace(QoLVarDefine* record, CString& left, const CString& right) {
+    using qotool::platform::BlockHolders;
+    if (BlockHolders(left) != 2) return false;
+    left.Empty();
+    CString& text = record->m_strDef;
+    const int before = text.GetLength();
+    if (!qotool::platform::AppendInPlace(text, right.c_str(), right.GetLength())) {
+        left = text;
+        return false;
+    }
+    PendingAssignment* a = t_pendingAssignment;
+    a->grown = record;
+    a->grownText = text.c_str();
+    a->lengthBefore = before;
+    return true;
+}
+
 }  // namespace
+
+// The innermost assignment under way on this thread.
+thread_local PendingAssignment* qotool::engine::t_pendingAssignment QOTOOL_FAST_TLS = nullptr;
+
+void PendingAssignment::TakeBack() noexcept {
+    if (grown->m_strDef.c_str() != grownText) return;
+    // The store did not come: the variable's text is what it was.
+    CString& text = grown->m_strDef;
+    try {
+        if (qotool::platform::BlockHolders(text) == 1)
+            text.GetBufferSetLength(lengthBefore);
+        else
+            text = CString(text.c_str(), lengthBefore);
+    } catch (...) {
+        // No memory for a copy: the text stays as grown.
+    }
+}
 
 void CQoLanguage::OperatorLoop(char*& cursor, const char* terminators, short savedBracket, bool assigned) {
     QoLRunContext* run = m_pRun;
@@ -158,14 +221,22 @@ void CQoLanguage::ApplyOperator(char*& cursor, char op) {
         }
         if (left.type == '?' || right == '?' || right == 'X') return;
         if (left.type == 'S' && right == 'S') {
-            // One buffer of the exact size: repeated concatenation then
-            // costs one copy per step and no growing.
+            QoLVarDefine* target = AppendTarget(this, cursor, left.text);
+            if (target && GrowInPlace(target, left.text, m_strValue)) {
+                m_strValue = target->m_strDef;
+                return;
+            }
+            // One buffer of the exact size (or of twice that when it goes
+            // back into the variable whose string is the left part).
             const int64_t total = (int64_t)left.text.GetLength() + m_strValue.GetLength();
             bool allocated = total <= INT32_MAX;  // beyond the string limit fails like memory
             if (allocated) {
                 try {
                     CString sum;
-                    sum.Reserve((int)total);
+                    if (target)
+                        qotool::platform::ReserveGrowing(sum, (int)total);
+                    else
+                        sum.Reserve((int)total);
                     sum += left.text;
                     sum += m_strValue;
                     m_strValue = sum;
@@ -243,9 +314,19 @@ void CQoLanguage::ApplyOperator(char*& cursor, char op) {
                 ReportError("数值范围超界", cursor);
                 return;
             }
+            // The first copy, then the part filled so far copied after itself.
+            const int unit = left.text.GetLength();
+            const int total = unit * count;
             CString repeated;
-            repeated.Reserve(left.text.GetLength() * count);
-            for (int32_t i = 0; i < count; ++i) repeated += left.text;
+            if (total > 0) {
+                char* p = repeated.GetBufferSetLength(total);
+                memcpy(p, left.text.c_str(), (size_t)unit);
+                for (int filled = unit; filled < total;) {
+                    const int n = filled < total - filled ? filled : total - filled;
+                    memcpy(p + filled, p, (size_t)n);
+                    filled += n;
+                }
+            }
             m_strValue = repeated;
             m_cType = 'S';
         } else {

@@ -25,6 +25,31 @@ void UndefinedVariable(CQoLanguage* qo, const char* word, const char* suffix, ch
     qo->ReportError(message, cursor);
 }
 
+// Whether the right side of an assignment to word starts with word itself
+// and a '+' (blanks and comments between): only then is an assignment
+// watched for a sum that grows the variable in place (expression.cpp), so
+// that other assignments pay nothing for it, not even on an error unwind.
+bool SameNameThenPlus(char* right, const char* word) {
+    size_t n = 0;
+    while (word[n] && right[n] == word[n]) ++n;
+    if (word[n] || IsWordChar(right[n])) return false;
+    char* p = right + n;
+    SkipBlanks(p);
+    return *p == '+';
+}
+
+// Stores the value of an assignment's right side into word (a string given
+// to TableBufferName binds the table buffer instead); an error value stores
+// nothing. True when a variable was stored.
+inline __attribute__((always_inline)) bool StoreAssigned(CQoLanguage* qo, const char* word) {
+    if (qo->m_cType == 'X') return false;
+    if (qo->m_cType == 'S' && (word[0] | 0x20) == 't' && strcasecmp(word, "TableBufferName") == 0) {
+        qo->BindTableBuffer(qo->m_strValue.c_str());
+        return false;
+    }
+    return DoVariable(qo, word, qo->m_cType, 'B') != nullptr;
+}
+
 }  // namespace
 
 bool qotool::engine::PlainSubscript(const char* p, long* value, const char** end) {
@@ -196,12 +221,21 @@ bool CQoLanguage::VariableReference(char*& cursor, char* word, bool address) {
             return true;
         }
         ++cursor;
+        if (!SameNameThenPlus(right, word)) {
+            DoSentence(cursor, nullptr, 0, 0);
+            StoreAssigned(this, word);
+            return true;
+        }
+        // `name = name + ...`: the sum may grow the variable's own string.
+        PendingAssignment pending(this, cursor, word);
         DoSentence(cursor, nullptr, 0, 0);
-        if (m_cType != 'X') {
-            if (m_cType == 'S' && (word[0] | 0x20) == 't' && strcasecmp(word, "TableBufferName") == 0)
-                BindTableBuffer(m_strValue.c_str());
-            else
-                DoVariable(this, word, m_cType, 'B');
+        if (pending.grown && m_cType == 'S' && m_strValue.c_str() == pending.grownText &&
+            pending.grown->m_strDef.c_str() == pending.grownText) {
+            // The variable's own string has grown into the value: storing
+            // it would find that variable and change nothing.
+            pending.Stored();
+        } else if (StoreAssigned(this, word)) {
+            pending.Stored();
         }
         return true;
     }

@@ -6,6 +6,7 @@
 // block nobody modifies never moves. Empty strings point at g_empty, a static
 // block that is never freed and whose reference count is never touched.
 #include "qotool/cstring.h"
+#include "platform/string_block.h"
 
 #include <climits>
 #include <cstdint>
@@ -741,6 +742,34 @@ void CStringArray::RemoveAt(int index, int count) {
     for (int i = index + count; i < m_nSize; ++i) m_pData[i - count] = std::move(m_pData[i]);
     for (int i = m_nSize - count; i < m_nSize; ++i) m_pData[i].Empty();
     m_nSize -= count;
+}
+
+// ---- blocks --------------------------------------------------------------
+
+int qotool::platform::BlockHolders(const CString& text) {
+    const Header* h = HeaderOf(text.c_str());
+    return IsEmptyBlock(h) ? 0 : __atomic_load_n(&h->refs, __ATOMIC_ACQUIRE);
+}
+
+bool qotool::platform::AppendInPlace(CString& text, const char* data, int length) {
+    Header* h = HeaderOf(text.c_str());
+    if (length < 0 || !IsOwned(h) || length > h->capacity - h->length) return false;
+    char* p = TextOf(h);
+    if (length) std::memcpy(p + h->length, data, static_cast<size_t>(length));
+    h->length += length;
+    p[h->length] = 0;
+    return true;
+}
+
+void qotool::platform::ReserveGrowing(CString& text, int total) {
+    if (total <= 0) return;
+    try {
+        text.Reserve(total > INT_MAX / 2 ? INT_MAX : 2 * total);
+        return;
+    } catch (const std::bad_alloc&) {
+        // The exact size may still fit.
+    }
+    text.Reserve(total);
 }
 
 // ---- CObject --------------------------------------------------------------

@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "diag/debug_hooks.h"
+#include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/var_tables.h"
 #include "platform/encoding.h"
+#include "platform/string_block.h"
 #include "qotool/qolanguage.h"
 
 namespace qotool::engine {
@@ -404,6 +406,30 @@ TEST(VarStoreIndexTest, AgreesWithALinearScan) {
                 << "step " << step << " name " << probe << " in [" << lower << "," << end << ")";
         }
     }
+}
+
+// A string grown in place by `s = s + ...` whose store never comes (an
+// interrupt ending the run between the sum and the store) gets its old
+// length back, in the block it had.
+TEST_F(VarStoreTest, AStringGrownForAStoreThatNeverComesIsCutBack) {
+    SetString("s", "abc");
+    QoLVarDefine* record = Read("s");
+    qo.m_strValue.Empty();
+    CString& text = record->m_strDef;
+    platform::ReserveGrowing(text, 8);
+    const char* block = text.c_str();
+    char source[] = "s + 'de'";
+    char* cursor = source;
+    {
+        PendingAssignment pending(&qo, cursor, "s");
+        ASSERT_TRUE(platform::AppendInPlace(text, "de", 2));
+        pending.grown = record;
+        pending.grownText = text.c_str();
+        pending.lengthBefore = 3;
+    }
+    EXPECT_EQ(block, text.c_str());
+    EXPECT_EQ("abc", std::string(text.c_str(), (size_t)text.GetLength()));
+    EXPECT_EQ(0, text.c_str()[3]);
 }
 
 }  // namespace

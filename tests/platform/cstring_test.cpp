@@ -1,4 +1,5 @@
 #include "qotool/cstring.h"
+#include "platform/string_block.h"
 
 #include <gtest/gtest.h>
 
@@ -197,6 +198,40 @@ TEST(CStringTest, AppendingManyPiecesGrowsGeometrically) {
     CString parts;
     for (int i = 0; i < 1000; ++i) parts += CString("xy");
     EXPECT_EQ(2000, parts.GetLength());
+}
+
+// Growing in place is only for a block one string holds alone and that has
+// room: the block never moves, and a sharer never sees a change.
+TEST(CStringTest, AppendInPlaceOnlyIntoASoleBlockWithRoom) {
+    using qotool::platform::AppendInPlace;
+    using qotool::platform::BlockHolders;
+    using qotool::platform::ReserveGrowing;
+    CString empty;
+    EXPECT_EQ(0, BlockHolders(empty));
+    EXPECT_FALSE(AppendInPlace(empty, "a", 1));  // the shared empty text is never written
+
+    CString s;
+    ReserveGrowing(s, 10);
+    s += "abc";
+    const char* block = s.c_str();
+    EXPECT_EQ(1, BlockHolders(s));
+    for (int i = 0; i < 17; ++i) ASSERT_TRUE(AppendInPlace(s, "x", 1)) << i;  // room for twice 10 at least
+    EXPECT_EQ(block, s.c_str());
+    EXPECT_EQ("abc" + std::string(17, 'x'), Bytes(s));
+    EXPECT_EQ(0, s.c_str()[s.GetLength()]);
+    EXPECT_TRUE(AppendInPlace(s, std::string(1000, 'y').c_str(), 0));
+    EXPECT_FALSE(AppendInPlace(s, std::string(1000, 'y').c_str(), 1000));  // no room: unchanged
+    EXPECT_EQ(20, s.GetLength());
+
+    CString copy = s;
+    EXPECT_EQ(2, BlockHolders(s));
+    CString t;
+    t.Reserve(64);
+    t += "t";
+    CString tCopy = t;
+    EXPECT_FALSE(AppendInPlace(t, "z", 1));  // shared: unchanged for both
+    EXPECT_EQ("t", Bytes(t));
+    EXPECT_EQ("t", Bytes(tCopy));
 }
 
 TEST(CStringTest, AppendAndInsertOfOwnText) {
