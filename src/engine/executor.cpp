@@ -93,6 +93,55 @@ void CQoLanguage::StatementStart(char*& cursor) {
 
 namespace {
 
+// A { } block: a scope, a guard and a list sentence. Inlined into the
+// statements of an activation, so that the block and the activation that
+// meets it are one frame for the error unwind.
+[[gnu::always_inline]] inline void Block(CQoLanguage* qo, char*& cursor) {
+    Trace(qo->m_pRun, cursor, "{段首");
+    const int savedScope = qo->m_nScopeLevel;
+    ++qo->m_nScopeLevel;
+    if ((int)qo->m_scopeTable.size() < qo->m_nScopeLevel + 2) qo->m_scopeTable.resize((size_t)qo->m_nScopeLevel + 2);
+    qo->m_scopeTable[(size_t)qo->m_nScopeLevel + 1] = qo->m_scopeTable[(size_t)qo->m_nScopeLevel];
+    ++cursor;
+    // The block's end: its scope goes, and a level goto that aims at or
+    // below it ends here. Run by the destructor when an unwind of the plain
+    // kind (unwind.h) passes the block.
+    struct BlockEnd {
+        CQoLanguage* qo;
+        int savedScope;
+        bool open;
+        ~BlockEnd() {
+            if (!open) return;
+            // Cutting the tables back may keep a record as a spare, which
+            // can allocate: nothing may leave a destructor while an unwind
+            // passes.
+            try {
+                Close();
+            } catch (...) {
+            }
+        }
+        void Close() {
+            open = false;
+            qo->m_nScopeLevel = savedScope;
+            const auto& start = qo->m_scopeTable[(size_t)savedScope + 1];
+            qo->m_pVars->CutBack(start.first, start.second);
+            qo->CheckLevelGoto();
+        }
+    } end{qo, savedScope, true};
+    try {
+        LevelGuard guard(qo, '+', cursor);
+        qo->DoSentence(cursor, "}", 0, '}');
+    } catch (const QolUnwindStop&) {
+        if (!(qo->m_cType == 'X' && !qo->m_strError.IsEmpty())) qo->ErrorString("段异常跳出");
+        qo->m_cType = 'X';
+    }
+    end.Close();
+}
+
+}  // namespace
+
+namespace {
+
 // The statements of one activation. Inlined into it: every frame less is a
 // frame less for the error unwind to walk.
 [[gnu::always_inline]] inline void Statements(CQoLanguage* qo, char*& cursor, const char* terminators, bool isList,
@@ -103,7 +152,7 @@ namespace {
         if (*cursor == '?' || *cursor == '$') qo->SkipMarkers(cursor);
         char c = *cursor;
         if (c == '{') {
-            qo->ExecuteBlock(cursor);
+            Block(qo, cursor);
             if (qo->m_cType == 'X') ThrowUnwind(qo, "段异常跳出");
             if (isList) continue;
             return;
@@ -265,47 +314,7 @@ void CQoLanguage::RunStatements(char*& cursor, const char* terminators, bool isL
     Statements(this, cursor, terminators, isList, savedBracket);
 }
 
-void CQoLanguage::ExecuteBlock(char*& cursor) {
-    Trace(m_pRun, cursor, "{段首");
-    const int savedScope = m_nScopeLevel;
-    ++m_nScopeLevel;
-    if ((int)m_scopeTable.size() < m_nScopeLevel + 2) m_scopeTable.resize((size_t)m_nScopeLevel + 2);
-    m_scopeTable[(size_t)m_nScopeLevel + 1] = m_scopeTable[(size_t)m_nScopeLevel];
-    ++cursor;
-    // The block's end: its scope goes, and a level goto that aims at or
-    // below it ends here. Run by the destructor when an unwind of the plain
-    // kind (unwind.h) passes the block.
-    struct BlockEnd {
-        CQoLanguage* qo;
-        int savedScope;
-        bool open;
-        ~BlockEnd() {
-            if (!open) return;
-            // Cutting the tables back may keep a record as a spare, which
-            // can allocate: nothing may leave a destructor while an unwind
-            // passes.
-            try {
-                Close();
-            } catch (...) {
-            }
-        }
-        void Close() {
-            open = false;
-            qo->m_nScopeLevel = savedScope;
-            const auto& start = qo->m_scopeTable[(size_t)savedScope + 1];
-            qo->m_pVars->CutBack(start.first, start.second);
-            qo->CheckLevelGoto();
-        }
-    } end{this, savedScope, true};
-    try {
-        LevelGuard guard(this, '+', cursor);
-        DoSentence(cursor, "}", 0, '}');
-    } catch (const QolUnwindStop&) {
-        if (!(m_cType == 'X' && !m_strError.IsEmpty())) ErrorString("段异常跳出");
-        m_cType = 'X';
-    }
-    end.Close();
-}
+void CQoLanguage::ExecuteBlock(char*& cursor) { Block(this, cursor); }
 
 // The goto label search at a statement start: statements are passed over
 // until one begins with the pending label.
