@@ -61,6 +61,8 @@ CString BuildExcerpt(const char* text, int length, int error, const CString& pos
 
 namespace {
 
+constexpr unsigned char kErrorSkipMode = 0x02;  // bit of m_modeFlags: error skip on
+
 // True when no activation or block that the unwind passes on its way to the
 // next catcher that names QolUnwind would do anything but pass it on: the
 // error skip is off, the trace hook is idle, the error is already the value
@@ -71,7 +73,7 @@ namespace {
 // restored by catchers (try, SkipError, the syntax check, the debugger's
 // evaluation), never on the way through.
 bool MayPassActivations(const CQoLanguage* qo) {
-    if (qo->m_modeFlags & 0x02) return false;
+    if (qo->m_modeFlags & kErrorSkipMode) return false;
     if ((diag::g_debugSwitch & 1) || diag::g_pauseKeyWatch || diag::g_interruptRequest) return false;
     if (qo->m_cType != 'X' || qo->m_strError.IsEmpty()) return false;
     const int entries = EntryStackSize();
