@@ -6,6 +6,7 @@
 #include "diag/debug_hooks.h"
 #include "engine/error_site.h"
 #include "engine/run_context.h"
+#include "engine/unwind.h"
 #include "qotool/qolanguage.h"
 
 using namespace qotool::engine;
@@ -58,19 +59,55 @@ CString BuildExcerpt(const char* text, int length, int error, const CString& pos
     return out;
 }
 
+namespace {
+
+constexpr unsigned char kErrorSkipMode = 0x02;  // bit of m_modeFlags: error skip on
+
+// True when no activation or block that the unwind passes on its way to the
+// next catcher that names QolUnwind would do anything but pass it on: the
+// error skip is off, the trace hook is idle, the error is already the value
+// (a block writes nothing then) and this thread's entry stack holds this
+// interpreter alone (another interpreter's activations read their own mode
+// flags). None of these changes while the unwind passes: the destructors it
+// runs put back levels, positions, depths and scopes only; the mode flags are
+// restored by catchers (try, SkipError, the syntax check, the debugger's
+// evaluation), never on the way through.
+bool MayPassActivations(const CQoLanguage* qo) {
+    if (qo->m_modeFlags & kErrorSkipMode) return false;
+    if ((diag::g_debugSwitch & 1) || diag::g_pauseKeyWatch || diag::g_interruptRequest) return false;
+    if (qo->m_cType != 'X' || qo->m_strError.IsEmpty()) return false;
+    const int entries = EntryStackSize();
+    return entries == 0 || (entries == 1 && EntryStackAt(0) == qo->m_pRun);
+}
+
+// The throw itself, inlined where an error report unwinds: a frame less to
+// walk.
+[[noreturn, gnu::always_inline]] inline void Throw(CQoLanguage* qo, const char* text) {
+    if (MayPassActivations(qo)) throw QolUnwind{text};
+    throw QolUnwindStop{{text}};
+}
+
+}  // namespace
+
+void ThrowUnwind(CQoLanguage* qo, const char* text) { Throw(qo, text); }
+
 }  // namespace qotool::engine
 
 void CQoLanguage::Unwind(const char* text) {
-    if (m_pRun->catchDepth > 0) throw QolUnwind{text};
+    if (m_pRun->catchDepth > 0) Throw(this, text);
 }
 
-void CQoLanguage::ReportError(const char* message, const char* position, bool endOfRun) {
-    QoLRunContext* run = m_pRun;
-    CString text = message ? CString(message) : m_strError;
-    if (!position && run->level >= 0 && (size_t)run->level < run->levelStart.size())
-        position = run->levelStart[(size_t)run->level];
+namespace {
+
+// The message (or the current error text) with its position text and
+// excerpt, stored as the error value. Its own function, so that the texts
+// are gone before the unwind starts: a frame with nothing to destroy is
+// passed without a stop.
+[[gnu::noinline]] void StoreErrorText(CQoLanguage* qo, const char* message, const char* position) {
+    QoLRunContext* run = qo->m_pRun;
+    CString text = message ? CString(message) : qo->m_strError;
     CString excerpt;
-    if (!(run->traceFlags & 8) && !(m_modeFlags & 0x02) && position) {
+    if (!(run->traceFlags & 8) && !(qo->m_modeFlags & 0x02) && position) {
         for (int lv = 0; lv <= run->level && (size_t)lv < run->levelStart.size(); ++lv) {
             const char* start = run->levelStart[(size_t)lv];
             if (!start || position < start) continue;
@@ -91,15 +128,24 @@ void CQoLanguage::ReportError(const char* message, const char* position, bool en
             // and is being passed on: it gets no second excerpt.
             if (text.Find("〖错误位置") <= 0) {
                 excerpt = BuildExcerpt(start, length, offset, CString(positionText));
-                RecordErrorSite(this, start, length, offset);
+                RecordErrorSite(qo, start, length, offset);
             }
             break;
         }
     }
-    if (excerpt.IsEmpty() && text.Find("〖错误位置") < 0) ClearErrorSite(this);
+    if (excerpt.IsEmpty() && text.Find("〖错误位置") < 0) ClearErrorSite(qo);
     text += excerpt;
-    ErrorString(text.c_str());
-    if (text.IsEmpty()) m_cType = 'X';
+    qo->ErrorString(text.c_str());
+    if (text.IsEmpty()) qo->m_cType = 'X';
+}
+
+}  // namespace
+
+void CQoLanguage::ReportError(const char* message, const char* position, bool endOfRun) {
+    QoLRunContext* run = m_pRun;
+    if (!position && run->level >= 0 && (size_t)run->level < run->levelStart.size())
+        position = run->levelStart[(size_t)run->level];
+    StoreErrorText(this, message, position);
     if (!(m_modeFlags & 0x04)) qotool::diag::Trace(run, position, "X错误");
     if (endOfRun && (m_modeFlags & 0x04) && run->level < 2) return;
     Unwind("从错误处理中跳出");

@@ -13,6 +13,7 @@
 #include "engine/run_context.h"
 #include "engine/scanner.h"
 #include "engine/step_budget.h"
+#include "engine/unwind.h"
 #include "engine/var_tables.h"
 #include "platform/number_text.h"
 #include "qotool/qotool.h"
@@ -90,16 +91,115 @@ void CQoLanguage::StatementStart(char*& cursor) {
     m_pRun->statementStart = cursor;
 }
 
-CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, char expectedType, char closer) {
-    bool prefix = false;  // a list whose first statements have a compiled form
-    if (CompiledFormsAllowed(this)) {
-        const FormRun ran = RunCompiledForm(this, cursor, terminators, expectedType, closer);
-        if (ran == FormRun::Ran) return this;
-        prefix = ran == FormRun::Prefix;
+namespace {
+
+// A { } block: a scope, a guard and a list sentence. Inlined into the
+// statements of an activation, so that the block and the activation that
+// meets it are one frame for the error unwind.
+[[gnu::always_inline]] inline void Block(CQoLanguage* qo, char*& cursor) {
+    Trace(qo->m_pRun, cursor, "{段首");
+    const int savedScope = qo->m_nScopeLevel;
+    ++qo->m_nScopeLevel;
+    if ((int)qo->m_scopeTable.size() < qo->m_nScopeLevel + 2) qo->m_scopeTable.resize((size_t)qo->m_nScopeLevel + 2);
+    qo->m_scopeTable[(size_t)qo->m_nScopeLevel + 1] = qo->m_scopeTable[(size_t)qo->m_nScopeLevel];
+    ++cursor;
+    // The block's end: its scope goes, and a level goto that aims at or
+    // below it ends here. Run by the destructor when an unwind of the plain
+    // kind (unwind.h) passes the block.
+    struct BlockEnd {
+        CQoLanguage* qo;
+        int savedScope;
+        bool open;
+        ~BlockEnd() {
+            if (!open) return;
+            // Cutting the tables back may keep a record as a spare, which
+            // can allocate: nothing may leave a destructor while an unwind
+            // passes.
+            try {
+                Close();
+            } catch (...) {
+            }
+        }
+        void Close() {
+            open = false;
+            qo->m_nScopeLevel = savedScope;
+            const auto& start = qo->m_scopeTable[(size_t)savedScope + 1];
+            qo->m_pVars->CutBack(start.first, start.second);
+            qo->CheckLevelGoto();
+        }
+    } end{qo, savedScope, true};
+    try {
+        LevelGuard guard(qo, '+', cursor);
+        qo->DoSentence(cursor, "}", 0, '}');
+    } catch (const QolUnwindStop&) {
+        if (!(qo->m_cType == 'X' && !qo->m_strError.IsEmpty())) qo->ErrorString("段异常跳出");
+        qo->m_cType = 'X';
     }
-    QoLRunContext* run = m_pRun;
-    if (run->catchDepth > 150) ReportError("括号或语句嵌套操作层次过深", cursor);
-    if (g_stepBudget.load(std::memory_order_relaxed) >= 0) SpendStep(this, cursor);
+    end.Close();
+}
+
+}  // namespace
+
+namespace {
+
+// The statements of one activation. Inlined into it: every frame less is a
+// frame less for the error unwind to walk.
+[[gnu::always_inline]] inline void Statements(CQoLanguage* qo, char*& cursor, const char* terminators, bool isList,
+                                              short savedBracket) {
+    QoLRunContext* run = qo->m_pRun;
+    for (;;) {
+        SkipBlanks(cursor);
+        if (*cursor == '?' || *cursor == '$') qo->SkipMarkers(cursor);
+        char c = *cursor;
+        if (c == '{') {
+            Block(qo, cursor);
+            if (qo->m_cType == 'X') ThrowUnwind(qo, "段异常跳出");
+            if (isList) continue;
+            return;
+        }
+        if (isList) {
+            if (c == ';') {
+                ++cursor;
+                continue;
+            }
+            if (c == '}') {
+                Trace(run, cursor, "}段尾");
+                return;
+            }
+            if (qo->m_cControl != 0 && qo->m_cControl != 1 && qo->m_cControl != 'g') return;
+        }
+        if (c == 0 || c == ';') return;
+        if (qo->m_cControl == 'g') {
+            qo->SearchGotoLabel(cursor);
+            continue;
+        }
+        bool assigned = qo->ReadOperand(cursor);
+        qo->OperatorLoop(cursor, terminators, savedBracket, assigned);
+        if (isList && *cursor != '}') {
+            if (*cursor == ';') {
+                ++cursor;
+                Trace(run, cursor, ";分句");
+            }
+            qo->StatementStart(cursor);
+            continue;
+        }
+        return;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The work of DoSentence below its compiled forms, for an activation under a
+// raised catch depth (DoSentence itself handles the one that is not).
+// With prefix, the list's first statements have a compiled form, run once
+// the activation has entered its level.
+CQoLanguage* Sentence(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer,
+                      bool prefix) {
+    QoLRunContext* run = qo->m_pRun;
+    if (run->catchDepth > 150) qo->ReportError("括号或语句嵌套操作层次过深", cursor);
+    if (g_stepBudget.load(std::memory_order_relaxed) >= 0) SpendStep(qo, cursor);
     // The current level's position is this activation's start while it runs;
     // the previous one comes back when it ends, since built-ins may run text
     // that does not outlive their call.
@@ -113,7 +213,7 @@ CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, cha
     } restore{run, run->level, (size_t)run->level < run->levelStart.size() ? run->levelStart[(size_t)run->level] : nullptr};
     run->SetLevelStart(run->level, cursor);
     Trace(run, cursor, "(步进");
-    m_cType = 'Z';
+    qo->m_cType = 'Z';
     const bool atStatementStart = cursor == run->statementStart;
     const short savedBracket = run->bracketDepth;
     if (!terminators) terminators = ")";
@@ -121,132 +221,111 @@ CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, cha
     bool failed = false;
     // Every activation is a nesting level of its own (a guard of the block
     // kind) and a catcher.
-    LevelGuard guard(this, '+', cursor);
+    LevelGuard guard(qo, '+', cursor);
+    // What the catcher puts back when an unwind of the plain kind passes it
+    // (unwind.h): the catch depth and the bracket depth.
+    struct Passed {
+        QoLRunContext* run;
+        short savedBracket;
+        bool open;
+        ~Passed() {
+            if (!open) return;
+            --run->catchDepth;
+            if (run->bracketDepth > savedBracket) run->bracketDepth = savedBracket;
+        }
+        void Close() {
+            open = false;
+            --run->catchDepth;
+        }
+    } passed{run, savedBracket, true};
     ++run->catchDepth;
     for (;;) {
         bool unwound = false;
         try {
             const bool runPrefix = prefix;
             prefix = false;
-            if (!runPrefix || RunCompiledPrefix(this, cursor) != PrefixEnd::Returned)
-                RunStatements(cursor, terminators, isList, savedBracket);
-        } catch (const QolUnwind&) {
+            if (!runPrefix || RunCompiledPrefix(qo, cursor) != PrefixEnd::Returned)
+                Statements(qo, cursor, terminators, isList, savedBracket);
+        } catch (const QolUnwindStop&) {
             unwound = true;
         } catch (const std::bad_alloc&) {
             // Allocations of unbounded size report this themselves; this
             // catches the rest before they pass frames that restore state
             // only on the interpreter's own unwinding.
-            ErrorString(kOutOfMemory);
+            qo->ErrorString(kOutOfMemory);
             unwound = true;
         } catch (const std::length_error&) {
-            ErrorString(kOutOfMemory);
+            qo->ErrorString(kOutOfMemory);
             unwound = true;
         }
         if (unwound) {
             if (run->bracketDepth > savedBracket) run->bracketDepth = savedBracket;
-            if ((m_modeFlags & 0x02) && atStatementStart && run->statementStart) {
+            if ((qo->m_modeFlags & 0x02) && atStatementStart && run->statementStart) {
                 // Error skip: the failed statement is passed over.
                 char* end = ruqo_SkipSentence(run->statementStart, 0);
                 if (end > cursor) cursor = end;
                 if (isList) {
-                    StatementStart(cursor);
-                    m_cType = 'Z';
+                    qo->StatementStart(cursor);
+                    qo->m_cType = 'Z';
                     continue;
                 }
-                --run->catchDepth;
+                passed.Close();
                 Trace(run, cursor, ")结果");
-                return this;
+                return qo;
             }
             failed = true;
         }
         break;
     }
-    --run->catchDepth;
-    if (!failed && m_cType != 'X') {
-        if (expectedType && expectedType != m_cType &&
-            !(m_bSyntaxCheck && (expectedType == '?' || m_cType == '?'))) {
+    passed.Close();
+    if (!failed && qo->m_cType != 'X') {
+        if (expectedType && expectedType != qo->m_cType &&
+            !(qo->m_bSyntaxCheck && (expectedType == '?' || qo->m_cType == '?'))) {
             char message[128];
-            snprintf(message, sizeof message, "实际数据类型 %c 与期望的数据类型 %c 不符%s", m_cType, expectedType,
-                     m_cType == 'P' ? "（可能是地址前缺少取值符 *）" : "");
-            ReportError(message, cursor);
+            snprintf(message, sizeof message, "实际数据类型 %c 与期望的数据类型 %c 不符%s", qo->m_cType,
+                     expectedType, qo->m_cType == 'P' ? "（可能是地址前缺少取值符 *）" : "");
+            qo->ReportError(message, cursor);
         }
         if (closer) {
             if (closer == ')')
-                FunctionBracketTrace(cursor, ')');
+                qo->FunctionBracketTrace(cursor, ')');
             else if (*cursor == closer)
                 SkipOne(cursor);
         }
         Trace(run, cursor, ")结果");
         if (run->bracketDepth > savedBracket) run->bracketDepth = savedBracket;
-        return this;
+        return qo;
     }
     Trace(run, cursor, ")结果");
     if (run->bracketDepth > savedBracket) run->bracketDepth = savedBracket;
-    Unwind("DoSentence()提前退出");
+    qo->Unwind("DoSentence()提前退出");
+    return qo;
+}
+
+}  // namespace
+
+CQoLanguage* CQoLanguage::DoSentence(char*& cursor, const char* terminators, char expectedType, char closer) {
+    bool prefix = false;  // a list whose first statements have a compiled form
+    if (CompiledFormsAllowed(this)) {
+        const FormRun ran = RunCompiledForm(this, cursor, terminators, expectedType, closer);
+        if (ran == FormRun::Ran) return this;
+        prefix = ran == FormRun::Prefix;
+    }
+    if (m_pRun->catchDepth > 0) return Sentence(this, cursor, terminators, expectedType, closer, prefix);
+    // Under no catch depth the activation ends the unwind itself: it returns
+    // with the error as its value.
+    try {
+        Sentence(this, cursor, terminators, expectedType, closer, prefix);
+    } catch (const QolUnwind&) {
+    }
     return this;
 }
 
 void CQoLanguage::RunStatements(char*& cursor, const char* terminators, bool isList, short savedBracket) {
-    QoLRunContext* run = m_pRun;
-    for (;;) {
-        SkipBlanks(cursor);
-        if (*cursor == '?' || *cursor == '$') SkipMarkers(cursor);
-        char c = *cursor;
-        if (c == '{') {
-            ExecuteBlock(cursor);
-            if (m_cType == 'X') throw QolUnwind{"段异常跳出"};
-            if (isList) continue;
-            return;
-        }
-        if (isList) {
-            if (c == ';') {
-                ++cursor;
-                continue;
-            }
-            if (c == '}') {
-                Trace(run, cursor, "}段尾");
-                return;
-            }
-            if (m_cControl != 0 && m_cControl != 1 && m_cControl != 'g') return;
-        }
-        if (c == 0 || c == ';') return;
-        if (m_cControl == 'g') {
-            SearchGotoLabel(cursor);
-            continue;
-        }
-        bool assigned = ReadOperand(cursor);
-        OperatorLoop(cursor, terminators, savedBracket, assigned);
-        if (isList && *cursor != '}') {
-            if (*cursor == ';') {
-                ++cursor;
-                Trace(run, cursor, ";分句");
-            }
-            StatementStart(cursor);
-            continue;
-        }
-        return;
-    }
+    Statements(this, cursor, terminators, isList, savedBracket);
 }
 
-void CQoLanguage::ExecuteBlock(char*& cursor) {
-    Trace(m_pRun, cursor, "{段首");
-    const int savedScope = m_nScopeLevel;
-    ++m_nScopeLevel;
-    if ((int)m_scopeTable.size() < m_nScopeLevel + 2) m_scopeTable.resize((size_t)m_nScopeLevel + 2);
-    m_scopeTable[(size_t)m_nScopeLevel + 1] = m_scopeTable[(size_t)m_nScopeLevel];
-    ++cursor;
-    try {
-        LevelGuard guard(this, '+', cursor);
-        DoSentence(cursor, "}", 0, '}');
-    } catch (const QolUnwind&) {
-        if (!(m_cType == 'X' && !m_strError.IsEmpty())) ErrorString("段异常跳出");
-        m_cType = 'X';
-    }
-    m_nScopeLevel = savedScope;
-    const auto& start = m_scopeTable[(size_t)savedScope + 1];
-    m_pVars->CutBack(start.first, start.second);
-    CheckLevelGoto();
-}
+void CQoLanguage::ExecuteBlock(char*& cursor) { Block(this, cursor); }
 
 // The goto label search at a statement start: statements are passed over
 // until one begins with the pending label.

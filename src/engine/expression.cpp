@@ -335,7 +335,13 @@ void CQoLanguage::ApplyOperator(char*& cursor, char op) {
         return;
     }
     case '/': {
-        Operand left(*this);
+        // Type and number only: nothing to destroy when the division fails.
+        const char leftType = m_cType;
+        const double leftNumber = leftType == 'N' ? m_dValue : leftType == 'P' ? (double)m_pValue : 0;
+        const struct {
+            char type;
+            double number;
+        } left{leftType, leftNumber};
         DoSentence(cursor, kSetD, 'N', 0);
         if (left.type == '?' || m_cType == '?' || m_cType == 'X') return;
         if (m_dValue == 0) {

@@ -489,7 +489,7 @@ void CQoLanguage::StatementTry(char*& cursor) {
     const unsigned char savedOutput = m_modeFlags & 0x04;
     run->traceFlags |= 8;
     m_modeFlags &= (unsigned char)~0x04;
-    char* after = ruqo_SkipSentence(cursor, 0);
+    char* after = SkipSentenceMemo(cursor, 0);
     {
         CatchScope catcher(run);
         try {
@@ -503,7 +503,7 @@ void CQoLanguage::StatementTry(char*& cursor) {
     run->traceFlags = (unsigned char)((run->traceFlags & ~8) | savedTrace);
     cursor = after;
     if (StartsWithNoCase(cursor, "catch")) {
-        char* clauseEnd = ruqo_SkipSentence(cursor, 0);
+        char* clauseEnd = SkipSentenceMemo(cursor, 0);
         if (m_cType == 'X') {
             char* p = cursor + 5;
             while (IsBlank(*p)) ++p;
@@ -535,7 +535,7 @@ void CQoLanguage::StatementTry(char*& cursor) {
 void CQoLanguage::StatementSkipError(char*& cursor) {
     const unsigned char savedModes = m_modeFlags;
     m_modeFlags |= 0x02;
-    char* after = ruqo_SkipSentence(cursor, 0);
+    char* after = SkipSentenceMemo(cursor, 0);
     {
         CatchScope catcher(m_pRun);
         try {

@@ -11,6 +11,7 @@
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
+#include "engine/unwind.h"
 #include "engine/var_params.h"
 #include "engine/var_store.h"
 #include "engine/var_tables.h"
@@ -251,7 +252,7 @@ void CQoLanguage::CallUserFunction(char*& cursor, QoLVarDefine* definitionRecord
                                      savedEnd.second + start.second - savedStart.second};
     m_scopeTable[(size_t)m_nScopeLevel + 1] = end;
     m_pVars->CutBack(end.first, end.second);
-    if (failed) throw QolUnwind{"自定义函数异常退出"};
+    if (failed) ThrowUnwind(this, "自定义函数异常退出");
 }
 
 int CQoLanguage::ObjectAccess(char*& cursor, const char* name, int mode) {

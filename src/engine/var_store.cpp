@@ -14,6 +14,7 @@
 
 #include "diag/debug_hooks.h"
 #include "engine/run_context.h"
+#include "engine/unwind.h"
 #include "engine/number_memo.h"
 #include "engine/var_names.h"
 #include "engine/var_tables.h"
@@ -38,7 +39,7 @@ QoLVarDefine g_presentMarker;
 // raised) and makes sure control does not come back.
 [[noreturn]] void Fail(CQoLanguage* qo, const char* message) {
     qo->ReportError(message, nullptr);
-    throw QolUnwind{"DoVariable()"};
+    ThrowUnwind(qo, "DoVariable()");
 }
 
 template <class... Args>

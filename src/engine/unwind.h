@@ -1,0 +1,27 @@
+// The two kinds of the error unwind.
+//
+// Every DoSentence activation and every block is a catcher, but most of them
+// can only pass the unwind on: what they put back (catch depth, bracket
+// depth, level, level start, block scope) their destructors put back just
+// as well. Only the error skip (mode bit 0x02) and the trace hook need the
+// activation to stop the unwind. So an unwind is thrown as QolUnwindStop,
+// which the activations and blocks catch, whenever one of them could act on
+// it; otherwise as the plain QolUnwind, which passes them and stops only at
+// the catchers that name it (try, SkipError, function calls, run entries,
+// built-ins with a catcher of their own). Those catch QolUnwindStop too.
+#ifndef QOTOOL_ENGINE_UNWIND_H
+#define QOTOOL_ENGINE_UNWIND_H
+
+#include "engine/run_context.h"
+
+namespace qotool::engine {
+
+struct QolUnwindStop : QolUnwind {};
+
+// Throws the error unwind of qo with text, of the kind that qo's state asks
+// for now. Callers have checked the catch depth where that matters.
+[[noreturn]] void ThrowUnwind(CQoLanguage* qo, const char* text);
+
+}  // namespace qotool::engine
+
+#endif
