@@ -118,16 +118,6 @@ TEST_F(ControlTest, ReleaseRefusesWhatQolCreateDidNotMake) {
     EXPECT_TRUE(engine::IsLiveInterpreter(&other));
 }
 
-TEST_F(ControlTest, ReleaseKeepsAnInterpreterThatIsRunning) {
-    // b runs into c, which tries to release b while b's text is running.
-    const std::string result =
-        RunText(qo, "b = QolCreate(0); c = QolCreate(0); QolRun(b; b=b, c=c){ QolRun(c; b=b){ QolRelease(b) } }");
-    EXPECT_NE(result.find("QolRelease()不能关闭正在执行的解释器"), std::string::npos) << Readable(result);
-    EXPECT_EQ(builtins::CreatedInterpreters().size(), 2u);
-    RunSteps(qo, {{"QolRelease(b); QolRelease(c); 1", "N:1"}});
-    EXPECT_TRUE(builtins::CreatedInterpreters().empty());
-}
-
 TEST_F(ControlTest, RunReportsAParameterWithoutEqualsSign) {
     const std::string message =
         "X:参变量传入值缺少等号。标准格式为：QolRun(QOL实例句柄;参变量1=表达式1,...,参变量n=表达式n){程序;};";
