@@ -221,12 +221,8 @@ TEST(HeadlessUiTest, ForcedAnswer) {
     }
 }
 
+// Under a UTF-8 locale the sink writes UTF-8 (NullMembersKeepTheHeadlessBehaviour).
 TEST(HeadlessUiTest, SinkWritesToStandardError) {
-    {
-        EnvironmentVariable ui("QO_UI", nullptr);
-        EnvironmentVariable locale("LC_ALL", "C.UTF-8");
-        EXPECT_EQ(SinkOutput("标题", "内容"), u8"[标题] 内容\n");
-    }
     {
         EnvironmentVariable ui("QO_UI", nullptr);
         EnvironmentVariable locale("LC_ALL", "C");
