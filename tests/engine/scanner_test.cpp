@@ -361,6 +361,7 @@ TEST_F(WordTest, ReadsWordCharacters) {
         {"stops at a backquote", "a`", "a", 1},
         {"stops at a quote", "a'b'", "a", 1},
         {"stops at a percent not opening a macro", "a%b", "a", 1},
+        {"a hundred letters give the first eighty", std::string(100, 'w'), std::string(80, 'w'), 80},
     };
     for (const Case& c : cases) {
         std::string buffer = c.text;
@@ -369,14 +370,6 @@ TEST_F(WordTest, ReadsWordCharacters) {
         EXPECT_EQ(Gbk(word), Gbk(c.word)) << c.name;
         EXPECT_EQ(cursor - buffer.data(), c.length) << c.name;
     }
-}
-
-TEST_F(WordTest, HundredLettersGiveTheFirstEighty) {
-    std::string buffer(100, 'w');
-    char* cursor;
-    EXPECT_EQ(Read(buffer, cursor), 1);
-    EXPECT_EQ(std::string(word), std::string(80, 'w'));
-    EXPECT_EQ(cursor - buffer.data(), 80);
 }
 
 TEST_F(WordTest, NoWordIsAnIllegalOperator) {
