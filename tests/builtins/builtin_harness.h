@@ -3,8 +3,8 @@
 // CallBuiltin runs one call the way the executor does: the '(' consumed
 // through the bracket tracer, the handler, the missing-argument marker, the
 // ')' a handler leaves. Whole QOL texts reach the same built-ins through
-// the dispatch (RunText); compare exact messages through CallBuiltin, which
-// runs outside any extension call.
+// the dispatch (RunAndResult of support/result_text.h); compare exact
+// messages through CallBuiltin, which runs outside any extension call.
 #ifndef QOTOOL_TESTS_BUILTINS_BUILTIN_HARNESS_H
 #define QOTOOL_TESTS_BUILTINS_BUILTIN_HARNESS_H
 
@@ -18,6 +18,7 @@
 #include "engine/scanner.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
+#include "support/result_text.h"
 
 namespace qotool::test {
 
@@ -51,13 +52,6 @@ inline void InvokeBuiltin(CQoLanguage* qo, BuiltinHandler handler, char*& cursor
     if (qo->m_pRun->bracketDepth >= depth && *cursor == ')') qo->FunctionBracketTrace(cursor, ')');
 }
 
-// The value as ruqo_ExecQol writes it: type letter, ':', text.
-inline std::string ResultText(CQoLanguage& qo) {
-    const char type = qo.m_cType;
-    const CString text = qo.GetValueString();
-    return std::string(1, type) + ":" + std::string(text.view());
-}
-
 // Runs the call at the start of `call` ("name(arguments)..."), as a run of
 // its own; returns its result text; rest (optional) receives what the call
 // did not read.
@@ -79,13 +73,7 @@ inline std::string CallBuiltin(CQoLanguage& qo, const std::string& call, std::st
         }
     }
     if (rest) *rest = cursor;
-    return ResultText(qo);
-}
-
-// Runs a QOL text on qo; its result text.
-inline std::string RunText(CQoLanguage& qo, const std::string& text) {
-    qo.DoQol(text.c_str(), nullptr);
-    return ResultText(qo);
+    return ResultOf(qo);
 }
 
 }  // namespace qotool::test

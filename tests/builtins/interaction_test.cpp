@@ -71,7 +71,7 @@ TEST_F(InteractionTest, CheckReportsAMismatchInABox) {
 }
 
 TEST_F(InteractionTest, CheckStepsOverItsBracket) {
-    EXPECT_EQ(Gbk(RunText(qo, "Check(1, 1) + 'z'")), Gbk("S:z"));
+    EXPECT_EQ(Gbk(RunAndResult(qo, "Check(1, 1) + 'z'")), Gbk("S:z"));
 }
 
 // ---- MessageBox ----
@@ -116,7 +116,7 @@ TEST_F(InteractionTest, MessageBoxOfAnErrorValueSaysWhy) {
     std::string source = "e)";
     char* cursor = source.data();
     builtins::MessageBox(&qo, cursor, "MessageBox");
-    EXPECT_EQ(ResultText(qo), "N:1");
+    EXPECT_EQ(ResultOf(qo), "N:1");
     ASSERT_EQ(ui.Count(Kind::kBox), 1u);
     EXPECT_EQ(Gbk(ui.Of(Kind::kBox)[0].text), Gbk("内容无法显示，因为出错：\r\n\r\nboom"));
 }
@@ -137,10 +137,10 @@ TEST_F(InteractionTest, EditDataEditsAVariable) {
     };
     for (const Case& c : cases) {
         ui.Clear();
-        RunText(qo, c.setup);
+        RunAndResult(qo, c.setup);
         ui.AnswerEdit(c.code, c.edited);
         EXPECT_EQ(CallBuiltin(qo, c.call), c.result) << c.call;
-        EXPECT_EQ(Gbk(RunText(qo, c.variable)), Gbk(c.after)) << c.call;
+        EXPECT_EQ(Gbk(RunAndResult(qo, c.variable)), Gbk(c.after)) << c.call;
         const auto edits = ui.Of(Kind::kEdit);
         ASSERT_EQ(edits.size(), 1u);
         EXPECT_EQ(Gbk(edits[0].caption), Gbk(c.title));
@@ -149,7 +149,7 @@ TEST_F(InteractionTest, EditDataEditsAVariable) {
 }
 
 TEST_F(InteractionTest, EditDataRefusesWhatItCannotEdit) {
-    RunText(qo, "p = 5%'P%mem'; z = NULL");
+    RunAndResult(qo, "p = 5%'P%mem'; z = NULL");
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"EditData()", "X:EditData函数无编辑变量"},
         {"EditData('x')", "X:EditData函数无编辑变量"},

@@ -48,9 +48,9 @@ TEST(SystemKeysTest, SpyKeyAsksForTheKeyCodeOfEachName) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.argument);
         g_downKey = row.code;
-        EXPECT_EQ(RunText(qo, std::string("SpyKey(") + row.argument + ")"), "N:1");
+        EXPECT_EQ(RunAndResult(qo, std::string("SpyKey(") + row.argument + ")"), "N:1");
         g_downKey = row.code + 1;
-        EXPECT_EQ(RunText(qo, std::string("SpyKey(") + row.argument + ")"), "N:0");
+        EXPECT_EQ(RunAndResult(qo, std::string("SpyKey(") + row.argument + ")"), "N:0");
     }
     EXPECT_EQ(builtins::KeyCodeOfName("XYZ"), -1);
     EXPECT_EQ(builtins::KeyCodeOfName(""), -1);
@@ -160,7 +160,7 @@ TEST(SystemHostTest, TheWorkDirectoryComesFromTheHostPath) {
     EnvironmentVariable host("QO_HOST_PATH", "c:\\proj\\release\\app.exe");
     EXPECT_EQ(platform::HostPath(), "C:\\PROJ\\RELEASE\\APP.EXE");
     CQoLanguage qo;
-    EXPECT_EQ(RunText(qo, "get('WorkDirectory') + ';' + get('Path', '%path-1%x')"), "S:C:\\PROJ\\;C:\\x");
+    EXPECT_EQ(RunAndResult(qo, "get('WorkDirectory') + ';' + get('Path', '%path-1%x')"), "S:C:\\PROJ\\;C:\\x");
     EnvironmentVariable none("QO_HOST_PATH", nullptr);
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
@@ -202,10 +202,10 @@ TEST(SystemPathTest, SystemPathsMapToFileSystemNames) {
 TEST(SystemPathTest, AChineseNameWrittenFromAScriptIsUtf8OnDisk) {
     PathTree tree;
     CQoLanguage qo;
-    EXPECT_EQ(RunText(qo, "FileWrite('%path%中文.txt', 'x中')"), "N:3");
+    EXPECT_EQ(RunAndResult(qo, "FileWrite('%path%中文.txt', 'x中')"), "N:3");
     struct stat info;
     EXPECT_EQ(stat(tree.DrivePath("P/Q/R/\xE4\xB8\xAD\xE6\x96\x87.txt").c_str(), &info), 0);
-    EXPECT_EQ(Gbk(RunText(qo, "get('FileList', 'C:\\\\P\\\\Q\\\\R', '中*')")), Gbk("S:C:\\P\\Q\\R\\中文.TXT"));
+    EXPECT_EQ(Gbk(RunAndResult(qo, "get('FileList', 'C:\\\\P\\\\Q\\\\R', '中*')")), Gbk("S:C:\\P\\Q\\R\\中文.TXT"));
 }
 
 TEST(SystemFileTest, FileReadKeepsZeroBytesAndHonoursTheMaximum) {
@@ -224,7 +224,7 @@ TEST(SystemFileTest, FileReadKeepsZeroBytesAndHonoursTheMaximum) {
         EXPECT_EQ(std::string(qo.m_strValue.view()), bytes.substr(0, row.length));
     }
     // Written back whole, zero bytes included.
-    EXPECT_EQ(RunText(qo, "FileWrite('C:\\\\P\\\\copy.bin', FileRead('C:\\\\P\\\\zero.bin'))"), "N:7");
+    EXPECT_EQ(RunAndResult(qo, "FileWrite('C:\\\\P\\\\copy.bin', FileRead('C:\\\\P\\\\zero.bin'))"), "N:7");
 }
 
 TEST(SystemProcessTest, ACommandLineGivesItsExitCodeWithTheError) {
@@ -242,37 +242,37 @@ TEST(SystemDeviceTest, ProvidersThatFailAndPlayersThatSucceed) {
     PathTree tree;
     CQoLanguage qo;
     const platform::ClipboardProvider* previous = platform::SetClipboardProvider(&kBrokenClipboard);
-    EXPECT_EQ(Gbk(RunText(qo, "Clipboard()").substr(0, 14)), Gbk("X:剪贴板读失败"));
-    EXPECT_EQ(Gbk(RunText(qo, "Clipboard('a')").substr(0, 14)), Gbk("X:剪贴板写失败"));
+    EXPECT_EQ(Gbk(RunAndResult(qo, "Clipboard()").substr(0, 14)), Gbk("X:剪贴板读失败"));
+    EXPECT_EQ(Gbk(RunAndResult(qo, "Clipboard('a')").substr(0, 14)), Gbk("X:剪贴板写失败"));
     platform::SetClipboardProvider(previous);
     {
         EnvironmentVariable player("QO_PLAYSOUND", "/bin/true");
-        EXPECT_EQ(RunText(qo, "PlaySound('a.wav')"), "N:1");
+        EXPECT_EQ(RunAndResult(qo, "PlaySound('a.wav')"), "N:1");
     }
     {
         EnvironmentVariable player("QO_PLAYSOUND", "/bin/false");
-        EXPECT_EQ(RunText(qo, "PlaySound('a.wav')"), "N:0");
+        EXPECT_EQ(RunAndResult(qo, "PlaySound('a.wav')"), "N:0");
     }
     EnvironmentVariable player("QO_PLAYSOUND", nullptr);
     EnvironmentVariable path("PATH", tree.folder().path().c_str());
-    EXPECT_EQ(RunText(qo, "PlaySound('a.wav')"), "N:0");  // no player
+    EXPECT_EQ(RunAndResult(qo, "PlaySound('a.wav')"), "N:0");  // no player
 }
 
 TEST(SystemBadInputTest, LongAndBrokenNamesNeverCrash) {
     PathTree tree;
     CQoLanguage qo;
     const std::string longName(10000, 'x');
-    EXPECT_EQ(RunText(qo, "FileAccess('C:\\\\" + longName + "')"), "N:-1");
-    EXPECT_EQ(RunText(qo, "FileWrite('C:\\\\" + longName + "', 'x')").substr(0, 14), "X:C:\\xxxxxxxxx");
-    EXPECT_EQ(RunText(qo, "len(SearchFileByPath('" + longName + "', 'AaCcSsWwPp'))"), "N:10000");
-    EXPECT_EQ(RunText(qo, "get('FileList', 'C:\\\\" + longName + "', '*', 'S')"), "S:");
+    EXPECT_EQ(RunAndResult(qo, "FileAccess('C:\\\\" + longName + "')"), "N:-1");
+    EXPECT_EQ(RunAndResult(qo, "FileWrite('C:\\\\" + longName + "', 'x')").substr(0, 14), "X:C:\\xxxxxxxxx");
+    EXPECT_EQ(RunAndResult(qo, "len(SearchFileByPath('" + longName + "', 'AaCcSsWwPp'))"), "N:10000");
+    EXPECT_EQ(RunAndResult(qo, "get('FileList', 'C:\\\\" + longName + "', '*', 'S')"), "S:");
     const std::string deep = std::string(600, 'a') + "\\\\";  // 600 letters and an escaped backslash
-    EXPECT_EQ(RunText(qo, "len(get('Path', '%path-99999999999999999999%" + deep + "'))"), "N:604");
+    EXPECT_EQ(RunAndResult(qo, "len(get('Path', '%path-99999999999999999999%" + deep + "'))"), "N:604");
     // A byte that is not GBK in a name written and read back.
-    EXPECT_EQ(RunText(qo, "FileWrite('%path%\xFF.txt', 'y'); FileRead('%path%\xFF.txt')"), "S:y");
+    EXPECT_EQ(RunAndResult(qo, "FileWrite('%path%\xFF.txt', 'y'); FileRead('%path%\xFF.txt')"), "S:y");
     // A listing that meets a link back to its own folder ends.
     ASSERT_EQ(symlink(tree.DrivePath("P").c_str(), tree.DrivePath("P/Q/loop").c_str()), 0);
-    EXPECT_EQ(Gbk(RunText(qo, "get('FileList', 'C:\\\\P', 'a.ini', 'S')")), Gbk("S:C:\\P\\A.INI\r\nC:\\P\\Q\\R\\SUB\\A.INI"));
+    EXPECT_EQ(Gbk(RunAndResult(qo, "get('FileList', 'C:\\\\P', 'a.ini', 'S')")), Gbk("S:C:\\P\\A.INI\r\nC:\\P\\Q\\R\\SUB\\A.INI"));
 }
 
 TEST(SystemCheckTest, RegReadInASyntaxCheckIsUndetermined) {

@@ -27,7 +27,7 @@ using qotool::builtins::RunningTimerThreads;
 using qotool::builtins::TimerIsOpen;
 using qotool::test::Gbk;
 using qotool::test::LogCapture;
-using qotool::test::RunText;
+using qotool::test::RunAndResult;
 
 // Pumps this thread's queue until done() holds or 10 s have passed.
 bool PumpUntil(const std::function<bool()>& done) {
@@ -57,7 +57,7 @@ protected:
         qotool::builtins::StopAllTimers();
         EXPECT_EQ(RunningTimerThreads(), 0);
     }
-    std::string Value(const char* name) { return RunText(qo, name); }
+    std::string Value(const char* name) { return RunAndResult(qo, name); }
     CQoLanguage qo;
 };
 
@@ -73,18 +73,18 @@ TEST_F(TimersTest, CountedRunsThenClosed) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.open);
         const std::string counter = "system_t" + std::to_string(i++);
-        EXPECT_EQ(RunText(qo, c.open), "N:" + std::to_string(c.number));
+        EXPECT_EQ(RunAndResult(qo, c.open), "N:" + std::to_string(c.number));
         EXPECT_TRUE(TimerIsOpen(c.number));
         ASSERT_TRUE(PumpUntil([&] { return !TimerIsOpen(c.number); }));
         ruqo_PumpMessages(100);  // nothing more comes
         EXPECT_EQ(Value(counter.c_str()), "N:3");
-        EXPECT_EQ(RunText(qo, "timerclose(" + std::to_string(c.number) + ")"), "N:0");
+        EXPECT_EQ(RunAndResult(qo, "timerclose(" + std::to_string(c.number) + ")"), "N:0");
     }
 }
 
 TEST_F(TimersTest, ReopeningReplacesTheStatement) {
-    RunText(qo, "system_ra=0; system_rb=0; timeropen(3, 0, 20, 0, 'system_ra=system_ra+1;')");
-    RunText(qo, "timeropen(3, 0, 20, 2, 'system_rb=system_rb+1;')");
+    RunAndResult(qo, "system_ra=0; system_rb=0; timeropen(3, 0, 20, 0, 'system_ra=system_ra+1;')");
+    RunAndResult(qo, "timeropen(3, 0, 20, 2, 'system_rb=system_rb+1;')");
     ASSERT_TRUE(PumpUntil([] { return !TimerIsOpen(3); }));
     EXPECT_EQ(Value("system_ra"), "N:0");
     EXPECT_EQ(Value("system_rb"), "N:2");
@@ -92,9 +92,9 @@ TEST_F(TimersTest, ReopeningReplacesTheStatement) {
 
 TEST_F(TimersTest, LogLinesOfOpeningClosingAndErrors) {
     LogCapture log(0x40);
-    EXPECT_EQ(RunText(qo, "timeropen(5, 0, 20, 0, 'zz(1);')"), "N:5");
+    EXPECT_EQ(RunAndResult(qo, "timeropen(5, 0, 20, 0, 'zz(1);')"), "N:5");
     ASSERT_TRUE(PumpUntil([] { return !TimerIsOpen(5); }));
-    EXPECT_EQ(RunText(qo, "timeropen(1, 1, 1000, 0, 'x;'); timeropen(4, 0, 1000, 0, 'x;'); timerclose()"), "N:2");
+    EXPECT_EQ(RunAndResult(qo, "timeropen(1, 1, 1000, 0, 'x;'); timeropen(4, 0, 1000, 0, 'x;'); timerclose()"), "N:2");
     const auto messages = log.Messages();
     ASSERT_EQ(messages.size(), 8u);
     EXPECT_EQ(messages[0].rfind("开启QOL定时器 5（", 0), 0u) << qotool::test::Readable(messages[0]);
@@ -104,20 +104,20 @@ TEST_F(TimersTest, LogLinesOfOpeningClosingAndErrors) {
     EXPECT_EQ(Gbk(messages[6]), Gbk("关闭QOL定时器 4"));
     EXPECT_EQ(Gbk(messages[7]), Gbk("全部QOL定时器和延时器被关闭，关闭个数为2"));
     // The error went to the log, not to the interpreter that opened it.
-    EXPECT_EQ(RunText(qo, "1"), "N:1");
+    EXPECT_EQ(RunAndResult(qo, "1"), "N:1");
 }
 
 TEST_F(TimersTest, ClosingFromInsideItsOwnStatement) {
-    RunText(qo, "system_ci=0; timeropen(6, 0, 20, 0, 'system_ci=system_ci+1; timerclose(6);')");
+    RunAndResult(qo, "system_ci=0; timeropen(6, 0, 20, 0, 'system_ci=system_ci+1; timerclose(6);')");
     ASSERT_TRUE(PumpUntil([] { return !TimerIsOpen(6); }));
     ruqo_PumpMessages(100);
     EXPECT_EQ(Value("system_ci"), "N:1");
 }
 
 TEST_F(TimersTest, ATimerWhoseInterpreterIsGoneRunsNothing) {
-    RunText(qo, "system_gone=0");
+    RunAndResult(qo, "system_gone=0");
     auto opener = std::make_unique<CQoLanguage>();
-    EXPECT_EQ(RunText(*opener, "timeropen(8, 0, 20, 0, 'system_gone=system_gone+1;')"), "N:8");
+    EXPECT_EQ(RunAndResult(*opener, "timeropen(8, 0, 20, 0, 'system_gone=system_gone+1;')"), "N:8");
     opener.reset();
     // Even an interpreter built at the same address is another one.
     auto next = std::make_unique<CQoLanguage>();
@@ -125,7 +125,7 @@ TEST_F(TimersTest, ATimerWhoseInterpreterIsGoneRunsNothing) {
     EXPECT_EQ(Value("system_gone"), "N:0");
     // The timer stays open until it is closed.
     EXPECT_TRUE(TimerIsOpen(8));
-    EXPECT_EQ(RunText(qo, "timerclose(8)"), "N:8");
+    EXPECT_EQ(RunAndResult(qo, "timerclose(8)"), "N:8");
 }
 
 std::atomic<int> g_ticks{0};
@@ -148,7 +148,7 @@ TEST_F(TimersTest, ThreadTimersRunOnTheirOwnThread) {
     ASSERT_EQ(ruqo_UserQolExecutor("tick", '+', (intptr_t)&Tick), (intptr_t)&Tick);
     LogCapture log(0x40);
     // Counted runs end the thread; no pumping needed.
-    EXPECT_EQ(RunText(qo, "timeropen(7, 3, 20, 3, 'tick();')"), "N:7");
+    EXPECT_EQ(RunAndResult(qo, "timeropen(7, 3, 20, 3, 'tick();')"), "N:7");
     ASSERT_TRUE(WaitUntil([] { return !TimerIsOpen(7) && RunningTimerThreads() == 0; }));
     EXPECT_EQ(g_ticks.load(), 3);
     {
@@ -157,9 +157,9 @@ TEST_F(TimersTest, ThreadTimersRunOnTheirOwnThread) {
         EXPECT_NE(*g_tickThreads.begin(), std::this_thread::get_id());
     }
     // An unlimited one ends on timerclose; a long period is cut short.
-    EXPECT_EQ(RunText(qo, "timeropen(10, 3, 100000, 0, 'tick();')"), "N:10");
+    EXPECT_EQ(RunAndResult(qo, "timeropen(10, 3, 100000, 0, 'tick();')"), "N:10");
     ASSERT_TRUE(WaitUntil([] { return RunningTimerThreads() == 1; }));
-    EXPECT_EQ(RunText(qo, "timerclose(10)"), "N:10");
+    EXPECT_EQ(RunAndResult(qo, "timerclose(10)"), "N:10");
     ASSERT_TRUE(WaitUntil([] { return RunningTimerThreads() == 0; }));
     EXPECT_EQ(g_ticks.load(), 3);
     const auto messages = log.Messages();
@@ -178,11 +178,11 @@ TEST(MessageQueueTest, TheQueueFdIsReadableWhileATimerIsDue) {
     ruqo_PumpMessages(5);  // the library's one-shot start timer
     EXPECT_EQ(ruqo_PumpMessages(0), 0);
     CQoLanguage qo;
-    RunText(qo, "system_fd=0; timeropen(11, 0, 10, 1, 'system_fd=1;')");
+    RunAndResult(qo, "system_fd=0; timeropen(11, 0, 10, 1, 'system_fd=1;')");
     pollfd p{fd, POLLIN, 0};
     ASSERT_EQ(poll(&p, 1, 10000), 1);
     EXPECT_EQ(ruqo_PumpMessages(0), 1);
-    EXPECT_EQ(RunText(qo, "system_fd"), "N:1");
+    EXPECT_EQ(RunAndResult(qo, "system_fd"), "N:1");
     // Another thread has a queue of its own.
     int other = -1;
     std::thread([&] { other = ruqo_GetMessageFd(); }).join();

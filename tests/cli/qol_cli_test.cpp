@@ -3,7 +3,6 @@
 // prints by default is UTF-8, so expectations on it are u8 literals.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -283,10 +282,8 @@ TEST(QolCliTest, PumpRunsTimersAndLogDirPlacesTheLog) {
                                     "-e", "MessageLog(,4,'done')"});
     EXPECT_EQ(outcome.out, "N:1\nN:3\nN:4\n");
     EXPECT_EQ(outcome.status, 0);
-    std::ifstream older(dir.path() + "/RuQoLog_NoQo_QOL_1.txt", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(older), {}), "old");
-    std::ifstream log(dir.path() + "/RuQoLog_NoQo_QOL.Txt", std::ios::binary);
-    const std::string bytes(std::istreambuf_iterator<char>(log), {});
+    EXPECT_EQ(TempDir::Read(dir.path() + "/RuQoLog_NoQo_QOL_1.txt"), "old");
+    const std::string bytes = TempDir::Read(dir.path() + "/RuQoLog_NoQo_QOL.Txt");
     EXPECT_TRUE(Contains(bytes, "\r\n关闭QOL定时器 1\r\n")) << bytes;
     EXPECT_TRUE(Contains(bytes, "\r\ndone\r\n")) << bytes;
 }

@@ -195,46 +195,35 @@ TEST(DoQolTest, DollarPrefixHoldsTheErrorBack) {
     qo.DoQol("inner()", nullptr);
     EXPECT_TRUE(g_innerThrew);
     EXPECT_EQ(qo.m_cType, 'X');
-
-    // At the outermost level the error stays as the value.
-    qo.DoQol("$$$abc", nullptr);
-    EXPECT_TRUE(StartsWith(ResultOf(qo), "X:'abc' 变量未定义")) << Readable(ResultOf(qo));
-    EXPECT_EQ(qo.GetQolState(2), 1);
 }
 
 // ---- Do ----
 
 const std::string kBadKind = "Do()和DoCmd()函数的第一个参数只能是qol,qolfile或clear，不能是：";
 
-TEST(DoTest, RefusesOtherKindsAndMissingTexts) {
+// Only the kinds qol, qolfile and clear run, in any case; an error of the
+// text is reported with its excerpt, as at the outermost level.
+TEST(DoTest, RunsKindQolAndRefusesOtherKindsAndMissingTexts) {
     struct Case {
         const char* kind;
         const char* text;
-        std::string message;
+        std::string result;
     } cases[] = {
-        {"qol", nullptr, kBadKind + "qol"},
-        {"QolFile", nullptr, kBadKind + "QolFile"},
-        {"run", "1", kBadKind + "run"},
-        {"", "1", kBadKind},
+        {"qol", nullptr, "X:" + kBadKind + "qol"},
+        {"QolFile", nullptr, "X:" + kBadKind + "QolFile"},
+        {"run", "1", "X:" + kBadKind + "run"},
+        {"", "1", "X:" + kBadKind},
+        {"QOL", "1;'two'", "S:two"},
+        {"qol", "abc", "X:'abc' 变量未定义\r\n【位于】〖错误位置3〗：\r\nabc【发生错误处】"},
     };
     for (const Case& c : cases) {
         CQoLanguage qo;
         qo.DoQol("1;2", nullptr);  // a text of an earlier run must not show up
         EXPECT_EQ(qo.Do(c.kind, c.text), &qo) << c.kind;
-        EXPECT_EQ(qo.m_cType, 'X') << c.kind;
-        EXPECT_EQ(Gbk(qo.m_strError), Gbk(c.message)) << c.kind;
+        EXPECT_EQ(Gbk(ResultOf(qo)), Gbk(c.result)) << c.kind;
+        EXPECT_EQ(qo.m_pRun->level, 0) << c.kind;
         EXPECT_EQ(qo.m_pRun->catchDepth, 0) << c.kind;
     }
-}
-
-TEST(DoTest, RunsTextOfKindQolInAnyCase) {
-    CQoLanguage qo;
-    EXPECT_EQ(qo.Do("QOL", "1;'two'"), &qo);
-    EXPECT_EQ(ResultOf(qo), "S:two");
-    qo.Do("qol", "abc");
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("'abc' 变量未定义\r\n【位于】〖错误位置3〗：\r\nabc【发生错误处】"));
-    EXPECT_EQ(qo.m_pRun->level, 0);
-    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
 }
 
 // A QOL file in the library's directory (for the unit tests, the directory
@@ -380,40 +369,41 @@ TEST(DoSentenceReturnAllTypeTest, FillsEveryMember) {
     }
 }
 
-TEST(DoSentenceReturnAllTypeTest, AnErrorIsReportedOnce) {
-    CQoLanguage qo;
-    char text[] = "abc";
-    EXPECT_EQ(qo.DoSentenceReturnAllType(text), &qo);
-    EXPECT_EQ(qo.m_cType, 'X');
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("'abc' 变量未定义\r\n【位于】〖错误位置3〗：\r\nabc【发生错误处】"));
-    EXPECT_EQ(qo.m_pRun->level, 0);
-    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
-    EXPECT_EQ(qo.m_cControl, 0);
-}
-
-TEST(DoSentenceReturnAllTypeTest, AnErrorValueEmptiesTheOtherMembers) {
-    // With error skip on, the sentence ends normally with the error value;
-    // the members are emptied before the error is passed on. A null text is
-    // an error of its own.
-    char undefined[] = "abc";
-    for (char* text : {undefined, (char*)nullptr}) {
+TEST(DoSentenceReturnAllTypeTest, AnErrorEmptiesTheOtherMembersAndIsReportedOnce) {
+    // With error skip on, the sentence ends normally with the bare message and
+    // the members are emptied before the error is passed on. A null text is an
+    // error of its own and leaves the pointer as it is.
+    struct Case {
+        const char* text;
+        bool skip;
+        const char* error;
+    } cases[] = {
+        {"abc", false, "'abc' 变量未定义\r\n【位于】〖错误位置3〗：\r\nabc【发生错误处】"},
+        {"abc", true, "'abc' 变量未定义"},
+        {nullptr, true, "不存在的QOL语句串"},
+    };
+    for (const Case& c : cases) {
         CQoLanguage qo;
-        qo.m_modeFlags |= 0x02;
+        if (c.skip) qo.m_modeFlags |= 0x02;
         qo.m_dValue = 5;
         qo.SetValueString("s", -1);
-        if (text) {  // a null text leaves the pointer as it is
+        if (c.text) {
             qo.m_pValue = 7;
             qo.SetValueType('P', "%mem");
         }
-        EXPECT_EQ(qo.DoSentenceReturnAllType(text), &qo);
+        std::string text = c.text ? c.text : "";
+        EXPECT_EQ(qo.DoSentenceReturnAllType(c.text ? text.data() : nullptr), &qo);
         EXPECT_EQ(qo.m_cType, 'X');
-        EXPECT_EQ(Gbk(qo.m_strError), Gbk(text ? "'abc' 变量未定义" : "不存在的QOL语句串"));
-        EXPECT_EQ(qo.m_dValue, 0);
-        EXPECT_EQ(Gbk(qo.m_strValue), Gbk(""));
-        EXPECT_EQ(qo.m_pValue, 0u);
-        EXPECT_STREQ(qo.GetValueExtType(), "");
+        EXPECT_EQ(Gbk(qo.m_strError), Gbk(c.error));
+        if (c.skip) {
+            EXPECT_EQ(qo.m_dValue, 0);
+            EXPECT_EQ(Gbk(qo.m_strValue), Gbk(""));
+            EXPECT_EQ(qo.m_pValue, 0u);
+            EXPECT_STREQ(qo.GetValueExtType(), "");
+        }
         EXPECT_EQ(qo.m_pRun->level, 0);
         EXPECT_EQ(qo.m_pRun->catchDepth, 0);
+        EXPECT_EQ(qo.m_cControl, 0);
     }
 }
 

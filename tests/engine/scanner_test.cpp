@@ -28,25 +28,18 @@ struct LiteralCase {
     std::string value;  // the text read (when consumed >= 0)
 };
 
+// The executor reads every literal through ruqo_GetStringData, so what a
+// script sees of literals is in literals.cases; here, what it consumed.
 TEST(GetStringDataTest, ReadsLiteralsAndReportsWhatItConsumed) {
     const std::vector<LiteralCase> cases = {
         {"double quotes", "\"abc\"", 5, "abc"},
-        {"single quotes", "'abc'", 5, "abc"},
-        {"empty literal", "\"\"", 2, ""},
         {"blanks after the literal are consumed", "\"a\"  ;", 5, "a"},
         {"a literal followed by a word reads only the literal", "\"a\" b", 4, "a"},
-        {"adjacent literals with a block comment", "\"a\" /* c */ 'b'", 15, "ab"},
         {"adjacent literals with a line comment", "'a' // c\r\n\"b\" x", 14, "ab"},
-        {"the other quote is an ordinary byte", "\"it's\"", 6, "it's"},
-        {"backslash x 4 1 is A", "\"\\x41\"", 6, "A"},
-        {"backslash q is q", "\"\\q\"", 4, "q"},
         {"backslash zero is a zero byte that counts", "\"a\\0b\"", 6, std::string("a\0b", 3)},
         {"named escapes", "\"\\n\\r\\t\"", 8, "\n\r\t"},
         {"escaped quotes and backslash", "\"\\\"\\'\\\\\"", 8, "\"'\\"},
         {"hex escape reads two digits only", "\"\\x414\"", 7, "A4"},
-        {"escape split over adjacent literals", "\"\\x4\" '1'", 9, "A"},
-        {"a literal open at the end of the text ends there", "\"abc", 4, "abc"},
-        {"a lone backslash at the end of the text stays", "\"ab\\", 4, "ab\\"},
         {"a carriage return inside a literal is kept", "\"a\r\nb\"", 6, "a\r\nb"},
         {"a ; followed by blanks before the line end still counts", "\"a; \r\n", -1, ""},
         {"a ; then a line end: the quote is missing", "\"a;\r\n\"", -1, ""},
@@ -368,6 +361,7 @@ TEST_F(WordTest, ReadsWordCharacters) {
         {"stops at a backquote", "a`", "a", 1},
         {"stops at a quote", "a'b'", "a", 1},
         {"stops at a percent not opening a macro", "a%b", "a", 1},
+        {"a hundred letters give the first eighty", std::string(100, 'w'), std::string(80, 'w'), 80},
     };
     for (const Case& c : cases) {
         std::string buffer = c.text;
@@ -376,14 +370,6 @@ TEST_F(WordTest, ReadsWordCharacters) {
         EXPECT_EQ(Gbk(word), Gbk(c.word)) << c.name;
         EXPECT_EQ(cursor - buffer.data(), c.length) << c.name;
     }
-}
-
-TEST_F(WordTest, HundredLettersGiveTheFirstEighty) {
-    std::string buffer(100, 'w');
-    char* cursor;
-    EXPECT_EQ(Read(buffer, cursor), 1);
-    EXPECT_EQ(std::string(word), std::string(80, 'w'));
-    EXPECT_EQ(cursor - buffer.data(), 80);
 }
 
 TEST_F(WordTest, NoWordIsAnIllegalOperator) {

@@ -89,6 +89,9 @@ TEST(GetValueStringTest, LengthFormReportsBytesAndKeepsZeroBytes) {
     EXPECT_EQ(length, 4);
     EXPECT_STREQ(text, "0.25");
     EXPECT_EQ(Gbk(qo.ValueString(nullptr)), Gbk("0.25"));
+    // ValueString stores a text it is given, and the type stays.
+    EXPECT_EQ(Gbk(qo.ValueString("abc")), Gbk("abc"));
+    EXPECT_EQ(Gbk(qo.m_strValue), Gbk("abc"));
     EXPECT_EQ(qo.m_cType, 'N');
 }
 
@@ -150,17 +153,6 @@ TEST(SetValueStringTest, StoresBytesWithoutChangingTheType) {
         EXPECT_TRUE(qo.m_strValue.view() == c.stored) << c.name;
         EXPECT_EQ(qo.m_cType, 'N') << c.name;
     }
-}
-
-TEST(ValueStringTest, StoresWhenGivenAndAlwaysReturnsACopy) {
-    CQoLanguage qo;
-    qo.m_cType = 'N';
-    EXPECT_EQ(Gbk(qo.ValueString("abc")), Gbk("abc"));
-    EXPECT_EQ(Gbk(qo.ValueString(nullptr)), Gbk("abc"));
-    CString copy = qo.ValueString(nullptr);
-    qo.ValueString("changed");
-    EXPECT_EQ(Gbk(copy), Gbk("abc"));
-    EXPECT_EQ(qo.m_cType, 'N');
 }
 
 TEST(ErrorStringTest, SetsReadsAndEmpties) {
@@ -298,33 +290,27 @@ TEST(ErrorExcerptTest, TheExcerptShowsTheHeadTheTailsAndTheMarker) {
     }
 }
 
-TEST(ErrorExcerptTest, PositionTextIsLeftOutWhenSuppressed) {
+TEST(ErrorExcerptTest, NoPositionTextWhenSuppressedOrOutsideTheRunningTexts) {
     struct Case {
         const char* name;
         unsigned char traceFlags;
         unsigned char modeFlags;
+        bool elsewhere;  // the position is in a text no level runs
     } cases[] = {
-        {"trace flag 8 (inside try)", 8, 0x04},
-        {"error skip", 0, 0x06},
+        {"trace flag 8 (inside try)", 8, 0x04, false},
+        {"error skip", 0, 0x06, false},
+        {"a position outside the running texts", 0, 0x04, true},
     };
-    const std::string t = "1+abc";
+    const std::string t = "1+abc", other = "xyz";
     for (const Case& c : cases) {
         CQoLanguage qo;
         LevelGuard guard(&qo, 'P', t.c_str());
         qo.m_pRun->traceFlags = c.traceFlags;
         qo.m_modeFlags = c.modeFlags;
-        qo.ReportError("msg", t.c_str() + 2);
+        qo.ReportError("msg", c.elsewhere ? other.c_str() + 1 : t.c_str() + 2);
         EXPECT_EQ(Gbk(qo.m_strError), Gbk("msg")) << c.name;
         EXPECT_EQ(qo.m_cType, 'X') << c.name;
     }
-}
-
-TEST(ErrorExcerptTest, APositionOutsideTheRunningTextsHasNoExcerpt) {
-    const std::string t = "abc", other = "xyz";
-    CQoLanguage qo;
-    LevelGuard guard(&qo, 'P', t.c_str());
-    qo.ReportError("msg", other.c_str() + 1);
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("msg"));
 }
 
 TEST(ErrorExcerptTest, NullMessageUsesTheCurrentErrorText) {

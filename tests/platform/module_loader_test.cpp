@@ -14,6 +14,7 @@
 #include "platform/last_error.h"
 #include "platform/memory_probe.h"
 #include "platform/module_loader.h"
+#include "support/temp_env.h"
 
 namespace {
 
@@ -41,9 +42,11 @@ TEST(ModuleLoaderTest, NamesMapToSharedObjectFiles) {
     // Without a folder the system's search comes last, after our folders.
     EXPECT_EQ(Tail(ModuleCandidates("Foo.dll"), 4),
               (std::vector<std::string>{"Foo.so", "libFoo.so", "foo.so", "libfoo.so"}));
-    setenv("QO_MODULE_PATH", "/opt/qo_a:/opt/qo_b/", 1);
-    std::vector<std::string> withPath = ModuleCandidates("m");
-    unsetenv("QO_MODULE_PATH");
+    std::vector<std::string> withPath;
+    {
+        qotool::test::EnvironmentVariable modulePath("QO_MODULE_PATH", "/opt/qo_a:/opt/qo_b/");
+        withPath = ModuleCandidates("m");
+    }
     int seen = 0;
     for (const std::string& c : withPath) seen += c == "/opt/qo_a/m.so" || c == "/opt/qo_b/libm.so";
     EXPECT_EQ(seen, 2);
