@@ -74,10 +74,14 @@ struct LogState {
     std::string text, line;   // buffers reused by every record
 };
 
-// Never destroyed: the library's unload hook logs after static objects may
-// be gone.
-std::mutex g_mutex;
-LogState& g_log = *new LogState;
+// Made at first use and never destroyed: the library's start-up logs from
+// the initialisers of other files, which may run before this file's, and its
+// unload hook logs after static objects may be gone.
+std::mutex g_mutex;  // constant-initialised
+LogState& Log() {
+    static LogState* const state = new LogState;
+    return *state;
+}
 
 // ---- files (GBK names) ----
 
@@ -237,16 +241,16 @@ std::string BoxText(std::string text) {
 
 // ---- the log state (g_mutex held) ----
 
-std::string PathOf(const char* suffix) { return g_log.directory + g_log.base + suffix; }
+std::string PathOf(const char* suffix) { return Log().directory + Log().base + suffix; }
 
 void Start(PlatformRecord& record) {
-    g_log.started = true;
-    g_log.firstClock = g_log.lastClock = platform::MonotonicMillis();
-    g_log.counter = 0;
-    g_log.directory = record.workDirectory;
-    g_log.base = kBasePrefix + ApplicationName(record.hostPath);
+    Log().started = true;
+    Log().firstClock = Log().lastClock = platform::MonotonicMillis();
+    Log().counter = 0;
+    Log().directory = record.workDirectory;
+    Log().base = kBasePrefix + ApplicationName(record.hostPath);
     if (Exists(PathOf(".Txt"))) {
-        g_log.maskBitsFromFile = (kLogToFile | kLogFlushEach) & ~record.logMask;
+        Log().maskBitsFromFile = (kLogToFile | kLogFlushEach) & ~record.logMask;
         record.logMask |= kLogToFile | kLogFlushEach;
     }
 }
@@ -261,10 +265,10 @@ void RotateAndOpen() {
     Rename(PathOf("_1.txt"), PathOf("_2.txt"));
     Rename(PathOf(".Txt"), PathOf("_1.txt"));
     if (Exists(PathOf(".Txt"))) {
-        g_log.base += "$";
+        Log().base += "$";
         MakeWritable(PathOf(".Txt"));
     }
-    g_log.file = platform::OpenFile(PathOf(".Txt").c_str(), "wb");
+    Log().file = platform::OpenFile(PathOf(".Txt").c_str(), "wb");
 }
 
 std::string Header(const PlatformRecord& record) {
@@ -278,38 +282,38 @@ std::string Header(const PlatformRecord& record) {
 
 // Writes one record; false when no file could be opened for it.
 bool WriteRecord(const PlatformRecord& record, int category, const char* name, const std::string& text) {
-    if (g_log.counter == 0) RotateAndOpen();
-    FILE* file = g_log.file;
+    if (Log().counter == 0) RotateAndOpen();
+    FILE* file = Log().file;
     const bool ownFile = file == nullptr;
     if (ownFile) {
         file = platform::OpenFile(PathOf(".Txt").c_str(), "ab");
         if (!file) return false;
     }
-    if (g_log.counter == 0) {
+    if (Log().counter == 0) {
         const std::string header = Header(record);
         fwrite(header.data(), 1, header.size(), file);
     }
     const int64_t now = platform::MonotonicMillis();
-    const long delta = (long)(now - g_log.lastClock);
-    g_log.lastClock = now;
-    ++g_log.counter;
+    const long delta = (long)(now - Log().lastClock);
+    Log().lastClock = now;
+    ++Log().counter;
     // The name and its marker; the record format cuts them to 16 bytes.
     char column[17];
     size_t used = 0;
     for (const char* part : {name, category == 0 ? kErrorMarker : category == 1 ? kWarningMarker : ""})
         for (; *part && used < 16; ++part) column[used++] = *part;
     column[used] = 0;
-    std::string& line = g_log.line;
-    FormatInto(line, kRecord, g_log.counter, column, (long)(now - g_log.firstClock),
+    std::string& line = Log().line;
+    FormatInto(line, kRecord, Log().counter, column, (long)(now - Log().firstClock),
                (int)(delta / 500), delta, "", text.c_str());
     CollapseBlankLines(line);
     CollapseBlankLines(line);
-    if (g_log.counter % kRecordsPerFile == 0) {
+    if (Log().counter % kRecordsPerFile == 0) {
         fclose(file);
         Delete(PathOf("_0.txt"));
         Rename(PathOf(".Txt"), PathOf("_0.txt"));
         file = platform::OpenFile(PathOf(".Txt").c_str(), "wb");
-        if (!ownFile) g_log.file = file;
+        if (!ownFile) Log().file = file;
         if (!file) return true;
     }
     fwrite(line.data(), 1, line.size(), file);
@@ -339,24 +343,24 @@ Outcome LogLocked(uint32_t mode, const char* title, const char* text1, const cha
     PlatformRecord* record = Platform();
     if (!record) return outcome;
     if (mode == 0) mode = kModeZero;
-    if (!g_log.started) Start(*record);
-    if (!g_log.repointed && !g_log.replaying && g_log.early.size() < kReplayLimit)
-        g_log.early.push_back({mode, title ? title : "", text1 ? text1 : "", text2 ? text2 : ""});
+    if (!Log().started) Start(*record);
+    if (!Log().repointed && !Log().replaying && Log().early.size() < kReplayLimit)
+        Log().early.push_back({mode, title ? title : "", text1 ? text1 : "", text2 ? text2 : ""});
 
     bool quiet = false;
-    if (mode & g_log.quiet) {
-        if (platform::MonotonicMillis() >= g_log.quietUntil)
-            g_log.quiet &= ~mode;
+    if (mode & Log().quiet) {
+        if (platform::MonotonicMillis() >= Log().quietUntil)
+            Log().quiet &= ~mode;
         else
             quiet = true;
     }
     outcome.result = (int)mode;
     if (mode & kLogToFile) {
-        outcome.openLog = !g_log.replaying;
+        outcome.openLog = !Log().replaying;
         outcome.logPath = PathOf(".Txt");
         return outcome;
     }
-    const bool show = !quiet && !g_log.replaying && record->showFlag && (record->logMask & mode);
+    const bool show = !quiet && !Log().replaying && record->showFlag && (record->logMask & mode);
     if (!show && !(mode & kLogError) && !(record->logMask & kLogToFile)) return outcome;
     if (!(mode & kLogMessageModes)) {
         outcome.result = 0;
@@ -367,7 +371,7 @@ Outcome LogLocked(uint32_t mode, const char* title, const char* text1, const cha
     const int category = __builtin_ctz(mode);
     const uint32_t bit = 1u << category;
     const char* name = category == 14 ? (title ? title : "") : CategoryName(category);
-    std::string& text = g_log.text;
+    std::string& text = Log().text;
     text.assign(category == 14 ? "" : (title ? title : ""));
     Join(text, text1);
     Join(text, text2);
@@ -379,7 +383,7 @@ Outcome LogLocked(uint32_t mode, const char* title, const char* text1, const cha
         }
     }
     outcome.result = (int)bit;
-    if (show && text.find(kNeverBoxed) == std::string::npos && !g_log.dialogOpen) {
+    if (show && text.find(kNeverBoxed) == std::string::npos && !Log().dialogOpen) {
         outcome.box = true;
         outcome.boxText = BoxText(text);
         outcome.caption = name;
@@ -396,8 +400,8 @@ void ShowBox(const Outcome& outcome, int savedErrno) {
         return;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_log.dialogOpen) return;
-        g_log.dialogOpen = true;
+        if (Log().dialogOpen) return;
+        Log().dialogOpen = true;
     }
     errno = savedErrno;
     CString errorText;
@@ -409,10 +413,10 @@ void ShowBox(const Outcome& outcome, int savedErrno) {
     } catch (...) {
     }
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_log.dialogOpen = false;
+    Log().dialogOpen = false;
     if (result & kDiagnosisQuiet) {
-        g_log.quiet |= outcome.categoryBit;
-        g_log.quietUntil = platform::MonotonicMillis() + kQuietMillis;
+        Log().quiet |= outcome.categoryBit;
+        Log().quietUntil = platform::MonotonicMillis() + kQuietMillis;
     }
 }
 
@@ -436,8 +440,8 @@ int LogMessage(uint32_t mode, const char* title, const char* text1, const char* 
 }
 
 void CloseFileLocked() {
-    if (g_log.file) fclose(g_log.file);
-    g_log.file = nullptr;
+    if (Log().file) fclose(Log().file);
+    Log().file = nullptr;
 }
 
 }  // namespace
@@ -446,7 +450,7 @@ const char* CategoryName(int category) { return category >= 0 && category < 16 ?
 
 std::string LogFilePath() {
     std::lock_guard<std::mutex> lock(g_mutex);
-    return g_log.started ? PathOf(".Txt") : std::string();
+    return Log().started ? PathOf(".Txt") : std::string();
 }
 
 void SetLogDirectory(const char* directory) {
@@ -458,26 +462,26 @@ void SetLogDirectory(const char* directory) {
         if (!record) return;
         record->workDirectory = directory;
         if (record->workDirectory.back() != '/') record->workDirectory += '/';
-        const bool wasRepointed = g_log.repointed;
-        g_log.repointed = true;
-        if (!g_log.started) return;
+        const bool wasRepointed = Log().repointed;
+        Log().repointed = true;
+        if (!Log().started) return;
         // Start over in the new directory and do again what the log did.
         CloseFileLocked();
-        record->logMask &= ~g_log.maskBitsFromFile;
-        g_log.maskBitsFromFile = 0;
-        g_log.started = false;
+        record->logMask &= ~Log().maskBitsFromFile;
+        Log().maskBitsFromFile = 0;
+        Log().started = false;
         if (wasRepointed) return;
-        calls.swap(g_log.early);
-        g_log.replaying = true;
+        calls.swap(Log().early);
+        Log().replaying = true;
     }
     for (const Call& call : calls) LogMessage(call.mode, call.title.c_str(), call.text1.c_str(), call.text2.c_str());
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_log.replaying = false;
+    Log().replaying = false;
 }
 
 void FlushMessageLog() {
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_log.file) fflush(g_log.file);
+    if (Log().file) fflush(Log().file);
 }
 
 void CloseMessageLog() {
@@ -488,7 +492,7 @@ void CloseMessageLog() {
 void ResetMessageLogForTest() {
     std::lock_guard<std::mutex> lock(g_mutex);
     CloseFileLocked();
-    g_log = LogState();
+    Log() = LogState();
 }
 
 }  // namespace qotool::diag
