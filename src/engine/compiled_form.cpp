@@ -113,6 +113,31 @@ struct Step {
     int markAt = kMarkUnchanged;
 };
 
+// A number to store and the text it is stored as: whole numbers below 1e15
+// are written as their exact digits, others as "%.15g" writes them, and
+// readBack is what reading that text gives.
+struct NumberText {
+    double number = 0;
+    double readBack = 0;
+    bool exact = false;
+    int digitsLength = 0;
+    char digits[32];
+
+    void Set(double value) {
+        number = value;
+        exact = platform::IsExactWhole(value);
+        if (exact) {
+            digitsLength = platform::FormatWhole((int64_t)value, digits);
+            readBack = value;
+        } else {
+            digitsLength = platform::FormatNumber15(value, digits);
+            digits[digitsLength] = 0;
+            readBack = platform::ParseDouble(digits);
+        }
+    }
+    void WriteTo(QoLVarDefine* record) const { StoreNumberDigits(record, number, digits, digitsLength, exact); }
+};
+
 // A plain variable the form reads or stores.
 struct Slot {
     std::string name;
@@ -122,14 +147,9 @@ struct Slot {
     uint64_t changes = 0;
     int end = -1;
     QoLVarDefine* record = nullptr;
-    // While a form runs: the number stored and not yet written, its text,
-    // and the number that text reads back as.
+    // While a form runs: the number stored and not yet written.
     bool pending = false;
-    bool exact = false;  // the number is whole and written as its digits
-    double number = 0;
-    double readBack = 0;
-    int digitsLength = 0;
-    char digits[32];
+    NumberText stored;
 };
 
 // An array the form reads or stores cells of (first column only).
@@ -146,9 +166,7 @@ struct CellStore {
     bool pending = false;
     VarArray* array = nullptr;
     int row = 0;
-    double number = 0;
-    int digitsLength = 0;
-    char digits[32];
+    NumberText stored;
 };
 
 struct Form {
@@ -1013,11 +1031,7 @@ class HeldStores {
 public:
     struct Entry {
         QoLVarDefine* record;
-        double number;
-        double readBack;
-        bool exact;
-        int digitsLength;
-        char digits[32];
+        NumberText stored;
     };
     const Entry* Find(const QoLVarDefine* record) const {
         for (int i = 0; i < count_; ++i)
@@ -1025,27 +1039,20 @@ public:
         return nullptr;
     }
     // False when there is no room left: the store is then made at once.
-    bool Hold(QoLVarDefine* record, double number, double readBack, bool exact, const char* digits, int length) {
-        Entry* e = const_cast<Entry*>(Find(record));
-        if (!e) {
+    bool Hold(QoLVarDefine* record, const NumberText& stored) {
+        int i = 0;
+        while (i < count_ && entries_[i].record != record) ++i;
+        if (i == count_) {
             if (count_ == kEntries) return false;
-            e = &entries_[count_++];
-            e->record = record;
+            entries_[count_++].record = record;
         }
-        e->number = number;
-        e->readBack = readBack;
-        e->exact = exact;
-        e->digitsLength = length;
-        std::memcpy(e->digits, digits, sizeof e->digits);
+        entries_[i].stored = stored;
         return true;
     }
     void Write() {
         const int n = count_;
         count_ = 0;
-        for (int i = 0; i < n; ++i) {
-            const Entry& e = entries_[i];
-            StoreNumberDigits(e.record, e.number, e.digits, e.digitsLength, e.exact);
-        }
+        for (int i = 0; i < n; ++i) entries_[i].stored.WriteTo(entries_[i].record);
     }
 
 private:
@@ -1126,21 +1133,20 @@ private:
         CellStore& c = f_.cellStore;
         c.array = array;
         c.row = row;
-        c.number = *value;
-        c.digitsLength = platform::FormatNumber15(*value, c.digits);
+        c.stored.Set(*value);
         c.pending = true;
         return true;
     }
     bool Read(Slot& s, double* out) {
         if (s.pending) {
-            *out = s.readBack;
+            *out = s.stored.readBack;
             return true;
         }
         const QoLVarDefine* record = Resolve(s);
         if (!record) return false;
         if (held_) {
             if (const HeldStores::Entry* e = held_->Find(record)) {
-                *out = e->readBack;
+                *out = e->stored.readBack;
                 return true;
             }
         }
@@ -1187,18 +1193,7 @@ private:
         return true;
     }
     static void Pend(Slot& s, double number) {
-        s.number = number;
-        // What reading the stored text gives: whole numbers below 1e15 are
-        // written as their exact digits.
-        s.exact = platform::IsExactWhole(number);
-        if (s.exact) {
-            s.digitsLength = platform::FormatWhole((int64_t)number, s.digits);
-            s.readBack = number;
-        } else {
-            s.digitsLength = platform::FormatNumber15(number, s.digits);
-            s.digits[s.digitsLength] = 0;
-            s.readBack = platform::ParseDouble(s.digits);
-        }
+        s.stored.Set(number);
         s.pending = true;
     }
     bool Eval(int index, double* out);
@@ -1386,16 +1381,14 @@ bool Runner::Run(Outcome* out) {
     for (Slot& s : f_.slots) {
         if (!s.pending) continue;
         s.pending = false;
-        if (ok && !(held_ && held_->Hold(s.record, s.number, s.readBack, s.exact, s.digits, s.digitsLength)))
-            StoreNumberDigits(s.record, s.number, s.digits, s.digitsLength, s.exact);
+        if (ok && !(held_ && held_->Hold(s.record, s.stored))) s.stored.WriteTo(s.record);
     }
     CellStore& c = f_.cellStore;
     if (c.pending) {
         c.pending = false;
         if (ok) {
             c.array->Grow((int64_t)c.row + 1, 1);
-            StoreNumberDigits(c.array->Cell(c.row, 0), c.number, c.digits, c.digitsLength,
-                              platform::IsExactWhole(c.number));
+            c.stored.WriteTo(c.array->Cell(c.row, 0));
         }
     }
     return ok;
