@@ -19,6 +19,7 @@
 #include "engine/executor.h"
 #include "engine/number_memo.h"
 #include "engine/scanner.h"
+#include "engine/unwind.h"
 #include "engine/var_store.h"
 #include "engine/var_tables.h"
 #include "platform/number_text.h"
@@ -68,6 +69,13 @@ enum class Op : uint8_t {
     BitXor,
 };
 
+// Where the cursor of the sentence a form runs for is left when one of its
+// divisions meets a zero divisor: at the error (the text's sentences pass
+// their cursor on down to the division), or nowhere the form can tell (the
+// text gives up there and reports it).
+constexpr int kRaiseAtError = -1;
+constexpr int kNoRaise = -2;
+
 struct Node {
     Op op;
     char compare = 0;  // Compare: the operator character and the one after it (or 0)
@@ -76,6 +84,10 @@ struct Node {
     int right = -1;
     int slot = -1;
     double value = 0;
+    // Divide and Remainder: where the text reports a zero divisor, and where
+    // the cursor is left then (an offset, kRaiseAtError or kNoRaise).
+    int errorAt = -1;
+    int raiseAt = kNoRaise;
 };
 
 // The steps of a form run in order, from the first; Branch and Jump move on
@@ -253,6 +265,24 @@ private:
         n.right = right;
         return Add(n);
     }
+    // A division whose right side ends at p, where the text reports a zero
+    // divisor.
+    int Dividing(Op op, int left, int right, const char* p) {
+        const int node = Binary(op, left, right);
+        if (node < 0) return -1;
+        f_.nodes[(size_t)node].errorAt = (int)(p - base_);
+        f_.nodes[(size_t)node].raiseAt = raiseAt_;
+        return node;
+    }
+    // Compiles with the cursor left where `at` says when a division fails.
+    template <typename Part>
+    auto Raising(int at, Part part) {
+        const int saved = raiseAt_;
+        raiseAt_ = at;
+        auto result = part();
+        raiseAt_ = saved;
+        return result;
+    }
     int SlotFor(const char* name) {
         for (size_t i = 0; i < f_.slots.size(); ++i)
             if (f_.slots[i].name == name) return (int)i;
@@ -322,6 +352,11 @@ private:
     const char* far_;
     size_t skipped_ = 0;
     bool rootList_ = false;  // the next List is the sentence itself, which may run in part
+    // Where the form's cursor is when a division compiled now fails: the
+    // text passes its cursor down through sentences, lists and blocks, keeps
+    // it after an if's condition while a part runs, and takes copies in
+    // switches and subscripts.
+    int raiseAt_ = kRaiseAtError;
 };
 
 // A variable name the store takes as it is: ASCII letters, digits and '_',
@@ -425,7 +460,7 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
         if ((q[0] == '%' && q[1] == '[') || (q[0] == ':' && q[1] == ':')) return false;
         SkipBlanks(q);
         Touch(q + 2);
-        if (*q == '(') return Switch(p, level, catches, blocks);
+        if (*q == '(') return Raising(kNoRaise, [&] { return Switch(p, level, catches, blocks); });
     }
     char word[96];
     if ((p[0] | 0x20) == 'r' && StartsWithNoCase(p, "return") && ScanWordChars(p, word) == 6) {
@@ -437,7 +472,7 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
     const bool plain = PlainWord(q, word, &cell);
     if (plain && cell) {
         const size_t mark = f_.nodes.size();
-        const int row = Subscript(q, level, catches);
+        const int row = Raising(kNoRaise, [&] { return Subscript(q, level, catches); });
         if (row < 0) return false;
         char* r = q;
         SkipBlanks(r);
@@ -447,7 +482,7 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
             SkipBlanks(right);
             if (!*right || f_.storesCell) return false;
             p = r + 1;
-            const int node = Sentence(p, ")", 0, 0, level, catches);
+            const int node = Raising(kNoRaise, [&] { return Sentence(p, ")", 0, 0, level, catches); });
             if (node < 0) return false;
             f_.storesCell = true;
             f_.steps.push_back({StepKind::AssignCell, node, ArrayFor(word), 0, row});
@@ -544,7 +579,9 @@ bool Compiler::If(char*& p, int level, int catches, int blocks) {
     Emit(StepKind::Branch, condition);
     // The then part first: an if nested too deep is refused before the
     // skip over the rest of the text that finds where the if ends.
-    if (!Branch(thenPart, level, catches, blocks)) return false;
+    // While a part runs, the text's cursor stays after the condition.
+    const int partAt = raiseAt_ == kRaiseAtError ? (int)(thenPart - base_) : raiseAt_;
+    if (!Raising(partAt, [&] { return Branch(thenPart, level, catches, blocks); })) return false;
     char* elsePart;
     char* end = IfParts(thenPart, &elsePart);
     Touch(end + 2);
@@ -553,7 +590,7 @@ bool Compiler::If(char*& p, int level, int catches, int blocks) {
         const size_t jump = f_.steps.size();
         Emit(StepKind::Jump);
         f_.steps[branch].target = (int)f_.steps.size();
-        if (!Branch(elsePart, level, catches, blocks)) return false;
+        if (!Raising(partAt, [&] { return Branch(elsePart, level, catches, blocks); })) return false;
         f_.steps[jump].target = (int)f_.steps.size();
     } else {
         f_.steps[branch].target = (int)f_.steps.size();
@@ -892,7 +929,7 @@ int Compiler::Operand(char*& p, int level, int catches) {
     if (!PlainWord(w, word, &cell)) return -1;
     int row = -1;
     if (cell) {
-        row = Subscript(w, level, catches);
+        row = Raising(kNoRaise, [&] { return Subscript(w, level, catches); });
         if (row < 0) return -1;
     }
     SkipBlanks(w);
@@ -934,7 +971,10 @@ int Compiler::Operators(char*& p, const char* terminators, int left, int level, 
 }
 
 int Compiler::Operator(char*& p, char op, int left, int level, int catches) {
-    if (op == '%') return Binary(Op::Remainder, left, Sentence(p, kSetD, 0, 0, level, catches));
+    if (op == '%') {
+        const int right = Sentence(p, kSetD, 0, 0, level, catches);
+        return Dividing(Op::Remainder, left, right, p);
+    }
     if (!strchr("+-*/<>=!$&|^?", op)) return -1;
     if (OperatorChar(op) && OperatorChar(*p) && !(p[0] == '%' && p[1] == '[') && *p != '*') return -1;
     switch (op) {
@@ -946,7 +986,10 @@ int Compiler::Operator(char*& p, char op, int left, int level, int catches) {
             return Binary(Op::Power, left, Sentence(p, kSetC, 0, 0, level, catches));
         }
         return Binary(Op::Multiply, left, Sentence(p, kSetC, 'N', 0, level, catches));
-    case '/': return Binary(Op::Divide, left, Sentence(p, kSetD, 'N', 0, level, catches));
+    case '/': {
+        const int right = Sentence(p, kSetD, 'N', 0, level, catches);
+        return Dividing(Op::Divide, left, right, p);
+    }
     case '<':
     case '>':
     case '=':
@@ -1078,8 +1121,14 @@ class Runner {
 public:
     Runner(CQoLanguage* qo, Form& form, int end, HeldStores* held) : qo_(qo), f_(form), end_(end), held_(held) {}
     int arrayEnd = -1;  // the visible end of the arrays, when the form uses any
+    // A run that met a zero divisor the text would report: the division, and
+    // the divisor (the text's value then).
+    const Node* raised = nullptr;
+    double divisor = 0;
 
-    // False when the form gives up; nothing is stored then.
+    // False when the form gives up; nothing is stored then. Also false when
+    // a division met a zero divisor (raised is then set): the stores of the
+    // steps before it are made, as the text makes them before it gets there.
     bool Run(Outcome* out);
 
 private:
@@ -1192,6 +1241,16 @@ private:
         value = text;
         return true;
     }
+    // A zero divisor: the form reports it as the text does where it can
+    // leave the cursor as the text does and an activation outside it
+    // catches the error; else it gives up.
+    __attribute__((noinline)) bool Raise(const Node& n, double r) {
+        if (n.raiseAt != kNoRaise && qo_->m_pRun->catchDepth > 0) {
+            raised = &n;
+            divisor = r;
+        }
+        return false;
+    }
     static void Pend(Slot& s, double number) {
         s.stored.Set(number);
         s.pending = true;
@@ -1249,12 +1308,12 @@ bool Runner::Eval(int index, double* out) {
     case Op::Multiply: *out = l * r; return true;
     case Op::Power: *out = std::pow(l, r); return true;
     case Op::Divide:
-        if (r == 0) return false;
+        if (r == 0) return Raise(n, r);
         *out = l / r;
         return true;
     case Op::Remainder: {
         const int32_t divisor = ToInt32(r);
-        if (divisor == 0) return false;
+        if (divisor == 0) return Raise(n, r);
         *out = divisor == -1 ? 0.0 : (double)(ToInt32(l) % divisor);
         return true;
     }
@@ -1373,20 +1432,23 @@ bool Runner::Run(Outcome* out) {
     }
     // The value must have the type asked for; the text reports it otherwise.
     if (ok && f_.expectedType && f_.expectedType != out->type) ok = false;
+    // What a run that meets a zero divisor stores: what ran before it.
+    bool store = ok || raised;
     // The one store that may find no memory goes first.
     if (__builtin_expect(f_.appendRecord != nullptr, 0)) {
-        if (ok) ok = CommitAppend();
+        if (store) store = CommitAppend();
+        if (!store) raised = nullptr;
         f_.appendRecord = nullptr;
     }
     for (Slot& s : f_.slots) {
         if (!s.pending) continue;
         s.pending = false;
-        if (ok && !(held_ && held_->Hold(s.record, s.stored))) s.stored.WriteTo(s.record);
+        if (store && !(held_ && held_->Hold(s.record, s.stored))) s.stored.WriteTo(s.record);
     }
     CellStore& c = f_.cellStore;
     if (c.pending) {
         c.pending = false;
-        if (ok) {
+        if (store) {
             c.array->Grow((int64_t)c.row + 1, 1);
             c.stored.WriteTo(c.array->Cell(c.row, 0));
         }
@@ -1530,6 +1592,36 @@ __attribute__((noinline)) void LeaveReturned(CQoLanguage* qo, char* base, const 
     cursor = out.cursorAt == kAtTextEnd ? textEnd : base + out.cursorAt;
 }
 
+// What the blocks a run entered leave behind: the scope table entries they
+// wrote and the tables cut back to where the outer level ends.
+void LeaveBlocks(CQoLanguage* qo, int blocks) {
+    auto& scopes = qo->m_scopeTable;
+    const size_t level = (size_t)qo->m_nScopeLevel;
+    for (size_t d = 1; d <= (size_t)blocks; ++d) {
+        if (scopes.size() < level + d + 2) scopes.resize(level + d + 2);
+        scopes[level + d + 1] = scopes[level + d];
+    }
+    const std::pair<int, int> start = scopes[level + 1];
+    qo->m_pVars->CutBack(start.first, start.second);
+}
+
+// A run that met a zero divisor: the state the text has when it reports it
+// (the stores before it made, the blocks entered, the statement start, the
+// divisor as the value, the cursor where the sentences pass it), then the
+// report and the unwind from the sentence the form stands for.
+[[noreturn, gnu::noinline]] void RaiseZeroDivisor(CQoLanguage* qo, char*& cursor, const Outcome& out,
+                                                   const Node& division, double divisor, HeldStores* held) {
+    if (out.blocks > 0) LeaveBlocks(qo, out.blocks);
+    char* const base = cursor;
+    if (out.mark >= 0) qo->m_pRun->statementStart = base + out.mark;
+    if (out.freed) qo->m_cControl = 0;
+    if (held) held->Write();
+    cursor = base + (division.raiseAt >= 0 ? division.raiseAt : division.errorAt);
+    qo->m_cType = 'N';
+    qo->m_dValue = divisor;
+    ReportFromSentence(qo, division.op == Op::Divide ? "被零除" : "被零整除", base + division.errorAt, base);
+}
+
 // Runs form's steps for the sentence at cursor and leaves the state the text
 // leaves at the form's end (before any closer): the cursor, the value, the
 // statement start, the control mark and what blocks leave behind. False
@@ -1546,22 +1638,12 @@ inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcom
         if (runner.arrayEnd < 0) return false;
     }
     if (!runner.Run(&out)) {
+        if (runner.raised) RaiseZeroDivisor(qo, cursor, out, *runner.raised, runner.divisor, held);
         if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > form->runs) form->usable = false;
         return false;
     }
     ++form->runs;
-    // What the blocks leave behind: the scope table entries they wrote and
-    // the tables cut back to where the outer level ends.
-    if (out.blocks > 0) {
-        auto& scopes = qo->m_scopeTable;
-        const size_t level = (size_t)qo->m_nScopeLevel;
-        for (size_t d = 1; d <= (size_t)out.blocks; ++d) {
-            if (scopes.size() < level + d + 2) scopes.resize(level + d + 2);
-            scopes[level + d + 1] = scopes[level + d];
-        }
-        const std::pair<int, int> start = scopes[level + 1];
-        qo->m_pVars->CutBack(start.first, start.second);
-    }
+    if (out.blocks > 0) LeaveBlocks(qo, out.blocks);
     char* base = cursor;
     if (out.returned) {
         LeaveReturned(qo, base, out, cursor);

@@ -13,10 +13,14 @@
 // works on copies of the values it reads and stores nothing until the whole
 // sentence has run;
 // whenever the text could behave differently (a variable that is missing,
-// linked, not a number or a system_ one, a division by zero, an infinite
-// number to store, a nesting close to the limits) it gives up before any
-// store and the text is read as usual, so every message and its position are
-// those of the text.
+// linked, not a number or a system_ one, an infinite number to store, a
+// nesting close to the limits) it gives up before any store and the text is
+// read as usual, so every message and its position are those of the text.
+// A zero divisor is the one error a form reports itself, as the text would
+// at that point: the stores before it made, the cursor where the text's
+// sentences leave it, the same report and unwind. Where it cannot tell where
+// the text leaves the cursor (inside a switch or a subscript), or no
+// activation outside would catch the error, it gives up there too.
 #ifndef QOTOOL_ENGINE_COMPILED_FORM_H
 #define QOTOOL_ENGINE_COMPILED_FORM_H
 

@@ -141,6 +141,27 @@ namespace {
 
 }  // namespace
 
+void qotool::engine::ReportFromSentence(CQoLanguage* qo, const char* message, const char* position,
+                                        const char* start) {
+    QoLRunContext* run = qo->m_pRun;
+    // The levels the activation and those inside it would add all start at
+    // or after start in the same text: the excerpt is taken from the first
+    // level that holds the position, which is this one or one below.
+    const short level = run->level;
+    {
+        struct Restore {
+            QoLRunContext* run;
+            short level;
+            const char* saved;
+            ~Restore() { run->levelStart[(size_t)level] = saved; }
+        } restore{run, level, (size_t)level < run->levelStart.size() ? run->levelStart[(size_t)level] : nullptr};
+        run->SetLevelStart(level, start);
+        StoreErrorText(qo, message, position);
+    }
+    if (!(qo->m_modeFlags & 0x04)) qotool::diag::Trace(run, position, "X错误");
+    ThrowUnwind(qo, "从错误处理中跳出");
+}
+
 void CQoLanguage::ReportError(const char* message, const char* position, bool endOfRun) {
     QoLRunContext* run = m_pRun;
     if (!position && run->level >= 0 && (size_t)run->level < run->levelStart.size())

@@ -22,6 +22,12 @@ struct QolUnwindStop : QolUnwind {};
 // for now. Callers have checked the catch depth where that matters.
 [[noreturn]] void ThrowUnwind(CQoLanguage* qo, const char* text);
 
+// ReportError(message, position) as the sentence that starts at start would
+// make it when run now, from inside its own activation: that activation
+// takes the current level's start while it runs. For a caller that stands
+// in for the sentence and its activation; the catch depth must be above 0.
+[[noreturn]] void ReportFromSentence(CQoLanguage* qo, const char* message, const char* position, const char* start);
+
 }  // namespace qotool::engine
 
 #endif
