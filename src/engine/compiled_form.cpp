@@ -1112,6 +1112,7 @@ struct Outcome {
     int blocks = 0;
     bool freed = false;  // a switch ran: no goto, break, continue or return mark is left
     double selector = 0;
+    bool raised = false;          // a zero divisor's error is the value (the caller is the catcher)
     bool returned = false;        // a return ran: the cursor is at cursorAt (or the text's end)
     int returnAt = 0;             // where the return's value ended
     int cursorAt = kAtTextEnd;
@@ -1608,9 +1609,10 @@ void LeaveBlocks(CQoLanguage* qo, int blocks) {
 // A run that met a zero divisor: the state the text has when it reports it
 // (the stores before it made, the blocks entered, the statement start, the
 // divisor as the value, the cursor where the sentences pass it), then the
-// report and the unwind from the sentence the form stands for.
-[[noreturn, gnu::noinline]] void RaiseZeroDivisor(CQoLanguage* qo, char*& cursor, const Outcome& out,
-                                                   const Node& division, double divisor, HeldStores* held) {
+// report and the unwind from the sentence the form stands for; no unwind
+// when quiet (the caller's caller is the catcher).
+[[gnu::noinline]] void RaiseZeroDivisor(CQoLanguage* qo, char*& cursor, const Outcome& out, const Node& division,
+                                        double divisor, HeldStores* held, bool quiet) {
     if (out.blocks > 0) LeaveBlocks(qo, out.blocks);
     char* const base = cursor;
     if (out.mark >= 0) qo->m_pRun->statementStart = base + out.mark;
@@ -1619,14 +1621,17 @@ void LeaveBlocks(CQoLanguage* qo, int blocks) {
     cursor = base + (division.raiseAt >= 0 ? division.raiseAt : division.errorAt);
     qo->m_cType = 'N';
     qo->m_dValue = divisor;
-    ReportFromSentence(qo, division.op == Op::Divide ? "被零除" : "被零整除", base + division.errorAt, base);
+    ReportFromSentence(qo, division.op == Op::Divide ? "被零除" : "被零整除", base + division.errorAt, base, !quiet);
 }
 
 // Runs form's steps for the sentence at cursor and leaves the state the text
 // leaves at the form's end (before any closer): the cursor, the value, the
 // statement start, the control mark and what blocks leave behind. False
 // (nothing changed) when the form gives up.
-inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out, HeldStores* held = nullptr) {
+// With quiet, a zero divisor's error becomes the value (out.raised) instead
+// of unwinding.
+inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out, HeldStores* held = nullptr,
+                     bool quiet = false) {
     if (g_stepBudget.load(std::memory_order_relaxed) >= 0 && g_stepBudget.fetch_sub(1, std::memory_order_relaxed) <= 0) {
         g_stepBudget.store(0, std::memory_order_relaxed);  // spent: the text's sentence reports it
         return false;
@@ -1638,7 +1643,11 @@ inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcom
         if (runner.arrayEnd < 0) return false;
     }
     if (!runner.Run(&out)) {
-        if (runner.raised) RaiseZeroDivisor(qo, cursor, out, *runner.raised, runner.divisor, held);
+        if (runner.raised) {
+            RaiseZeroDivisor(qo, cursor, out, *runner.raised, runner.divisor, held, quiet);
+            out.raised = true;
+            return true;
+        }
         if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > form->runs) form->usable = false;
         return false;
     }
@@ -1661,8 +1670,9 @@ inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcom
 // leaves; false (nothing changed) when the form gives up.
 bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
     Outcome out;
-    if (!RunSteps(qo, form, cursor, end, out)) return false;
     QoLRunContext* run = qo->m_pRun;
+    if (!RunSteps(qo, form, cursor, end, out, nullptr, run->catchDepth == run->quietCatchDepth)) return false;
+    if (out.raised) return true;
     const short savedBracket = run->bracketDepth;
     if (closer == ')')
         qo->FunctionBracketTrace(cursor, ')');

@@ -142,7 +142,7 @@ namespace {
 }  // namespace
 
 void qotool::engine::ReportFromSentence(CQoLanguage* qo, const char* message, const char* position,
-                                        const char* start) {
+                                        const char* start, bool unwind) {
     QoLRunContext* run = qo->m_pRun;
     // The levels the activation and those inside it would add all start at
     // or after start in the same text: the excerpt is taken from the first
@@ -159,7 +159,7 @@ void qotool::engine::ReportFromSentence(CQoLanguage* qo, const char* message, co
         StoreErrorText(qo, message, position);
     }
     if (!(qo->m_modeFlags & 0x04)) qotool::diag::Trace(run, position, "X错误");
-    ThrowUnwind(qo, "从错误处理中跳出");
+    if (unwind) ThrowUnwind(qo, "从错误处理中跳出");
 }
 
 void CQoLanguage::ReportError(const char* message, const char* position, bool endOfRun) {

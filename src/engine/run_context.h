@@ -45,6 +45,11 @@ public:
     char* statementStart = nullptr;
     unsigned short checkLevel = 0;  // scope level + 1 of the active syntax check
     short catchDepth = 0;
+    // The catch depth of a try whose body's sentence is being entered: a
+    // compiled form run for that sentence at that depth, with nothing in
+    // between, returns an error it meets as the value instead of unwinding
+    // to the try. -1 when there is none.
+    short quietCatchDepth = -1;
     short bracketDepth = 0;
     CString currentFile;
     // Pending goto: kind character ('#' label, '&' level) and label text

@@ -493,7 +493,17 @@ void CQoLanguage::StatementTry(char*& cursor) {
     {
         CatchScope catcher(run);
         try {
-            ExecuteStatementAt(cursor);
+            char* p = cursor;
+            StatementStart(p);
+            // The body's sentence: its compiled form may hand an error back
+            // as the value (the catch below would make it so).
+            struct Quiet {
+                QoLRunContext* run;
+                short saved;
+                ~Quiet() { run->quietCatchDepth = saved; }
+            } quiet{run, run->quietCatchDepth};
+            run->quietCatchDepth = run->catchDepth;
+            DoSentence(p, nullptr, 0, 0);
         } catch (const QolUnwind&) {
             if (m_cType != 'X') ErrorString(m_strError.IsEmpty() ? "段异常跳出" : m_strError.c_str());
             m_cType = 'X';

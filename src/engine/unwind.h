@@ -26,7 +26,9 @@ struct QolUnwindStop : QolUnwind {};
 // make it when run now, from inside its own activation: that activation
 // takes the current level's start while it runs. For a caller that stands
 // in for the sentence and its activation; the catch depth must be above 0.
-[[noreturn]] void ReportFromSentence(CQoLanguage* qo, const char* message, const char* position, const char* start);
+// With unwind false the report is made without the unwind: for a caller
+// whose caller is the catcher and takes the error as the value.
+void ReportFromSentence(CQoLanguage* qo, const char* message, const char* position, const char* start, bool unwind);
 
 }  // namespace qotool::engine
 
