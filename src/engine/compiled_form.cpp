@@ -107,6 +107,7 @@ enum class StepKind : uint8_t {
     Free,       // a switch clears the pending goto, break, continue or return mark
     Return,     // node's number (none when node is -1) is the value; the form ends returning
     Append,     // the string of slot grows by the form's text; that string is the value
+    Goto,       // goto the label `slot` (a goto at `target`): the value is none; the form ends
 };
 
 // Where a return leaves the statement start: unchanged, or at the text's end.
@@ -119,8 +120,8 @@ struct Step {
     int slot = -1;
     double delta = 0;
     int target = -1;
-    // Return: where the cursor and the statement start end up once the
-    // constructs around the return have seen it (offsets, or kAtTextEnd).
+    // Return and Goto: where the cursor and the statement start end up once
+    // the constructs around it have seen it (offsets, or kAtTextEnd).
     int cursorAt = kAtTextEnd;
     int markAt = kMarkUnchanged;
 };
@@ -201,6 +202,9 @@ struct Form {
     bool readsCells = false;
     bool storesCell = false;
     bool returns = false;     // holds a return statement (never run as part of a loop)
+    // The labels its goto statements aim at ("#name:"); a form with any runs
+    // as a list in part only (the text searches the label).
+    std::vector<CString> labels;
     CellStore cellStore;
     // The one `name = name + 'text'` a form may hold: its slot and text, and
     // while the form runs the variable whose string is to grow.
@@ -220,6 +224,7 @@ struct Form {
         slots.clear();
         arrays.clear();
         readsCells = storesCell = returns = false;
+        labels.clear();
         cellStore.pending = false;
         appendSlot = -1;
         appendText.clear();
@@ -303,12 +308,15 @@ private:
     bool StopsHere(char* p, const char* terminators);
     int Sentence(char*& p, const char* terminators, char expectedType, char closer, int level, int catches);
     bool Statement(char*& p, const char* terminators, int level, int catches, int blocks);
-    bool If(char*& p, int level, int catches, int blocks);
+    bool If(char*& p, int level, int catches, int blocks, bool gotoOk);
     bool Switch(char*& p, int level, int catches, int blocks);
-    bool Branch(char* p, int level, int catches, int blocks);
+    bool Branch(char* p, int level, int catches, int blocks, bool gotoOk);
     bool List(char*& p, const char* terminators, int level, int catches, int blocks);
     bool Block(char*& p, int level, int catches, int blocks);
     bool Return(char*& p, int level, int catches);
+    bool Goto(char*& p);
+    bool Label(char*& p);
+    bool GotosThroughList(size_t from, char* end);
     bool ReturnsThroughList(size_t from, bool statement);
     bool Append(char*& p, char* right, const char* name, int level, int catches);
     void Emit(StepKind kind, int node = -1, int slot = -1, double delta = 0) {
@@ -328,19 +336,20 @@ private:
 
     // What a statement that turns out to be refused must leave as it found.
     struct Checkpoint {
-        size_t nodes, steps, slots, arrays;
+        size_t nodes, steps, slots, arrays, labels;
         bool readsCells, storesCell, returns;
         int appendSlot;
     };
     Checkpoint Save() const {
-        return {f_.nodes.size(), f_.steps.size(), f_.slots.size(), f_.arrays.size(), f_.readsCells, f_.storesCell,
-                f_.returns,     f_.appendSlot};
+        return {f_.nodes.size(), f_.steps.size(),  f_.slots.size(), f_.arrays.size(), f_.labels.size(),
+                f_.readsCells,   f_.storesCell,    f_.returns,      f_.appendSlot};
     }
     void Restore(const Checkpoint& c) {
         f_.nodes.resize(c.nodes);
         f_.steps.resize(c.steps);
         f_.slots.resize(c.slots);
         f_.arrays.resize(c.arrays);
+        f_.labels.resize(c.labels);
         f_.readsCells = c.readsCells;
         f_.storesCell = c.storesCell;
         f_.returns = c.returns;
@@ -357,6 +366,10 @@ private:
     // it after an if's condition while a part runs, and takes copies in
     // switches and subscripts.
     int raiseAt_ = kRaiseAtError;
+    // The next Statement stands in the sentence's own list, or in the parts
+    // of ifs that do: a goto there ends the run with the label to search
+    // (inside a block or a switch the text would search there first).
+    bool gotoOk_ = false;
 };
 
 // A variable name the store takes as it is: ASCII letters, digits and '_',
@@ -448,13 +461,17 @@ int Compiler::Sentence(char*& p, const char* terminators, char expectedType, cha
 // A statement where a sentence starts: an assignment, ++ or -- (which store),
 // or a value.
 bool Compiler::Statement(char*& p, const char* terminators, int level, int catches, int blocks) {
+    const bool gotoOk = gotoOk_;
+    gotoOk_ = false;
     if ((p[0] | 0x20) == 'i' && (p[1] | 0x20) == 'f' && !IsWordChar(p[2])) {
         char* q = p + 2;
         if ((q[0] == '%' && q[1] == '[') || (q[0] == ':' && q[1] == ':')) return false;
         SkipBlanks(q);
         Touch(q + 2);
-        if (*q == '(') return If(p, level, catches, blocks);
+        if (*q == '(') return If(p, level, catches, blocks, gotoOk);
     }
+    if (gotoOk && (p[0] | 0x20) == 'g' && StartsWithNoCase(p, "goto") && !IsWordChar(p[4])) return Goto(p);
+    if (p[0] == '#') return Label(p);
     if (StartsWithNoCase(p, "switch") && !IsWordChar(p[6])) {
         char* q = p + 6;
         if ((q[0] == '%' && q[1] == '[') || (q[0] == ':' && q[1] == ':')) return false;
@@ -568,7 +585,7 @@ bool Compiler::Append(char*& p, char* right, const char* name, int level, int ca
 
 // if (condition) statement [else statement], as StatementIf runs it: the
 // parts end where the sentence skipper says, whichever part runs.
-bool Compiler::If(char*& p, int level, int catches, int blocks) {
+bool Compiler::If(char*& p, int level, int catches, int blocks, bool gotoOk) {
     char* q = p + 2;
     SkipBlanks(q);
     SkipOne(q);  // the '('
@@ -581,7 +598,7 @@ bool Compiler::If(char*& p, int level, int catches, int blocks) {
     // skip over the rest of the text that finds where the if ends.
     // While a part runs, the text's cursor stays after the condition.
     const int partAt = raiseAt_ == kRaiseAtError ? (int)(thenPart - base_) : raiseAt_;
-    if (!Raising(partAt, [&] { return Branch(thenPart, level, catches, blocks); })) return false;
+    if (!Raising(partAt, [&] { return Branch(thenPart, level, catches, blocks, gotoOk); })) return false;
     char* elsePart;
     char* end = IfParts(thenPart, &elsePart);
     Touch(end + 2);
@@ -590,7 +607,7 @@ bool Compiler::If(char*& p, int level, int catches, int blocks) {
         const size_t jump = f_.steps.size();
         Emit(StepKind::Jump);
         f_.steps[branch].target = (int)f_.steps.size();
-        if (!Raising(partAt, [&] { return Branch(elsePart, level, catches, blocks); })) return false;
+        if (!Raising(partAt, [&] { return Branch(elsePart, level, catches, blocks, gotoOk); })) return false;
         f_.steps[jump].target = (int)f_.steps.size();
     } else {
         f_.steps[branch].target = (int)f_.steps.size();
@@ -744,7 +761,7 @@ bool Compiler::Switch(char*& p, int level, int catches, int blocks) {
 
 // One part of an if, as ExecuteStatementAt runs it: its statement start,
 // then a sentence of its own.
-bool Compiler::Branch(char* p, int level, int catches, int blocks) {
+bool Compiler::Branch(char* p, int level, int catches, int blocks, bool gotoOk) {
     SkipBlanks(p);
     Touch(p + 2);
     if (*p == '?' || *p == '$') return false;
@@ -756,6 +773,7 @@ bool Compiler::Branch(char* p, int level, int catches, int blocks) {
     Emit(StepKind::Reset);
     if (*p == '{') return Block(p, level, catches, blocks);
     if (*p == 0 || *p == ';') return true;
+    gotoOk_ = gotoOk;
     return Statement(p, ")", level, catches, blocks);
 }
 
@@ -793,7 +811,10 @@ bool Compiler::List(char*& p, const char* terminators, int level, int catches, i
             continue;
         }
         if (c == '}') return true;
-        if (!Statement(q, terminators, level, catches, blocks) || !ReturnsThroughList(from, true)) return handOver();
+        gotoOk_ = root;
+        if (!Statement(q, terminators, level, catches, blocks) || !ReturnsThroughList(from, true) ||
+            !GotosThroughList(from, q))
+            return handOver();
         p = q;
         compiled = true;
         if (*p == '}') return true;
@@ -880,6 +901,70 @@ bool Compiler::ReturnsThroughList(size_t from, bool statement) {
             ++x;
         }
         step.cursorAt = (int)(x - base_);
+    }
+    return true;
+}
+
+// goto name, as StatementGoto runs it (p at the word): the name runs to a
+// blank, ';' or '('. A level goto (a number), an empty name or a value in
+// brackets after it is read as text. The statement is done: the operator
+// loop passes nothing after it.
+bool Compiler::Goto(char*& p) {
+    char* at = p + 4;
+    if ((at[0] == '%' && at[1] == '[') || (at[0] == ':' && at[1] == ':')) return false;
+    char* q = at;
+    while (IsBlank(*q)) ++q;
+    char* target = q;
+    while (*q && (unsigned char)*q > 32 && *q != ';' && *q != '(') ++q;
+    Touch(q + 2);
+    if (q == target || target[0] == '-' || IsDigitChar(target[0]) || q - target > 200) return false;
+    char* after = q;
+    SkipBlanks(after);
+    Touch(after + 2);
+    if (*after == '(') return false;
+    CString label = "#";
+    label += CString(target, (int)(q - target));
+    label += ':';
+    f_.labels.push_back(label);
+    f_.steps.push_back({StepKind::Goto, -1, (int)f_.labels.size() - 1, 0, (int)(at - base_)});
+    p = q;
+    return true;
+}
+
+// A label statement "#name:" met without a goto pending: passed over, with
+// no value.
+bool Compiler::Label(char*& p) {
+    char word[96];
+    const int n = ScanWordChars(p, word);
+    char* q = p + n;
+    Touch(q + 2);
+    if (n < 2 || n >= 80 || q[0] != ':' || q[1] == ':') return false;
+    for (int i = 1; i < n; ++i)
+        if (!IsAsciiLetter(word[i]) && !IsDigitChar(word[i])) return false;
+    Emit(StepKind::Reset);
+    p = q + 1;
+    return true;
+}
+
+// Where the list leaves the cursor and the statement start after a goto in
+// its statement `from` on, which ended at end: as after any statement, one
+// ';' passed and the next statement's start (at a '}' the list ends there).
+// The text's list then searches the label from there.
+bool Compiler::GotosThroughList(size_t from, char* end) {
+    for (size_t i = from; i < f_.steps.size(); ++i) {
+        Step& step = f_.steps[i];
+        if (step.kind != StepKind::Goto) continue;
+        char* x = end;
+        Touch(x + 2);
+        if (*x == '}') {
+            step.cursorAt = (int)(x - base_);
+            continue;
+        }
+        if (*x == ';') ++x;
+        SkipBlanks(x);
+        Touch(x + 2);
+        if (*x == '?' || *x == '$') return false;
+        step.cursorAt = step.markAt = (int)(x - base_);
     }
     return true;
 }
@@ -1058,6 +1143,9 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
             if (node.op == Op::Read && node.slot == f_.appendSlot) return false;
     }
     f_.end = (int)(p - base_);
+    // A list with a goto hands over at its end at least: the text then ends
+    // the list, or searches on for the label.
+    if (!f_.labels.empty() && f_.resume < 0) f_.resume = f_.end;
     Touch(p + 2);
     return true;
 }
@@ -1113,6 +1201,7 @@ struct Outcome {
     bool freed = false;  // a switch ran: no goto, break, continue or return mark is left
     double selector = 0;
     bool raised = false;          // a zero divisor's error is the value (the caller is the catcher)
+    const Step* wentTo = nullptr; // a goto ran: its step
     bool returned = false;        // a return ran: the cursor is at cursorAt (or the text's end)
     int returnAt = 0;             // where the return's value ended
     int cursorAt = kAtTextEnd;
@@ -1396,6 +1485,11 @@ bool Runner::Run(Outcome* out) {
             if (step.markAt != kMarkUnchanged) out->mark = step.markAt;
             pc = count;  // nothing after a return runs
             break;
+        case StepKind::Goto:
+            out->type = 'Z';
+            out->wentTo = &step;
+            pc = count;  // the text searches the label
+            break;
         case StepKind::Mark: out->mark = step.slot; break;
         case StepKind::Block: out->blocks = std::max(out->blocks, step.slot); break;
         case StepKind::Assign: {
@@ -1573,7 +1667,9 @@ bool Fits(const CQoLanguage* qo, const Form* form) {
 }
 
 // A loop's part: a return there leaves the loop, which the text does.
-bool FitsLoop(const CQoLanguage* qo, const Form* form) { return Fits(qo, form) && !form->returns; }
+bool FitsLoop(const CQoLanguage* qo, const Form* form) {
+    return Fits(qo, form) && !form->returns && form->labels.empty();
+}
 
 // What a run that returned leaves: the cursor where the constructs around
 // the return put it (the text's end unless an if put it back), the statement
@@ -1591,6 +1687,26 @@ __attribute__((noinline)) void LeaveReturned(CQoLanguage* qo, char* base, const 
     if (out.valued) qo->m_dValue = out.value;
     qo->m_cType = out.type;
     cursor = out.cursorAt == kAtTextEnd ? textEnd : base + out.cursorAt;
+}
+
+// What a run that met a goto leaves: the label pending, as StatementGoto
+// leaves it, and the cursor and the statement start where the list goes on
+// searching it.
+__attribute__((noinline)) void LeaveGoto(CQoLanguage* qo, const Form* form, char* base, const Outcome& out,
+                                         char*& cursor) {
+    QoLRunContext* run = qo->m_pRun;
+    const Step& step = *out.wentTo;
+    if (step.markAt != kMarkUnchanged)
+        run->statementStart = base + step.markAt;
+    else if (out.mark >= 0)
+        run->statementStart = base + out.mark;
+    if (out.valued) qo->m_dValue = out.value;
+    qo->m_cType = 'Z';
+    run->gotoLabel = form->labels[(size_t)step.slot];
+    run->gotoLevel = 0;
+    run->gotoCursor = base + step.target;
+    qo->m_cControl = 'g';
+    cursor = base + step.cursorAt;
 }
 
 // What the blocks a run entered leave behind: the scope table entries they
@@ -1656,6 +1772,10 @@ inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcom
     char* base = cursor;
     if (out.returned) {
         LeaveReturned(qo, base, out, cursor);
+        return true;
+    }
+    if (out.wentTo) {
+        LeaveGoto(qo, form, base, out, cursor);
         return true;
     }
     if (out.mark >= 0) run->statementStart = base + out.mark;
