@@ -1871,7 +1871,7 @@ LoopPhase ForPasses(CQoLanguage* qo, char* condition, char* body, char* step, He
 }
 
 // The passes of a compiled while loop, from its body on.
-LoopPhase WhilePasses(CQoLanguage* qo, char* condition, char* body, HeldStores& held) {
+LoopPhase WhilePasses(CQoLanguage* qo, char*& cursor, char* condition, char* body, HeldStores& held) {
     const int end = ReadyEnd(qo);
     if (end < 0) return LoopPhase::Body;
     CompiledForms* forms = qo->m_pRun->compiledForms.get();
@@ -1888,17 +1888,19 @@ LoopPhase WhilePasses(CQoLanguage* qo, char* condition, char* body, HeldStores& 
         char* p = body;
         Outcome out;
         if (!RunSteps(qo, bodyForm, p, end, out, &held)) return LoopPhase::Body;
-        p = condition;
+        // The condition is read through the statement's cursor, as the text
+        // reads it.
+        cursor = condition;
         const short savedBracket = run->bracketDepth;
-        qo->FunctionBracketTrace(p, '+');
+        qo->FunctionBracketTrace(cursor, '+');
         out = Outcome();
-        if (!RunSteps(qo, conditionForm, p, end, out, &held)) {
+        if (!RunSteps(qo, conditionForm, cursor, end, out, &held)) {
             run->bracketDepth = savedBracket;
             return LoopPhase::Condition;
         }
         // The condition's closer, as RunForm passes it.
         const short closerBracket = run->bracketDepth;
-        qo->FunctionBracketTrace(p, ')');
+        qo->FunctionBracketTrace(cursor, ')');
         if (run->bracketDepth > closerBracket) run->bracketDepth = closerBracket;
         if (qo->m_dValue == 0) return LoopPhase::Done;
     }
@@ -1926,9 +1928,9 @@ LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* ste
     return WithHeldStores([&](HeldStores& held) { return ForPasses(qo, condition, body, step, held); });
 }
 
-LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body) {
+LoopPhase RunCompiledWhile(CQoLanguage* qo, char*& cursor, char* condition, char* body) {
     if (!CompiledFormsAllowed(qo)) return LoopPhase::Body;
-    return WithHeldStores([&](HeldStores& held) { return WhilePasses(qo, condition, body, held); });
+    return WithHeldStores([&](HeldStores& held) { return WhilePasses(qo, cursor, condition, body, held); });
 }
 
 }  // namespace qotool::engine

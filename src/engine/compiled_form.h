@@ -59,8 +59,10 @@ PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor);
 enum class LoopPhase { Condition, Body, Step, Done };
 // A for loop: condition (null when empty), body, step (null when empty).
 LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step);
-// A while loop whose condition has held once: from its body on.
-LoopPhase RunCompiledWhile(CQoLanguage* qo, char* condition, char* body);
+// A while loop whose condition has held once: from its body on. cursor is
+// the while statement's, which the text moves through the condition on every
+// pass (a zero divisor there leaves it at the error, as the text does).
+LoopPhase RunCompiledWhile(CQoLanguage* qo, char*& cursor, char* condition, char* body);
 
 // Whether a form may run now: never while the debugger traces or steps,
 // during a syntax check, in error-skip or read-only mode, or while a goto,

@@ -190,7 +190,7 @@ void CQoLanguage::StatementWhile(char*& cursor) {
     } else if (m_cType == 'N' && m_dValue != 0) {
         SkipBlanks(body);
         // The compiled passes hand over at the body or the condition.
-        LoopPhase phase = RunCompiledWhile(this, condition, body);
+        LoopPhase phase = RunCompiledWhile(this, cursor, condition, body);
         while (phase != LoopPhase::Done) {
             if (phase == LoopPhase::Body) {
                 const PassEnd pass = RunPass(this, body);
