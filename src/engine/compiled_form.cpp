@@ -108,6 +108,7 @@ enum class StepKind : uint8_t {
     Return,     // node's number (none when node is -1) is the value; the form ends returning
     Append,     // the string of slot grows by the form's text; that string is the value
     Goto,       // goto the label `slot` (a goto at `target`): the value is none; the form ends
+    GiveUp,     // the text's part starts here: the run gives up (a form that only returns)
 };
 
 // Where a return leaves the statement start: unchanged, or at the text's end.
@@ -205,6 +206,7 @@ struct Form {
     // The labels its goto statements aim at ("#name:"); a form with any runs
     // as a list in part only (the text searches the label).
     std::vector<CString> labels;
+    bool cut = false;         // a block that gives up unless a return ends it
     CellStore cellStore;
     // The one `name = name + 'text'` a form may hold: its slot and text, and
     // while the form runs the variable whose string is to grow.
@@ -225,6 +227,7 @@ struct Form {
         arrays.clear();
         readsCells = storesCell = returns = false;
         labels.clear();
+        cut = false;
         cellStore.pending = false;
         appendSlot = -1;
         appendText.clear();
@@ -370,6 +373,13 @@ private:
     // of ifs that do: a goto there ends the run with the label to search
     // (inside a block or a switch the text would search there first).
     bool gotoOk_ = false;
+    // The next Block is the sentence itself, and then its list: when a
+    // statement there is refused after statements that may return, the form
+    // keeps those and gives up where the refused one starts, so that it runs
+    // whole when a return ends it and leaves everything to the text else.
+    bool rootBlock_ = false;
+    bool cutList_ = false;
+    bool cut_ = false;  // the root block's list was cut so
 };
 
 // A variable name the store takes as it is: ASCII letters, digits and '_',
@@ -785,6 +795,8 @@ bool Compiler::Branch(char* p, int level, int catches, int blocks, bool gotoOk) 
 bool Compiler::List(char*& p, const char* terminators, int level, int catches, int blocks) {
     const bool root = rootList_;
     rootList_ = false;
+    const bool cutOk = cutList_;
+    cutList_ = false;
     bool compiled = false;
     for (;;) {
         SkipBlanks(p);
@@ -792,6 +804,13 @@ bool Compiler::List(char*& p, const char* terminators, int level, int catches, i
         const char c = *p;
         const Checkpoint before = Save();
         auto handOver = [&]() {
+            if (cutOk) {
+                Restore(before);
+                if (!f_.returns) return false;
+                Emit(StepKind::GiveUp);
+                cut_ = true;
+                return true;
+            }
             if (!root || !compiled) return false;
             Restore(before);
             f_.resume = (int)(p - base_);
@@ -829,6 +848,8 @@ bool Compiler::List(char*& p, const char* terminators, int level, int catches, i
 // A { } block, as ExecuteBlock runs it: a guard, then a list sentence closed
 // by '}'.
 bool Compiler::Block(char*& p, int level, int catches, int blocks) {
+    const bool rootBlock = rootBlock_;
+    rootBlock_ = false;
     const size_t from = f_.steps.size();
     ++blocks;
     f_.blocks = std::max(f_.blocks, blocks);
@@ -839,6 +860,7 @@ bool Compiler::Block(char*& p, int level, int catches, int blocks) {
     Emit(StepKind::Block, -1, blocks);
     Emit(StepKind::Reset);
     ++p;
+    cutList_ = rootBlock;
     if (!List(p, "}", level, catches, blocks)) return false;
     // A return that left the cursor at a '}' has the list's closer passed.
     for (size_t i = from; i < f_.steps.size(); ++i) {
@@ -849,6 +871,7 @@ bool Compiler::Block(char*& p, int level, int catches, int blocks) {
         Touch(x + 2);
         step.cursorAt = (int)(x - base_);
     }
+    if (cut_) return true;  // the form ends where the text's part starts
     SkipOne(p);  // the closing '}'
     Touch(p + 2);
     return true;
@@ -1129,6 +1152,7 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
         rootList_ = expectedType == 0;  // a type asked for is checked at the list's end
         if (!List(p, terminators, level, catches, 0)) return false;
     } else if (*p == '{') {
+        rootBlock_ = true;
         if (!Block(p, level, catches, 0)) return false;
     } else if (*p != 0 && *p != ';') {
         if (!Statement(p, terminators, level, catches, 0)) return false;
@@ -1146,6 +1170,7 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
     // A list with a goto hands over at its end at least: the text then ends
     // the list, or searches on for the label.
     if (!f_.labels.empty() && f_.resume < 0) f_.resume = f_.end;
+    f_.cut = cut_;
     Touch(p + 2);
     return true;
 }
@@ -1490,6 +1515,7 @@ bool Runner::Run(Outcome* out) {
             out->wentTo = &step;
             pc = count;  // the text searches the label
             break;
+        case StepKind::GiveUp: ok = false; break;
         case StepKind::Mark: out->mark = step.slot; break;
         case StepKind::Block: out->blocks = std::max(out->blocks, step.slot); break;
         case StepKind::Assign: {
@@ -1764,7 +1790,10 @@ inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcom
             out.raised = true;
             return true;
         }
-        if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > form->runs) form->usable = false;
+        // A block that runs only when it returns gives up by design: it goes
+        // only when returns are rare.
+        if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > (form->cut ? 8 : 1) * form->runs)
+            form->usable = false;
         return false;
     }
     ++form->runs;
