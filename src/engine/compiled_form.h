@@ -7,11 +7,15 @@
 //
 // A form covers numbers: literals, plain variables holding numbers,
 // arithmetic, comparisons, the logical and bit operators, one assignment or
-// ++/-- per statement, blocks of such statements, if and switch, and return
-// (the cursor then goes where the text's return leaves it); and one string
-// statement, `name = name + 'text'`, which grows the variable's string. It
-// works on copies of the values it reads and stores nothing until the whole
-// sentence has run;
+// ++/-- per statement, blocks of such statements, if and switch, return
+// (the cursor then goes where the text's return leaves it), label statements,
+// and goto in the sentence's own list (the run ends with the label pending
+// where the text's list searches it); and one string statement,
+// `name = name + 'text'`, which grows the variable's string. A block that is
+// the sentence itself may be a form up to a statement it does not cover, when
+// a return before it ends the run; else that run gives up. A form works on
+// copies of the values it reads and stores nothing until the whole sentence
+// has run;
 // whenever the text could behave differently (a variable that is missing,
 // linked, not a number or a system_ one, an infinite number to store, a
 // nesting close to the limits) it gives up before any store and the text is
