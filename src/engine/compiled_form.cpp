@@ -1790,9 +1790,10 @@ inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcom
             out.raised = true;
             return true;
         }
-        // A block that runs only when it returns gives up by design: it goes
-        // only when returns are rare.
-        if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > (form->cut ? 8 : 1) * form->runs)
+        // A block that runs only when it returns gives up by design, and its
+        // give-ups cost less than its returns save: it goes when it gives up
+        // more than twice as often as it returns.
+        if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > (form->cut ? 2 : 1) * form->runs)
             form->usable = false;
         return false;
     }
