@@ -7,6 +7,9 @@
 // byte hides the record from everyone who reads the text as a C string.
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <set>
+#include <utility>
 
 #include "platform/number_text.h"
 #include "qotool/qolanguage.h"
@@ -22,7 +25,33 @@ using ValueChangeCallback = void (*)(int kindTimesFactor, CQoLanguage* interpret
 
 constexpr int kRecordSize = 1 + 1 + (int)sizeof(void*) + (int)sizeof(void*);
 
-// Calls the callback of the first record carried by the text of a P value.
+// The (interpreter, callback) pairs hosts have set. A record is only bytes
+// in a text, and a script can put any bytes after a zero byte of a text it
+// makes (an extended type built from a string with "\0" in it): only a pair
+// a host set is ever called.
+class RegisteredCallbacks {
+public:
+    void Add(CQoLanguage* interpreter, ValueChangeCallback callback) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pairs_.insert({interpreter, callback});
+    }
+    bool Has(CQoLanguage* interpreter, ValueChangeCallback callback) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return pairs_.count({interpreter, callback}) != 0;
+    }
+
+private:
+    std::mutex mutex_;
+    std::set<std::pair<CQoLanguage*, ValueChangeCallback>> pairs_;
+};
+
+RegisteredCallbacks& Registered() {
+    static RegisteredCallbacks* registered = new RegisteredCallbacks();  // never destroyed: used at exit
+    return *registered;
+}
+
+// Calls the callback of the first record carried by the text of a P value,
+// when a host set it.
 void NotifyValueChange(const CString& text, int factor) {
     const char* p = text.c_str();
     const int length = text.GetLength();
@@ -33,7 +62,7 @@ void NotifyValueChange(const CString& text, int factor) {
     ValueChangeCallback callback;
     memcpy(&interpreter, p + visible + 2, sizeof interpreter);
     memcpy(&callback, p + visible + 2 + sizeof interpreter, sizeof callback);
-    if (!callback) return;
+    if (!callback || !Registered().Has(interpreter, callback)) return;
     const intptr_t pointer = (intptr_t)NarrowPointer(ParseInt64(p));
     const char* ext = strchr(p, '%');
     try {
@@ -74,5 +103,6 @@ int CQoLanguage::SetVariableValueChangeEvent(unsigned char kind, void* callback)
     memcpy(record + 2, &self, sizeof self);
     memcpy(record + 2 + sizeof self, &callback, sizeof callback);
     m_strExtType.Append(record, kRecordSize);
+    if (callback) Registered().Add(this, (ValueChangeCallback)callback);
     return 1;
 }

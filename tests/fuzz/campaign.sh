@@ -29,6 +29,9 @@ for f in "$root"/tests/fuzz/crashes/*; do cp "$f" "$seeds/crash-$(basename "$f")
 
 work="$build/fuzz-home"
 mkdir -p "$work"
+# Scripts write files with relative names: they land in the work folder, not
+# in the folder the campaign was started from.
+cd "$work"
 export HOME="$work" QO_WORK_DIR="$work/" QO_UI=silent TZ=UTC
 export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=0:allocator_may_return_null=1:max_allocation_size_mb=32
 export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
