@@ -60,13 +60,27 @@ struct Slot {
     uint64_t generation = 0;  // tells a reopened timer from the one a thread served
 };
 
-std::mutex g_mutex;
+// The timers' state is never destroyed: the library's detach closes the
+// timers at exit, which may come after the static destructors have run (a
+// program that links the library in).
+struct TimerState {
+    std::mutex mutex;
+    Slot slots[kTimerCount];
+    std::mutex threadsMutex;
+    std::condition_variable threadsDone;
+};
+TimerState& State() {
+    static TimerState* state = new TimerState();
+    return *state;
+}
+
+std::mutex& g_mutex = State().mutex;
 uint32_t g_active = 0;  // bit n-1: timer n is open
-Slot g_slots[kTimerCount];
+Slot (&g_slots)[kTimerCount] = State().slots;
 uint64_t g_lastGeneration = 0;
 
-std::mutex g_threadsMutex;
-std::condition_variable g_threadsDone;
+std::mutex& g_threadsMutex = State().threadsMutex;
+std::condition_variable& g_threadsDone = State().threadsDone;
 int g_threads = 0;
 
 // Log lines wait until the lock is released (a box may pump messages).
