@@ -14,6 +14,7 @@
 #include <string_view>
 #include <strings.h>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/executor.h"
@@ -67,6 +68,8 @@ enum class Op : uint8_t {
     BitAnd,
     BitOr,
     BitXor,
+    Call,   // the user function call `slot` of the form
+    Param,  // a function form's parameter `slot`
 };
 
 // Where the cursor of the sentence a form runs for is left when one of its
@@ -183,6 +186,33 @@ struct CellStore {
     NumberText stored;
 };
 
+struct Form;
+
+// A call of a user function inside a form, `word(args)`, with the arguments
+// numbers. The function runs as a form of its own when its whole body is
+// one that reads nothing but its parameters and stores nothing (a function
+// form): such a call changes nothing the text's call would leave behind
+// but the statement start, so a form that makes it can still give up.
+constexpr int kMaxCallArgs = 8;
+struct CallSite {
+    std::string word;
+    std::string function;  // word + "()": the variable the definition is in
+    int level = 0;         // the activation the call is read in (of the form's)
+    int catches = 0;
+    int argCount = 0;
+    int args[kMaxCallArgs] = {};
+    bool known = false;  // the text has called word as a user function (no built-in takes it)
+    // The lookup remembered, as for a slot; definition is null when the
+    // call is not a plain user function's.
+    const VarTables* tables = nullptr;
+    uint64_t changes = 0;
+    int end = -1;
+    QoLVarDefine* definition = nullptr;
+    // The function form last found for the definition's text.
+    const char* text = nullptr;
+    Form* callee = nullptr;
+};
+
 struct Form {
     std::string terminators;
     char expectedType = 0;
@@ -213,6 +243,12 @@ struct Form {
     int appendSlot = -1;
     std::string appendText;
     QoLVarDefine* appendRecord = nullptr;
+    std::vector<CallSite> calls;
+    // A function form: the definition's parameter count and where its body
+    // starts (the statement start the text's call sets first).
+    bool function = false;
+    int formals = 0;
+    int bodyAt = 0;
     uint32_t runs = 0;
     uint32_t fallbacks = 0;
 
@@ -232,6 +268,9 @@ struct Form {
         appendSlot = -1;
         appendText.clear();
         appendRecord = nullptr;
+        calls.clear();
+        function = false;
+        formals = bodyAt = 0;
         runs = fallbacks = 0;
     }
     bool Matches(const char* text) const { return strncmp(source.data(), text, source.size()) == 0; }
@@ -246,6 +285,7 @@ public:
     Compiler(Form& form, const char* base) : f_(form), base_(base), far_(base) {}
 
     bool Root(char*& p, const char* terminators, char expectedType);
+    bool FunctionBody(char*& p, const std::vector<std::string>& formals);
     const char* Far() const { return far_; }
 
 private:
@@ -327,6 +367,7 @@ private:
     }
     void Mark(const char* p) { Emit(StepKind::Mark, -1, (int)(p - base_)); }
     int Operand(char*& p, int level, int catches);
+    int Call(char*& p, char* w, const char* word, int level, int catches);
     int Operators(char*& p, const char* terminators, int left, int level, int catches);
     int Operator(char*& p, char op, int left, int level, int catches);
 
@@ -339,13 +380,13 @@ private:
 
     // What a statement that turns out to be refused must leave as it found.
     struct Checkpoint {
-        size_t nodes, steps, slots, arrays, labels;
+        size_t nodes, steps, slots, arrays, labels, calls;
         bool readsCells, storesCell, returns;
         int appendSlot;
     };
     Checkpoint Save() const {
-        return {f_.nodes.size(), f_.steps.size(),  f_.slots.size(), f_.arrays.size(), f_.labels.size(),
-                f_.readsCells,   f_.storesCell,    f_.returns,      f_.appendSlot};
+        return {f_.nodes.size(),   f_.steps.size(), f_.slots.size(), f_.arrays.size(), f_.labels.size(),
+                f_.calls.size(),   f_.readsCells,   f_.storesCell,   f_.returns,       f_.appendSlot};
     }
     void Restore(const Checkpoint& c) {
         f_.nodes.resize(c.nodes);
@@ -353,6 +394,7 @@ private:
         f_.slots.resize(c.slots);
         f_.arrays.resize(c.arrays);
         f_.labels.resize(c.labels);
+        f_.calls.resize(c.calls);
         f_.readsCells = c.readsCells;
         f_.storesCell = c.storesCell;
         f_.returns = c.returns;
@@ -1042,7 +1084,7 @@ int Compiler::Operand(char*& p, int level, int catches) {
     }
     SkipBlanks(w);
     Touch(w + 2);
-    if (*w == '(') return -1;
+    if (*w == '(') return cell ? -1 : Call(p, w, word, level, catches);
     if ((w[0] == '+' && w[1] == '+') || (w[0] == '-' && w[1] == '-') || (w[0] == '=' && w[1] != '=')) return -1;
     p = w;
     Node n{Op::Number};
@@ -1061,6 +1103,43 @@ int Compiler::Operand(char*& p, int level, int catches) {
         n.op = Op::Read;
         n.slot = SlotFor(word);
     }
+    return Add(n);
+}
+
+// word(arguments), as ReadWordOperand and CallUserFunction read a call of a
+// user function (w at the '('): the arguments are sentences of their own
+// inside the call's guard, up to the ')'. Whether no built-in takes the word
+// and the function is a function form is found when the call runs.
+int Compiler::Call(char*& p, char* w, const char* word, int level, int catches) {
+    if (level + 2 > kMaxLevels) return -1;
+    Note(level + 2, catches);
+    CallSite site;
+    site.word = word;
+    site.function = site.word + "()";
+    site.level = level;
+    site.catches = catches;
+    SkipOne(w);  // the '('
+    for (;;) {
+        SkipBlanks(w);
+        Touch(w + 2);
+        if (*w == ')') break;
+        if (*w == '&' || *w == ',' || site.argCount == kMaxCallArgs) return -1;
+        const int arg = Sentence(w, "),", 0, 0, level + 2, catches);
+        if (arg < 0) return -1;
+        site.args[site.argCount++] = arg;
+        Touch(w + 2);
+        if (*w == ',') {
+            SkipOne(w);
+            continue;
+        }
+        if (*w != ')') return -1;
+    }
+    SkipOne(w);  // the ')'
+    Touch(w + 2);
+    p = w;
+    f_.calls.push_back(std::move(site));
+    Node n{Op::Call};
+    n.slot = (int)f_.calls.size() - 1;
     return Add(n);
 }
 
@@ -1172,6 +1251,38 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
     if (!f_.labels.empty() && f_.resume < 0) f_.resume = f_.end;
     f_.cut = cut_;
     Touch(p + 2);
+    // A zero divisor after a call is left to the text to report: the
+    // statement start the call leaves is not one the report knows.
+    if (!f_.calls.empty())
+        for (Node& node : f_.nodes) node.raiseAt = kNoRaise;
+    return true;
+}
+
+// The body of a user function (p where ExecuteStatementAt puts the text's
+// cursor), as a function form: it reads only its parameters (by the last
+// formal of each name), stores nothing, and meets no goto; a zero divisor
+// gives up.
+bool Compiler::FunctionBody(char*& p, const std::vector<std::string>& formals) {
+    if (!Root(p, ")", 0)) return false;
+    for (const Step& step : f_.steps)
+        if (step.kind == StepKind::Assign || step.kind == StepKind::Increment || step.kind == StepKind::AssignCell ||
+            step.kind == StepKind::Append || step.kind == StepKind::Goto)
+            return false;
+    if (!f_.labels.empty() || f_.readsCells || !f_.arrays.empty() || f_.appendSlot >= 0) return false;
+    std::vector<int> formalOf(f_.slots.size(), -1);
+    for (size_t i = 0; i < f_.slots.size(); ++i) {
+        for (size_t j = 0; j < formals.size(); ++j)
+            if (formals[j] == f_.slots[i].name) formalOf[i] = (int)j;
+        if (formalOf[i] < 0) return false;
+    }
+    for (Node& node : f_.nodes) {
+        node.raiseAt = kNoRaise;
+        if (node.op == Op::Read) {
+            node.op = Op::Param;
+            node.slot = formalOf[(size_t)node.slot];
+        }
+    }
+    f_.slots.clear();
     return true;
 }
 
@@ -1230,12 +1341,41 @@ struct Outcome {
     bool returned = false;        // a return ran: the cursor is at cursorAt (or the text's end)
     int returnAt = 0;             // where the return's value ended
     int cursorAt = kAtTextEnd;
+    // A user function ran: the text's return inside it cleared the pending
+    // goto and its call the control mark; markPtr is the statement start it
+    // left, until a later one of the form's own.
+    bool called = false;
+    const char* markPtr = nullptr;
 };
+
+// The function form for the definition text of a user function, made once
+// for the text (CompiledForms below); null when there can be none.
+Form* FunctionFormFor(CQoLanguage* qo, const char* definition);
+// Whether the text has called word as a user function.
+bool KnownUserWord(CQoLanguage* qo, const std::string& word);
+
+// What reading a number back from the text it is stored as gives (a
+// parameter is created from its argument so).
+double ReadBack(double value) {
+    if (platform::IsExactWhole(value)) return value;
+    char digits[32];
+    const int n = platform::FormatNumber15(value, digits);
+    digits[n] = 0;
+    return platform::ParseDouble(digits);
+}
 
 class Runner {
 public:
-    Runner(CQoLanguage* qo, Form& form, int end, HeldStores* held) : qo_(qo), f_(form), end_(end), held_(held) {}
-    int arrayEnd = -1;  // the visible end of the arrays, when the form uses any
+    Runner(CQoLanguage* qo, Form& form, int end, HeldStores* held)
+        : qo_(qo), f_(form), end_(end), held_(held), levelBase_(qo->m_pRun->level),
+          catchBase_(qo->m_pRun->catchDepth) {}
+    int arrayEnd = -1;
+    // The form runs inside the activation its root stands for (a list run
+    // in part): that activation's level and catch depth are already taken.
+    void InsideActivation() {
+        --levelBase_;
+        --catchBase_;
+    }  // the visible end of the arrays, when the form uses any
     // A run that met a zero divisor the text would report: the division, and
     // the divisor (the text's value then).
     const Node* raised = nullptr;
@@ -1379,14 +1519,106 @@ private:
             return true;
         }
         if (n.op == Op::Read) return Read(f_.slots[(size_t)n.slot], out);
+        if (n.op == Op::Param) {
+            *out = frame_[n.slot];
+            return true;
+        }
         return Eval(index, out);
     }
+    QoLVarDefine* ResolveCall(CallSite& site);
+    bool Call(CallSite& site, double* out);
 
     CQoLanguage* qo_;
     Form& f_;
     int end_;
     HeldStores* held_;  // a loop's held stores, or null: stores are made when the form has run
+    // The text's level and catch depth the form's relative ones start from.
+    int levelBase_;
+    int catchBase_;
+    const double* frame_ = nullptr;  // a function form's parameters
+    Outcome* out_ = nullptr;         // the run's outcome, for the calls made
 };
+
+// The definition a call finds as CallFunction finds it, or null when the
+// text would not call a plain user function: the word must name no native
+// function value (nor a link), and word() a function. Remembered like a
+// slot's lookup: a form's run changes no table.
+QoLVarDefine* Runner::ResolveCall(CallSite& site) {
+    const VarTables* tables = qo_->m_pVars;
+    if (!(site.tables == tables && site.changes == tables->variables.Changes() && site.end == end_)) {
+        const QoLVarDefine* variable = FindVisibleVariable(qo_, site.word, end_);
+        QoLVarDefine* definition = nullptr;
+        if (!variable || (variable->m_cType != 'P' && variable->m_cType != '&')) {
+            definition = FindVisibleVariable(qo_, site.function, end_);
+            if (definition && definition->m_cType == '&') definition = nullptr;
+        }
+        site.definition = definition;
+        site.tables = tables;
+        site.changes = tables->variables.Changes();
+        site.end = end_;
+    }
+    QoLVarDefine* definition = site.definition;
+    return definition && definition->m_cType == 'F' ? definition : nullptr;
+}
+
+// A call of a user function whose body is a function form: its parameters
+// are the arguments as the text stores and reads them back, the body runs
+// as a form and must return a number. It gives up wherever the text's call
+// could do more than that: a built-in or an extension taking the word, the
+// arguments not matching the formals one for one, an argument that is no
+// finite number, the nesting limits, the debugger or a spent step budget.
+__attribute__((noinline)) bool Runner::Call(CallSite& site, double* out) {
+    if (!site.known) {
+        if (!KnownUserWord(qo_, site.word)) return false;
+        site.known = true;
+    }
+    const QoLVarDefine* definition = ResolveCall(site);
+    if (!definition) return false;
+    const char* text = definition->m_strDef.c_str();
+    Form* callee = site.callee;
+    if (!(site.text == text && callee->Matches(text))) {
+        callee = FunctionFormFor(qo_, text);
+        if (!callee) return false;
+        site.text = text;
+        site.callee = callee;
+    }
+    if (!callee->usable || callee->formals != site.argCount) return false;
+    // The call's guard is two levels above the activation it is read in.
+    const int levelBase = levelBase_ + site.level + 2;
+    const int catchBase = catchBase_ + site.catches;
+    if (levelBase + callee->levels >= 195 || catchBase + callee->catches >= 145) return false;
+    if (!CompiledFormsAllowed(qo_)) return false;
+    if (g_stepBudget.load(std::memory_order_relaxed) >= 0 && g_stepBudget.fetch_sub(1, std::memory_order_relaxed) <= 0) {
+        g_stepBudget.store(0, std::memory_order_relaxed);
+        return false;
+    }
+    double parameters[kMaxCallArgs];
+    for (int i = 0; i < site.argCount; ++i) {
+        double value;
+        if (!Operand(site.args[i], &value) || !std::isfinite(value)) return false;
+        parameters[i] = ReadBack(value);
+    }
+    Runner body(qo_, *callee, end_, nullptr);
+    body.levelBase_ = levelBase;
+    body.catchBase_ = catchBase;
+    body.frame_ = parameters;
+    Outcome o;
+    if (!body.Run(&o) || !o.returned || o.type != 'N') return false;
+    *out = o.value;
+    // The statement start the body leaves, as its return leaves it.
+    const char* mark = o.markPtr;
+    if (!mark) {
+        if (o.mark >= 0)
+            mark = text + o.mark;
+        else if (o.mark == kAtTextEnd)
+            mark = text + callee->source.size() - 1;
+        else
+            mark = text + callee->bodyAt;
+    }
+    out_->markPtr = mark;
+    out_->called = true;
+    return true;
+}
 
 bool Runner::Eval(int index, double* out) {
     const Node& n = f_.nodes[(size_t)index];
@@ -1395,6 +1627,8 @@ bool Runner::Eval(int index, double* out) {
     case Op::Number: *out = n.value; return true;
     case Op::Read: return Read(f_.slots[(size_t)n.slot], out);
     case Op::ReadCell: return ReadCell(n, out);
+    case Op::Param: *out = frame_[n.slot]; return true;
+    case Op::Call: return Call(f_.calls[(size_t)n.slot], out);
     case Op::And:
     case Op::Or: {
         if (!Operand(n.left, &l)) return false;
@@ -1464,6 +1698,7 @@ bool Runner::Eval(int index, double* out) {
 }
 
 bool Runner::Run(Outcome* out) {
+    out_ = out;
     bool ok = true;
     const Step* steps = f_.steps.data();
     const size_t count = f_.steps.size();
@@ -1507,7 +1742,10 @@ bool Runner::Run(Outcome* out) {
             out->returned = true;
             out->returnAt = step.slot;
             out->cursorAt = step.cursorAt;
-            if (step.markAt != kMarkUnchanged) out->mark = step.markAt;
+            if (step.markAt != kMarkUnchanged) {
+                out->mark = step.markAt;
+                out->markPtr = nullptr;
+            }
             pc = count;  // nothing after a return runs
             break;
         case StepKind::Goto:
@@ -1516,7 +1754,10 @@ bool Runner::Run(Outcome* out) {
             pc = count;  // the text searches the label
             break;
         case StepKind::GiveUp: ok = false; break;
-        case StepKind::Mark: out->mark = step.slot; break;
+        case StepKind::Mark:
+            out->mark = step.slot;
+            out->markPtr = nullptr;
+            break;
         case StepKind::Block: out->blocks = std::max(out->blocks, step.slot); break;
         case StepKind::Assign: {
             Slot& s = f_.slots[(size_t)step.slot];
@@ -1604,8 +1845,35 @@ public:
         if (count_ < kMaxForms) return;
         prefix = nullptr;
         forms_.clear();
+        functions_.clear();
         count_ = 0;
         for (Recent& recent : recent_) recent = Recent();
+    }
+
+    // The function form of a definition text, made once for the text at
+    // that address while it holds the same bytes.
+    Form* Function(const char* definition) {
+        auto it = functions_.find(definition);
+        if (it != functions_.end() && it->second->Matches(definition)) return it->second.get();
+        if (it == functions_.end()) {
+            it = functions_.emplace(definition, std::make_unique<Form>()).first;
+            ++count_;
+        }
+        Form& form = *it->second;
+        CompileFunction(form, definition);
+        return &form;
+    }
+
+    // The words the text has called as user functions, noted while a call
+    // in a form waits to learn its word (only the built-in dispatch knows
+    // which words it takes, and it takes the same words always).
+    bool Knows(const std::string& word) {
+        if (userWords_.count(word)) return true;
+        waitingForWords_ = true;
+        return false;
+    }
+    void Note(const char* word) {
+        if (waitingForWords_ && userWords_.size() < kMaxUserWords) userWords_.emplace(word);
     }
 
 private:
@@ -1649,6 +1917,44 @@ private:
         form.source.assign(position, n);
     }
 
+    // Formals as CallUserFunction reads them: plain names only, no default
+    // values, no by-reference marks, then the body.
+    static void CompileFunction(Form& form, const char* definition) {
+        form.Reset();
+        form.function = true;
+        form.source.assign(definition, strlen(definition) + 1);
+        const char* p = strchr(definition, '(');
+        if (!p) return;
+        std::vector<std::string> formals;
+        for (++p;;) {
+            while (IsBlank(*p)) ++p;
+            if (*p == ',') {
+                ++p;
+                while (IsBlank(*p)) ++p;
+            }
+            if (!*p || *p == ')') break;
+            const char* name = p;
+            while (*p && *p != '=' && *p != ',' && *p != ')' && (unsigned char)*p > 32) ++p;
+            const std::string formal(name, (size_t)(p - name));
+            while (IsBlank(*p)) ++p;
+            if (formal.empty() || !IsAsciiLetter(formal[0]) || formal.size() >= 80 || *p == '=' ||
+                formal.compare(0, 7, "system_") == 0 || formals.size() == kMaxCallArgs)
+                return;
+            for (char c : formal)
+                if (!IsAsciiLetter(c) && !IsDigitChar(c)) return;
+            formals.push_back(formal);
+        }
+        if (*p != ')') return;
+        char* body = const_cast<char*>(p) + 1;
+        SkipBlanks(body);
+        if (*body == '?' || *body == '$') return;
+        form.formals = (int)formals.size();
+        form.bodyAt = (int)(body - definition);
+        form.terminators = ")";
+        Compiler compiler(form, definition);
+        form.usable = compiler.FunctionBody(body, formals);
+    }
+
     struct Recent {
         const char* position = nullptr;
         const char* terminators = nullptr;
@@ -1659,11 +1965,26 @@ private:
     static constexpr size_t kRecent = 256;
 
     std::unordered_map<const char*, std::unique_ptr<Form>> forms_;
+    std::unordered_map<const char*, std::unique_ptr<Form>> functions_;
+    static constexpr size_t kMaxUserWords = 4096;
+    std::unordered_set<std::string> userWords_;
+    bool waitingForWords_ = false;
     size_t count_ = 0;
     Recent recent_[kRecent];
 };
 
 void CompiledFormsDeleter::operator()(CompiledForms* forms) const { delete forms; }
+
+namespace {
+Form* FunctionFormFor(CQoLanguage* qo, const char* definition) {
+    return qo->m_pRun->compiledForms->Function(definition);
+}
+bool KnownUserWord(CQoLanguage* qo, const std::string& word) { return qo->m_pRun->compiledForms->Knows(word); }
+}  // namespace
+
+void NoteUserFunctionCall(CQoLanguage* qo, const char* word) {
+    if (CompiledForms* forms = qo->m_pRun->compiledForms.get()) forms->Note(word);
+}
 
 namespace {
 bool ReadCompileSwitch() {
@@ -1703,7 +2024,9 @@ bool FitsLoop(const CQoLanguage* qo, const Form* form) {
 __attribute__((noinline)) void LeaveReturned(CQoLanguage* qo, char* base, const Outcome& out, char*& cursor) {
     QoLRunContext* run = qo->m_pRun;
     char* const textEnd = base + out.returnAt + strlen(base + out.returnAt);
-    if (out.mark >= 0)
+    if (out.markPtr)
+        run->statementStart = const_cast<char*>(out.markPtr);
+    else if (out.mark >= 0)
         run->statementStart = base + out.mark;
     else if (out.mark == kAtTextEnd)
         run->statementStart = textEnd;
@@ -1724,6 +2047,8 @@ __attribute__((noinline)) void LeaveGoto(CQoLanguage* qo, const Form* form, char
     const Step& step = *out.wentTo;
     if (step.markAt != kMarkUnchanged)
         run->statementStart = base + step.markAt;
+    else if (out.markPtr)
+        run->statementStart = const_cast<char*>(out.markPtr);
     else if (out.mark >= 0)
         run->statementStart = base + out.mark;
     if (out.valued) qo->m_dValue = out.value;
@@ -1773,13 +2098,14 @@ void LeaveBlocks(CQoLanguage* qo, int blocks) {
 // With quiet, a zero divisor's error becomes the value (out.raised) instead
 // of unwinding.
 inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out, HeldStores* held = nullptr,
-                     bool quiet = false) {
+                     bool quiet = false, bool insideActivation = false) {
     if (g_stepBudget.load(std::memory_order_relaxed) >= 0 && g_stepBudget.fetch_sub(1, std::memory_order_relaxed) <= 0) {
         g_stepBudget.store(0, std::memory_order_relaxed);  // spent: the text's sentence reports it
         return false;
     }
     QoLRunContext* run = qo->m_pRun;
     Runner runner(qo, *form, end, held);
+    if (insideActivation) runner.InsideActivation();
     if (!form->arrays.empty()) {
         runner.arrayEnd = VisibleArrayEnd(qo);
         if (runner.arrayEnd < 0) return false;
@@ -1799,6 +2125,10 @@ inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcom
     }
     ++form->runs;
     if (out.blocks > 0) LeaveBlocks(qo, out.blocks);
+    if (out.called) {
+        run->gotoLabel.Empty();
+        qo->m_cControl = 0;
+    }
     char* base = cursor;
     if (out.returned) {
         LeaveReturned(qo, base, out, cursor);
@@ -1808,7 +2138,10 @@ inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcom
         LeaveGoto(qo, form, base, out, cursor);
         return true;
     }
-    if (out.mark >= 0) run->statementStart = base + out.mark;
+    if (out.markPtr)
+        run->statementStart = const_cast<char*>(out.markPtr);
+    else if (out.mark >= 0)
+        run->statementStart = base + out.mark;
     if (out.freed) qo->m_cControl = 0;
     if (out.valued) qo->m_dValue = out.value;
     qo->m_cType = out.type;
@@ -1864,36 +2197,43 @@ PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor) {
     if (!form || forms->prefixAt != cursor || !CompiledFormsAllowed(qo)) return PrefixEnd::GaveUp;
     const int end = VisibleVariableEnd(qo);
     Outcome out;
-    if (end < 0 || !RunSteps(qo, form, cursor, end, out)) return PrefixEnd::GaveUp;
+    if (end < 0 || !RunSteps(qo, form, cursor, end, out, nullptr, false, true)) return PrefixEnd::GaveUp;
     return out.returned ? PrefixEnd::Returned : PrefixEnd::Resume;
 }
 
 namespace {
 
 // The passes of a compiled for loop, its stores held in held.
-LoopPhase ForPasses(CQoLanguage* qo, char* condition, char* body, char* step, HeldStores& held) {
+LoopPhase ForPasses(CQoLanguage* qo, char* condition, char* body, char* step, HeldStores& held, LoopPhase from,
+                    bool* again) {
+    const LoopPhase none = from == LoopPhase::Step ? LoopPhase::Step : LoopPhase::Condition;
     const int end = ReadyEnd(qo);
-    if (end < 0) return LoopPhase::Condition;
+    if (end < 0) return none;
     CompiledForms* forms = qo->m_pRun->compiledForms.get();
     Form* conditionForm = forms->Find(condition, ")", 'N', 0);
     Form* bodyForm = BodyForm(qo, body);
     Form* stepForm = step ? forms->Find(step, ")", 0, 0) : nullptr;
-    if (!FitsLoop(qo, conditionForm) || !FitsLoop(qo, bodyForm) || (step && !FitsLoop(qo, stepForm)))
-        return LoopPhase::Condition;
+    if (!FitsLoop(qo, conditionForm) || !FitsLoop(qo, bodyForm) || (step && !FitsLoop(qo, stepForm))) return none;
+    *again = true;
+    bool fromStep = from == LoopPhase::Step;
     for (;;) {
         // Checked once a pass: only the debugger, an interrupt or a budget
         // can change it meanwhile, and they are met at the next pass.
-        if (!CompiledFormsAllowed(qo)) return LoopPhase::Condition;
+        if (!CompiledFormsAllowed(qo)) return fromStep ? LoopPhase::Step : LoopPhase::Condition;
         // The parts have no closer: their steps are the whole run.
-        char* p = condition;
+        char* p;
         Outcome out;
-        if (!RunSteps(qo, conditionForm, p, end, out, &held)) return LoopPhase::Condition;
-        if (qo->m_dValue == 0) return LoopPhase::Done;
-        qo->m_cControl = 0;
-        qo->m_pRun->statementStart = body;
-        p = body;
-        out = Outcome();
-        if (!RunSteps(qo, bodyForm, p, end, out, &held)) return LoopPhase::Body;
+        if (!fromStep) {
+            p = condition;
+            if (!RunSteps(qo, conditionForm, p, end, out, &held)) return LoopPhase::Condition;
+            if (qo->m_dValue == 0) return LoopPhase::Done;
+            qo->m_cControl = 0;
+            qo->m_pRun->statementStart = body;
+            p = body;
+            out = Outcome();
+            if (!RunSteps(qo, bodyForm, p, end, out, &held)) return LoopPhase::Body;
+        }
+        fromStep = false;
         p = step;
         out = Outcome();
         if (step && !RunSteps(qo, stepForm, p, end, out, &held)) return LoopPhase::Step;
@@ -1901,13 +2241,14 @@ LoopPhase ForPasses(CQoLanguage* qo, char* condition, char* body, char* step, He
 }
 
 // The passes of a compiled while loop, from its body on.
-LoopPhase WhilePasses(CQoLanguage* qo, char*& cursor, char* condition, char* body, HeldStores& held) {
+LoopPhase WhilePasses(CQoLanguage* qo, char*& cursor, char* condition, char* body, HeldStores& held, bool* again) {
     const int end = ReadyEnd(qo);
     if (end < 0) return LoopPhase::Body;
     CompiledForms* forms = qo->m_pRun->compiledForms.get();
     Form* bodyForm = BodyForm(qo, body);
     Form* conditionForm = forms->Find(condition, ")", 'N', ')');
     if (!FitsLoop(qo, conditionForm) || !FitsLoop(qo, bodyForm)) return LoopPhase::Body;
+    *again = true;
     QoLRunContext* run = qo->m_pRun;
     for (;;) {
         // Checked once a pass: only the debugger, an interrupt or a budget
@@ -1953,14 +2294,16 @@ LoopPhase WithHeldStores(Passes passes) {
 
 }  // namespace
 
-LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step) {
-    if (!condition || !CompiledFormsAllowed(qo)) return LoopPhase::Condition;
-    return WithHeldStores([&](HeldStores& held) { return ForPasses(qo, condition, body, step, held); });
+LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step, LoopPhase from, bool* again) {
+    *again = false;
+    if (!condition || !CompiledFormsAllowed(qo)) return from == LoopPhase::Step ? LoopPhase::Step : LoopPhase::Condition;
+    return WithHeldStores([&](HeldStores& held) { return ForPasses(qo, condition, body, step, held, from, again); });
 }
 
-LoopPhase RunCompiledWhile(CQoLanguage* qo, char*& cursor, char* condition, char* body) {
+LoopPhase RunCompiledWhile(CQoLanguage* qo, char*& cursor, char* condition, char* body, bool* again) {
+    *again = false;
     if (!CompiledFormsAllowed(qo)) return LoopPhase::Body;
-    return WithHeldStores([&](HeldStores& held) { return WhilePasses(qo, cursor, condition, body, held); });
+    return WithHeldStores([&](HeldStores& held) { return WhilePasses(qo, cursor, condition, body, held, again); });
 }
 
 }  // namespace qotool::engine

@@ -60,13 +60,21 @@ PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor);
 // sentence's stores are made when it has run whole. The phase the text
 // takes over at: the condition, the body or the step of the pass under way,
 // or Done once the condition has given 0 (the value is then that 0).
+// again is set when every part had a form and one gave up on the way (a
+// call whose word the text had still to learn, a value no form takes): the
+// text may hand the loop back after the part it runs.
 enum class LoopPhase { Condition, Body, Step, Done };
-// A for loop: condition (null when empty), body, step (null when empty).
-LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step);
-// A while loop whose condition has held once: from its body on. cursor is
+// A for loop: condition (null when empty), body, step (null when empty),
+// from the condition of a pass, or from its step once the text ran the body.
+LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* step, LoopPhase from, bool* again);
+// A while loop whose condition has held: from its body on. cursor is
 // the while statement's, which the text moves through the condition on every
 // pass (a zero divisor there leaves it at the error, as the text does).
-LoopPhase RunCompiledWhile(CQoLanguage* qo, char*& cursor, char* condition, char* body);
+LoopPhase RunCompiledWhile(CQoLanguage* qo, char*& cursor, char* condition, char* body, bool* again);
+
+// The text is calling word as a user function: no built-in takes it. A
+// call in a form runs only once its word is known so.
+void NoteUserFunctionCall(CQoLanguage* qo, const char* word);
 
 // Whether a form may run now: never while the debugger traces or steps,
 // during a syntax check, in error-skip or read-only mode, or while a goto,

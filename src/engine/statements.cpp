@@ -189,8 +189,10 @@ void CQoLanguage::StatementWhile(char*& cursor) {
         ExecuteStatementAt(body);
     } else if (m_cType == 'N' && m_dValue != 0) {
         SkipBlanks(body);
-        // The compiled passes hand over at the body or the condition.
-        LoopPhase phase = RunCompiledWhile(this, cursor, condition, body);
+        // The compiled passes hand over at the body or the condition, and
+        // take the loop back at the next body when they may.
+        bool again = false;
+        LoopPhase phase = RunCompiledWhile(this, cursor, condition, body, &again);
         while (phase != LoopPhase::Done) {
             if (phase == LoopPhase::Body) {
                 const PassEnd pass = RunPass(this, body);
@@ -204,7 +206,7 @@ void CQoLanguage::StatementWhile(char*& cursor) {
             FunctionBracketTrace(cursor, '+');
             DoSentence(cursor, ")", 'N', ')');
             if (!(m_cType == 'N' && m_dValue != 0)) break;
-            phase = LoopPhase::Body;
+            phase = again ? RunCompiledWhile(this, cursor, condition, body, &again) : LoopPhase::Body;
         }
     }
     m_cControl = 0;
@@ -267,9 +269,13 @@ void CQoLanguage::StatementFor(char*& cursor) {
         p = step;
         DoSentence(p, nullptr, 0, 0);
     } else {
-        // The compiled passes hand over at the condition, body or step.
-        LoopPhase phase = RunCompiledFor(this, *condition != ';' ? condition : nullptr, body,
-                                         *step != ')' ? step : nullptr);
+        // The compiled passes hand over at the condition, body or step, and
+        // take the loop back at the step after a body the text ran when they
+        // may.
+        char* const compiledCondition = *condition != ';' ? condition : nullptr;
+        char* const compiledStep = *step != ')' ? step : nullptr;
+        bool again = false;
+        LoopPhase phase = RunCompiledFor(this, compiledCondition, body, compiledStep, LoopPhase::Condition, &again);
         while (phase != LoopPhase::Done) {
             if (phase == LoopPhase::Condition && *condition != ';') {
                 p = condition;
@@ -283,6 +289,10 @@ void CQoLanguage::StatementFor(char*& cursor) {
                     return;
                 }
                 if (pass == PassEnd::Break) break;
+                if (again) {
+                    phase = RunCompiledFor(this, compiledCondition, body, compiledStep, LoopPhase::Step, &again);
+                    continue;
+                }
             }
             if (*step != ')') {
                 p = step;

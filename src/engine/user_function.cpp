@@ -8,6 +8,7 @@
 
 #include "diag/debug_hooks.h"
 #include "engine/builtin_hook.h"
+#include "engine/compiled_form.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
@@ -113,6 +114,7 @@ void CQoLanguage::CallFunction(char*& cursor, const char* word) {
     }
     QoLVarDefine* definition = FindVariable(this, functionName);
     if (definition && definition->GetType() == 'F') {
+        NoteUserFunctionCall(this, word);
         CallUserFunction(cursor, definition);
         return;
     }
