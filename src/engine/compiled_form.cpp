@@ -14,7 +14,6 @@
 #include <string_view>
 #include <strings.h>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "engine/executor.h"
@@ -140,11 +139,13 @@ struct NumberText {
     int digitsLength = 0;
     char digits[32];
 
+    // A whole number's digits are written when it is stored (a loop that
+    // holds its stores back sets it on every pass and stores it once).
     void Set(double value) {
         number = value;
         exact = platform::IsExactWhole(value);
         if (exact) {
-            digitsLength = platform::FormatWhole((int64_t)value, digits);
+            digitsLength = -1;
             readBack = value;
         } else {
             digitsLength = platform::FormatNumber15(value, digits);
@@ -152,7 +153,10 @@ struct NumberText {
             readBack = platform::ParseDouble(digits);
         }
     }
-    void WriteTo(QoLVarDefine* record) const { StoreNumberDigits(record, number, digits, digitsLength, exact); }
+    void WriteTo(QoLVarDefine* record) {
+        if (digitsLength < 0) digitsLength = platform::FormatWhole((int64_t)number, digits);
+        StoreNumberDigits(record, number, digits, digitsLength, exact);
+    }
 };
 
 // A plain variable the form reads or stores.
@@ -201,7 +205,6 @@ struct CallSite {
     int catches = 0;
     int argCount = 0;
     int args[kMaxCallArgs] = {};
-    bool known = false;  // the text has called word as a user function (no built-in takes it)
     // The lookup remembered, as for a slot; definition is null when the
     // call is not a plain user function's.
     const VarTables* tables = nullptr;
@@ -212,6 +215,48 @@ struct CallSite {
     const char* text = nullptr;
     Form* callee = nullptr;
 };
+
+// What the text did with the words forms have met called like functions,
+// the first time it called them: a user function took the word, or
+// something else did (a built-in, which takes the same words always, an
+// extension, a native function value). A call compiles only with a word a
+// user function took; a form refused for a word is compiled again once the
+// text has learned a word.
+class CallWords {
+public:
+    enum Kind : char { kUnknown = 0, kUser = 'U', kOther = 'O' };
+    // A word not known yet is remembered as asked for.
+    Kind Of(const std::string& word) {
+        const auto it = kinds_.find(word);
+        if (it != kinds_.end()) return it->second;
+        if (kinds_.size() < kMaxWords) {
+            kinds_.emplace(word, kUnknown);
+            ++asked_;
+        }
+        return kUnknown;
+    }
+    // Learns what took a word asked for; costs a test while none is.
+    void Note(const char* word, Kind kind) {
+        if (__builtin_expect(asked_ == 0, 1)) return;
+        const auto it = kinds_.find(word);
+        if (it == kinds_.end() || it->second != kUnknown) return;
+        it->second = kind;
+        --asked_;
+        ++generation_;
+    }
+    uint32_t Generation() const { return generation_; }
+
+private:
+    static constexpr size_t kMaxWords = 4096;
+    std::unordered_map<std::string, Kind> kinds_;
+    size_t asked_ = 0;  // words asked for and not learned yet
+    uint32_t generation_ = 0;
+};
+
+// Why a form was refused for a call's word: one that something other than
+// a user function took, or one the text has not called yet.
+constexpr uint8_t kRefusedOtherWord = 1;
+constexpr uint8_t kRefusedUnknownWord = 2;
 
 struct Form {
     std::string terminators;
@@ -244,6 +289,8 @@ struct Form {
     std::string appendText;
     QoLVarDefine* appendRecord = nullptr;
     std::vector<CallSite> calls;
+    uint8_t refusedWords = 0;    // kRefused... bits
+    uint32_t wordGeneration = 0; // the words known when it was compiled
     // A function form: the definition's parameter count and where its body
     // starts (the statement start the text's call sets first).
     bool function = false;
@@ -269,11 +316,16 @@ struct Form {
         appendText.clear();
         appendRecord = nullptr;
         calls.clear();
+        refusedWords = 0;
         function = false;
         formals = bodyAt = 0;
         runs = fallbacks = 0;
     }
     bool Matches(const char* text) const { return strncmp(source.data(), text, source.size()) == 0; }
+    // Refused for a call's word, and words have been learned since.
+    bool Stale(const CallWords& words) const {
+        return __builtin_expect(refusedWords != 0, 0) && !usable && wordGeneration != words.Generation();
+    }
 };
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
@@ -282,7 +334,7 @@ bool OperatorChar(char c) { return c == '+' || c == '-' || c == '*' || c == '/' 
 // Reads a sentence the way the executor would and builds its form.
 class Compiler {
 public:
-    Compiler(Form& form, const char* base) : f_(form), base_(base), far_(base) {}
+    Compiler(Form& form, const char* base, CallWords& words) : f_(form), base_(base), far_(base), words_(words) {}
 
     bool Root(char*& p, const char* terminators, char expectedType);
     bool FunctionBody(char*& p, const std::vector<std::string>& formals);
@@ -404,6 +456,7 @@ private:
     Form& f_;
     const char* base_;
     const char* far_;
+    CallWords& words_;
     size_t skipped_ = 0;
     bool rootList_ = false;  // the next List is the sentence itself, which may run in part
     // Where the form's cursor is when a division compiled now fails: the
@@ -1112,9 +1165,19 @@ int Compiler::Operand(char*& p, int level, int catches) {
 // and the function is a function form is found when the call runs.
 int Compiler::Call(char*& p, char* w, const char* word, int level, int catches) {
     if (level + 2 > kMaxLevels) return -1;
-    Note(level + 2, catches);
+    // The statements the built-in dispatch runs (their loops would keep a
+    // word asked for while they run).
+    if (strcasecmp(word, "for") == 0 || strcasecmp(word, "while") == 0 || strcasecmp(word, "if") == 0 ||
+        strcasecmp(word, "switch") == 0)
+        return -1;
     CallSite site;
     site.word = word;
+    const CallWords::Kind kind = words_.Of(site.word);
+    if (kind != CallWords::kUser) {
+        f_.refusedWords |= kind == CallWords::kUnknown ? kRefusedUnknownWord : kRefusedOtherWord;
+        return -1;
+    }
+    Note(level + 2, catches);
     site.function = site.word + "()";
     site.level = level;
     site.catches = catches;
@@ -1351,8 +1414,6 @@ struct Outcome {
 // The function form for the definition text of a user function, made once
 // for the text (CompiledForms below); null when there can be none.
 Form* FunctionFormFor(CQoLanguage* qo, const char* definition);
-// Whether the text has called word as a user function.
-bool KnownUserWord(CQoLanguage* qo, const std::string& word);
 
 // What reading a number back from the text it is stored as gives (a
 // parameter is created from its argument so).
@@ -1387,7 +1448,7 @@ public:
     bool Run(Outcome* out);
 
 private:
-    QoLVarDefine* Resolve(Slot& s) {
+    [[gnu::always_inline]] QoLVarDefine* Resolve(Slot& s) {
         if (s.pending) return s.record;
         const VarTables* tables = qo_->m_pVars;
         if (!(s.tables == tables && s.changes == tables->variables.Changes() && s.end == end_)) {
@@ -1441,7 +1502,7 @@ private:
         c.pending = true;
         return true;
     }
-    bool Read(Slot& s, double* out) {
+    [[gnu::always_inline]] bool Read(Slot& s, double* out) {
         if (s.pending) {
             *out = s.stored.readBack;
             return true;
@@ -1512,7 +1573,7 @@ private:
     }
     bool Eval(int index, double* out);
     // An operand: numbers and variables read in place, the rest evaluated.
-    bool Operand(int index, double* out) {
+    [[gnu::always_inline]] bool Operand(int index, double* out) {
         const Node& n = f_.nodes[(size_t)index];
         if (n.op == Op::Number) {
             *out = n.value;
@@ -1568,15 +1629,11 @@ QoLVarDefine* Runner::ResolveCall(CallSite& site) {
 // arguments not matching the formals one for one, an argument that is no
 // finite number, the nesting limits, the debugger or a spent step budget.
 __attribute__((noinline)) bool Runner::Call(CallSite& site, double* out) {
-    if (!site.known) {
-        if (!KnownUserWord(qo_, site.word)) return false;
-        site.known = true;
-    }
     const QoLVarDefine* definition = ResolveCall(site);
     if (!definition) return false;
     const char* text = definition->m_strDef.c_str();
     Form* callee = site.callee;
-    if (!(site.text == text && callee->Matches(text))) {
+    if (!(site.text == text && callee->usable && callee->Matches(text))) {
         callee = FunctionFormFor(qo_, text);
         if (!callee) return false;
         site.text = text;
@@ -1827,8 +1884,10 @@ public:
         // callers' constant texts, so the same address is the same set.
         Recent& recent = recent_[((uintptr_t)position ^ ((uintptr_t)terminators >> 4)) % kRecent];
         if (recent.position == position && recent.terminators == terminators && recent.expectedType == expectedType &&
-            recent.closer == closer && recent.form->Matches(position))
+            recent.closer == closer && recent.form->Matches(position)) {
+            if (recent.form->Stale(words)) Compile(*recent.form, position);
             return recent.form;
+        }
         Form* form = Lookup(position, terminators, expectedType, closer);
         recent = {position, terminators, expectedType, closer, form};
         return form;
@@ -1854,7 +1913,8 @@ public:
     // that address while it holds the same bytes.
     Form* Function(const char* definition) {
         auto it = functions_.find(definition);
-        if (it != functions_.end() && it->second->Matches(definition)) return it->second.get();
+        if (it != functions_.end() && it->second->Matches(definition) && !it->second->Stale(words))
+            return it->second.get();
         if (it == functions_.end()) {
             it = functions_.emplace(definition, std::make_unique<Form>()).first;
             ++count_;
@@ -1864,17 +1924,7 @@ public:
         return &form;
     }
 
-    // The words the text has called as user functions, noted while a call
-    // in a form waits to learn its word (only the built-in dispatch knows
-    // which words it takes, and it takes the same words always).
-    bool Knows(const std::string& word) {
-        if (userWords_.count(word)) return true;
-        waitingForWords_ = true;
-        return false;
-    }
-    void Note(const char* word) {
-        if (waitingForWords_ && userWords_.size() < kMaxUserWords) userWords_.emplace(word);
-    }
+    CallWords words;
 
 private:
     Form* Lookup(char* position, const char* terminators, char expectedType, char closer) {
@@ -1884,7 +1934,7 @@ private:
         while (form && !(form->expectedType == expectedType && form->closer == closer &&
                          strcmp(form->terminators.c_str(), terminators) == 0))
             form = form->next.get();
-        if (form && form->Matches(position)) return form;
+        if (form && form->Matches(position) && !form->Stale(words)) return form;
         if (!form) {
             auto added = std::make_unique<Form>();
             form = added.get();
@@ -1903,9 +1953,10 @@ private:
         return form;
     }
 
-    static void Compile(Form& form, char* position) {
+    void Compile(Form& form, char* position) {
         form.Reset();
-        Compiler compiler(form, position);
+        form.wordGeneration = words.Generation();
+        Compiler compiler(form, position, words);
         char* p = position;
         form.usable = compiler.Root(p, form.terminators.c_str(), form.expectedType);
         // Keep the bytes read, with two after the furthest look, up to and
@@ -1919,8 +1970,9 @@ private:
 
     // Formals as CallUserFunction reads them: plain names only, no default
     // values, no by-reference marks, then the body.
-    static void CompileFunction(Form& form, const char* definition) {
+    void CompileFunction(Form& form, const char* definition) {
         form.Reset();
+        form.wordGeneration = words.Generation();
         form.function = true;
         form.source.assign(definition, strlen(definition) + 1);
         const char* p = strchr(definition, '(');
@@ -1951,7 +2003,7 @@ private:
         form.formals = (int)formals.size();
         form.bodyAt = (int)(body - definition);
         form.terminators = ")";
-        Compiler compiler(form, definition);
+        Compiler compiler(form, definition, words);
         form.usable = compiler.FunctionBody(body, formals);
     }
 
@@ -1966,9 +2018,6 @@ private:
 
     std::unordered_map<const char*, std::unique_ptr<Form>> forms_;
     std::unordered_map<const char*, std::unique_ptr<Form>> functions_;
-    static constexpr size_t kMaxUserWords = 4096;
-    std::unordered_set<std::string> userWords_;
-    bool waitingForWords_ = false;
     size_t count_ = 0;
     Recent recent_[kRecent];
 };
@@ -1979,11 +2028,11 @@ namespace {
 Form* FunctionFormFor(CQoLanguage* qo, const char* definition) {
     return qo->m_pRun->compiledForms->Function(definition);
 }
-bool KnownUserWord(CQoLanguage* qo, const std::string& word) { return qo->m_pRun->compiledForms->Knows(word); }
 }  // namespace
 
-void NoteUserFunctionCall(CQoLanguage* qo, const char* word) {
-    if (CompiledForms* forms = qo->m_pRun->compiledForms.get()) forms->Note(word);
+void NoteCalledWord(CQoLanguage* qo, const char* word, bool userFunction) {
+    if (CompiledForms* forms = qo->m_pRun->compiledForms.get())
+        forms->words.Note(word, userFunction ? CallWords::kUser : CallWords::kOther);
 }
 
 namespace {
@@ -2097,7 +2146,7 @@ void LeaveBlocks(CQoLanguage* qo, int blocks) {
 // (nothing changed) when the form gives up.
 // With quiet, a zero divisor's error becomes the value (out.raised) instead
 // of unwinding.
-inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out, HeldStores* held = nullptr,
+[[gnu::always_inline]] inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out, HeldStores* held = nullptr,
                      bool quiet = false, bool insideActivation = false) {
     if (g_stepBudget.load(std::memory_order_relaxed) >= 0 && g_stepBudget.fetch_sub(1, std::memory_order_relaxed) <= 0) {
         g_stepBudget.store(0, std::memory_order_relaxed);  // spent: the text's sentence reports it
@@ -2165,6 +2214,10 @@ bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
     return true;
 }
 
+// A loop's part whose form waits for the text to call a word first: the
+// loop is worth handing back once the text has run a pass.
+bool AwaitsWords(const Form* form) { return form && !form->usable && (form->refusedWords & kRefusedUnknownWord); }
+
 // The form of a loop's body: the statement ExecuteStatementAt runs, or null
 // when its start holds a marker.
 Form* BodyForm(CQoLanguage* qo, char*& body) {
@@ -2213,7 +2266,10 @@ LoopPhase ForPasses(CQoLanguage* qo, char* condition, char* body, char* step, He
     Form* conditionForm = forms->Find(condition, ")", 'N', 0);
     Form* bodyForm = BodyForm(qo, body);
     Form* stepForm = step ? forms->Find(step, ")", 0, 0) : nullptr;
-    if (!FitsLoop(qo, conditionForm) || !FitsLoop(qo, bodyForm) || (step && !FitsLoop(qo, stepForm))) return none;
+    if (!FitsLoop(qo, conditionForm) || !FitsLoop(qo, bodyForm) || (step && !FitsLoop(qo, stepForm))) {
+        *again = AwaitsWords(conditionForm) || AwaitsWords(bodyForm) || AwaitsWords(stepForm);
+        return none;
+    }
     *again = true;
     bool fromStep = from == LoopPhase::Step;
     for (;;) {
@@ -2247,7 +2303,10 @@ LoopPhase WhilePasses(CQoLanguage* qo, char*& cursor, char* condition, char* bod
     CompiledForms* forms = qo->m_pRun->compiledForms.get();
     Form* bodyForm = BodyForm(qo, body);
     Form* conditionForm = forms->Find(condition, ")", 'N', ')');
-    if (!FitsLoop(qo, conditionForm) || !FitsLoop(qo, bodyForm)) return LoopPhase::Body;
+    if (!FitsLoop(qo, conditionForm) || !FitsLoop(qo, bodyForm)) {
+        *again = AwaitsWords(conditionForm) || AwaitsWords(bodyForm);
+        return LoopPhase::Body;
+    }
     *again = true;
     QoLRunContext* run = qo->m_pRun;
     for (;;) {

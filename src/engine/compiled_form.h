@@ -72,9 +72,10 @@ LoopPhase RunCompiledFor(CQoLanguage* qo, char* condition, char* body, char* ste
 // pass (a zero divisor there leaves it at the error, as the text does).
 LoopPhase RunCompiledWhile(CQoLanguage* qo, char*& cursor, char* condition, char* body, bool* again);
 
-// The text is calling word as a user function: no built-in takes it. A
-// call in a form runs only once its word is known so.
-void NoteUserFunctionCall(CQoLanguage* qo, const char* word);
+// The text has met a call of word: a user function takes it, or not (a
+// built-in, an extension, a native function value). A call in a form
+// compiles only once its word is known to be a user function's.
+void NoteCalledWord(CQoLanguage* qo, const char* word, bool userFunction);
 
 // Whether a form may run now: never while the debugger traces or steps,
 // during a syntax check, in error-skip or read-only mode, or while a goto,

@@ -96,6 +96,7 @@ void CQoLanguage::CallFunction(char*& cursor, const char* word) {
             std::string declaration(m_strExtType.GetLength() > 6 ? m_strExtType.c_str() + 6 : "");
             for (char& c : declaration)
                 if (c == '$') c = '%';
+            NoteCalledWord(this, word, false);
             CallNative(this, cursor, m_pValue, 0, declaration.c_str(), word);
             return;
         }
@@ -114,10 +115,11 @@ void CQoLanguage::CallFunction(char*& cursor, const char* word) {
     }
     QoLVarDefine* definition = FindVariable(this, functionName);
     if (definition && definition->GetType() == 'F') {
-        NoteUserFunctionCall(this, word);
+        NoteCalledWord(this, word, true);
         CallUserFunction(cursor, definition);
         return;
     }
+    NoteCalledWord(this, word, false);
     CallExternal(this, cursor, word);
 }
 

@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "engine/builtin_hook.h"
+#include "engine/compiled_form.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
@@ -157,6 +158,7 @@ bool CQoLanguage::ReadWordOperand(char*& cursor, bool address) {
             return false;
         }
         Dispatched done = DispatchBuiltin(this, cursor, word);
+        if (done != Dispatched::None) NoteCalledWord(this, word, false);
         if (done == Dispatched::Statement) return true;
         if (done == Dispatched::Value) return false;
         CallFunction(cursor, word);
