@@ -1634,8 +1634,13 @@ __attribute__((noinline)) bool Runner::Call(CallSite& site, double* out) {
     const char* text = definition->m_strDef.c_str();
     Form* callee = site.callee;
     if (!(site.text == text && callee->usable && callee->Matches(text))) {
-        callee = FunctionFormFor(qo_, text);
-        if (!callee) return false;
+        // Nothing may leave a run half done (its pending stores would stay
+        // marked): a compilation that finds no memory gives up.
+        try {
+            callee = FunctionFormFor(qo_, text);
+        } catch (const std::exception&) {
+            return false;
+        }
         site.text = text;
         site.callee = callee;
     }

@@ -10,8 +10,15 @@
 // ++/-- per statement, blocks of such statements, if and switch, return
 // (the cursor then goes where the text's return leaves it), label statements,
 // and goto in the sentence's own list (the run ends with the label pending
-// where the text's list searches it); and one string statement,
-// `name = name + 'text'`, which grows the variable's string. A block that is
+// where the text's list searches it); one string statement,
+// `name = name + 'text'`, which grows the variable's string; and calls of
+// user functions whose whole body is a form that reads only its parameters
+// and stores nothing: such a function runs as a form of its own, its
+// parameters the arguments as the text would store and read them back, with
+// no variable records, so that a form making the call can still give up
+// (the call leaves nothing behind but the statement start inside the
+// function that the text's call leaves). A call compiles only once the text
+// has called its word as a user function (no built-in takes it). A block that is
 // the sentence itself may be a form up to a statement it does not cover, when
 // a return before it ends the run; else that run gives up. A form works on
 // copies of the values it reads and stores nothing until the whole sentence
