@@ -225,6 +225,9 @@ struct CallSite {
 class CallWords {
 public:
     enum Kind : char { kUnknown = 0, kUser = 'U', kOther = 'O' };
+    // asking is the run's flag that some word is asked for (the text's
+    // calls test it before they tell what took their word).
+    explicit CallWords(bool* asking) : asking_(asking) {}
     // A word not known yet is remembered as asked for.
     Kind Of(const std::string& word) {
         const auto it = kinds_.find(word);
@@ -232,16 +235,16 @@ public:
         if (kinds_.size() < kMaxWords) {
             kinds_.emplace(word, kUnknown);
             ++asked_;
+            *asking_ = true;
         }
         return kUnknown;
     }
-    // Learns what took a word asked for; costs a test while none is.
+    // Learns what took a word asked for.
     void Note(const char* word, Kind kind) {
-        if (__builtin_expect(asked_ == 0, 1)) return;
         const auto it = kinds_.find(word);
         if (it == kinds_.end() || it->second != kUnknown) return;
         it->second = kind;
-        --asked_;
+        *asking_ = --asked_ > 0;
         ++generation_;
     }
     uint32_t Generation() const { return generation_; }
@@ -250,6 +253,7 @@ private:
     static constexpr size_t kMaxWords = 4096;
     std::unordered_map<std::string, Kind> kinds_;
     size_t asked_ = 0;  // words asked for and not learned yet
+    bool* asking_;
     uint32_t generation_ = 0;
 };
 
@@ -1884,6 +1888,7 @@ bool Runner::Run(Outcome* out) {
 
 class CompiledForms {
 public:
+    explicit CompiledForms(QoLRunContext* run) : words(&run->callWordsAsked) {}
     Form* Find(char* position, const char* terminators, char expectedType, char closer) {
         // The forms found last, by position: the terminator sets are the
         // callers' constant texts, so the same address is the same set.
@@ -2035,7 +2040,7 @@ Form* FunctionFormFor(CQoLanguage* qo, const char* definition) {
 }
 }  // namespace
 
-void NoteCalledWord(CQoLanguage* qo, const char* word, bool userFunction) {
+void NoteAskedWord(CQoLanguage* qo, const char* word, bool userFunction) {
     if (CompiledForms* forms = qo->m_pRun->compiledForms.get())
         forms->words.Note(word, userFunction ? CallWords::kUser : CallWords::kOther);
 }
@@ -2052,15 +2057,17 @@ const bool g_compiledFormsOn = ReadCompileSwitch();
 
 namespace {
 
-// Whether forms may run on this interpreter now, beyond CompiledFormsAllowed;
-// the visible end of the variables, or -1.
-int ReadyEnd(CQoLanguage* qo) {
+// Whether forms may run on this interpreter now, beyond CompiledFormsAllowed.
+bool ReadyForms(CQoLanguage* qo) {
     QoLRunContext* run = qo->m_pRun;
-    if (run->level <= 0 || t_guardTop != run || qo->m_nScopeLevel < 0) return -1;
-    if (!run->compiledForms) run->compiledForms.reset(new CompiledForms());
+    if (run->level <= 0 || t_guardTop != run || qo->m_nScopeLevel < 0) return false;
+    if (!run->compiledForms) run->compiledForms.reset(new CompiledForms(run));
     run->compiledForms->TrimIfFull();
-    return VisibleVariableEnd(qo);
+    return true;
 }
+
+// The same, and the visible end of the variables, or -1.
+int ReadyEnd(CQoLanguage* qo) { return ReadyForms(qo) ? VisibleVariableEnd(qo) : -1; }
 
 bool Fits(const CQoLanguage* qo, const Form* form) {
     const QoLRunContext* run = qo->m_pRun;
@@ -2234,8 +2241,7 @@ Form* BodyForm(CQoLanguage* qo, char*& body) {
 }  // namespace
 
 FormRun RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators, char expectedType, char closer) {
-    const int end = ReadyEnd(qo);
-    if (end < 0) return FormRun::None;
+    if (!ReadyForms(qo)) return FormRun::None;
     if (!terminators) terminators = ")";
     CompiledForms* forms = qo->m_pRun->compiledForms.get();
     Form* form = forms->Find(cursor, terminators, expectedType, closer);
@@ -2245,6 +2251,8 @@ FormRun RunCompiledForm(CQoLanguage* qo, char*& cursor, const char* terminators,
         forms->prefixAt = cursor;
         return FormRun::Prefix;
     }
+    const int end = VisibleVariableEnd(qo);
+    if (end < 0) return FormRun::None;
     return RunForm(qo, form, cursor, closer, end) ? FormRun::Ran : FormRun::None;
 }
 

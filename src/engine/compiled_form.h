@@ -82,7 +82,10 @@ LoopPhase RunCompiledWhile(CQoLanguage* qo, char*& cursor, char* condition, char
 // The text has met a call of word: a user function takes it, or not (a
 // built-in, an extension, a native function value). A call in a form
 // compiles only once its word is known to be a user function's.
-void NoteCalledWord(CQoLanguage* qo, const char* word, bool userFunction);
+void NoteAskedWord(CQoLanguage* qo, const char* word, bool userFunction);
+inline void NoteCalledWord(CQoLanguage* qo, const char* word, bool userFunction) {
+    if (__builtin_expect(qo->m_pRun->callWordsAsked, 0)) NoteAskedWord(qo, word, userFunction);
+}
 
 // Whether a form may run now: never while the debugger traces or steps,
 // during a syntax check, in error-skip or read-only mode, or while a goto,

@@ -60,6 +60,9 @@ public:
     CString tableBufferName;
     // By-reference arguments that WritePara copies back, in argument order.
     std::vector<QoLWriteBack> writeBack;
+    // A compiled form waits to learn what takes a word called like a
+    // function (compiled_form.h).
+    bool callWordsAsked = false;
     // The sentences read once, by position (compiled_form.h).
     std::unique_ptr<qotool::engine::CompiledForms, qotool::engine::CompiledFormsDeleter> compiledForms;
 
