@@ -232,11 +232,10 @@ public:
     Kind Of(const std::string& word) {
         const auto it = kinds_.find(word);
         if (it != kinds_.end()) return it->second;
-        if (kinds_.size() < kMaxWords) {
-            kinds_.emplace(word, kUnknown);
-            ++asked_;
-            *asking_ = true;
-        }
+        if (kinds_.size() >= kMaxWords) return kOther;  // no room to learn it: never compiled
+        kinds_.emplace(word, kUnknown);
+        ++asked_;
+        *asking_ = true;
         return kUnknown;
     }
     // Learns what took a word asked for.
