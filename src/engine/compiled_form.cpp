@@ -20,6 +20,7 @@
 #include "engine/number_memo.h"
 #include "engine/scanner.h"
 #include "engine/unwind.h"
+#include "engine/var_params.h"
 #include "engine/var_store.h"
 #include "engine/var_tables.h"
 #include "platform/number_text.h"
@@ -1987,17 +1988,10 @@ private:
         const char* p = strchr(definition, '(');
         if (!p) return;
         std::vector<std::string> formals;
-        for (++p;;) {
-            while (IsBlank(*p)) ++p;
-            if (*p == ',') {
-                ++p;
-                while (IsBlank(*p)) ++p;
-            }
-            if (!*p || *p == ')') break;
-            const char* name = p;
-            while (*p && *p != '=' && *p != ',' && *p != ')' && (unsigned char)*p > 32) ++p;
-            const std::string formal(name, (size_t)(p - name));
-            while (IsBlank(*p)) ++p;
+        ++p;
+        std::string_view name;
+        while (NextFormalName(p, &name)) {
+            const std::string formal(name);
             if (formal.empty() || !IsAsciiLetter(formal[0]) || formal.size() >= 80 || *p == '=' ||
                 formal.compare(0, 7, "system_") == 0 || formals.size() == kMaxCallArgs)
                 return;

@@ -27,9 +27,6 @@ bool EndsReferenceName(char c) {
     return c == 0 || strchr(" \r'\"`-&$|?:<!=>+*%/~(),;{}[\\]^", c) != nullptr;
 }
 
-// A formal name ends at '=', ',', ')' or a blank.
-bool EndsFormalName(char c) { return c == 0 || c == '=' || c == ',' || c == ')' || (unsigned char)c <= 32; }
-
 // Skips a default expression in a formal list to the next ',' or ')' at
 // bracket depth 0.
 void SkipDefault(const char*& p) {
@@ -145,16 +142,8 @@ void CQoLanguage::CallUserFunction(char*& cursor, QoLVarDefine* definitionRecord
             LevelGuard guard(this, 'U', text);
             ++formal;
             for (;;) {
-                while (IsBlank(*formal)) ++formal;
-                if (*formal == ',') {
-                    ++formal;
-                    while (IsBlank(*formal)) ++formal;
-                }
-                if (!*formal || *formal == ')') break;
-                const char* nameStart = formal;
-                while (!EndsFormalName(*formal)) ++formal;
-                const std::string_view name(nameStart, (size_t)(formal - nameStart));
-                while (IsBlank(*formal)) ++formal;
+                std::string_view name;
+                if (!NextFormalName(formal, &name)) break;
                 if (name.empty() || IsDigitChar(name[0])) ReportError("自定义函数形参变量名非法", formal);
                 const bool hasDefault = *formal == '=';
                 bool defaultUsed = false;

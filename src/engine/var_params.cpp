@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/scanner.h"
 #include "engine/var_store.h"
 #include "engine/var_tables.h"
 #include "qotool/qolanguage.h"
@@ -56,5 +57,19 @@ void RevealParameters(CQoLanguage* qo, int from) {
 }
 
 int VariableCount(CQoLanguage* qo) { return qo->m_pVars->variables.size(); }
+
+bool NextFormalName(const char*& p, std::string_view* name) {
+    while (IsBlank(*p)) ++p;
+    if (*p == ',') {
+        ++p;
+        while (IsBlank(*p)) ++p;
+    }
+    if (!*p || *p == ')') return false;
+    const char* start = p;
+    while (*p && *p != '=' && *p != ',' && *p != ')' && (unsigned char)*p > 32) ++p;
+    *name = std::string_view(start, (size_t)(p - start));
+    while (IsBlank(*p)) ++p;
+    return true;
+}
 
 }  // namespace qotool::engine

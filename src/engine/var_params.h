@@ -28,6 +28,11 @@ QoLVarDefine* CreateReferenceParameter(CQoLanguage* qo, const char* formal, cons
 void RevealParameters(CQoLanguage* qo, int from);
 // Number of variable records (the position the next one takes).
 int VariableCount(CQoLanguage* qo);
+// The next name of a function's formal list at p (after its '(', or after a
+// name and its default): blanks and one ',' are passed, the name runs to
+// '=', ',', ')' or a blank, and the blanks after it are passed. False at the
+// list's end (a ')' or the text's end), with p there.
+bool NextFormalName(const char*& p, std::string_view* name);
 
 }  // namespace qotool::engine
 
