@@ -67,9 +67,9 @@ PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor);
 // sentence's stores are made when it has run whole. The phase the text
 // takes over at: the condition, the body or the step of the pass under way,
 // or Done once the condition has given 0 (the value is then that 0).
-// again is set when every part had a form and one gave up on the way (a
-// call whose word the text had still to learn, a value no form takes): the
-// text may hand the loop back after the part it runs.
+// again is set when the text may hand the loop back after the part it
+// runs: every part had a form and one gave up on the way (a value no form
+// takes), or a part waits for the text to call a word it calls first.
 enum class LoopPhase { Condition, Body, Step, Done };
 // A for loop: condition (null when empty), body, step (null when empty),
 // from the condition of a pass, or from its step once the text ran the body.
