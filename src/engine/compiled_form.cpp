@@ -297,7 +297,6 @@ struct Form {
     uint32_t wordGeneration = 0; // the words known when it was compiled
     // A function form: the definition's parameter count and where its body
     // starts (the statement start the text's call sets first).
-    bool function = false;
     int formals = 0;
     int bodyAt = 0;
     uint32_t runs = 0;
@@ -321,7 +320,6 @@ struct Form {
         appendRecord = nullptr;
         calls.clear();
         refusedWords = 0;
-        function = false;
         formals = bodyAt = 0;
         runs = fallbacks = 0;
     }
@@ -1983,7 +1981,6 @@ private:
     void CompileFunction(Form& form, const char* definition) {
         form.Reset();
         form.wordGeneration = words.Generation();
-        form.function = true;
         form.source.assign(definition, strlen(definition) + 1);
         const char* p = strchr(definition, '(');
         if (!p) return;
