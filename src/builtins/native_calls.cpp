@@ -35,6 +35,7 @@
 #include "platform/memory_probe.h"
 #include "platform/module_loader.h"
 #include "platform/native_call.h"
+#include "platform/per_thread.h"
 #include "platform/number_text.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
@@ -73,7 +74,7 @@ struct Caches {
     std::string key;                                   // scratch key
 };
 
-thread_local Caches t_caches;
+Caches& ThreadCaches() { return platform::PerThread<Caches>(); }
 
 DeclEntry* FindDeclaration(Caches& caches, std::string_view text, std::unique_ptr<DeclEntry>& oneCall) {
     auto& decls = caches.decls;
@@ -159,7 +160,7 @@ CString MissingFunction(std::string_view library, std::string_view name) {
 
 // The function name of library (by its file name); null after a report.
 void* FunctionByName(CQoLanguage* qo, std::string_view library, std::string_view name, char* cursor) {
-    Caches& caches = t_caches;
+    Caches& caches = ThreadCaches();
     std::string& key = caches.key;
     key.assign(library.data(), library.size());
     key += '\0';
@@ -427,7 +428,7 @@ void Marshal(CQoLanguage* qo, char*& cursor, CallTarget& target, std::string_vie
         return;
     }
     std::unique_ptr<DeclEntry> oneCall;
-    CallDeclared(qo, cursor, FindDeclaration(t_caches, declaration, oneCall), target);
+    CallDeclared(qo, cursor, FindDeclaration(ThreadCaches(), declaration, oneCall), target);
 }
 
 // Steps 3 to 11: the arguments by the declaration, the call, the result.
@@ -573,9 +574,11 @@ struct CallSite {
 };
 
 constexpr size_t kCallSites = 64;
-thread_local CallSite t_sites[kCallSites];
+struct CallSites {
+    CallSite slots[kCallSites];
+};
 
-CallSite& SiteAt(const char* at) { return t_sites[((uintptr_t)at >> 2) % kCallSites]; }
+CallSite& SiteAt(const char* at) { return platform::PerThread<CallSites>().slots[((uintptr_t)at >> 2) % kCallSites]; }
 
 // CallDll(library, function, declaration, arguments...): the names are
 // read with "%s%s".
@@ -596,7 +599,7 @@ void CallDll(CQoLanguage* qo, char*& cursor, const char*) {
         if (PlainLiteral(p, &target.library) && PlainLiteral(p, &target.name) && PlainLiteral(p, &declaration)) {
             cursor = p;
             std::unique_ptr<DeclEntry> oneCall;
-            DeclEntry* entry = FindDeclaration(t_caches, declaration, oneCall);
+            DeclEntry* entry = FindDeclaration(ThreadCaches(), declaration, oneCall);
             CallDeclared(qo, cursor, entry, target);
             if (!oneCall && target.resolved && qo->m_cType != 'X') {
                 site.at = start;

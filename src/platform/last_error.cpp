@@ -4,14 +4,19 @@
 #include <cstring>
 #include <string>
 
+#include "platform/per_thread.h"
+
 namespace qotool::platform {
 
 namespace {
-thread_local std::string t_loaderError;
-}
+struct LoaderError {
+    std::string text;  // the loader's reason for the last failed load, until read
+};
+std::string& PendingLoaderError() { return PerThread<LoaderError>().text; }
+}  // namespace
 
 void SetLoaderError(const char* text) {
-    t_loaderError = text ? text : "";
+    PendingLoaderError() = text ? text : "";
     errno = text ? ENOENT : 0;
 }
 
@@ -21,9 +26,10 @@ int LastSystemError(CString& text) {
         text.Empty();
         return 0;
     }
-    if (!t_loaderError.empty()) {
-        text = t_loaderError.c_str();
-        t_loaderError.clear();
+    std::string& pending = PendingLoaderError();
+    if (!pending.empty()) {
+        text = pending.c_str();
+        pending.clear();
         return code;
     }
     char buf[256];

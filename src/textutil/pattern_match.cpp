@@ -25,6 +25,7 @@
 
 #include "platform/keys.h"
 #include "platform/memory_probe.h"
+#include "platform/per_thread.h"
 #include "platform/ui.h"
 #include "qotool/textutil.h"
 #include "textutil/letter_lists.h"
@@ -105,10 +106,7 @@ struct MatchState {
     }
 };
 
-MatchState& State() {
-    thread_local MatchState state;
-    return state;
-}
+MatchState& State() { return platform::PerThread<MatchState>(); }
 
 class Matcher {
 public:
