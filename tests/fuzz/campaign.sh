@@ -4,14 +4,22 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer in its own build folder,
 # writes the seeds from tests/qol/*.cases, and fuzzes on one core.
 #
-#   tests/fuzz/campaign.sh MINUTES [BUILD_DIR]      (default build-afl)
+#   tests/fuzz/campaign.sh [--services] MINUTES [BUILD_DIR]   (default build-afl)
+#
+# --services: the scripts use files, processes, timers, rule tables and
+# memory blocks in the harness's private folder (services_sandbox.h), with
+# the names of those built-ins as a second dictionary; the whole fuzzer runs
+# in a PID namespace of its own where unshare allows one, so that what the
+# scripts start and kill stays inside. Findings land in findings-services.
 #
 # Findings land in BUILD_DIR/findings (default/queue, crashes, hangs). Then:
 #   minimise:  afl-cmin -i BUILD_DIR/findings/default/queue -o MIN -- BUILD_DIR/tests/fuzz/qotool_afl_harness
 #   keep:      MIN replaces tests/fuzz/corpus; each crash or hang goes to tests/fuzz/crashes
 # Run it niced (nice -n 19) on a shared machine.
 set -euo pipefail
-minutes=${1:?usage: campaign.sh MINUTES [BUILD_DIR]}
+services=
+if [ "${1:-}" = --services ]; then services=1; shift; fi
+minutes=${1:?usage: campaign.sh [--services] MINUTES [BUILD_DIR]}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath -m "${2:-$root/build-afl}")
 
@@ -44,8 +52,23 @@ export AFL_SKIP_CPUFREQ=1 AFL_NO_UI=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 AF
 # single allocations (32 MB: a script that doubles a text through deep
 # recursion copies it into its error text at every level, which takes
 # seconds with the bigger texts a normal build allows).
-afl-fuzz -i "$seeds" -o "$build/findings" -x "$root/tests/fuzz/qol.dict" \
+findings="$build/findings"
+dictionaries=(-x "$root/tests/fuzz/qol.dict")
+wrap=()
+if [ -n "$services" ]; then
+  findings="$build/findings-services"
+  dictionaries+=(-x "$root/tests/fuzz/services.dict")
+  export QOTOOL_FUZZ_SERVICES="$build/services-home"
+  # A shell stays process 1 of the namespace: signals a script sends there
+  # from inside are ignored, and afl-fuzz is not process 1.
+  if unshare --pid --fork --mount-proc true 2>/dev/null; then
+    wrap=(unshare --pid --fork --mount-proc sh -c '"$@"; exit $?' sh)
+  else
+    echo "no PID namespace here: the services campaign runs in the machine's own" >&2
+  fi
+fi
+"${wrap[@]}" afl-fuzz -i "$seeds" -o "$findings" "${dictionaries[@]}" \
   -t 5000 -m none -V $((minutes * 60)) -- "$harness"
 
-stats="$build/findings/default/fuzzer_stats"
+stats="$findings/default/fuzzer_stats"
 grep -E '^(execs_done|execs_per_sec|corpus_count|bitmap_cvg|saved_crashes|saved_hangs|stability) ' "$stats"

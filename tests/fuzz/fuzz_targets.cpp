@@ -12,6 +12,7 @@
 #include "qotool/qotool.h"
 #include "qotool/textcut.h"
 #include "qotool/textutil.h"
+#include "services_sandbox.h"
 
 namespace qotool::fuzz {
 
@@ -139,6 +140,7 @@ void RunScanner(const uint8_t* data, size_t size) {
 void InitFuzzing() {
     setenv("QO_UI", "silent", 1);
     engine::SetStepBudgetForTest(-1);
+    if (const char* folder = getenv("QOTOOL_FUZZ_SERVICES")) EnterServicesSandbox(folder);
 }
 
 void RunFuzzInput(const uint8_t* data, size_t size) {
@@ -162,6 +164,7 @@ void RunFuzzInput(const uint8_t* data, size_t size) {
     default: RunScanner(data, size); break;
     }
     engine::SetStepBudgetForTest(-1);
+    EndServicesInput();
 }
 
 }  // namespace qotool::fuzz

@@ -20,7 +20,8 @@ constexpr int kTargetCount = 10;
 // case, few enough that an endless loop ends in milliseconds.
 constexpr long kStepBudget = 200000;
 
-// Prepares the process once (silent UI, no step budget).
+// Prepares the process once (silent UI, no step budget; with
+// QOTOOL_FUZZ_SERVICES=FOLDER, the services sandbox in FOLDER).
 void InitFuzzing();
 // Runs one input through its target.
 void RunFuzzInput(const uint8_t* data, size_t size);

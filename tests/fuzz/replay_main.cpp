@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
             Collect(argv[i], &files);
     }
     std::sort(files.begin(), files.end());
+    qotool::fuzz::InitFuzzing();  // the services sandbox, if any, holds every child
     int failed = 0;
     for (const std::string& file : files) {
         fflush(nullptr);
