@@ -318,7 +318,7 @@ void Get(CQoLanguage* qo, char*& cursor, const char*) {
     qo->DoSentence(cursor, "),", 'S', ',');
     if (Undetermined(qo)) {
         // Only the arguments' form can be looked at.
-        while (*cursor && *cursor != ')') qo->DoSentence(cursor, "),", 0, ',');
+        if (!engine::CheckArgumentsToClose(qo, cursor)) return;
         qo->m_cType = '?';
         return;
     }

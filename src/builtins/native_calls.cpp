@@ -374,21 +374,7 @@ ArgRead ReadArgument(CQoLanguage* qo, char*& cursor, const NativeParam& param, C
 // Step 2 of a call during a syntax check: the arguments are evaluated, the
 // type follows from the declaration, nothing is called.
 void CheckCall(CQoLanguage* qo, char*& cursor, std::string_view declaration, bool known) {
-    for (;;) {
-        engine::SkipBlanks(cursor);
-        if (*cursor == ')') break;
-        char* before = cursor;
-        if (!*cursor) {
-            qo->ReportError("缺)", cursor);
-            return;
-        }
-        qo->DoSentence(cursor, "),", 0, ',');
-        if (qo->m_cType == 'X') return;
-        if (cursor == before) {
-            qo->ReportError("缺)", cursor);
-            return;
-        }
-    }
+    if (!engine::CheckArgumentsToClose(qo, cursor)) return;
     qo->FunctionBracketTrace(cursor, ')');
     qo->m_cType = known ? SyntaxCheckType(declaration) : '?';
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
 #include "engine/var_store.h"
@@ -292,6 +293,20 @@ void CQoLanguage::ReadPara(char resultType, char*& cursor, const char* format, .
     }
     m_strValue = CString(signature.data(), (int)signature.size());
     m_cType = resultType;
+}
+
+bool qotool::engine::CheckArgumentsToClose(CQoLanguage* qo, char*& cursor) {
+    for (;;) {
+        SkipBlanks(cursor);
+        if (*cursor == ')') return true;
+        char* const before = cursor;
+        qo->DoSentence(cursor, "),", 0, ',');
+        if (qo->m_cType == 'X') return false;  // only without a catcher: already reported
+        if (cursor == before) {
+            qo->ReportError("缺)", cursor);
+            return false;
+        }
+    }
 }
 
 void CQoLanguage::WritePara() {

@@ -55,6 +55,12 @@ bool PlainSubscript(const char* p, long* value, const char** end);
 // "执行不认识的函数：%s" when none takes it.
 void CallExternal(CQoLanguage* qo, char*& cursor, const char* word);
 
+// The arguments of a call that is only checked (syntax check): each is
+// evaluated for its form, up to the call's ')', which is left at the cursor.
+// False, with "缺)" reported, when the list ends before it: at ';', '}', the
+// end of the text, or anything else that no argument reads.
+bool CheckArgumentsToClose(CQoLanguage* qo, char*& cursor);
+
 // Runs the registered executors from the last to the first; true when one
 // handled the word.
 bool CallUserExecutors(CQoLanguage* qo, char*& cursor, const char* word);

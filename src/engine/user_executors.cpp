@@ -143,15 +143,7 @@ void CallExternal(CQoLanguage* qo, char*& cursor, const char* word) {
     if (handled) return;
     if (qo->m_bSyntaxCheck) {
         RecordUndefinedName(qo, word);
-        for (;;) {
-            SkipBlanks(cursor);
-            if (!*cursor || *cursor == ')') break;
-            qo->DoSentence(cursor, "),", 0, ',');
-        }
-        if (*cursor != ')') {
-            qo->ReportError("缺)", cursor);
-            return;
-        }
+        if (!CheckArgumentsToClose(qo, cursor)) return;
         qo->FunctionBracketTrace(cursor, ')');
         qo->m_cType = '?';
         return;

@@ -363,6 +363,7 @@ TEST(QolCliTest, CheckReportsEachFindingWithItsPlace) {
         {"#!/usr/bin/env qol\nprint(argv[1], argc);\nx = 1;\ny = x + 2;\n", "", 0},
         {"x = 1;\ny = nosuch + 1;\nfoo(3);\n", u8"@:2:5: 'nosuch' 变量未定义\n@:3:1: 执行不认识的函数：foo\n", 1},
         {"a = 1;\nb = (1 + ;\n", u8"@:2:10: N型数据(1)不能加Z型数据()\n", 1},
+        {"x = 1;\nxx(1;\n", u8"@:2:1: 执行不认识的函数：xx\n@:2:5: 缺)\n", 1},
     };
     for (const auto& c : cases) {
         const std::string path = dir.Write("check.qol", c.script);
