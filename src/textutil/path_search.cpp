@@ -74,7 +74,10 @@ bool SortedEntries(const std::string& directory, bool fileAttributes, std::vecto
 struct Listing {
     std::vector<std::string> patterns;
     bool subdirectories = false, first = false, readOnlyOnly = false, writableOnly = false;
-    std::set<std::pair<uint64_t, uint64_t>> open;  // directories on the current path (links may loop)
+    // Every directory the walk has entered, by device and inode: links and
+    // mounts that lead to one of them (a loop, or many ways into one tree)
+    // are not followed again, so the walk lists each directory once.
+    std::set<std::pair<uint64_t, uint64_t>> visited;
 };
 
 std::string ListDirectory(Listing& listing, std::string directory) {
@@ -103,18 +106,16 @@ std::string ListDirectory(Listing& listing, std::string directory) {
 
     if (!listing.subdirectories || (listing.first && found)) return list;
     std::pair<uint64_t, uint64_t> self;
-    const bool known = platform::DirectoryIdentity(directory.c_str(), self.first, self.second);
-    if (known) listing.open.insert(self);
+    if (platform::DirectoryIdentity(directory.c_str(), self.first, self.second)) listing.visited.insert(self);
     for (const platform::DirectoryEntry& entry : entries) {
         if (!entry.directory) continue;
-        if (listing.open.count({entry.device, entry.inode})) continue;
+        if (!listing.visited.insert({entry.device, entry.inode}).second) continue;
         const std::string sublist = ListDirectory(listing, directory + entry.name);
         if (sublist.empty()) continue;
         if (!list.empty()) list += "\r\n";
         list += sublist;
         if (listing.first) break;
     }
-    if (known) listing.open.erase(self);
     return list;
 }
 
@@ -123,7 +124,11 @@ std::vector<std::string> PlaceDirectories(char letter) {
     switch (toupper((unsigned char)letter)) {
     case 'A': return {platform::WorkDirectory()};
     case 'L': return {platform::SystemNameFromOs(platform::LibraryDirectory())};
-    case 'C': return {platform::CurrentDirectory()};
+    case 'C': {
+        std::string current = platform::CurrentDirectory();
+        if (current.empty()) return {};
+        return {std::move(current)};
+    }
     case 'S': return {platform::SystemDirectory()};
     case 'W': return {platform::WindowsDirectory()};
     case 'P': {
