@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "builtins/args.h"
@@ -145,7 +146,9 @@ void DirGet(CQoLanguage* qo, char*& cursor) {
     qo->ReadPara('S', cursor, "%s", &unused, nullptr);
     if (qo->m_bSyntaxCheck) return;
     try {
-        SetString(qo, std::string_view(platform::CurrentDirectory()));
+        const std::string current = platform::CurrentDirectory();
+        if (current.empty()) return qo->ReportError("目录操作非法", cursor);
+        SetString(qo, std::string_view(current));
     } catch (...) {
         qo->ReportError("目录操作非法", cursor);
     }
@@ -242,8 +245,12 @@ void FileRead(CQoLanguage* qo, char*& cursor) {
     if (qo->m_bSyntaxCheck) return;
     name = PathOf(name);
     CString bytes;
-    if (!platform::ReadFileBytes(name.c_str(), (uint32_t)maximum, bytes))
-        return FileFailure(qo, cursor, FileCall::kRead, name, CString());
+    try {
+        if (!platform::ReadFileBytes(name.c_str(), (uint32_t)maximum, bytes))
+            return FileFailure(qo, cursor, FileCall::kRead, name, CString());
+    } catch (const std::exception&) {  // more than memory or one text holds
+        return qo->ReportError(engine::kOutOfMemory, cursor);
+    }
     SetString(qo, bytes);
 }
 

@@ -1,12 +1,25 @@
 #include "platform/file_io.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <new>
 
 namespace qotool::platform {
 
 FILE* OpenFile(const char* gbkName, const char* mode) {
     if (!gbkName) return nullptr;
-    return fopen(FileSystemName(gbkName).c_str(), mode);
+    const std::string name = FileSystemName(gbkName);
+    if (mode[0] != 'r' || strchr(mode, '+')) return fopen(name.c_str(), mode);
+    // Reading does not wait in open() for a named pipe's writer: without
+    // one the file reads as empty.
+    const int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* f = fdopen(fd, mode);
+    if (!f) close(fd);
+    return f;
 }
 
 bool ReadWholeFile(const char* gbkName, std::string& content) {

@@ -10,7 +10,8 @@
 
 namespace qotool::platform {
 
-// fopen of a GBK name (its file-system name, paths.h).
+// fopen of a GBK name (its file-system name, paths.h). Opening for reading
+// does not wait for the writer of a named pipe.
 FILE* OpenFile(const char* gbkName, const char* mode);
 // Reads a whole file in binary mode; false when it cannot be read, when it
 // is longer than kMaxWholeFile (a device such as /dev/zero never ends), or

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "platform/paths.h"
@@ -18,6 +20,21 @@ namespace {
 
 bool ReadOnlyMode(mode_t mode) { return (mode & S_IWUSR) == 0; }
 
+// Opens without waiting: a named pipe with no writer (or no reader) would
+// otherwise hold open() for ever. A regular file goes back to blocking I/O;
+// special files keep the non-blocking mode, so that a read or write that
+// would wait ends instead.
+int OpenNoWait(const char* name, int flags, struct stat& info) {
+    const int fd = open(FileSystemName(name).c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    if (fstat(fd, &info) != 0) {
+        close(fd);
+        return -1;
+    }
+    if (S_ISREG(info.st_mode)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 }  // namespace
 
 FileState ProbeFile(const char* name) {
@@ -27,25 +44,31 @@ FileState ProbeFile(const char* name) {
 }
 
 bool ReadFileBytes(const char* name, uint64_t maxLength, CString& bytes) {
-    const int fd = open(FileSystemName(name).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     struct stat info;
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int fd = OpenNoWait(name, O_RDONLY, info);
+    if (fd < 0) return false;
+    if (S_ISDIR(info.st_mode)) {
         close(fd);
         return false;
     }
+    // The length the file system gives (0 for pipes and devices).
     uint64_t length = (uint64_t)info.st_size;
     if (maxLength < length) length = maxLength;
-    if (length > 0x7FFFFFF0u) length = 0x7FFFFFF0u;  // what one string can hold
-    char* buffer = bytes.GetBufferSetLength((int)length);
-    uint64_t done = 0;
     bool ok = true;
-    while (done < length) {
-        const ssize_t n = read(fd, buffer + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        done += (uint64_t)n;
+    uint64_t done = 0;
+    try {
+        if (length > (uint64_t)INT_MAX) throw std::length_error("more than one text holds");
+        char* buffer = bytes.GetBuffer((int)length);
+        while (done < length) {
+            const ssize_t n = read(fd, buffer + done, length - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno != EAGAIN) ok = false;
+            if (n <= 0) break;
+            done += (uint64_t)n;
+        }
+    } catch (...) {
+        close(fd);
+        throw;
     }
     close(fd);
     bytes.ReleaseBuffer((int)done);
@@ -59,7 +82,9 @@ bool WriteFileBytes(const char* name, std::string_view bytes, int64_t& length) {
         errno = EACCES;
         return false;
     }
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A pipe without a reader fails here (ENXIO); one whose reader does not
+    // read fails once it is full (EAGAIN).
+    const int fd = OpenNoWait(name, O_WRONLY | O_CREAT | O_TRUNC, info);
     if (fd < 0) return false;
     size_t done = 0;
     bool ok = true;

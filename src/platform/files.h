@@ -21,11 +21,14 @@ enum class FileState { kMissing, kWritable, kReadOnly };
 // Whether the file (or directory) exists and can be written.
 FileState ProbeFile(const char* name);
 
-// The file's first bytes, at most maxLength (all of them when the file is
-// shorter); zero bytes included.
+// The file's first bytes, at most maxLength and at most the length the file
+// system gives (nothing from a pipe or a device); zero bytes included.
+// Throws std::length_error when that is more than one text holds, and
+// std::bad_alloc when memory runs out.
 bool ReadFileBytes(const char* name, uint64_t maxLength, CString& bytes);
 // Creates or truncates the file and writes bytes; length receives the
-// file's length afterwards.
+// file's length afterwards. Fails rather than waits on a pipe that has no
+// reader or no room.
 bool WriteFileBytes(const char* name, std::string_view bytes, int64_t& length);
 bool DeleteFileNamed(const char* name);
 bool RenameFileNamed(const char* from, const char* to);

@@ -78,8 +78,17 @@ std::string WorkDirectory() {
 }
 
 std::string CurrentDirectory() {
-    char cwd[PATH_MAX];
-    return WithSlash(SystemNameFromOs(getcwd(cwd, sizeof cwd) ? cwd : "."));
+    char* cwd = getcwd(nullptr, 0);  // fails when the directory was removed
+    if (!cwd) return std::string();
+    std::string name;
+    try {
+        name = WithSlash(SystemNameFromOs(cwd));
+    } catch (...) {
+        free(cwd);
+        throw;
+    }
+    free(cwd);
+    return name;
 }
 
 std::string SystemDirectory() {

@@ -23,7 +23,8 @@ std::string WorkDirectory();
 // The same rule on any host path.
 std::string WorkDirectoryOfHost(const std::string& hostPath);
 
-// The current directory (GBK, ending with '/').
+// The current directory (GBK, ending with '/'); empty when it has none (it
+// was removed).
 std::string CurrentDirectory();
 // $QO_SYSTEM_DIR (default /usr/lib/) and $QO_WINDOWS_DIR (default /etc/),
 // as GBK texts that may name drives.
