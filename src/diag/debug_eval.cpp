@@ -6,11 +6,17 @@
 #include "diag/debug_hooks.h"
 #include "diag/debug_panes.h"
 #include "engine/run_context.h"
+#include "engine/step_budget.h"
 #include "qotool/qolanguage.h"
 
 namespace qotool::diag {
 
 const char kCannotCompute[] = "无法计算";
+
+// Activations one evaluation may spend: far beyond any watch or condition,
+// yet an endless loop typed there gives up within about a second, and
+// shows as a failed evaluation.
+constexpr long kEvaluationSteps = 5000000;
 
 Evaluation EvaluateReadOnly(CQoLanguage* qo, const char* text) {
     Evaluation result;
@@ -42,6 +48,7 @@ Evaluation EvaluateReadOnly(CQoLanguage* qo, const char* text) {
     std::string buffer = "$$$";
     buffer += text;
     try {
+        engine::StepLimit limit(kEvaluationSteps);
         qo->DoQol(buffer.c_str(), nullptr);
         result.type = qo->m_cType;
         result.number = qo->m_dValue;

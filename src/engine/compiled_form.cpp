@@ -1652,10 +1652,7 @@ __attribute__((noinline)) bool Runner::Call(CallSite& site, double* out) {
     const int catchBase = catchBase_ + site.catches;
     if (levelBase + callee->levels >= 195 || catchBase + callee->catches >= 145) return false;
     if (!CompiledFormsAllowed(qo_)) return false;
-    if (g_stepBudget.load(std::memory_order_relaxed) >= 0 && g_stepBudget.fetch_sub(1, std::memory_order_relaxed) <= 0) {
-        g_stepBudget.store(0, std::memory_order_relaxed);
-        return false;
-    }
+    if (StepsCounted() && !TakeStep()) return false;
     double parameters[kMaxCallArgs];
     for (int i = 0; i < site.argCount; ++i) {
         double value;
@@ -2150,10 +2147,7 @@ void LeaveBlocks(CQoLanguage* qo, int blocks) {
 // of unwinding.
 [[gnu::always_inline]] inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out, HeldStores* held = nullptr,
                      bool quiet = false, bool insideActivation = false) {
-    if (g_stepBudget.load(std::memory_order_relaxed) >= 0 && g_stepBudget.fetch_sub(1, std::memory_order_relaxed) <= 0) {
-        g_stepBudget.store(0, std::memory_order_relaxed);  // spent: the text's sentence reports it
-        return false;
-    }
+    if (StepsCounted() && !TakeStep()) return false;  // spent: the text's sentence reports it
     QoLRunContext* run = qo->m_pRun;
     Runner runner(qo, *form, end, held);
     if (insideActivation) runner.InsideActivation();

@@ -24,12 +24,47 @@ using qotool::diag::Trace;
 const char qotool::engine::kOutOfMemory[] = "内存资源不足";
 
 std::atomic<long> qotool::engine::g_stepBudget{-1};
+std::atomic<int> qotool::engine::g_stepBudgetsSet{0};
 const char qotool::engine::kStepBudgetSpent[] = "step budget spent";
 
+namespace {
+// This thread's budget (StepLimit); -1: none. Read only once a budget is
+// set somewhere, so it needs no fast access.
+thread_local long t_stepsLeft = -1;
+}  // namespace
+
+void qotool::engine::SetStepBudgetForTest(long steps) {
+    const long before = g_stepBudget.exchange(steps < 0 ? -1 : steps, std::memory_order_relaxed);
+    if ((before >= 0) != (steps >= 0)) g_stepBudgetsSet.fetch_add(steps >= 0 ? 1 : -1, std::memory_order_relaxed);
+}
+
+bool qotool::engine::TakeStep() {
+    bool left = true;
+    if (g_stepBudget.load(std::memory_order_relaxed) >= 0 && g_stepBudget.fetch_sub(1, std::memory_order_relaxed) <= 0) {
+        g_stepBudget.store(0, std::memory_order_relaxed);
+        left = false;
+    }
+    long& mine = t_stepsLeft;
+    if (mine == 0) left = false;
+    if (mine > 0) --mine;
+    return left;
+}
+
 void qotool::engine::SpendStep(CQoLanguage* qo, char* cursor) {
-    if (g_stepBudget.fetch_sub(1, std::memory_order_relaxed) > 0) return;
-    g_stepBudget.store(0, std::memory_order_relaxed);
-    qo->ReportError(kStepBudgetSpent, cursor);
+    if (!TakeStep()) qo->ReportError(kStepBudgetSpent, cursor);
+}
+
+qotool::engine::StepLimit::StepLimit(long steps) : saved_(t_stepsLeft) {
+    if (steps < 0) steps = 0;
+    start_ = saved_ >= 0 && saved_ < steps ? saved_ : steps;
+    t_stepsLeft = start_;
+    g_stepBudgetsSet.fetch_add(1, std::memory_order_relaxed);
+}
+
+qotool::engine::StepLimit::~StepLimit() {
+    const long spent = start_ - t_stepsLeft;
+    t_stepsLeft = saved_ < 0 ? -1 : (saved_ > spent ? saved_ - spent : 0);
+    g_stepBudgetsSet.fetch_sub(1, std::memory_order_relaxed);
 }
 
 namespace {
@@ -199,7 +234,7 @@ CQoLanguage* Sentence(CQoLanguage* qo, char*& cursor, const char* terminators, c
                       bool prefix) {
     QoLRunContext* run = qo->m_pRun;
     if (run->catchDepth > 150) qo->ReportError("括号或语句嵌套操作层次过深", cursor);
-    if (g_stepBudget.load(std::memory_order_relaxed) >= 0) SpendStep(qo, cursor);
+    if (StepsCounted()) SpendStep(qo, cursor);
     // The current level's position is this activation's start while it runs;
     // the previous one comes back when it ends, since built-ins may run text
     // that does not outlive their call.

@@ -74,9 +74,12 @@ TEST_F(QolDebugTest, StepsWatchesRunsUntilAndTerminatesALoop) {
 }
 
 TEST_F(QolDebugTest, AnswersEvalValueAndVars) {
-    const Session s =
-        Run("--debug -e \"s='名字'; n=3; ?n=n+1;\"", "step\nstep\nstep\neval n*2\nvalue s\nvalue\nvars\nclose\n");
+    // An endless loop typed into eval or a watch gives up as a failed evaluation.
+    const Session s = Run("--debug -e \"s='名字'; n=3; ?n=n+1;\"",
+                          "step\nstep\nstep\neval while(1);\nwatch 2 while(1);\neval n*2\nvalue s\nvalue\nvars\nclose\n");
     EXPECT_NE(s.out.find(u8"B断点 level 0 line 1: n=n+1;\n"
+                         u8"eval: 无法计算\n"
+                         u8"watch 2 while(1); = 无法计算\n"
                          u8"eval: N:6\n"
                          u8"value: 名字\n"
                          u8"value: 3\n"),
