@@ -30,9 +30,15 @@ harness="$build/tests/fuzz/qotool_afl_harness"
 
 seeds="$build/seeds"
 rm -rf "$seeds"
-python3 "$root/tests/fuzz/make_seeds.py" "$seeds"
-# The committed corpus and every known crash seed the campaign too.
-cp "$root"/tests/fuzz/corpus/* "$seeds"/ 2>/dev/null || true
+if [ -n "$services" ]; then
+  # The cases of the services, not the whole corpus: the queue starts
+  # where the services are, and calibrates in minutes.
+  python3 "$root/tests/fuzz/make_seeds.py" "$seeds" system timers rule_tables native paths interpreters
+else
+  python3 "$root/tests/fuzz/make_seeds.py" "$seeds"
+  # The committed corpus and every known crash seed the campaign too.
+  cp "$root"/tests/fuzz/corpus/* "$seeds"/ 2>/dev/null || true
+fi
 for f in "$root"/tests/fuzz/crashes/*; do cp "$f" "$seeds/crash-$(basename "$f")"; done
 
 work="$build/fuzz-home"

@@ -3,7 +3,10 @@
 script input (selector '0', GBK, lines joined with CR LF as the conformance
 runner joins them), and a few inputs for each text function.
 
-    make_seeds.py OUTPUT_DIR
+    make_seeds.py OUTPUT_DIR [CASES_NAME...]
+
+With names (system, timers, ...), only those case files, and no inputs of
+the text functions.
 """
 import pathlib
 import sys
@@ -49,8 +52,11 @@ TEXT_SEEDS = [
 def main():
     out = pathlib.Path(sys.argv[1])
     out.mkdir(parents=True, exist_ok=True)
+    only = set(sys.argv[2:])
     count = 0
     for cases in sorted((ROOT / "tests" / "qol").glob("*.cases")):
+        if only and cases.stem not in only:
+            continue
         for n, lines in enumerate(case_texts(cases)):
             while lines and not lines[-1]:
                 lines.pop()
@@ -59,7 +65,7 @@ def main():
             data = b"0" + gbk("\r\n".join(lines))
             (out / f"{cases.stem}-{n:03d}").write_bytes(data)
             count += 1
-    for n, data in enumerate(TEXT_SEEDS):
+    for n, data in enumerate([] if only else TEXT_SEEDS):
         (out / f"text-{n:03d}").write_bytes(data)
         count += 1
     print(f"{count} seeds in {out}")
