@@ -50,14 +50,12 @@ void Collect(const std::string& path, std::vector<std::string>* files) {
     closedir(dir);
 }
 
-[[noreturn]] void RunChild(const std::string& file, unsigned seconds, unsigned long megabytes) {
+[[noreturn]] void RunChild(std::vector<uint8_t>& data, unsigned seconds, unsigned long megabytes) {
     if (kCapAddressSpace) {
         rlimit limit{(rlim_t)megabytes << 20, (rlim_t)megabytes << 20};
         setrlimit(RLIMIT_AS, &limit);
     }
     alarm(seconds);
-    std::ifstream in(file, std::ios::binary);
-    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     qotool::fuzz::InitFuzzing();
     qotool::fuzz::RunFuzzInput(data.data(), data.size());
     fflush(nullptr);
@@ -84,13 +82,21 @@ int main(int argc, char** argv) {
     qotool::fuzz::InitFuzzing();  // the services sandbox, if any, holds every child
     int failed = 0;
     for (const std::string& file : files) {
+        // Read here: the sandbox's children may no longer read the folders.
+        std::ifstream in(file, std::ios::binary);
+        std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.is_open()) {
+            printf("FAILED %s: cannot be read\n", file.c_str());
+            ++failed;
+            continue;
+        }
         fflush(nullptr);
         pid_t child = fork();
         if (child < 0) {
             perror("fork");
             return 2;
         }
-        if (child == 0) RunChild(file, seconds, megabytes);
+        if (child == 0) RunChild(data, seconds, megabytes);
         int status = 0;
         while (waitpid(child, &status, 0) < 0) {
         }

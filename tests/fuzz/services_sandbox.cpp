@@ -1,6 +1,7 @@
 #include "services_sandbox.h"
 
 #include <ftw.h>
+#include <grp.h>
 #include <sched.h>
 #include <stdio.h>
 #include <string.h>
@@ -43,6 +44,15 @@ bool ProtectMounts() {
     return true;
 }
 
+// As root, the scripts run as nobody from here on: what they start, wait
+// for and kill can then not be the fuzzer or the machine's own processes.
+bool DropRoot() {
+    constexpr uid_t kNobody = 65534;
+    if (geteuid() != 0) return false;
+    if (chown(g_folder.c_str(), kNobody, kNobody) != 0) return false;
+    return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+}
+
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW* at) {
     if (at->level > 0) remove(path);
     return 0;
@@ -68,8 +78,10 @@ bool EnterServicesSandbox(const char* folder) {
     }
     const bool own = ProtectMounts();
     if (chdir(real) != 0) return false;  // after the bind: the folder's own mount
-    fprintf(stderr, "services sandbox in %s (%s)\n", real,
-            own ? "the rest of the file system read-only" : "no mount namespace");
+    const bool nobody = DropRoot();
+    fprintf(stderr, "services sandbox in %s (%s, %s)\n", real,
+            own ? "the rest of the file system read-only" : "no mount namespace",
+            nobody ? "scripts run as nobody" : "scripts run as this user");
     return true;
 }
 
