@@ -21,43 +21,79 @@ void VarArray::Grow(int64_t wantedRows, int64_t wantedColumns) {
     }
     if ((size_t)rows * (size_t)stride > kMaxCells) throw std::bad_alloc();
     if (stride != stride_) {
-        std::vector<std::unique_ptr<QoLVarDefine>> cells((size_t)rows * (size_t)stride);
-        for (int r = 0; r < rows_; ++r)
+        const int held = WindowRows();
+        std::vector<std::unique_ptr<QoLVarDefine>> cells((size_t)held * (size_t)stride);
+        for (int r = 0; r < held; ++r)
             for (int c = 0; c < columns_; ++c)
                 cells[(size_t)r * (size_t)stride + (size_t)c] =
                     std::move(cells_[(size_t)r * (size_t)stride_ + (size_t)c]);
         cells_.swap(cells);
         stride_ = stride;
-    } else {
-        cells_.resize((size_t)rows * (size_t)stride_);
     }
     rows_ = rows;
     columns_ = columns;
 }
 
+void VarArray::Reach(int row) {
+    const int held = WindowRows();
+    if (held == 0) {
+        first_ = row;
+        cells_.resize((size_t)stride_);
+    } else if (row >= first_ + held) {
+        cells_.resize((size_t)(row - first_ + 1) * (size_t)stride_);  // capacity grows geometrically
+    } else if (row < first_) {
+        // Downwards by at least the window's size, so that filling an array
+        // from its last row to its first stays linear.
+        const int newFirst = std::min(row, std::max(0, first_ - held));
+        const size_t extra = (size_t)(first_ - newFirst) * (size_t)stride_;
+        const size_t old = cells_.size();
+        cells_.resize(old + extra);
+        std::move_backward(cells_.begin(), cells_.begin() + (ptrdiff_t)old, cells_.end());
+        first_ = newFirst;
+    }
+}
+
+std::unique_ptr<QoLVarDefine>* VarArray::Slot(int row, int column) {
+    if (row < first_ || row >= first_ + WindowRows()) return nullptr;
+    return &cells_[(size_t)(row - first_) * (size_t)stride_ + (size_t)column];
+}
+
 void VarArray::InsertRows(int at, int count) {
     if (count <= 0 || at < 0 || at > rows_) return;
-    if (columns_ == 0) {
-        rows_ += count;
-        return;
-    }
     if (((size_t)rows_ + (size_t)count) * (size_t)stride_ > kMaxCells) throw std::bad_alloc();
-    const size_t from = (size_t)at * (size_t)stride_;
-    const size_t shift = (size_t)count * (size_t)stride_;
-    cells_.resize(cells_.size() + shift);
-    std::move_backward(cells_.begin() + (ptrdiff_t)from, cells_.end() - (ptrdiff_t)shift, cells_.end());
+    const int held = WindowRows();
+    if (held > 0 && at <= first_) {
+        first_ += count;
+    } else if (held > 0 && at < first_ + held) {
+        const size_t from = (size_t)(at - first_) * (size_t)stride_;
+        const size_t shift = (size_t)count * (size_t)stride_;
+        cells_.resize(cells_.size() + shift);
+        std::move_backward(cells_.begin() + (ptrdiff_t)from, cells_.end() - (ptrdiff_t)shift, cells_.end());
+    }
     rows_ += count;
 }
 
 void VarArray::RemoveRows(int at, int count) {
     if (count <= 0 || at < 0 || at + count > rows_) return;
-    const auto first = cells_.begin() + (ptrdiff_t)at * stride_;
-    cells_.erase(first, first + (ptrdiff_t)count * stride_);
+    const int held = WindowRows();
+    const int lo = std::max(at, first_);
+    const int hi = std::min(at + count, first_ + held);
+    if (lo < hi) {
+        const auto begin = cells_.begin() + (ptrdiff_t)(lo - first_) * stride_;
+        cells_.erase(begin, begin + (ptrdiff_t)(hi - lo) * stride_);
+    }
+    if (at < first_) first_ -= std::min(at + count, first_) - at;  // rows removed below the window
+    if (cells_.empty()) first_ = 0;
     rows_ -= count;
 }
 
 QoLVarDefine* VarArray::Cell(int row, int column) {
-    std::unique_ptr<QoLVarDefine>& cell = cells_[(size_t)row * (size_t)stride_ + (size_t)column];
+    std::unique_ptr<QoLVarDefine>* slot = Slot(row, column);
+    if (!slot) {
+        Reach(row);
+        slot = Slot(row, column);
+    }
+    std::unique_ptr<QoLVarDefine>& cell = *slot;
     if (!cell) {
         cell = std::make_unique<QoLVarDefine>();
         cell->m_cType = cellType_;
@@ -67,7 +103,8 @@ QoLVarDefine* VarArray::Cell(int row, int column) {
 
 QoLVarDefine* VarArray::CellIfCreated(int row, int column) const {
     if (row < 0 || row >= rows_ || column < 0 || column >= columns_) return nullptr;
-    return cells_[(size_t)row * (size_t)stride_ + (size_t)column].get();
+    if (row < first_ || row >= first_ + WindowRows()) return nullptr;
+    return cells_[(size_t)(row - first_) * (size_t)stride_ + (size_t)column].get();
 }
 
 bool VarArray::Holds(const void* address) const {

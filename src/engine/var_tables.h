@@ -23,6 +23,12 @@ namespace qotool::engine {
 // A two-dimensional array: rows x columns cells (columns <= 255). Cells are
 // created on first use and never move; growing the array keeps every cell
 // record where it is.
+//
+// Storage covers only the window of rows from the first to the last row
+// that ever had a cell created, so an array whose first assignment is a[n]
+// costs one row, not n + 1: a block that assigns a[i] on every pass of a
+// loop creates and drops such an array each time. The window grows
+// geometrically at either end.
 class VarArray {
 public:
     // cellType: the type of cells that were never assigned ('Z', or the
@@ -61,11 +67,18 @@ public:
     CString name;
 
 private:
+    // The slot of a cell inside the window, or null outside it.
+    std::unique_ptr<QoLVarDefine>* Slot(int row, int column);
+    int WindowRows() const { return stride_ ? (int)(cells_.size() / (size_t)stride_) : 0; }
+    // Widens the window to hold row (in 0..rows_-1).
+    void Reach(int row);
+
     int rows_ = 0;
     int columns_ = 0;
     int stride_ = 0;  // allocated columns per row (grows geometrically up to 255)
+    int first_ = 0;   // the first row of the window
     char cellType_;
-    std::vector<std::unique_ptr<QoLVarDefine>> cells_;  // rows_ x stride_, row after row
+    std::vector<std::unique_ptr<QoLVarDefine>> cells_;  // the window's rows x stride_, row after row
 };
 
 inline std::string_view EntryName(const VarArray& array) { return array.name.view(); }
