@@ -2,9 +2,22 @@
 #include "engine/var_tables.h"
 
 #include <algorithm>
+#include <atomic>
 #include <new>
 
 namespace qotool::engine {
+
+namespace {
+
+uint64_t NextVersion() {
+    static std::atomic<uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+}  // namespace
+
+VarArray::VarArray(std::string_view arrayName, char cellType)
+    : name(arrayName), version_(NextVersion()), cellType_(cellType) {}
 
 void VarArray::Grow(int64_t wantedRows, int64_t wantedColumns) {
     // Checked before narrowing: a row near INT_MAX must not wrap.
@@ -32,6 +45,7 @@ void VarArray::Grow(int64_t wantedRows, int64_t wantedColumns) {
     }
     rows_ = rows;
     columns_ = columns;
+    version_ = NextVersion();
 }
 
 void VarArray::Reach(int row) {
@@ -71,6 +85,7 @@ void VarArray::InsertRows(int at, int count) {
         std::move_backward(cells_.begin() + (ptrdiff_t)from, cells_.end() - (ptrdiff_t)shift, cells_.end());
     }
     rows_ += count;
+    version_ = NextVersion();
 }
 
 void VarArray::RemoveRows(int at, int count) {
@@ -85,6 +100,7 @@ void VarArray::RemoveRows(int at, int count) {
     if (at < first_) first_ -= std::min(at + count, first_) - at;  // rows removed below the window
     if (cells_.empty()) first_ = 0;
     rows_ -= count;
+    version_ = NextVersion();
 }
 
 QoLVarDefine* VarArray::Cell(int row, int column) {

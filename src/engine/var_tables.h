@@ -33,10 +33,15 @@ class VarArray {
 public:
     // cellType: the type of cells that were never assigned ('Z', or the
     // fixed type of a fixed global array).
-    VarArray(std::string_view arrayName, char cellType) : name(arrayName), cellType_(cellType) {}
+    VarArray(std::string_view arrayName, char cellType);
 
     int Rows() const { return rows_; }
     int Columns() const { return columns_; }
+    // Changes with every change of the rows or columns (growth, insertion,
+    // removal) and is never the same for two arrays, even one made where a
+    // destroyed one was: an array found again by name with the version
+    // remembered is the same array with the same cell records.
+    uint64_t Version() const { return version_; }
     // Grows to at least rows x columns; throws std::bad_alloc beyond the
     // store's cell limit (kMaxCells). 64-bit so that row + 1 cannot wrap.
     void Grow(int64_t rows, int64_t columns);
@@ -77,6 +82,7 @@ private:
     int columns_ = 0;
     int stride_ = 0;  // allocated columns per row (grows geometrically up to 255)
     int first_ = 0;   // the first row of the window
+    uint64_t version_;
     char cellType_;
     std::vector<std::unique_ptr<QoLVarDefine>> cells_;  // the window's rows x stride_, row after row
 };

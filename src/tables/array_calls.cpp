@@ -45,6 +45,7 @@ struct Call {
     const char* method;
     VarArray* array = nullptr;
     TableShape shape;
+    uint64_t version = 0;  // the array's version when Locate began
 };
 
 // Reports message at the cursor (unwinds inside a run).
@@ -236,9 +237,17 @@ Dispatched SetDefine(Call& c) {
 
 // ---- Locate -------------------------------------------------------------
 
-// Thrown when an expression that Locate evaluates removed or reshaped the
-// table it is looking up.
+// Thrown when an expression that Locate evaluates removed, re-created or
+// reshaped the table it is looking up.
 struct TableGone {};
+
+// Finds the table again after an evaluation. Locate's parse holds the
+// table's cell records, which live as long as the array keeps its version:
+// any other array, or none, ends the lookup.
+void FindTableAgain(Call& c) {
+    c.array = engine::FindArray(c.qo, c.name.view());
+    if (!c.array || c.array->Version() != c.version) throw TableGone{};
+}
 
 // One argument of Locate: its type and stored text, and the number that
 // the text reads as.
@@ -300,12 +309,8 @@ int BestRule(Call& c, const std::vector<Argument>& args) {
                 engine::LevelGuard guard(qo, 'E', text);
                 qo->DoSentence(text, nullptr, 'N', 0);
             }
+            FindTableAgain(c);
             if (qo->m_cType == 'N' && qo->m_dValue == 0) continue;
-            // The condition may have changed the table: go on with what it
-            // holds now.
-            c.array = engine::FindArray(qo, c.name.view());
-            if (!c.array || !ReadShape(*c.array, &c.shape) || c.shape.inputs != inputs) return row;
-            rules = RulesOf(*c.array, c.shape);
         }
         best = row;
         bestWild = wild;
@@ -325,6 +330,8 @@ Dispatched Locate(Call& c) {
     {
         engine::CatchScope catcher(qo->m_pRun);
         try {
+            c.array->Grow(2, c.shape.columns);  // row 1 receives the values
+            c.version = c.array->Version();
             std::vector<Argument> args((size_t)inputs);
             for (int k = 0; k < inputs; ++k) {
                 engine::SkipBlanks(c.cursor);
@@ -332,9 +339,7 @@ Dispatched Locate(Call& c) {
                     qo->m_cType = 'Z';
                 else
                     qo->DoSentence(c.cursor, "),", 0, ',');
-                // An argument may have removed the table.
-                c.array = engine::FindArray(qo, c.name.view());
-                if (!c.array || c.array->Columns() <= variables) throw TableGone{};
+                FindTableAgain(c);
                 QoLVarDefine* value = c.array->Cell(1, k);
                 engine::StoreCurrentValue(qo, value);
                 args[(size_t)k] = {qo->m_cType, value->m_strDef,
@@ -351,11 +356,10 @@ Dispatched Locate(Call& c) {
                 Fail(c, message);
             }
             if (*c.cursor == ')') qo->FunctionBracketTrace(c.cursor, ')');
-            c.array = engine::FindArray(qo, c.name.view());
-            if (!c.array || !ReadShape(*c.array, &c.shape) || c.shape.inputs != inputs) throw TableGone{};
+            FindTableAgain(c);  // an input declared under a cell's name may have grown it
             best = BestRule(c, args);
-            for (int k = inputs; k < variables && c.array; ++k) {
-                if (best < 0 || best >= c.array->Rows()) {
+            for (int k = inputs; k < variables; ++k) {
+                if (best < 0) {
                     SetCell(c.array->Cell(1, k), 'Z', CString());
                     continue;
                 }
@@ -366,10 +370,10 @@ Dispatched Locate(Call& c) {
                     qo->DoSentence(text, nullptr, 0, 0);
                 }
                 qo->m_cControl = 0;
-                c.array = engine::FindArray(qo, c.name.view());
-                if (c.array && k < c.array->Columns()) engine::StoreCurrentValue(qo, c.array->Cell(1, k));
+                FindTableAgain(c);
+                engine::StoreCurrentValue(qo, c.array->Cell(1, k));
             }
-            if (c.array && variables < c.array->Columns()) SetNumberCell(c.array->Cell(1, variables), best);
+            SetNumberCell(c.array->Cell(1, variables), best);
         } catch (const engine::QolUnwind&) {
             failed = true;
         } catch (const std::bad_alloc&) {
