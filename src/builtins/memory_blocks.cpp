@@ -1,11 +1,15 @@
 // Memory blocks: "%mem" pointers into a variable's own bytes (MemBuffer),
 // and reads and writes through them. A script can forge any "%mem"
-// pointer, so every access goes through the platform's memory probe: an
-// address that is not there is an error message, never a fault.
+// pointer, or keep one past its block's end or its variable's life, so
+// every access must lie inside a live block of the store (TextBlockAccess);
+// what a field leads to beyond it (the text of a string object) goes
+// through the platform's memory probe. An address that is not there is an
+// error message, never a fault.
 //
 // Record fields (MemRead, MemWrite): b 1 byte, 1 1, 2 2, 4 4, f 4 (float),
 // g 8 (double), p 8 (an address), s<n> n bytes of text, S 8 (a string
 // object, that is its text pointer).
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -132,8 +136,19 @@ size_t FieldSize(char code, int length) {
     }
 }
 
+// Whether code (with its length) is a field the record codes know, and
+// that field lies within room bytes (0 outside every live block).
+FieldResult FieldFits(char code, int length, size_t room) {
+    if (code == 's' && length <= 0) return FieldResult::kNoLength;
+    const size_t size = FieldSize(code, length);
+    if (size == 0) return FieldResult::kUnknown;
+    return size <= room ? FieldResult::kOk : FieldResult::kAccess;
+}
+
 // Reads the field at address into the interpreter's value.
 FieldResult ReadField(CQoLanguage* qo, char code, int length, uintptr_t address) {
+    const engine::TextBlockAccess block(qo, address);
+    if (FieldResult fits = FieldFits(code, length, block.Room()); fits != FieldResult::kOk) return fits;
     const void* at = (const void*)address;
     NativeCell cell;
     switch (code) {
@@ -182,6 +197,10 @@ FieldResult ReadField(CQoLanguage* qo, char code, int length, uintptr_t address)
 
 // Stores the interpreter's value into the field at address.
 FieldResult WriteField(CQoLanguage* qo, char code, int length, uintptr_t address) {
+    const engine::TextBlockAccess block(qo, address);
+    // A text field writes the bytes of its text only (below its length).
+    const size_t room = code == 's' ? SIZE_MAX : block.Room();
+    if (FieldResult fits = FieldFits(code, length, room); fits != FieldResult::kOk) return fits;
     void* at = (void*)address;
     const double d = qo->m_cType == 'N' ? qo->m_dValue : 0;
     NativeCell cell;
@@ -198,6 +217,7 @@ FieldResult WriteField(CQoLanguage* qo, char code, int length, uintptr_t address
         const CString text = StringValue(qo);
         size_t n = (size_t)text.GetLength();
         if (n > (size_t)length - 1) n = (size_t)length - 1;
+        if (!block.Holds(n)) return FieldResult::kAccess;
         return platform::TryWrite(at, text.c_str(), n) ? FieldResult::kOk : FieldResult::kAccess;
     }
     case 'S': {
@@ -246,6 +266,7 @@ void MemBuffer(CQoLanguage* qo, char*& cursor) {
     if (!record || !engine::IsLiveRecord(qo, record)) return;
     // A buffer of its own, never the shared empty text.
     char* data = record->GetDef().GetBuffer(0);
+    engine::AddTextBlock(qo, record, (size_t)size);
     qo->m_cType = 'P';
     qo->m_pValue = (uintptr_t)data;
     qo->m_strExtType = "%mem";
@@ -269,8 +290,10 @@ void MemInt(CQoLanguage* qo, char*& cursor) {
         SetNumber(qo, 0);
         return;
     }
+    const uintptr_t at = address + (uintptr_t)((intptr_t)index * 4);
+    const engine::TextBlockAccess block(qo, at);
     int32_t value;
-    if (!platform::TryRead(&value, (const void*)(address + (uintptr_t)((intptr_t)index * 4)), sizeof value)) {
+    if (!block.Holds(sizeof value) || !platform::TryRead(&value, (const void*)at, sizeof value)) {
         qo->ReportError(kBadAddress, cursor);
         return;
     }
@@ -296,14 +319,19 @@ void MemStr(CQoLanguage* qo, char*& cursor) {
         return;
     }
     const char* at = (const char*)address;
+    const engine::TextBlockAccess block(qo, address);
     size_t n = 0;
     if (length >= 0) {
-        if (!platform::IsReadable(at, (size_t)length)) {
+        if (!block.Holds((size_t)length)) {
             qo->ReportError(kBadAddress, cursor);
             return;
         }
         n = (size_t)length;
-    } else if (!platform::ReadableStringLength(at, &n)) {
+    } else if (block.Holds(0)) {
+        // The text up to its zero byte, at most to the block's end (where
+        // the variable's text has its terminator).
+        n = strnlen(at, block.Room());
+    } else {
         qo->ReportError(kBadAddress, cursor);
         return;
     }

@@ -687,4 +687,15 @@ void ClearSystemStore() {
     SystemTables().Clear();
 }
 
+void AddTextBlock(CQoLanguage* qo, const QoLVarDefine* record, size_t size) {
+    std::lock_guard<std::recursive_mutex> lock(SystemStoreMutex());
+    if (qo->m_pVars && qo->m_pVars->blocks.Add(*qo->m_pVars, record, size)) return;
+    SystemTables().blocks.Add(SystemTables(), record, size);
+}
+
+TextBlockAccess::TextBlockAccess(CQoLanguage* qo, uintptr_t address) : lock_(SystemStoreMutex()) {
+    if (qo->m_pVars) room_ = qo->m_pVars->blocks.Room(*qo->m_pVars, address);
+    if (room_ < 0) room_ = SystemTables().blocks.Room(SystemTables(), address);
+}
+
 }  // namespace qotool::engine

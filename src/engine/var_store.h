@@ -3,6 +3,9 @@
 #ifndef QOTOOL_ENGINE_VAR_STORE_H
 #define QOTOOL_ENGINE_VAR_STORE_H
 
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -140,6 +143,28 @@ bool IsLiveRecord(CQoLanguage* qo, const void* address);
 
 // The process-wide store of "system_" variables.
 void ClearSystemStore();
+
+// Memory blocks (MemBuffer, see TextBlocks in var_tables.h): record, just
+// returned by a store operation, lends its first size bytes to "%mem"
+// pointers for as long as it keeps its text buffer.
+void AddTextBlock(CQoLanguage* qo, const QoLVarDefine* record, size_t size);
+
+// An access through a "%mem" pointer: while it lives, the store of system
+// variables is locked, so the block found stays as it is (the interpreter's
+// own store is used by its one thread).
+class TextBlockAccess {
+public:
+    TextBlockAccess(CQoLanguage* qo, uintptr_t address);
+    // Whether n bytes from the address lie in a live block of qo's store or
+    // of the system store.
+    bool Holds(size_t n) const { return room_ >= 0 && (uint64_t)n <= (uint64_t)room_; }
+    // The bytes from the address to the end of its block (0 when none).
+    size_t Room() const { return room_ > 0 ? (size_t)room_ : 0; }
+
+private:
+    std::lock_guard<std::recursive_mutex> lock_;
+    int64_t room_ = -1;
+};
 
 }  // namespace qotool::engine
 

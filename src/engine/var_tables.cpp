@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <new>
 
 namespace qotool::engine {
@@ -135,6 +136,55 @@ bool VarTables::Holds(const void* address) const {
     for (int i = arrays.size() - 1; i >= 0; --i)
         if (arrays[i]->Holds(address)) return true;
     return false;
+}
+
+namespace {
+
+// Whether record is one of the entries of variables named name.
+bool IsVariableNamed(const IndexedTable<QoLVarDefine>& variables, std::string_view name, const void* record) {
+    for (int end = variables.size(), k; (k = variables.FindLast(name, 0, end)) >= 0; end = k)
+        if (variables[k] == record) return true;
+    return false;
+}
+
+}  // namespace
+
+bool TextBlocks::Add(const VarTables& tables, const QoLVarDefine* record, size_t size) {
+    Block block{size, record, record->m_strName, false};
+    if (!IsVariableNamed(tables.variables, block.name.view(), record)) {
+        block.name.Empty();
+        block.cell = true;
+        if (!tables.Holds(record)) return false;
+    }
+    const uintptr_t start = (uintptr_t)record->m_strDef.c_str();
+    // Dead blocks over the same bytes go: the memory has a new owner.
+    auto it = blocks_.upper_bound(start);
+    if (it != blocks_.begin() && std::prev(it)->first + std::prev(it)->second.size > start) --it;
+    while (it != blocks_.end() && (it->first < start + size || it->first == start)) it = blocks_.erase(it);
+    if (blocks_.size() >= sweepAt_) {
+        for (auto b = blocks_.begin(); b != blocks_.end();)
+            b = Live(tables, b->first, b->second) ? std::next(b) : blocks_.erase(b);
+        sweepAt_ = blocks_.size() * 2 + 32;
+    }
+    blocks_.emplace(start, std::move(block));
+    return true;
+}
+
+int64_t TextBlocks::Room(const VarTables& tables, uintptr_t address) const {
+    auto it = blocks_.upper_bound(address);
+    if (it == blocks_.begin()) return -1;
+    --it;
+    const uintptr_t start = it->first;
+    if (address - start > it->second.size || !Live(tables, start, it->second)) return -1;
+    return (int64_t)(it->second.size - (address - start));
+}
+
+bool TextBlocks::Live(const VarTables& tables, uintptr_t start, const Block& block) const {
+    const bool entry =
+        block.cell ? tables.Holds(block.owner) : IsVariableNamed(tables.variables, block.name.view(), block.owner);
+    if (!entry) return false;
+    const CString& text = block.owner->m_strDef;
+    return (uintptr_t)text.c_str() == start && (size_t)text.GetLength() >= block.size;
 }
 
 VarTables& SystemTables() {

@@ -10,6 +10,7 @@
 #define QOTOOL_ENGINE_VAR_TABLES_H
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -92,13 +93,46 @@ inline void SetEntryName(VarArray& array, const CString& name) { array.name = na
 inline void SetEntryName(VarArray& array, std::string_view name) { array.name = name; }
 inline bool KeepAsSpare(VarArray&) { return false; }  // cells may be many
 
+struct VarTables;
+
+// The memory blocks of one store's records (MemBuffer): the first `size`
+// bytes of a record's text, which "%mem" pointers may reach. A block lives
+// while its record is an entry of the store and still holds the text buffer
+// that the block starts at (a CString buffer stays put while unmodified): a
+// variable removed, reassigned or gone with its scope leaves a dead block,
+// which nothing reaches and a later Add sweeps away. Blocks never overlap.
+class TextBlocks {
+public:
+    // Records the block of record's first size bytes; false (nothing
+    // recorded) when record is no entry of tables.
+    bool Add(const VarTables& tables, const QoLVarDefine* record, size_t size);
+    // The bytes from address to the end of the live block that holds it
+    // (the block's end itself gives 0); -1 when no live block does.
+    int64_t Room(const VarTables& tables, uintptr_t address) const;
+    void Clear() { blocks_.clear(); }
+
+private:
+    struct Block {
+        size_t size;
+        const QoLVarDefine* owner;  // dereferenced only once known to be an entry
+        CString name;               // the owner's name when it is a variable, else empty
+        bool cell;                  // the owner is an array cell
+    };
+    bool Live(const VarTables& tables, uintptr_t start, const Block& block) const;
+
+    std::map<uintptr_t, Block> blocks_;  // by start address
+    size_t sweepAt_ = 32;
+};
+
 struct VarTables {
     IndexedTable<QoLVarDefine> variables;
     IndexedTable<VarArray> arrays;
+    TextBlocks blocks;
 
     void Clear() {
         variables.Clear();
         arrays.Clear();
+        blocks.Clear();
     }
     // Cuts both tables back to the sizes at which a scope began.
     void CutBack(int variableCount, int arrayCount) {
