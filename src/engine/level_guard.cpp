@@ -55,6 +55,7 @@ void LevelGuard::Enter(char kind, const char* position) {
         // process-wide and runs on other threads read it.
         if (qotool::diag::g_debugSwitch & ~1) qotool::diag::g_debugSwitch &= 1;
         run->level = 1;
+        run->outerRuns.fetch_add(1, std::memory_order_acq_rel);
         run->SetLevelStart(0, position);
         run->SetLevelStart(1, position);
         if (!(position == nullptr && qo->m_cType == 'X')) qo->m_strError.Empty();
@@ -94,6 +95,7 @@ void LevelGuard::Leave() {
     }
     run->level = savedLevel_;
     if (savedLevel_ == 0) {
+        run->outerRuns.fetch_sub(1, std::memory_order_acq_rel);
         // The texts of the finished run may be gone: no position refers to them.
         for (auto& start : run->levelStart) start = nullptr;
         int depth = 0;

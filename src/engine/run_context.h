@@ -2,6 +2,7 @@
 #ifndef QOTOOL_ENGINE_RUN_CONTEXT_H
 #define QOTOOL_ENGINE_RUN_CONTEXT_H
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -41,6 +42,9 @@ public:
     CString undefinedNames;       // names found undefined while debugging
     CString checkModeText;        // mode number of the syntax check
     short level = 0;              // nesting level, 0 when idle
+    // Outermost runs in progress (level left 0): the one field another
+    // thread may read while the interpreter runs (ruqo_FreeInterp does).
+    std::atomic<int> outerRuns{0};
     std::vector<const char*> levelStart;  // first character of each level's text
     char* statementStart = nullptr;
     unsigned short checkLevel = 0;  // scope level + 1 of the active syntax check

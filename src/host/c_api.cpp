@@ -212,9 +212,12 @@ QO_API QoInterp* ruqo_SharedInterp(void) {
 }
 
 QO_API int ruqo_FreeInterp(QoInterp* interp) {
-    if (!IsHandle(interp) || !interp->owned || interp->qo->m_pRun->level != 0) return QO_MISUSE;
+    if (!IsHandle(interp) || !interp->owned) return QO_MISUSE;
     {
+        // A run on another thread may be in progress: only its atomic count
+        // is read here, never the level it is changing.
         std::lock_guard<std::mutex> lock(g_handlesLock);
+        if (interp->qo->m_pRun->outerRuns.load(std::memory_order_acquire) != 0) return QO_MISUSE;
         Handles().erase(interp);
     }
     try {
