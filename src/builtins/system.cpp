@@ -40,6 +40,7 @@ enum : unsigned {
 };
 
 constexpr unsigned kNoProcess = 0xFFFFFFFFu;
+constexpr int kMessagesPerRound = 31;  // messages a wait takes off the queue each round
 
 void Fail(CQoLanguage* qo, char*& cursor, const CString& subject, const char* text) {
     CString message = subject;
@@ -68,7 +69,12 @@ unsigned WaitOn(platform::ProcessWatch& watch, Mode mode, uintptr_t window, unsi
             }
             if (kill && wait >= 0 && wait < 100) wait = 100;
             last = watch.WaitFor(wait, true);
-            if (last == ProcessWatch::Wait::kMessages) platform::ServiceThreadMessages();
+            // What arrived is taken off the queue; it runs only with
+            // kDispatchAll (the queue holds neither paint messages nor
+            // messages of a window), and never deeper than the queue's
+            // nesting bound.
+            if (last == ProcessWatch::Wait::kMessages)
+                platform::TakeThreadMessages(kMessagesPerRound, (flags & kDispatchAll) != 0);
             if (mode == Mode::kWindow && !platform::WindowAlive(window)) {
                 last = ProcessWatch::Wait::kEnded;
                 break;

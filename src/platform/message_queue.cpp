@@ -39,6 +39,7 @@ struct Queue {
     int epoll = -1;
     int event = -1;
     std::deque<std::pair<uint32_t, uintptr_t>> posted;
+    int dispatchDepth = 0;  // callbacks of this queue running on its thread, nested
 };
 
 struct Timer {
@@ -179,15 +180,17 @@ QueueId ThreadQueue() {
     return q ? q->id : 0;
 }
 
-int ServiceThreadMessages() {
+int TakeThreadMessages(int limit, bool dispatch) {
     Queue* q = t_queue.Ready();
-    if (!q) return 0;
+    if (!q || limit < 1) return 0;
     epoll_event events[32];
-    const int n = epoll_wait(q->epoll, events, 32, 0);
+    const int n = epoll_wait(q->epoll, events, std::min(limit, 32), 0);
     int ran = 0;
     for (int i = 0; i < n; ++i) {
         const uint64_t key = events[i].data.u64;
         if (key == kPostedKey) {
+            // Posted messages stay queued for PeekThreadMessage: only the
+            // signal is taken.
             DrainPosted(*q);
             continue;
         }
@@ -200,11 +203,21 @@ int ServiceThreadMessages() {
             if (read(it->second.fd, &expirations, sizeof expirations) != (ssize_t)sizeof expirations) continue;
             callback = it->second.callback;
         }
-        callback(key);
+        if (!dispatch || q->dispatchDepth >= kMaxDispatchDepth) continue;
+        ++q->dispatchDepth;
+        try {
+            callback(key);
+        } catch (...) {
+            --q->dispatchDepth;
+            throw;
+        }
+        --q->dispatchDepth;
         ++ran;
     }
     return ran;
 }
+
+int ServiceThreadMessages() { return TakeThreadMessages(32, true); }
 
 int PumpThreadMessages(int timeoutMs) {
     Queue* q = t_queue.Ready();

@@ -23,6 +23,21 @@ namespace qotool::platform {
 // cannot be created). Readable while messages are due.
 int ThreadMessageFd();
 
+// Dispatching nests: a timer's callback may wait, and the wait may dispatch
+// again (a timer whose statement waits runs inside its own wait, each run in
+// a fresh interpreter whose level guard starts from zero). Per thread, at
+// most kMaxDispatchDepth callbacks run nested; a message taken deeper than
+// that is removed without running, so the nesting ends long before the
+// stack does (a level costs a few tens of kilobytes of stack).
+constexpr int kMaxDispatchDepth = 16;
+
+// Takes up to limit messages that are due off the calling thread's queue
+// (a due timer counts once, however often it expired; the posting signal
+// counts once, the posted messages stay for PeekThreadMessage). With
+// dispatch each taken timer's callback runs (within kMaxDispatchDepth);
+// without, the timers are only reset. Returns how many callbacks ran.
+int TakeThreadMessages(int limit, bool dispatch);
+
 // Runs every message of the calling thread's queue that is due now (each
 // due timer once, however often it expired); returns how many ran.
 int ServiceThreadMessages();

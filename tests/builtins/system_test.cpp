@@ -108,6 +108,9 @@ const platform::WindowProvider kWindows = {
 };
 
 TEST(SystemProcessTest, WindowWaitsFollowTheWindowsProcess) {
+    // The library's start timer runs first: a wait without flag 0x04 only
+    // takes it off the queue, and its next expiry would end the wait.
+    platform::PumpThreadMessages(5);
     const platform::WindowProvider* previous = platform::SetWindowProvider(&kWindows);
     int pid = 0;
     ASSERT_EQ(platform::StartProgram("sleep 0.3", nullptr, pid), platform::StartFailure::kNone);
