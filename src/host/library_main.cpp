@@ -17,6 +17,7 @@
 #include "platform/encoding.h"
 #include "platform/message_queue.h"
 #include "platform/module_handle.h"
+#include "platform/processes.h"
 #include "platform/ui.h"
 #include "qotool/host.h"
 
@@ -77,6 +78,7 @@ void Detach() {
     ruqo_Cmd("VCWINAPP", "-", 0);
     qotool::engine::DestroySharedInterpreter();
     qotool::diag::CloseMessageLog();
+    platform::StopChildReaper();
 }
 
 bool StartTimerHasRun() { return g_started; }

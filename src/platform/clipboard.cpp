@@ -63,6 +63,7 @@ bool Run(const std::vector<const char*>& command, const std::string* input, std:
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    CloseInheritedDescriptors(actions);
     std::vector<char*> argv;
     for (const char* a : command) argv.push_back(const_cast<char*>(a));
     argv.push_back(nullptr);

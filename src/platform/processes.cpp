@@ -8,11 +8,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/eventfd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <map>
 #include <mutex>
-#include <set>
+#include <thread>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/encoding.h"
@@ -26,40 +30,153 @@ namespace qotool::platform {
 namespace {
 
 // ---- children this library started, reaped once they end ----
+//
+// A reaper thread (started with the first child) polls a pidfd per child of
+// ours and reaps each as it ends, so none stays a zombie while the host is
+// idle. It waits only for the children listed here, never with
+// waitpid(-1): the host's own children stay the host's to reap. A child
+// without a pidfd (no pidfd_open) is looked at every 100 ms. Every process
+// call also reaps what has ended, in case the thread could not start. The
+// record is never destroyed: the thread may still run while the process
+// exits.
 
-std::mutex g_childrenLock;
-std::set<int>& Children() {
-    static std::set<int>* children = new std::set<int>();
-    return *children;
+int PidfdOpen(int pid) {
+#ifdef SYS_pidfd_open
+    return (int)syscall(SYS_pidfd_open, pid, 0);
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+struct Reaper {
+    std::mutex lock;
+    std::map<int, int> children;  // pid -> its pidfd (-1: none)
+    std::vector<int> retired;     // pidfds of children taken out, closed by the thread
+    int wake = -1;                // an eventfd that makes the thread look again
+    std::thread thread;
+    bool stopping = false;
+};
+
+Reaper& TheReaper() {
+    static Reaper* reaper = new Reaper();
+    return *reaper;
+}
+
+void WakeLocked(Reaper& r) {
+    if (r.wake < 0) return;
+    const uint64_t one = 1;
+    ssize_t written = write(r.wake, &one, sizeof one);
+    (void)written;
+}
+
+// Takes a child out of the list (its pidfd goes to the thread to close);
+// false when it is not one of ours, or was reaped already.
+bool ForgetLocked(Reaper& r, int pid) {
+    auto it = r.children.find(pid);
+    if (it == r.children.end()) return false;
+    if (it->second >= 0) {
+        if (r.thread.joinable())
+            r.retired.push_back(it->second);
+        else
+            close(it->second);
+    }
+    r.children.erase(it);
+    WakeLocked(r);
+    return true;
+}
+
+// Reaps the listed children that have ended (lock held).
+void ReapEndedLocked(Reaper& r) {
+    std::vector<int> ended;
+    for (const auto& [pid, fd] : r.children) {
+        int status;
+        const pid_t got = waitpid(pid, &status, WNOHANG);
+        if (got == pid || (got < 0 && errno == ECHILD)) ended.push_back(pid);
+    }
+    for (int pid : ended) ForgetLocked(r, pid);
+}
+
+void ReaperLoop() {
+    // Signals are the host's business: none is delivered to this thread.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+    Reaper& r = TheReaper();
+    std::vector<pollfd> fds;
+    for (;;) {
+        int timeout = -1;
+        {
+            std::lock_guard<std::mutex> hold(r.lock);
+            for (int fd : r.retired) close(fd);
+            r.retired.clear();
+            if (r.stopping) return;
+            fds.assign(1, pollfd{r.wake, POLLIN, 0});
+            for (const auto& [pid, fd] : r.children) {
+                if (fd >= 0)
+                    fds.push_back(pollfd{fd, POLLIN, 0});
+                else
+                    timeout = 100;
+            }
+        }
+        if (poll(fds.data(), (nfds_t)fds.size(), timeout) < 0 && errno != EINTR) timeout = 100;
+        uint64_t count;
+        if (fds[0].revents & POLLIN) {
+            ssize_t got = read(r.wake, &count, sizeof count);
+            (void)got;
+        }
+        std::lock_guard<std::mutex> hold(r.lock);
+        ReapEndedLocked(r);
+    }
 }
 
 void AddChild(int pid) {
-    std::lock_guard<std::mutex> hold(g_childrenLock);
-    Children().insert(pid);
+    Reaper& r = TheReaper();
+    std::lock_guard<std::mutex> hold(r.lock);
+    r.children[pid] = PidfdOpen(pid);
+    if (!r.thread.joinable()) {
+        if (r.wake < 0) r.wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (r.wake < 0) return;
+        r.stopping = false;
+        try {
+            r.thread = std::thread(ReaperLoop);
+        } catch (...) {  // no thread: the process calls reap
+        }
+    }
+    WakeLocked(r);
 }
 
 void ReapEndedChildren() {
-    std::lock_guard<std::mutex> hold(g_childrenLock);
-    for (auto it = Children().begin(); it != Children().end();) {
-        int status;
-        const pid_t r = waitpid(*it, &status, WNOHANG);
-        if (r == *it || (r < 0 && errno == ECHILD))
-            it = Children().erase(it);
-        else
-            ++it;
-    }
+    Reaper& r = TheReaper();
+    std::lock_guard<std::mutex> hold(r.lock);
+    ReapEndedLocked(r);
 }
 
-// Waits for a child of ours to end and reaps it; false when it is not ours.
-bool ReapChild(int pid, int* status) {
-    {
-        std::lock_guard<std::mutex> hold(g_childrenLock);
-        if (!Children().erase(pid)) return false;
+// Reaps a child of ours that has ended; false when it is not ours (or was
+// reaped already).
+bool ReapEndedChild(int pid) {
+    Reaper& r = TheReaper();
+    std::lock_guard<std::mutex> hold(r.lock);
+    if (!r.children.count(pid)) return false;
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    while (waitpid(pid, status, 0) < 0) {
-        if (errno != EINTR) return false;
-    }
+    ForgetLocked(r, pid);
     return true;
+}
+
+// Whether a child of ours is still running, reaping it when it has ended;
+// false in *ours when the process is not a child of ours.
+bool OurChildRunning(int pid, bool* ours) {
+    Reaper& r = TheReaper();
+    std::lock_guard<std::mutex> hold(r.lock);
+    *ours = r.children.count(pid) != 0;
+    if (!*ours) return false;
+    int status;
+    const pid_t got = waitpid(pid, &status, WNOHANG);
+    if (got == 0) return true;
+    ForgetLocked(r, pid);
+    return false;
 }
 
 // A GBK argument as the child receives it.
@@ -71,15 +188,6 @@ std::string OsText(const std::string& gbk) {
         }
     }
     return gbk;
-}
-
-int PidfdOpen(int pid) {
-#ifdef SYS_pidfd_open
-    return (int)syscall(SYS_pidfd_open, pid, 0);
-#else
-    errno = ENOSYS;
-    return -1;
-#endif
 }
 
 std::atomic<const WindowProvider*> g_windows{nullptr};
@@ -174,6 +282,7 @@ StartFailure StartProgram(const char* commandLine, const char* workDirectory, in
         folder = FileSystemName(workDirectory);
         posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     }
+    CloseInheritedDescriptors(actions);
     pid_t child = 0;
     const int error = posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -197,8 +306,13 @@ int RunCommandLine(const char* command) {
     ReapEndedChildren();
     std::string text = OsText(command ? command : "");
     char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), text.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    CloseInheritedDescriptors(actions);
     pid_t child = 0;
-    if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return -1;
+    const int error = posix_spawn(&child, "/bin/sh", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) return -1;
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) return -1;
@@ -206,6 +320,26 @@ int RunCommandLine(const char* command) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;
+}
+
+void CloseInheritedDescriptors(posix_spawn_file_actions_t& actions) {
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+}
+
+void StopChildReaper() {
+    Reaper& r = TheReaper();
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> hold(r.lock);
+        if (!r.thread.joinable()) return;
+        r.stopping = true;
+        WakeLocked(r);
+        thread = std::move(r.thread);
+    }
+    thread.join();
+    std::lock_guard<std::mutex> hold(r.lock);
+    for (int fd : r.retired) close(fd);
+    r.retired.clear();
 }
 
 int CurrentProcessId() { return (int)getpid(); }
@@ -224,24 +358,16 @@ bool ProcessWatch::Open(int pid) {
 }
 
 bool ProcessWatch::Running() {
-    bool running;
+    bool ours = false;
     if (fd_ >= 0) {
         pollfd p{fd_, POLLIN, 0};
-        running = poll(&p, 1, 0) == 0;
-    } else {
-        int status;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            std::lock_guard<std::mutex> hold(g_childrenLock);
-            Children().erase(pid_);
-            return false;
-        }
-        running = kill(pid_, 0) == 0 || errno == EPERM;
+        if (poll(&p, 1, 0) == 0) return true;
+        ReapEndedChild(pid_);
+        return false;
     }
-    if (!running) {
-        int status;
-        ReapChild(pid_, &status);
-    }
-    return running;
+    const bool running = OurChildRunning(pid_, &ours);
+    if (ours) return running;
+    return kill(pid_, 0) == 0 || errno == EPERM;
 }
 
 ProcessWatch::Wait ProcessWatch::WaitFor(int timeoutMs, bool withMessages) {

@@ -6,10 +6,14 @@
 // it holds spaces), then its arguments, split by the Windows rules (double
 // quotes group, backslashes are literal except before a quote). The program
 // is looked up like posix_spawnp does (a name with a separator is a system
-// path, paths.h); the texts reach the child as UTF-8. Started children are
-// reaped once they end, so none stays a zombie.
+// path, paths.h); the texts reach the child as UTF-8. A started program
+// inherits no descriptor above 2. Started children are reaped once they end
+// (by a thread that watches only them), so none stays a zombie and none of
+// the host's own children is reaped here.
 #ifndef QOTOOL_PLATFORM_PROCESSES_H
 #define QOTOOL_PLATFORM_PROCESSES_H
+
+#include <spawn.h>
 
 #include <cstdint>
 #include <string>
@@ -42,6 +46,15 @@ StartFailure StartProgram(const char* commandLine, const char* workDirectory, in
 // Runs a command-interpreter line (/bin/sh -c) and waits for it: its exit
 // code, 128 + the signal that ended it, or -1 when no shell could run.
 int RunCommandLine(const char* command);
+
+// Adds, after the actions already added, the closing of every descriptor
+// above 2 in the child: what the host opened without close-on-exec stays
+// its own.
+void CloseInheritedDescriptors(posix_spawn_file_actions_t& actions);
+
+// Stops the thread that reaps started children (the library's detach; a
+// later start starts it again).
+void StopChildReaper();
 
 int CurrentProcessId();
 

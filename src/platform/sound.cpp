@@ -26,8 +26,13 @@ std::atomic<const SoundProvider*> g_provider{nullptr};
 // Runs program with one argument to its end; true when it exits with 0.
 bool RunToEnd(const std::string& program, const std::string& argument) {
     char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    CloseInheritedDescriptors(actions);
     pid_t child;
-    if (posix_spawnp(&child, program.c_str(), nullptr, nullptr, argv, environ) != 0) return false;
+    const int error = posix_spawnp(&child, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) return false;
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) return false;

@@ -4,12 +4,17 @@
 // providers that fail, and bad input.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -133,6 +138,71 @@ TEST(SystemProcessTest, AWaitServicesTheThreadsMessageQueue) {
     EXPECT_EQ(ruqo_ExecWithMsg("ExecWaitProcess", (unsigned)pid, 0x05u, 0), 0u);
     platform::KillThreadTimer(timer);
     EXPECT_GE(ticks, 3) << "the wait left the thread's timers unserviced";
+}
+
+// A started program inherits none of the host's descriptors above 2, even
+// those opened without close-on-exec (a file and a socket here).
+TEST(SystemProcessTest, StartedProgramsInheritNoDescriptorAbove2) {
+    const int file = open("/dev/null", O_RDONLY);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GT(file, 2);
+    ASSERT_GT(sock, 2);
+    // exec and ExecWait: the child's descriptors once it runs.
+    int pid = 0;
+    ASSERT_EQ(platform::StartProgram("sleep 5", nullptr, pid), platform::StartFailure::kNone);
+    std::vector<std::string> held;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        held.push_back(entry.path().filename().string());
+    platform::TerminateProcess(pid);
+    std::sort(held.begin(), held.end());
+    EXPECT_EQ(held, (std::vector<std::string>{"0", "1", "2"}));
+    // A command line (exec with -1): its shell has neither open.
+    const std::string test = "test ! -e /proc/self/fd/" + std::to_string(file) + " && test ! -e /proc/self/fd/" +
+                             std::to_string(sock);
+    EXPECT_EQ(platform::RunCommandLine(test.c_str()), 0);
+    close(file);
+    close(sock);
+}
+
+// The parent of a process and its state letter, from /proc; 0 when gone.
+char ProcessState(int pid, int* parent) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return 0;
+    const size_t end = line.rfind(')');
+    if (end == std::string::npos) return 0;
+    char state = 0;
+    sscanf(line.c_str() + end + 1, " %c %d", &state, parent);
+    return state;
+}
+
+// Children the library started are reaped once they end, with no later
+// process call; a child the host started itself is left to the host.
+TEST(SystemProcessTest, EndedChildrenAreReapedButNotTheHostsOwn) {
+    const pid_t own = fork();
+    ASSERT_GE(own, 0);
+    if (own == 0) _exit(7);
+    std::vector<int> started;
+    for (int i = 0; i < 40; ++i) {
+        int pid = 0;
+        ASSERT_EQ(platform::StartProgram("sleep 0.1", nullptr, pid), platform::StartFailure::kNone);
+        started.push_back(pid);
+    }
+    // Up to 20 s for the last to end and be reaped; the test does not time it.
+    const int64_t deadline = platform::MonotonicMillis() + 20000;
+    std::vector<int> zombies;
+    do {
+        usleep(50000);
+        zombies.clear();
+        for (int pid : started) {
+            int parent = 0;
+            if (ProcessState(pid, &parent) == 'Z' && parent == getpid()) zombies.push_back(pid);
+        }
+    } while (!zombies.empty() && platform::MonotonicMillis() < deadline);
+    EXPECT_TRUE(zombies.empty()) << zombies.size() << " children of ours stay zombies";
+    int status = 0;
+    ASSERT_EQ(waitpid(own, &status, 0), own) << "the host's own child was reaped by the library";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7);
 }
 
 TEST(SystemProcessTest, CommandLinesSplitByTheWindowsRules) {
