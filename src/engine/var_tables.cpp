@@ -187,14 +187,16 @@ bool TextBlocks::Live(const VarTables& tables, uintptr_t start, const Block& blo
     return (uintptr_t)text.c_str() == start && (size_t)text.GetLength() >= block.size;
 }
 
+// The system_ store and its lock are never destroyed: timer threads may
+// still write it while the process exits.
 VarTables& SystemTables() {
-    static VarTables tables;
-    return tables;
+    static VarTables* tables = new VarTables();
+    return *tables;
 }
 
 std::recursive_mutex& SystemStoreMutex() {
-    static std::recursive_mutex mutex;
-    return mutex;
+    static std::recursive_mutex* mutex = new std::recursive_mutex();
+    return *mutex;
 }
 
 }  // namespace qotool::engine

@@ -34,15 +34,20 @@ struct Tool {
     std::vector<const char*> read, write;
 };
 
-const Tool kTools[] = {
-    {"WAYLAND_DISPLAY", {"wl-paste", "-n", "-t", "text"}, {"wl-copy"}},
-    {"DISPLAY", {"xclip", "-selection", "clipboard", "-o"}, {"xclip", "-selection", "clipboard", "-i"}},
-    {"DISPLAY", {"xsel", "-b", "-o"}, {"xsel", "-b", "-i"}},
-};
+// Never destroyed: timer threads may still use the clipboard while the
+// process exits.
+const std::vector<Tool>& Tools() {
+    static const std::vector<Tool>* tools = new std::vector<Tool>{
+        {"WAYLAND_DISPLAY", {"wl-paste", "-n", "-t", "text"}, {"wl-copy"}},
+        {"DISPLAY", {"xclip", "-selection", "clipboard", "-o"}, {"xclip", "-selection", "clipboard", "-i"}},
+        {"DISPLAY", {"xsel", "-b", "-o"}, {"xsel", "-b", "-i"}},
+    };
+    return *tools;
+}
 
 // The desktop tool for this session, or null.
 const Tool* DesktopTool() {
-    for (const Tool& tool : kTools) {
+    for (const Tool& tool : Tools()) {
         const char* display = getenv(tool.display);
         if (display && *display && !FindOnPath(tool.read[0]).empty()) return &tool;
     }

@@ -152,15 +152,24 @@ std::vector<std::string> VersionedCandidates(const SplitName& name) {
     return out;
 }
 
+// The tables are never destroyed: timer threads may still load while the
+// process exits.
+struct Tables {
+    std::unordered_map<std::string, std::string> resolved;  // name -> the file that loaded
+    std::unordered_map<void*, int> opened;                  // script-opened references
+    std::unordered_map<void*, int> live;                    // every reference we hold
+};
+Tables& TheTables() {
+    static Tables* tables = new Tables();
+    return *tables;
+}
+
 std::mutex g_mutex;
-std::unordered_map<std::string, std::string> g_resolved;  // name -> the file that loaded
-std::unordered_map<void*, int> g_opened;                  // script-opened references
-std::unordered_map<void*, int> g_live;                    // every reference we hold
 
 void* Held(void* handle) {
     if (handle) {
         std::lock_guard<std::mutex> lock(g_mutex);
-        ++g_live[handle];
+        ++TheTables().live[handle];
     }
     return handle;
 }
@@ -255,8 +264,8 @@ void* LoadModule(const char* name) {
         std::string known;
         {
             std::lock_guard<std::mutex> lock(g_mutex);
-            auto it = g_resolved.find(name);
-            if (it != g_resolved.end()) known = it->second;
+            auto it = TheTables().resolved.find(name);
+            if (it != TheTables().resolved.end()) known = it->second;
         }
         if (!known.empty())
             if (void* handle = dlopen(known.c_str(), RTLD_NOW)) return Held(handle);
@@ -265,7 +274,7 @@ void* LoadModule(const char* name) {
     auto loaded = [&](const std::string& candidate, void* handle) {
         {
             std::lock_guard<std::mutex> lock(g_mutex);
-            g_resolved[name] = candidate;
+            TheTables().resolved[name] = candidate;
         }
         return Held(handle);
     };
@@ -282,7 +291,7 @@ void* LoadModule(const char* name) {
 void* FindSymbol(void* module, const char* name) {
     if (!module || !name) return nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);  // no close while we look
-    if (g_live.find(module) == g_live.end()) return nullptr;
+    if (TheTables().live.find(module) == TheTables().live.end()) return nullptr;
     return dlsym(module, name);
 }
 
@@ -313,18 +322,18 @@ void* OpenModule(const char* name) {
     void* handle = LoadModule(name);
     if (handle) {
         std::lock_guard<std::mutex> lock(g_mutex);
-        ++g_opened[handle];
+        ++TheTables().opened[handle];
     }
     return handle;
 }
 
 bool CloseModule(void* module) {
     std::lock_guard<std::mutex> lock(g_mutex);
-    auto it = g_opened.find(module);
-    if (it == g_opened.end()) return false;
-    if (--it->second == 0) g_opened.erase(it);
-    auto live = g_live.find(module);
-    if (live != g_live.end() && --live->second == 0) g_live.erase(live);
+    auto it = TheTables().opened.find(module);
+    if (it == TheTables().opened.end()) return false;
+    if (--it->second == 0) TheTables().opened.erase(it);
+    auto live = TheTables().live.find(module);
+    if (live != TheTables().live.end() && --live->second == 0) TheTables().live.erase(live);
     return dlclose(module) == 0;
 }
 

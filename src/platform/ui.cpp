@@ -120,16 +120,21 @@ public:
     }
 };
 
-Headless g_headless;
+// The UI objects are never destroyed: timer threads may still show
+// something while the process exits.
+Headless& HeadlessObject() {
+    static Headless* headless = new Headless();
+    return *headless;
+}
 std::atomic<UiInterface*> g_ui{nullptr};
 
 }  // namespace
 
 UiInterface& Ui() {
     UiInterface* ui = g_ui.load(std::memory_order_acquire);
-    return ui ? *ui : g_headless;
+    return ui ? *ui : HeadlessObject();
 }
-UiInterface& HeadlessUi() { return g_headless; }
+UiInterface& HeadlessUi() { return HeadlessObject(); }
 void SetUi(UiInterface* ui) { g_ui.store(ui, std::memory_order_release); }
 UiInterface* InstalledUi() { return g_ui.load(std::memory_order_acquire); }
 
@@ -147,13 +152,13 @@ public:
     }
     int MessageBox(const char* text, const char* caption, unsigned type) override {
         const QoUiCallbacks t = Table();
-        if (!t.message_box) return g_headless.MessageBox(text, caption, type);
+        if (!t.message_box) return HeadlessObject().MessageBox(text, caption, type);
         const int answer = t.message_box(t.context, text ? text : "", caption ? caption : "", type);
         return answer >= 1 ? answer : HeadlessAnswer(type);
     }
     void Sink(const char* caption, const char* text) override {
         const QoUiCallbacks t = Table();
-        if (!t.sink) return g_headless.Sink(caption, text);
+        if (!t.sink) return HeadlessObject().Sink(caption, text);
         t.sink(t.context, caption ? caption : "", text ? text : "");
     }
     int EditText(CString& text, const char* title) override {
@@ -162,7 +167,7 @@ public:
     }
     int EditDialog(const EditDialogView& view, CString& text) override {
         const QoUiCallbacks t = Table();
-        if (!t.edit_text) return g_headless.EditDialog(view, text);
+        if (!t.edit_text) return HeadlessObject().EditDialog(view, text);
         QoUiEditDialog dialog;
         dialog.title = view.title ? view.title : "";
         dialog.text = view.text ? view.text : "";
@@ -184,7 +189,7 @@ public:
     }
     void PromptShow(const PromptView& view) override {
         const QoUiCallbacks t = Table();
-        if (!t.prompt_show) return g_headless.PromptShow(view);
+        if (!t.prompt_show) return HeadlessObject().PromptShow(view);
         QoUiPrompt prompt{view.title ? view.title : "", view.text ? view.text : "", view.x, view.y, view.width,
                           view.height, view.created ? 1 : 0};
         t.prompt_show(t.context, &prompt);
@@ -199,13 +204,13 @@ public:
     }
     int PromptWait(int timeoutMs) override {
         const QoUiCallbacks t = Table();
-        if (!t.prompt_wait) return g_headless.PromptWait(timeoutMs);
+        if (!t.prompt_wait) return HeadlessObject().PromptWait(timeoutMs);
         return t.prompt_wait(t.context, timeoutMs) == 1 ? 1 : 0;
     }
 
     int DiagnosisDialog(DiagnosisDialogModel& model) override {
         const QoUiCallbacks t = Table();
-        if (!t.diagnosis_dialog) return g_headless.DiagnosisDialog(model);
+        if (!t.diagnosis_dialog) return HeadlessObject().DiagnosisDialog(model);
         QoUiDiagnosis dialog{};
         dialog.caption = model.Caption();
         for (int i = 0; i < DiagnosisDialogModel::kControlCount; ++i) dialog.button_labels[i] = model.ButtonLabel(i);
@@ -216,7 +221,7 @@ public:
     }
     void OpenTextFile(const char* path) override {
         const QoUiCallbacks t = Table();
-        if (!t.open_text_file) return g_headless.OpenTextFile(path);
+        if (!t.open_text_file) return HeadlessObject().OpenTextFile(path);
         t.open_text_file(t.context, path ? path : "");
     }
 
@@ -232,12 +237,15 @@ private:
     QoUiCallbacks table_{};
 };
 
-CallbackUi g_callbackUi;
+CallbackUi& CallbackObject() {
+    static CallbackUi* callbacks = new CallbackUi();
+    return *callbacks;
+}
 
 // The host's table, when its callbacks are the UI in use.
 bool ActiveTable(QoUiCallbacks& table) {
-    if (g_ui.load(std::memory_order_acquire) != &g_callbackUi) return false;
-    table = g_callbackUi.Snapshot();
+    if (g_ui.load(std::memory_order_acquire) != &CallbackObject()) return false;
+    table = CallbackObject().Snapshot();
     return true;
 }
 
@@ -283,18 +291,18 @@ using namespace qotool::platform;
 
 extern "C" QO_API int ruqo_SetUiCallbacks(const QoUiCallbacks* callbacks) {
     if (!callbacks || callbacks->size < kMinimumTableSize) {
-        UiInterface* expected = &g_callbackUi;
+        UiInterface* expected = &CallbackObject();
         g_ui.compare_exchange_strong(expected, nullptr);
         return 0;
     }
     QoUiCallbacks table{};
     memcpy(&table, callbacks, callbacks->size < sizeof table ? callbacks->size : sizeof table);
     try {
-        g_callbackUi.Install(table);
+        CallbackObject().Install(table);
     } catch (...) {
         return 0;
     }
-    SetUi(&g_callbackUi);
+    SetUi(&CallbackObject());
     return 1;
 }
 

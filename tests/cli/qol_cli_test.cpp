@@ -288,6 +288,25 @@ TEST(QolCliTest, PumpRunsTimersAndLogDirPlacesTheLog) {
     EXPECT_TRUE(Contains(bytes, "\r\ndone\r\n")) << bytes;
 }
 
+// A run that ends while 16 busy thread timers write the shared system_
+// store: the exit never frees what a timer thread may still touch. Fifty
+// runs, since a fault here shows in some runs only.
+TEST(QolCliTest, ExitWhileThreadTimersRunEndsCleanly) {
+    const std::string script =
+        "system_count = 0; n = 1;\n"
+        "while (n <= 16) {\n"
+        "    timeropen(n, 3, 10, 0, 'i = 0; while (i < 500) { system_count = system_count + 1;"
+        " system_t[i % 7] = i; system_s = str(i); i = i + 1; }');\n"
+        "    n = n + 1;\n"
+        "}\n"
+        "i = 0; while (i < 300000) i = i + 1;\n"
+        "system_count >= 0\n";
+    for (int run = 0; run < 50; ++run) {
+        const Outcome outcome = RunQol({"-e", script});
+        ASSERT_EQ(outcome.status, 0) << "run " << run << " (-1: a signal)\n" << outcome.err;
+    }
+}
+
 // Scripts the way other runners take them: arguments, console words,
 // standard input, one placed line per error.
 TEST(QolCliTest, ScriptsGetArgumentsConsoleWordsAndPlacedErrors) {
