@@ -1,6 +1,7 @@
 #include "platform/processes.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <climits>
 #include <map>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -58,9 +60,36 @@ struct Reaper {
     bool stopping = false;
 };
 
+// A fork copies the record but not the thread: the lock is held across the
+// fork so that the copy is consistent, and the child starts afresh (the
+// children listed are its parent's, not its own).
+void LockForFork();
+void UnlockAfterFork();
+void ResetInForkChild();
+
 Reaper& TheReaper() {
-    static Reaper* reaper = new Reaper();
+    static Reaper* reaper = [] {
+        pthread_atfork(LockForFork, UnlockAfterFork, ResetInForkChild);
+        return new Reaper();
+    }();
     return *reaper;
+}
+
+void LockForFork() { TheReaper().lock.lock(); }
+void UnlockAfterFork() { TheReaper().lock.unlock(); }
+void ResetInForkChild() {
+    Reaper& r = TheReaper();
+    for (const auto& [pid, fd] : r.children)
+        if (fd >= 0) close(fd);
+    for (int fd : r.retired) close(fd);
+    r.children.clear();
+    r.retired.clear();
+    if (r.wake >= 0) close(r.wake);
+    r.wake = -1;
+    // The thread does not exist here: its handle is dropped, never joined.
+    new (&r.thread) std::thread();
+    r.stopping = false;
+    r.lock.unlock();
 }
 
 void WakeLocked(Reaper& r) {
