@@ -72,6 +72,32 @@ TEST(ThreadsTest, EightInterpretersOnEightThreadsKeepTheirOwnResults) {
     EXPECT_EQ(qotool::engine::OpenGuardCount(), 0);
 }
 
+// hold(n): marks the run as holding and waits until the test releases it.
+std::atomic<int> g_hold{0};  // 1: a run holds, 2: released
+char Hold(char** cursor, const char* word, CQoLanguage* qo) {
+    if (std::string(word) != "hold") return 0;
+    qo->DoSentence(*cursor, ")", 'N', ')');
+    g_hold = 1;
+    while (g_hold != 2) std::this_thread::yield();
+    return 1;
+}
+
+// ruqo_FreeInterp refuses an interpreter that runs on another thread, and
+// its check races with nothing the run writes.
+TEST(ThreadsTest, AnInterpreterRunningOnAnotherThreadIsNotFreed) {
+    ASSERT_EQ(ruqo_UserQolExecutor("hold", '+', (intptr_t)&Hold), (intptr_t)&Hold);
+    QoInterp* interp = ruqo_CreateInterp();
+    ASSERT_NE(interp, nullptr);
+    g_hold = 0;
+    std::thread runner([interp] { ruqo_Eval(interp, "hold(1)", -1, nullptr); });
+    while (g_hold != 1) std::this_thread::yield();
+    EXPECT_EQ(ruqo_FreeInterp(interp), QO_MISUSE);
+    g_hold = 2;
+    runner.join();
+    EXPECT_EQ(ruqo_FreeInterp(interp), QO_OK);
+    ruqo_UserQolExecutor("hold", '-', 0);
+}
+
 TEST(ThreadsTest, SerialNumbersTellAReusedAddressFromTheInterpreterThatWasThere) {
     using qotool::engine::InterpreterSerial;
     using qotool::engine::IsLiveInterpreter;
