@@ -133,6 +133,8 @@ void ReaperLoop() {
     pthread_sigmask(SIG_BLOCK, &all, nullptr);
     Reaper& r = TheReaper();
     std::vector<pollfd> fds;
+    std::vector<int> pids;  // the child of each entry of fds after the first
+    std::vector<int> look;  // children to look at after the poll
     for (;;) {
         int timeout = -1;
         {
@@ -141,21 +143,36 @@ void ReaperLoop() {
             r.retired.clear();
             if (r.stopping) return;
             fds.assign(1, pollfd{r.wake, POLLIN, 0});
+            pids.clear();
+            look.clear();
             for (const auto& [pid, fd] : r.children) {
-                if (fd >= 0)
+                if (fd >= 0) {
                     fds.push_back(pollfd{fd, POLLIN, 0});
-                else
+                    pids.push_back(pid);
+                } else {
+                    look.push_back(pid);
                     timeout = 100;
+                }
             }
         }
-        if (poll(fds.data(), (nfds_t)fds.size(), timeout) < 0 && errno != EINTR) timeout = 100;
-        uint64_t count;
+        if (poll(fds.data(), (nfds_t)fds.size(), timeout) < 0) {
+            if (errno != EINTR) usleep(100000);
+            continue;
+        }
         if (fds[0].revents & POLLIN) {
+            uint64_t count;
             ssize_t got = read(r.wake, &count, sizeof count);
             (void)got;
         }
+        for (size_t i = 1; i < fds.size(); ++i)
+            if (fds[i].revents) look.push_back(pids[i - 1]);
         std::lock_guard<std::mutex> hold(r.lock);
-        ReapEndedLocked(r);
+        for (int pid : look) {
+            if (!r.children.count(pid)) continue;  // taken out meanwhile
+            int status;
+            const pid_t got = waitpid(pid, &status, WNOHANG);
+            if (got == pid || (got < 0 && errno == ECHILD)) ForgetLocked(r, pid);
+        }
     }
 }
 
