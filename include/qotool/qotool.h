@@ -80,15 +80,16 @@ QO_API intptr_t ruqo_UserQolExecutor(const char* name, char op, intptr_t functio
 QO_API char* SkipString(char* afterQuote, char quote);
 QO_API char* ruqo_SkipSentence(char* text, char stopAtEnd);
 
-// Waits for a process, or the process of a window, while the calling
-// thread's messages are serviced; called as
+// Waits for a process, or the process of a window, taking the calling
+// thread's messages off its queue as they arrive; called as
 //   ruqo_ExecWithMsg(mode, unsigned id, unsigned flags, int timeoutMs).
 // mode (letter case aside): "ExecKill" asks the process to close on every
 // round and, with flag 0x08, ends it when it outlives the wait;
 // "ExecWaitWindow" takes id as a window (0: the foreground window); any
 // other text waits for the process id (0: this process). Flags: 0x01 wait,
-// 0x02 first wait for input idle, 0x04 dispatch every message, 0x08 see
-// above. timeoutMs <= 0: no limit. Returns the process id while it still
+// 0x02 first wait for input idle, 0x04 dispatch every message (without it
+// the messages taken are dropped, timers included; dispatching nests at
+// most 16 deep on a thread, deeper waits drop them too), 0x08 see above. timeoutMs <= 0: no limit. Returns the process id while it still
 // runs (window mode: the window when the wait timed out), else 0;
 // 0xFFFFFFFF when the process or window cannot be found.
 QO_API unsigned ruqo_ExecWithMsg(const char* mode, ...);

@@ -2,7 +2,7 @@
 //
 // A timer of mode 0 or 1 is a timer of the opening thread's message queue
 // (platform/message_queue.h): its statement runs only while that thread
-// pumps (ruqo_PumpMessages, or a wait that services messages), in the
+// pumps (ruqo_PumpMessages, or a wait with flag 0x04), in the
 // opening interpreter (mode 0) or a fresh one per run (mode 1). A timer of
 // mode 3 has a thread of its own at the idle scheduling class that waits
 // out the period on its queue, wakes early for the quit message (18) that

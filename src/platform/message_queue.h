@@ -6,7 +6,7 @@
 //
 // Timers belong to the thread that set them: their callbacks run only
 // inside that thread's ServiceThreadMessages / PumpThreadMessages (the
-// host's message loop). Posted messages wait in the receiving thread's queue
+// host's message loop) or a dispatching TakeThreadMessages (a wait). Posted messages wait in the receiving thread's queue
 // until it peeks them. Every function may be called from any thread; a
 // thread's queue is created on its first use and ends with the thread,
 // taking its timers with it. Its descriptors are made only when the queue is
