@@ -100,12 +100,16 @@ public:
         return platform::IsReadable(data, (size_t)Object()->GetLength() + 1);
     }
     CString Text() { return CString(Object()->c_str(), Object()->GetLength()); }
-    // Assigns text to the object; false when the field cannot be written.
+    // Makes the field hold a new string object with text; false when the
+    // field cannot be written. The old text is left as it is, never
+    // released: a script can make a field lead to any live text (a
+    // variable's own, through a %p write), and a release would free it
+    // under its owner. A string a native function made there stays its own.
     bool Assign(const CString& text) {
         char* before;
         memcpy(&before, storage_, sizeof before);
         if (!platform::TryWrite((void*)field_, &before, sizeof before)) return false;
-        *Object() = text;
+        new (storage_) CString(text);
         char* after;
         memcpy(&after, storage_, sizeof after);
         return platform::TryWrite((void*)field_, &after, sizeof after);
