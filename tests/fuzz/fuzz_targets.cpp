@@ -151,6 +151,7 @@ void RunFuzzInput(const uint8_t* data, size_t size) {
     // The text functions run QOL too (the property functions evaluate their
     // text), so every target runs under the step budget.
     engine::SetStepBudgetForTest(kStepBudget);
+    BeginServicesInput();
     switch (target) {
     case 0:
     case 1:

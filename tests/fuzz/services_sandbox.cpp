@@ -21,6 +21,7 @@ namespace {
 
 std::string g_folder;  // empty: no sandbox
 long g_inputs = 0;
+bool g_asNobody = false;  // whether this process has gone on as nobody
 
 // Makes every mount of this process's own mount namespace read-only but
 // the sandbox folder (bound onto itself first) and the kernel's /proc,
@@ -78,11 +79,19 @@ bool EnterServicesSandbox(const char* folder) {
     }
     const bool own = ProtectMounts();
     if (chdir(real) != 0) return false;  // after the bind: the folder's own mount
-    const bool nobody = DropRoot();
     fprintf(stderr, "services sandbox in %s (%s, %s)\n", real,
             own ? "the rest of the file system read-only" : "no mount namespace",
-            nobody ? "scripts run as nobody" : "scripts run as this user");
+            geteuid() == 0 ? "scripts run as nobody" : "scripts run as this user");
     return true;
+}
+
+void BeginServicesInput() {
+    if (g_folder.empty() || g_asNobody) return;
+    g_asNobody = true;
+    if (geteuid() == 0 && !DropRoot()) {
+        fprintf(stderr, "services sandbox: cannot go on as nobody\n");
+        abort();  // the scripts must not run as root
+    }
 }
 
 void EndServicesInput() {

@@ -13,6 +13,10 @@ namespace qotool::fuzz {
 // processes it forks later (once entered, later calls keep it). False when
 // it cannot be used.
 bool EnterServicesSandbox(const char* folder);
+// Before each input: the first one in a process goes on as nobody when the
+// process is root's. (Not when the sandbox is entered: the fuzzer's fork
+// server still maps root's shared memory after that.)
+void BeginServicesInput();
 // After each input: runs the timers that came due, closes every timer, and
 // empties the folder every 256 inputs. Does nothing without a sandbox.
 void EndServicesInput();
