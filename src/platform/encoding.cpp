@@ -6,8 +6,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "platform/per_thread.h"
-
 namespace qotool::platform {
 namespace {
 
@@ -38,7 +36,7 @@ struct ThreadDescriptors {
     }
 };
 
-ThreadDescriptors& Descriptors() { return PerThread<ThreadDescriptors>(); }
+thread_local ThreadDescriptors t_descriptors;
 
 bool InRange(unsigned char c, unsigned char low, unsigned char high) {
     return c >= low && c <= high;
@@ -176,21 +174,19 @@ std::string GbkToUtf8(std::string_view gbk, bool escapeBad) {
     // Both encodings keep ASCII as it is: a plain text needs no converter
     // (and loads none).
     if (IsAscii(gbk)) return std::string(gbk);
-    ThreadDescriptors& descriptors = Descriptors();
-    descriptors.Open();
+    t_descriptors.Open();
     if (escapeBad) {
-        return Convert(descriptors.gbkToUtf8, gbk, GbkBadUnitLength, AppendHexEscapes);
+        return Convert(t_descriptors.gbkToUtf8, gbk, GbkBadUnitLength, AppendHexEscapes);
     }
     // Each unconvertible byte becomes one "?".
-    return Convert(descriptors.gbkToUtf8, gbk, GbkBadUnitLength, AppendQuestionMarks);
+    return Convert(t_descriptors.gbkToUtf8, gbk, GbkBadUnitLength, AppendQuestionMarks);
 }
 
 std::string Utf8ToGbk(std::string_view utf8) {
     if (IsAscii(utf8)) return std::string(utf8);
-    ThreadDescriptors& descriptors = Descriptors();
-    descriptors.Open();
+    t_descriptors.Open();
     // A whole character without GBK form becomes a single "?".
-    return Convert(descriptors.utf8ToGbk, utf8, Utf8BadUnitLength,
+    return Convert(t_descriptors.utf8ToGbk, utf8, Utf8BadUnitLength,
                    [](std::string& out, const unsigned char*, size_t) { out.push_back('?'); });
 }
 
