@@ -68,9 +68,12 @@ void VarArray::Reach(int row) {
     }
 }
 
+// (column < stride_: the slot is inside the window exactly when its index
+// is below the window's size, which needs no division.)
 std::unique_ptr<QoLVarDefine>* VarArray::Slot(int row, int column) {
-    if (row < first_ || row >= first_ + WindowRows()) return nullptr;
-    return &cells_[(size_t)(row - first_) * (size_t)stride_ + (size_t)column];
+    if (row < first_) return nullptr;
+    const size_t at = (size_t)(row - first_) * (size_t)stride_ + (size_t)column;
+    return at < cells_.size() ? &cells_[at] : nullptr;
 }
 
 void VarArray::InsertRows(int at, int count) {
@@ -120,8 +123,9 @@ QoLVarDefine* VarArray::Cell(int row, int column) {
 
 QoLVarDefine* VarArray::CellIfCreated(int row, int column) const {
     if (row < 0 || row >= rows_ || column < 0 || column >= columns_) return nullptr;
-    if (row < first_ || row >= first_ + WindowRows()) return nullptr;
-    return cells_[(size_t)(row - first_) * (size_t)stride_ + (size_t)column].get();
+    if (row < first_) return nullptr;
+    const size_t at = (size_t)(row - first_) * (size_t)stride_ + (size_t)column;
+    return at < cells_.size() ? cells_[at].get() : nullptr;
 }
 
 bool VarArray::Holds(const void* address) const {
