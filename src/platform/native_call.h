@@ -43,6 +43,12 @@ private:
     std::unique_ptr<Interface> interface_;
 };
 
+// A seam for fuzzing the services: with calls off, Call calls nothing and
+// leaves a zero result. A native function that a script declares wrongly
+// may do anything to the process, which is what a native call is, not a
+// fault of the library's.
+void SetNativeCallsForTest(bool on);
+
 }  // namespace qotool::platform
 
 #endif

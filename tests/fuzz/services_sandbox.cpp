@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/native_call.h"
 #include "qotool/qotool.h"
 
 namespace qotool::fuzz {
@@ -79,6 +80,7 @@ bool EnterServicesSandbox(const char* folder) {
     }
     const bool own = ProtectMounts();
     if (chdir(real) != 0) return false;  // after the bind: the folder's own mount
+    platform::SetNativeCallsForTest(false);
     fprintf(stderr, "services sandbox in %s (%s, %s)\n", real,
             own ? "the rest of the file system read-only" : "no mount namespace",
             geteuid() == 0 ? "scripts run as nobody" : "scripts run as this user");

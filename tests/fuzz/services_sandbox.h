@@ -2,7 +2,9 @@
 // tables and memory blocks inside one private folder. Relative names, every
 // drive, the home, work and search folders and the registry lead
 // there; where the process may have a mount namespace of its own, every
-// other mount is read-only to it, and a process of root goes on as nobody. (A private PID namespace must hold the
+// other mount is read-only to it, and a process of root goes on as nobody.
+// Native calls are off: the memory built-ins run, but no native function is
+// called (a wrongly declared one may do anything to the process). (A private PID namespace must hold the
 // whole fuzzer: campaign.sh --services starts it under unshare.)
 #ifndef QOTOOL_TESTS_FUZZ_SERVICES_SANDBOX_H
 #define QOTOOL_TESTS_FUZZ_SERVICES_SANDBOX_H
