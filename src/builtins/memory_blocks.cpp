@@ -19,6 +19,7 @@
 #include "engine/scanner.h"
 #include "engine/var_store.h"
 #include "platform/memory_probe.h"
+#include "platform/string_block.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qolvardefine.h"
 
@@ -28,9 +29,6 @@ namespace {
 
 const char kNotMemPointer[] = "地址参数必须是P型%mem扩展类型的参数";
 const char kBadAddress[] = "地址操作非法";
-
-// The string header in front of a string object's text (see cstring.h).
-constexpr size_t kStringHeader = 16;
 
 // The pointer argument of the Mem functions; false after a report, and
 // during a syntax check (nothing is read or written then).
@@ -84,41 +82,35 @@ int BareWord(char*& cursor, char* name) {
 
 // ---- string objects in memory ----
 
-// A string object whose text pointer sits at field (any alignment), used
-// in place without owning it: never destroyed here.
+// A string object whose text pointer sits at field (any alignment). Its
+// bytes are read through the memory probe only, and never released or
+// counted: a script can make the field lead anywhere (a variable's own text
+// through a %p write, memory freed since).
 class StringAt {
 public:
     explicit StringAt(uintptr_t field) : field_(field) {}
-    // Reads the field and checks that it leads to a live string.
+    // Reads the field; true when it leads to a string, whose text Text()
+    // then holds.
     bool Valid() {
-        char* data;
-        if (!platform::TryRead(&data, (const void*)field_, sizeof data)) return false;
-        if ((uintptr_t)data < kStringHeader || !platform::IsReadable(data - kStringHeader, kStringHeader + 1))
-            return false;
-        memcpy(storage_, &data, sizeof data);
-        if (!Object()->IsValid()) return false;
-        return platform::IsReadable(data, (size_t)Object()->GetLength() + 1);
+        return platform::TryRead(&data_, (const void*)field_, sizeof data_) && platform::ProbeText(data_, text_);
     }
-    CString Text() { return CString(Object()->c_str(), Object()->GetLength()); }
+    const char* Data() const { return data_; }
+    const CString& Text() const { return text_; }
     // Makes the field hold a new string object with text; false when the
-    // field cannot be written. The old text is left as it is, never
-    // released: a script can make a field lead to any live text (a
-    // variable's own, through a %p write), and a release would free it
-    // under its owner. A string a native function made there stays its own.
+    // field cannot be written. The old text is left to its owner (the
+    // native function that made the record).
     bool Assign(const CString& text) {
-        char* before;
-        memcpy(&before, storage_, sizeof before);
-        if (!platform::TryWrite((void*)field_, &before, sizeof before)) return false;
-        new (storage_) CString(text);
-        char* after;
-        memcpy(&after, storage_, sizeof after);
-        return platform::TryWrite((void*)field_, &after, sizeof after);
+        alignas(CString) unsigned char made[sizeof(CString)];
+        CString* object = new (made) CString(text);  // the field's from here on
+        if (platform::TryWrite((void*)field_, made, sizeof made)) return true;
+        object->~CString();
+        return false;
     }
 
 private:
-    CString* Object() { return std::launder(reinterpret_cast<CString*>(storage_)); }
     uintptr_t field_;
-    alignas(CString) unsigned char storage_[sizeof(CString)];
+    char* data_ = nullptr;
+    CString text_;
 };
 
 // ---- fields ----
@@ -227,7 +219,10 @@ FieldResult WriteField(CQoLanguage* qo, char code, int length, uintptr_t address
     case 'S': {
         if (!platform::IsReadable(at, 8)) return FieldResult::kAccess;
         StringAt object(address);
-        if (!object.Valid()) return FieldResult::kBadString;
+        // A field that leads to the text of a variable (a memory block's)
+        // holds no string object of a record's.
+        if (!object.Valid() || engine::TextBlockAccess(qo, (uintptr_t)object.Data()).Holds(0))
+            return FieldResult::kBadString;
         return object.Assign(StringValue(qo)) ? FieldResult::kOk : FieldResult::kAccess;
     }
     default: return FieldResult::kUnknown;

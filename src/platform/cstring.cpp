@@ -7,6 +7,7 @@
 // block that is never freed and whose reference count is never touched.
 #include "qotool/cstring.h"
 #include "platform/string_block.h"
+#include "platform/memory_probe.h"
 
 #include <climits>
 #include <cstdint>
@@ -745,6 +746,19 @@ void CStringArray::RemoveAt(int index, int count) {
 }
 
 // ---- blocks --------------------------------------------------------------
+
+bool qotool::platform::ProbeText(const char* data, CString& text) {
+    Header h;
+    if ((uintptr_t)data < sizeof h || ((uintptr_t)data & 3) != 0) return false;
+    if (!TryRead(&h, data - sizeof h, sizeof h) || h.magic != kMagic) return false;
+    if (h.length < 0 || (h.refs >= 0 && h.length > h.capacity)) return false;
+    CString copy;
+    char* buffer = copy.GetBufferSetLength(h.length);
+    if (!TryRead(buffer, data, (size_t)h.length)) return false;
+    copy.ReleaseBuffer(h.length);
+    text = copy;
+    return true;
+}
 
 int qotool::platform::BlockHolders(const CString& text) {
     const Header* h = HeaderOf(text.c_str());

@@ -23,6 +23,12 @@ bool AppendInPlace(CString& text, const char* data, int length);
 // when not even total bytes can be had.
 void ReserveGrowing(CString& text, int total);
 
+// The text of the string whose text pointer is data, read through the
+// memory probe only (data may lead anywhere: freed memory, another
+// object): true with the text copied into text when the bytes there hold a
+// string's header and a readable text of its length.
+bool ProbeText(const char* data, CString& text);
+
 }  // namespace qotool::platform
 
 #endif

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <new>
+#include <cstring>
 #include <string>
 
 #include "qotool/qolanguage.h"
@@ -37,9 +38,17 @@ TEST_F(NativeCallsTest, StringObjectFieldsAreReadAndAssignedInPlace) {
     new (&fields[0]) CString("left");
     new (&fields[1]) CString("right");
     EXPECT_EQ(Gbk(Run("n=MemRead(p,'%S%S',x,y); str(n)+x+y")), Gbk("S:16leftright"));
+    // A write gives the fields new objects and leaves the old ones to the
+    // function that made them.
+    alignas(CString) unsigned char made[2 * sizeof(CString)];
+    memcpy(made, fields, sizeof made);
     EXPECT_EQ(Gbk(Run("MemWrite(p,'%S%S','new','')")), Gbk("N:16"));
     EXPECT_EQ(Gbk(fields[0]), Gbk("new"));
     EXPECT_EQ(Gbk(fields[1]), Gbk(""));
+    for (CString* old = reinterpret_cast<CString*>(made); old != reinterpret_cast<CString*>(made) + 2; ++old) {
+        EXPECT_TRUE(old->IsValid());
+        old->~CString();
+    }
     fields[0].~CString();
     fields[1].~CString();
     const std::string refused = Run("q=MemBuffer(z,16); MemWrite(q+3,'%S','x')");

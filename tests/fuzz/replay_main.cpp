@@ -38,7 +38,9 @@ void Collect(const std::string& path, std::vector<std::string>* files) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return;
     if (!S_ISDIR(st.st_mode)) {
-        files->push_back(path);
+        char* full = realpath(path.c_str(), nullptr);  // the sandbox changes the folder
+        files->push_back(full ? full : path);
+        free(full);
         return;
     }
     DIR* dir = opendir(path.c_str());

@@ -48,10 +48,9 @@ bool ProtectMounts() {
 
 // As root, the scripts run as nobody from here on: what they start, wait
 // for and kill can then not be the fuzzer or the machine's own processes.
+constexpr uid_t kNobody = 65534;
+
 bool DropRoot() {
-    constexpr uid_t kNobody = 65534;
-    if (geteuid() != 0) return false;
-    if (chown(g_folder.c_str(), kNobody, kNobody) != 0) return false;
     return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
 }
 
@@ -80,6 +79,7 @@ bool EnterServicesSandbox(const char* folder) {
     }
     const bool own = ProtectMounts();
     if (chdir(real) != 0) return false;  // after the bind: the folder's own mount
+    if (geteuid() == 0 && chown(real, kNobody, kNobody) != 0) return false;
     platform::SetNativeCallsForTest(false);
     fprintf(stderr, "services sandbox in %s (%s, %s)\n", real,
             own ? "the rest of the file system read-only" : "no mount namespace",
