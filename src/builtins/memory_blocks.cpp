@@ -46,16 +46,9 @@ bool MemPointer(CQoLanguage* qo, char*& cursor, uintptr_t* address) {
 // Evaluates the remaining arguments up to ')' without using them (syntax
 // check); consumes the ')'.
 void SkipRemaining(CQoLanguage* qo, char*& cursor) {
-    for (;;) {
-        engine::SkipBlanks(cursor);
-        if (*cursor == ',') ++cursor;
-        engine::SkipBlanks(cursor);
-        if (*cursor == ')' || !*cursor) break;
-        char* before = cursor;
-        qo->DoSentence(cursor, "),", 0, 0);
-        if (qo->m_cType == 'X' || cursor == before) return;
-    }
-    qo->FunctionBracketTrace(cursor, ')');
+    engine::SkipBlanks(cursor);
+    if (*cursor == ',') ++cursor;
+    if (engine::CheckArgumentsToClose(qo, cursor)) qo->FunctionBracketTrace(cursor, ')');
 }
 
 // Consumes the ',' that must follow an argument; reports the missing
