@@ -224,6 +224,121 @@ QO_API int ruqo_CheckSyntax(QoInterp* interp, const char* text, long length, QoC
 // class; NULL for an unknown handle. Owned by the handle.
 QO_API CQoLanguage* ruqo_InterpObject(QoInterp* interp);
 
+// ---- Values ----
+
+// A value passed between the host and the interpreter. type: 'N' a number,
+// 'S' a text, 'P' a pointer, 'Z' no value ('X' only in the result of
+// ruqo_Call: an error whose message is the text). text and length: the
+// text's GBK bytes (zero bytes allowed; length counts them all), for 'S' and
+// 'X'. pointer and extType: a pointer value and its extended type ("%Name",
+// or NULL for none), for 'P'. Fields a type does not use are 0 / NULL.
+typedef struct QoValue {
+    char type;
+    double number;
+    const char* text;
+    long length;
+    uintptr_t pointer;
+    const char* extType;
+} QoValue;
+
+// Values made without allocation games. ruqo_ValueText copies the text
+// (length bytes, or up to its zero byte when length < 0) into the calling
+// thread's value store: made inside a host function it stays valid until
+// that function has returned; made outside one, until the thread's next
+// ruqo_Call or ruqo_SetArray has returned. ruqo_ValueObject keeps the
+// pointer and extType as given (extType must stay valid as the text does;
+// the library copies it when the value is used).
+QO_API QoValue ruqo_ValueNone(void);
+QO_API QoValue ruqo_ValueNumber(double number);
+QO_API QoValue ruqo_ValueText(const char* text, long length);
+QO_API QoValue ruqo_ValueObject(uintptr_t pointer, const char* extType);
+
+// ---- Host functions ----
+
+// A function of the host, called by QOL text as name(arguments). argv holds
+// the argc argument values (read-only; texts valid during the call), result
+// starts as 'Z' and receives the value. Return QO_OK, or QO_ERROR after
+// ruqo_Error (or a failed ruqo_Check*): the script then meets that message
+// as its error, catchable by try/catch. Any other return is an error too.
+typedef int (*QoHostFunction)(QoInterp* interp, int argc, const QoValue* argv, QoValue* result, void* userData);
+
+// Adds name as a function of this interpreter. Names: 1 to 80 bytes of
+// letters, digits, '_' and two-byte characters, not starting with a digit;
+// letter case does not matter, as for the built-ins. A second registration
+// of the same name replaces the first (whose release runs); a NULL function
+// removes the name (its release runs). release (may be NULL) also runs for
+// every function still registered when the interpreter is freed. Lookup
+// order of a call name(...): the built-ins, a variable holding a native
+// function, the script's own functions, then these, then the process-wide
+// user executors. QO_MISUSE (nothing stored, release not run) for a bad
+// handle or name, or while a host function of this interpreter is running;
+// QO_NOTFOUND when removing a name that is not registered.
+QO_API int ruqo_RegisterFunction(QoInterp* interp, const char* name, QoHostFunction function, void* userData,
+                                 void (*release)(void* userData));
+
+// Inside a host function: sets the message the script will meet (printf
+// format; GBK) and returns QO_ERROR, so that `return ruqo_Error(...)` ends
+// the function with it. Outside a host function of interp: QO_MISUSE.
+QO_API int ruqo_Error(QoInterp* interp, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// Argument checkers for host functions: argument index (0-based) of argv
+// must have the type asked for; then its contents go to the out-pointers
+// (which may be NULL) and the answer is QO_OK. Otherwise (a missing
+// argument counts as 'Z') they set the system's expected-type error,
+//   "参数类型不应该是Z型，而应该是N型：\r\n" "lookup()第2个参数：key)"
+// naming the function, the argument's position and, for a call written in
+// QOL, the argument's text, and answer QO_ERROR: return it.
+// ruqo_CheckPointer with a non-NULL extType also wants that extended type.
+QO_API int ruqo_CheckNumber(QoInterp* interp, int argc, const QoValue* argv, int index, double* number);
+QO_API int ruqo_CheckInteger(QoInterp* interp, int argc, const QoValue* argv, int index, long long* number);
+QO_API int ruqo_CheckText(QoInterp* interp, int argc, const QoValue* argv, int index, const char** text,
+                          size_t* length);
+QO_API int ruqo_CheckPointer(QoInterp* interp, int argc, const QoValue* argv, int index, const char* extType,
+                             uintptr_t* pointer);
+
+// Calls the function a script defined earlier on this interpreter (#name(...)
+// {...}) with argc values, as a call written in QOL passes them (missing
+// arguments take the defaults, surplus ones are passed over). result (may be
+// NULL) receives the value; its text stays valid until the next run on the
+// handle. QO_OK, QO_ERROR (result 'X' with the message; ruqo_ErrorMessage and
+// ruqo_ErrorInfo tell more), QO_NOTFOUND when no such function is defined,
+// QO_MISUSE for a bad handle, name or value.
+QO_API int ruqo_Call(QoInterp* interp, const char* function, int argc, const QoValue* argv, QoValue* result);
+
+// Arrays of one or two subscripts. ruqo_GetArray gives the rows and columns
+// (a one-subscript array has 1 column) and, when cells is not NULL, the
+// first `capacity` cells row after row (cell [r][c] at r * columns + c; a
+// cell never assigned is 'Z'); the texts stay valid until the next
+// ruqo_GetArray or run on the handle. QO_NOTFOUND when there is no array of
+// that name. ruqo_SetArray makes the array name anew at the outermost scope
+// from rows x columns cells (columns 0: a one-subscript array of rows cells)
+// of types 'N', 'S', 'P' or 'Z'; QO_MISUSE (nothing changed) for a bad size
+// or cell, QO_ERROR with the message when the store refuses.
+QO_API int ruqo_GetArray(QoInterp* interp, const char* name, int* rows, int* columns, QoValue* cells,
+                         size_t capacity);
+QO_API int ruqo_SetArray(QoInterp* interp, const char* name, int rows, int columns, const QoValue* cells);
+
+// ---- Errors in parts ----
+
+// The handle's last error: the bare message (without the position text and
+// excerpt ruqo_ErrorMessage adds), the 1-based line and column in the text
+// of the last ruqo_Eval as written (0 when the error has no place there),
+// the file name given to ruqo_Eval (NULL when none), and the source line of
+// the error (without its line end; "" when no place). Texts belong to the
+// handle until its next run. QO_NOTFOUND when the last run did not fail.
+typedef struct QoErrorInfo {
+    const char* message;
+    int line;
+    int column;
+    const char* fileName;
+    const char* sourceLine;
+} QoErrorInfo;
+QO_API int ruqo_ErrorInfo(QoInterp* interp, QoErrorInfo* info);
+
 // ---- Helpers for extension modules written in C ----
 //
 // A user executor (ruqo_UserQolExecutor) receives the cursor just after the
@@ -280,8 +395,9 @@ QO_API int ruqo_SetValueError(CQoLanguage* interpreter, const char* message);
 }
 #endif
 
-// ---- C++ only ----
-#ifdef __cplusplus
+// ---- C++17 only ----
+// (Hosts built as C++11 or C++14 see the C declarations above only.)
+#if defined(__cplusplus) && __cplusplus >= 201703L
 #include "qotool/cstring.h"
 // Reads the string literal at cursor (adjacent literals joined, escapes
 // decoded); returns the bytes consumed or -1.

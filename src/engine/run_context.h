@@ -16,6 +16,10 @@ class CompiledForms;
 struct CompiledFormsDeleter {
     void operator()(CompiledForms* forms) const;
 };
+class HostFunctions;
+struct HostFunctionsDeleter {
+    void operator()(HostFunctions* functions) const;
+};
 }  // namespace qotool::engine
 
 // One by-reference argument of ReadPara: the code it was read with ('1',
@@ -69,6 +73,9 @@ public:
     bool callWordsAsked = false;
     // The sentences read once, by position (compiled_form.h).
     std::unique_ptr<qotool::engine::CompiledForms, qotool::engine::CompiledFormsDeleter> compiledForms;
+    // The functions the host registered on this interpreter (host_words.h);
+    // null until the first registration.
+    std::unique_ptr<qotool::engine::HostFunctions, qotool::engine::HostFunctionsDeleter> hostFunctions;
 
     void SetLevelStart(int lv, const char* position) {
         if ((size_t)lv >= levelStart.size()) levelStart.resize((size_t)lv + 1, nullptr);

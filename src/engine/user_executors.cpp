@@ -9,6 +9,7 @@
 #include "diag/debug_hooks.h"
 
 #include "engine/executor.h"
+#include "engine/host_words.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
 #include "engine/var_store.h"
@@ -104,6 +105,9 @@ static bool CreateWordModule(const char* word, std::string* module) {
 
 void CallExternal(CQoLanguage* qo, char*& cursor, const char* word) {
     QoLRunContext* run = qo->m_pRun;
+    // The host's own functions of this interpreter come before the
+    // process-wide executors; their errors reach the script as they are.
+    if (CallHostFunction(qo, cursor, word)) return;
     qo->m_modeFlags |= 0x01;
     qo->m_cType = 'Z';
     CString savedCallName = run->callName;

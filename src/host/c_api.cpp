@@ -20,30 +20,18 @@
 #include "engine/run_context.h"
 #include "engine/syntax_check.h"
 #include "engine/var_store.h"
+#include "engine/host_words.h"
+#include "host/interp_handle.h"
 #include "platform/number_text.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 
 using namespace qotool::engine;
-
-struct QoInterp {
-    CQoLanguage* qo = nullptr;
-    bool owned = false;
-    std::string source;     // the text of the last run or check, as it ran
-    char resultType = 'Z';
-    std::string result;     // its value's text
-    std::string variable;   // the text of the last ruqo_GetVar
-    std::string error;      // the last error's message; empty: none
-    long errorOffset = -1;  // where it happened in source; -1: unknown
-};
+using qotool::host::IsHandle;
+using qotool::host::IsInterpreter;
+using qotool::host::SavedValue;
 
 namespace {
-
-// "QOL解析器实例句柄非法或不存在，可能是其已析构": the system's message for a
-// handle that names no live interpreter.
-const char kBadHandle[] = "QOL解析器实例句柄非法或不存在，可能是其已析构";
-constexpr int kMaxDestinations = 16;
-
 std::mutex g_handlesLock;
 
 std::unordered_set<QoInterp*>& Handles() {
@@ -52,14 +40,22 @@ std::unordered_set<QoInterp*>& Handles() {
 }
 
 QoInterp* g_shared = nullptr;
+}  // namespace
 
-bool IsHandle(QoInterp* interp) {
+bool qotool::host::IsHandle(QoInterp* interp) {
     if (!interp) return false;
     std::lock_guard<std::mutex> lock(g_handlesLock);
     return Handles().count(interp) != 0 && IsLiveInterpreter(interp->qo);
 }
 
-bool IsInterpreter(CQoLanguage* qo) { return qo && IsLiveInterpreter(qo) && qo->m_pRun; }
+bool qotool::host::IsInterpreter(CQoLanguage* qo) { return qo && IsLiveInterpreter(qo) && qo->m_pRun; }
+
+namespace {
+
+// "QOL解析器实例句柄非法或不存在，可能是其已析构": the system's message for a
+// handle that names no live interpreter.
+const char kBadHandle[] = "QOL解析器实例句柄非法或不存在，可能是其已析构";
+constexpr int kMaxDestinations = 16;
 
 // The value's text as the result texts give it (an error: its message).
 std::string ValueText(CQoLanguage* qo) {
@@ -67,51 +63,35 @@ std::string ValueText(CQoLanguage* qo) {
     return std::string(text.view());
 }
 
-void TakeResult(QoInterp* interp) {
+// Takes the run's value as the handle's result; an error's place is looked
+// up in source, the text of the run (or, for a call, of the last run).
+void TakeResult(QoInterp* interp, std::string_view source) {
     CQoLanguage* qo = interp->qo;
     interp->resultType = qo->m_cType;
     interp->result = ValueText(qo);
     if (interp->resultType != 'X') return;
     interp->error = interp->result;
     ErrorSite site;
-    if (LastErrorSite(qo, site)) interp->errorOffset = SiteOffsetInSource(site, interp->source);
+    if (LastErrorSite(qo, site)) interp->errorOffset = SiteOffsetInSource(site, source);
 }
 
-void RunText(QoInterp* interp, const char* fileName) {
+// Runs source (which must outlive the run: a host function may run another
+// text on the same handle meanwhile) as a text or as the file fileName.
+void RunText(QoInterp* interp, const std::string& source, const char* fileName) {
     CQoLanguage* qo = interp->qo;
     if (fileName) {
         {
             CatchScope catchScope(qo->m_pRun);
             try {
-                qo->RunFileText(fileName, interp->source.data(), (int)interp->source.size());
+                qo->RunFileText(fileName, source.data(), (int)source.size());
             } catch (const QolUnwind&) {
             }
         }
         if (qo->m_cType == 'X' && qo->m_pRun->level == 0) qo->ReportError(nullptr, nullptr, true);
     } else {
-        qo->DoQol(interp->source.c_str(), nullptr);
+        qo->DoQol(source.c_str(), nullptr);
     }
 }
-
-// The interpreter's whole value, kept aside while a variable is written.
-struct SavedValue {
-    explicit SavedValue(CQoLanguage* qo)
-        : qo(qo), type(qo->m_cType), number(qo->m_dValue), pointer(qo->m_pValue), text(qo->m_strValue),
-          extType(qo->m_strExtType), error(qo->m_strError) {}
-    ~SavedValue() {
-        qo->m_cType = type;
-        qo->m_dValue = number;
-        qo->m_pValue = pointer;
-        qo->m_strValue = text;
-        qo->m_strExtType = extType;
-        qo->m_strError = error;
-    }
-    CQoLanguage* qo;
-    char type;
-    double number;
-    uintptr_t pointer;
-    CString text, extType, error;
-};
 
 // The first error line of a message: the text before its position part.
 std::string MessageHead(std::string_view message) {
@@ -231,12 +211,15 @@ QO_API int ruqo_FreeInterp(QoInterp* interp) {
 QO_API int ruqo_Eval(QoInterp* interp, const char* text, long length, const char* fileName) {
     if (!IsHandle(interp) || !text) return QO_MISUSE;
     try {
-        interp->source.assign(text, length < 0 ? strlen(text) : (size_t)length);
+        std::string source(text, length < 0 ? strlen(text) : (size_t)length);
         interp->error.clear();
         interp->errorOffset = -1;
         ClearErrorSite(interp->qo);
-        RunText(interp, fileName);
-        TakeResult(interp);
+        RunText(interp, source, fileName);
+        TakeResult(interp, source);
+        interp->source = std::move(source);
+        interp->hasFileName = fileName != nullptr;
+        interp->fileName = fileName ? fileName : "";
         return interp->resultType == 'X' ? QO_ERROR : QO_OK;
     } catch (const std::bad_alloc&) {
         return QO_NOMEM;
@@ -497,6 +480,97 @@ QO_API int ruqo_SetValueError(CQoLanguage* qo, const char* message) {
     try {
         qo->ErrorString(message);
         qo->m_cType = 'X';
+        return QO_OK;
+    } catch (...) {
+        return QO_NOMEM;
+    }
+}
+
+QO_API int ruqo_Call(QoInterp* interp, const char* function, int argc, const QoValue* argv, QoValue* result) {
+    if (result) *result = QoValue{'Z', 0, nullptr, 0, 0, nullptr};
+    if (!IsHandle(interp) || !IsHostFunctionName(function) || argc < 0 || (argc > 0 && !argv)) return QO_MISUSE;
+    for (int i = 0; i < argc; ++i)
+        if (!IsValidHostValue(argv[i])) return QO_MISUSE;
+    CQoLanguage* qo = interp->qo;
+    struct Drop {
+        ~Drop() { DropOuterValueTexts(); }
+    } drop;
+    try {
+        std::string call = std::string(function) + "()";
+        bool defined = false;
+        {
+            SavedValue saved(qo);
+            QoLVarDefine* record = DoVariable(qo, call.c_str(), 0, 0);
+            defined = record && IsLiveRecord(qo, record) && record->GetType() == 'F';
+        }
+        if (!defined) {
+            interp->error = std::string("执行不认识的函数：") + function;
+            interp->errorOffset = -1;
+            return QO_NOTFOUND;
+        }
+        call.pop_back();
+        for (int i = 0; i < argc; ++i) {
+            call += i ? "," : "";
+            call += kCallArgumentWord;
+            call += "(" + std::to_string(i) + ")";
+        }
+        call += ")";
+        interp->error.clear();
+        interp->errorOffset = -1;
+        ClearErrorSite(qo);
+        {
+            CallArgumentsScope arguments(argc, argv);
+            RunText(interp, call, nullptr);
+        }
+        // An error's place is looked up in the text that defined the function.
+        TakeResult(interp, interp->source);
+        if (result) {
+            result->type = interp->resultType;
+            switch (interp->resultType) {
+            case 'N': result->number = qo->m_dValue; break;
+            case 'P':
+                result->pointer = qo->m_pValue;
+                interp->resultExtType = std::string(qo->m_strExtType.view());
+                result->extType = interp->resultExtType.empty() ? nullptr : interp->resultExtType.c_str();
+                break;
+            case 'S':
+            case 'X':
+                result->text = interp->result.c_str();
+                result->length = (long)interp->result.size();
+                break;
+            default: result->type = 'Z'; break;
+            }
+        }
+        return interp->resultType == 'X' ? QO_ERROR : QO_OK;
+    } catch (const std::bad_alloc&) {
+        return QO_NOMEM;
+    } catch (...) {
+        interp->resultType = 'X';
+        return QO_ERROR;
+    }
+}
+
+QO_API int ruqo_ErrorInfo(QoInterp* interp, QoErrorInfo* info) {
+    if (!IsHandle(interp) || !info) return QO_MISUSE;
+    try {
+        *info = QoErrorInfo{"", 0, 0, nullptr, ""};
+        if (interp->error.empty()) return QO_NOTFOUND;
+        interp->errorHead = MessageHead(interp->error);
+        interp->errorLine.clear();
+        info->message = interp->errorHead.c_str();
+        info->fileName = interp->hasFileName ? interp->fileName.c_str() : nullptr;
+        if (interp->errorOffset >= 0 && (size_t)interp->errorOffset <= interp->source.size()) {
+            LineAndColumn(interp->source, interp->errorOffset, info->line, info->column);
+            const std::string_view source = interp->source;
+            const size_t offset = (size_t)interp->errorOffset;
+            size_t begin = offset == 0 ? std::string_view::npos : source.rfind('\n', offset - 1);
+            begin = begin == std::string_view::npos ? 0 : begin + 1;
+            size_t end = source.find('\n', begin);
+            if (end == std::string_view::npos) end = source.size();
+            if (end > begin && source[end - 1] == '\r') --end;
+            interp->errorLine.assign(source.substr(begin, end - begin));
+        }
+        info->sourceLine = interp->errorLine.c_str();
         return QO_OK;
     } catch (...) {
         return QO_NOMEM;
