@@ -9,6 +9,9 @@
 
 // C++ only: a C file that includes this header gets no declarations from it
 // (C hosts use qotool/qotool.h).
+#if defined(__cplusplus) && __cplusplus < 201703L
+#error "this C++ header of qotool needs C++17; C and older C++ hosts use <qotool/qotool.h>"
+#endif
 #ifdef __cplusplus
 
 #include <cstdint>

@@ -46,6 +46,26 @@ void TakeValue(CQoLanguage* qo, Argument& argument) {
     }
 }
 
+// A list that keeps its first N items in place and the rest on the heap:
+// most calls pass a few arguments, and these need no allocation.
+template <typename T, size_t N>
+class ShortList {
+public:
+    T& Add() {
+        if (size_ < N) return inline_[size_++];
+        if (heap_.empty()) heap_.assign(inline_, inline_ + N);
+        ++size_;
+        return heap_.emplace_back();
+    }
+    T* Data() { return size_ <= N ? inline_ : heap_.data(); }
+    size_t Size() const { return size_; }
+
+private:
+    T inline_[N];
+    std::vector<T> heap_;
+    size_t size_ = 0;
+};
+
 // The text of an argument as written, without the blanks and ',' after it.
 std::string_view ArgumentText(const char* start, const char* end) {
     while (end > start && (end[-1] == ',' || IsBlank(end[-1]))) --end;
@@ -216,8 +236,8 @@ bool CallHostFunction(CQoLanguage* qo, char*& cursor, const char* word) {
 
     // The arguments, evaluated as a call of the language evaluates them; an
     // argument left out (",,") is no value.
-    std::vector<Argument> arguments;
-    std::vector<std::string_view> texts;
+    ShortList<Argument, 6> arguments;
+    ShortList<std::string_view, 6> texts;
     for (;;) {
         SkipBlanks(cursor);
         if (*cursor == ')') {
@@ -227,8 +247,8 @@ bool CallHostFunction(CQoLanguage* qo, char*& cursor, const char* word) {
         char* const start = cursor;
         if (*cursor == ',') {
             SkipOne(cursor);
-            arguments.emplace_back();
-            texts.emplace_back();
+            arguments.Add();
+            texts.Add();
             continue;
         }
         qo->DoSentence(cursor, "),", 0, ',');
@@ -237,9 +257,8 @@ bool CallHostFunction(CQoLanguage* qo, char*& cursor, const char* word) {
             qo->ReportError("缺)", cursor);
             return true;
         }
-        arguments.emplace_back();
-        TakeValue(qo, arguments.back());
-        texts.push_back(ArgumentText(start, cursor));
+        TakeValue(qo, arguments.Add());
+        texts.Add() = ArgumentText(start, cursor);
     }
     qotool::diag::Trace(run, cursor, "=变元");
     if (qo->m_bSyntaxCheck) {
@@ -247,14 +266,11 @@ bool CallHostFunction(CQoLanguage* qo, char*& cursor, const char* word) {
         return true;
     }
 
-    std::vector<QoValue> argv(arguments.size());
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const Argument& a = arguments[i];
-        QoValue& v = argv[i];
-        v = QoValue{};
-        v.type = a.type;
-        v.number = a.number;
-        v.pointer = a.pointer;
+    ShortList<QoValue, 6> argv;
+    for (size_t i = 0; i < arguments.Size(); ++i) {
+        const Argument& a = arguments.Data()[i];
+        QoValue& v = argv.Add();
+        v = QoValue{a.type, a.number, nullptr, 0, a.pointer, nullptr};
         if (a.type == 'S') {
             v.text = a.text.c_str();
             v.length = a.text.GetLength();
@@ -265,7 +281,8 @@ bool CallHostFunction(CQoLanguage* qo, char*& cursor, const char* word) {
     HostCallFrame frame;
     frame.handle = table->Handle();
     frame.name = entry->name.c_str();
-    frame.argumentTexts = std::move(texts);
+    frame.argumentTexts = texts.Data();
+    frame.argumentCount = texts.Size();
     frame.outer = t_hostCall;
     QoValue result{};
     result.type = 'Z';
@@ -277,7 +294,7 @@ bool CallHostFunction(CQoLanguage* qo, char*& cursor, const char* word) {
         t_hostCall = &frame;
         ++table->running;
         try {
-            rc = entry->function(frame.handle, (int)argv.size(), argv.data(), &result, entry->userData);
+            rc = entry->function(frame.handle, (int)argv.Size(), argv.Data(), &result, entry->userData);
         } catch (...) {
             rc = QO_ERROR;
         }

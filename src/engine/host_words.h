@@ -60,7 +60,8 @@ bool IsHostFunctionName(const char* name);
 struct HostCallFrame {
     QoInterp* handle = nullptr;
     const char* name = nullptr;
-    std::vector<std::string_view> argumentTexts;  // source of each argument ("" when none)
+    const std::string_view* argumentTexts = nullptr;  // source of each argument ("" when none)
+    size_t argumentCount = 0;
     std::string error;                            // set by ruqo_Error
     bool errorSet = false;
     HostCallFrame* outer = nullptr;

@@ -28,7 +28,7 @@ int ArgumentError(QoInterp* interp, int argc, const QoValue* argv, int index, ch
     if (!frame) return QO_MISUSE;
     const char type = index >= 0 && index < argc && argv ? argv[index].type : 'Z';
     std::string where = std::string(frame->name) + "()第" + std::to_string(index + 1) + "个参数";
-    if (index >= 0 && (size_t)index < frame->argumentTexts.size() && !frame->argumentTexts[(size_t)index].empty()) {
+    if (index >= 0 && (size_t)index < frame->argumentCount && !frame->argumentTexts[(size_t)index].empty()) {
         where += "：";
         where += frame->argumentTexts[(size_t)index];
     }
