@@ -50,6 +50,13 @@ bool qotool::host::IsHandle(QoInterp* interp) {
 
 bool qotool::host::IsInterpreter(CQoLanguage* qo) { return qo && IsLiveInterpreter(qo) && qo->m_pRun; }
 
+int qotool::host::StoreAnswer(QoInterp* interp, const std::string& error) {
+    if (error.empty()) return QO_OK;
+    interp->error = error;
+    interp->errorOffset = -1;
+    return QO_ERROR;
+}
+
 namespace {
 
 // "QOL解析器实例句柄非法或不存在，可能是其已析构": the system's message for a
@@ -282,10 +289,7 @@ QO_API int ruqo_SetVar(QoInterp* interp, const char* name, char type, const char
             }
             if (qo->m_cType == 'X') error = std::string(qo->m_strError.view());
         }
-        if (error.empty()) return QO_OK;
-        interp->error = error;
-        interp->errorOffset = -1;
-        return QO_ERROR;
+        return qotool::host::StoreAnswer(interp, error);
     } catch (const std::bad_alloc&) {
         return QO_NOMEM;
     } catch (...) {

@@ -234,10 +234,7 @@ QO_API int ruqo_SetArray(QoInterp* interp, const char* name, int rows, int colum
             }
             if (qo->m_cType == 'X') error = std::string(qo->m_strError.view());
         }
-        if (error.empty()) return QO_OK;
-        interp->error = error;
-        interp->errorOffset = -1;
-        return QO_ERROR;
+        return qotool::host::StoreAnswer(interp, error);
     } catch (const std::bad_alloc&) {
         return QO_NOMEM;
     } catch (...) {

@@ -33,6 +33,9 @@ namespace qotool::host {
 bool IsHandle(QoInterp* interp);
 // True when qo is a live interpreter with a run context.
 bool IsInterpreter(CQoLanguage* qo);
+// The answer of a write to the store: QO_OK when error is empty, else
+// QO_ERROR with the store's message kept as the handle's error.
+int StoreAnswer(QoInterp* interp, const std::string& error);
 
 // The interpreter's whole value, kept aside while the API reads or writes
 // variables or calls.
