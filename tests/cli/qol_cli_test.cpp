@@ -90,6 +90,10 @@ TEST(QolCliTest, LastRunDecidesTheExitStatus) {
         EXPECT_EQ(outcome.status, c.status) << Describe(c.args);
         EXPECT_TRUE(StartsWith(outcome.out, "X:") || StartsWith(outcome.out, "N:1\nX:")) << outcome.out;
     }
+    // exit() ends qol: no later run, no result text of its own.
+    const Outcome outcome = RunQol({"-e", "1", "-e", "exit(7)", "-e", "2"});
+    EXPECT_EQ(outcome.out, "N:1\n");
+    EXPECT_EQ(outcome.status, 7);
 }
 
 
@@ -270,6 +274,11 @@ TEST(QolCliTest, PromptRunsEachCompleteInput) {
     EXPECT_EQ(outcome.status, 0);
     EXPECT_LT(outcome.out.find("ran arg\r\n"), outcome.out.find("N:42\r\n")) << outcome.out;
     EXPECT_NE(outcome.out.find("N:42\r\n"), std::string::npos) << outcome.out;
+
+    // exit() ends the prompt with its status.
+    outcome = RunPrompt({"1", "exit(9)", "2"});
+    EXPECT_EQ(outcome.status, 9);
+    EXPECT_FALSE(Contains(outcome.out, "N:2")) << outcome.out;
 }
 
 // Timers run while qol pumps after each run; the log goes to --log-dir, with
@@ -335,6 +344,16 @@ TEST(QolCliTest, ScriptsGetArgumentsConsoleWordsAndPlacedErrors) {
          "mine\n", 0},
         {"an error in line 3, column in characters", u8"a = 1;\n\nb = '中文' + nosuch;", {}, "", "",
          u8"@:3:18: 'nosuch' 变量未定义\n", 1},
+        {"exit ends the run and sets the status", "print(1); exit(3); print(2)", {}, "", "1\n", "", 3},
+        {"a try does not keep an exit from ending the run",
+         "try { exit(4) } catch (e) { print('caught') } print('after')", {}, "", "", "", 4},
+        {"exit inside a function", "#f(){ exit(5); }\nf(); print('after')", {}, "", "", "", 5},
+        {"exit() is 0 and a result value sets no status", "exit()", {}, "", "", "", 0},
+        {"a script's result value sets no status", "1 + 1", {}, "", "", "", 0},
+        {"exit takes a whole number from 0 to 255", "exit('x')", {}, "", "",
+         u8"@:1:10: 外部扩展函数exit执行错误\nexit()的参数应是0到255的整数，不是S型数据(x)\n", 1},
+        {"exit(256) is refused", "exit(256)", {}, "", "",
+         u8"@:1:10: 外部扩展函数exit执行错误\nexit()的参数应是0到255的整数，不是N型数据(256)\n", 1},
         {"an error inside a function names the body's line",
          "#f(a){\n  return a + nosuch;\n}\nf(2);", {}, "", "",
          u8"@:2:20: 当传入自定义函数的参数为：\n  a : 2\n'nosuch' 变量未定义\n", 1},

@@ -1,7 +1,9 @@
 #include "console_words.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <strings.h>
 
 #include "qotool/qolanguage.h"
@@ -10,7 +12,7 @@
 namespace qol {
 namespace {
 
-const Runner* g_runner = nullptr;
+Runner* g_runner = nullptr;
 
 void SkipBlanks(char*& cursor) {
     while (*cursor == ' ' || *cursor == '\t' || *cursor == '\r' || *cursor == '\n') ++cursor;
@@ -51,6 +53,27 @@ void Write(FILE* stream, const std::string& text) {
     std::fflush(stream);
 }
 
+// exit([code]): code 0 to 255, 0 when omitted.
+char Exit(CQoLanguage* qo, char*& cursor) {
+    QoText given = {};
+    if (ruqo_ReadPara(qo, 'Z', &cursor, "?r", &given, nullptr) != QO_OK || qo->m_bSyntaxCheck) return 1;
+    int code = 0;
+    if (given.data) {
+        const std::string_view text(given.data, given.length);  // "T:value"
+        char* end = nullptr;
+        const double number = text[0] == 'N' ? std::strtod(given.data + 2, &end) : -1;
+        if (number < 0 || number > 255 || number != (int)number || end != given.data + given.length) {
+            const std::string message = std::string("exit()的参数应是0到255的整数，不是") + text[0] + "型数据(" +
+                                        std::string(text.substr(2)) + ")";
+            ruqo_SetValueError(qo, message.c_str());
+            return 1;
+        }
+        code = (int)number;
+    }
+    g_runner->RequestExit(code);
+    return 1;
+}
+
 char ConsoleExecutor(char** cursorPointer, const char* word, CQoLanguage* qo) {
     char*& cursor = *cursorPointer;
     const bool toError = strcasecmp(word, "eprint") == 0;
@@ -74,12 +97,13 @@ char ConsoleExecutor(char** cursorPointer, const char* word, CQoLanguage* qo) {
         ruqo_SetValueText(qo, gbk.data(), static_cast<long>(gbk.size()));
         return 1;
     }
+    if (strcasecmp(word, "exit") == 0) return Exit(qo, cursor);
     return 0;
 }
 
 }  // namespace
 
-void RegisterConsoleWords(const Runner& runner) {
+void RegisterConsoleWords(Runner& runner) {
     g_runner = &runner;
     ruqo_UserQolExecutor("qol_console", '+', reinterpret_cast<intptr_t>(&ConsoleExecutor));
 }

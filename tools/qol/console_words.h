@@ -5,6 +5,8 @@
 //   eprint(a, b, ...)  the same on standard error
 //   readline()         the next line of standard input without its line end
 //                      (S), or Z at the end of the input
+//   exit([code])       ends the run and qol with the status code (0 to 255,
+//                      default 0); a try does not keep the run going
 // Texts are converted like the runner's other output and input.
 #ifndef QOTOOL_TOOLS_QOL_CONSOLE_WORDS_H
 #define QOTOOL_TOOLS_QOL_CONSOLE_WORDS_H
@@ -15,7 +17,7 @@ namespace qol {
 
 // Registers the console words; runner converts their texts and must outlive
 // every run.
-void RegisterConsoleWords(const Runner& runner);
+void RegisterConsoleWords(Runner& runner);
 
 }  // namespace qol
 

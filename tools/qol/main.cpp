@@ -61,7 +61,7 @@ const char kHelp[] =
     u8"\n"
     u8"Everything after SCRIPT goes to the script: argv[0] is SCRIPT, argv[1]...\n"
     u8"the ARGs, argc their count. A first line starting with #! is skipped.\n"
-    u8"Scripts can use print(...), eprint(...) and readline().\n"
+    u8"Scripts can use print(...), eprint(...), readline() and exit([code]).\n"
     u8"All runs share one interpreter and happen in the order given. A result\n"
     u8"text is T:value, T the type letter (N number, S string, P pointer,\n"
     u8"Z nothing, X error). An error also prints NAME:LINE:COLUMN: message on\n"
@@ -76,8 +76,9 @@ const char kHelp[] =
     u8"on a temporary copy of the text. QO_UI=silent drops diagnostics.\n"
     u8"Extension modules are found in $QO_MODULE_PATH among other places.\n"
     u8"\n"
-    u8"Exit status: 0 when the last run's result is not an error, 1 when it is,\n"
-    u8"2 for a usage error or a file that cannot be read.\n";
+    u8"Exit status: the code of exit(code) when a script calls it (nothing runs\n"
+    u8"after it); else 0 when the last run's result is not an error, 1 when it\n"
+    u8"is, 2 for a usage error or a file that cannot be read.\n";
 
 struct Run {
     bool isFile;
@@ -220,7 +221,7 @@ int main(int argc, char** argv) {
                 return qol::kUsageError;
             }
             runner.RunSource(source, options.printFileResults, true, u8"<stdin>");
-            if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
+            if (options.pumpMs > 0 && !runner.ExitRequested()) ruqo_PumpMessages(options.pumpMs);
         }
         return runner.ExitStatus();
     }
@@ -230,6 +231,7 @@ int main(int argc, char** argv) {
         } else {
             runner.RunSource(run.argument, true, true, u8"-e");
         }
+        if (runner.ExitRequested()) return runner.ExitStatus();
         if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
     }
     if (!options.script.empty()) {
@@ -245,6 +247,7 @@ int main(int argc, char** argv) {
         } else if (!runner.RunFile(script, options.printFileResults)) {
             return qol::kUsageError;
         }
+        if (runner.ExitRequested()) return runner.ExitStatus();
         if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
     }
     if (options.interactive) qol::RunPrompt(runner);

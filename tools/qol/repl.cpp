@@ -202,7 +202,7 @@ void RunPrompt(Runner& runner) {
             g_interrupted = 0;
         }
         pending.clear();
-        if (ended) break;
+        if (ended || runner.ExitRequested()) break;
     }
     std::fputs(u8"\n", stdout);
     sigaction(SIGINT, &previous, nullptr);

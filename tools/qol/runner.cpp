@@ -10,6 +10,7 @@
 
 #include "error_location.h"
 #include "platform/encoding.h"
+#include "qotool/debug_view.h"
 #include "qotool/qotool.h"
 #include "script_source.h"
 
@@ -80,7 +81,18 @@ void Runner::PrintLine(FILE* stream, std::string_view gbk) const {
     std::fflush(stream);
 }
 
+void Runner::RequestExit(int code) {
+    int none = -1;
+    if (exitCode_.compare_exchange_strong(none, code)) ruqo_InterruptRun(1);
+}
+
 void Runner::Finish(const std::string& name, bool printResult, bool reportError) {
+    if (ExitRequested()) {
+        // The run ended for exit(): its end is no result. A request that
+        // no step of the run took any more is dropped.
+        ruqo_InterruptRun(0);
+        return;
+    }
     char type = 'X';
     const char* text = "";
     size_t length = 0;
@@ -102,6 +114,7 @@ void Runner::Finish(const std::string& name, bool printResult, bool reportError)
 void Runner::RunGbk(const std::string& gbk, bool printResult, bool reportError, const std::string& name) {
     if (NamesNumberedInterpreter(gbk)) {
         const std::string_view result = ruqo_ExecQol(gbk.c_str());
+        if (ExitRequested()) return Finish(name, false, false);
         lastWasError_ = !result.empty() && result[0] == 'X';
         if (printResult) PrintLine(stdout, result);
         if (reportError && lastWasError_)

@@ -4,6 +4,7 @@
 #ifndef QOTOOL_TOOLS_QOL_RUNNER_H
 #define QOTOOL_TOOLS_QOL_RUNNER_H
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -59,8 +60,15 @@ public:
     // Gives the scripts the array argv (argv[0] the script) and argc.
     void SetScriptArguments(const std::vector<std::string>& arguments);
 
-    // 0 while the last run's result is not an error (or nothing ran), else 1.
-    int ExitStatus() const { return lastWasError_ ? 1 : 0; }
+    // exit(code) of a script: the run in progress is asked to end (as Ctrl-C
+    // asks, so that no try keeps it going) and the runner runs nothing more.
+    void RequestExit(int code);
+    bool ExitRequested() const { return exitCode_ >= 0; }
+
+    // The code of exit() once a script asked for it; otherwise 0 while the
+    // last run's result is not an error (or nothing ran), else 1. A result
+    // value never sets the status.
+    int ExitStatus() const { return ExitRequested() ? exitCode_.load() : lastWasError_ ? 1 : 0; }
 
 private:
     bool ReadScript(const std::string& path, std::string& gbk);
@@ -69,6 +77,7 @@ private:
     Encoding encoding_;
     QoInterp* interp_;
     bool lastWasError_ = false;
+    std::atomic<int> exitCode_{-1};  // -1 until exit()
 };
 
 // Reads everything from fd into out. On failure returns false with errno set.
