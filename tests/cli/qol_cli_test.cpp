@@ -66,6 +66,34 @@ TEST(QolCliTest, TextRunsPrintTheirResultTexts) {
     }
 }
 
+// What a text leaves open at its end is a warning on standard error; the
+// run's result stays as the interpreter gives it.
+TEST(QolCliTest, QuoteBracketOrCommentOpenAtTheEndIsWarnedAbout) {
+    TempDir dir;
+    const std::string file = dir.Write("open.qol", u8"#!/usr/bin/env qol\nx = 1;\nif (x) {\n  y = '中(' + 2\n");
+    const struct {
+        Args args;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {{"-e", "x = 'abc"}, "S:abc\n", u8"-e:1:5: warning: the string literal that starts with ' is not closed at the end of the script\n"},
+        {{"-e", u8"'中文' + \"x"}, u8"S:中文x\n", u8"-e:1:8: warning: the string literal that starts with \" is not closed at the end of the script\n"},
+        {{"-e", "f = (1 + [2"}, "", u8"-e:1:10: warning: '[' is not closed"},
+        {{"-e", "1 /* 2"}, "N:1\n", u8"-e:1:3: warning: the comment /* is not closed"},
+        {{"-r", file}, "", file + u8":3:8: warning: '{' is not closed at the end of the script\n"},
+        // Closed ones, and brackets inside literals and comments, are no warning.
+        {{"-e", "'(' + \"[\" + '\\'' // {"}, "S:(['\n", ""},
+        {{"-e", "a[1] = (2); if (a[1]) { 3 }"}, "N:3\n", ""},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = RunQol(c.args);
+        if (!c.out.empty()) {
+            EXPECT_EQ(outcome.out, c.out) << Describe(c.args);
+        }
+        EXPECT_TRUE(StartsWith(outcome.err, c.err) && (c.err.empty() == outcome.err.empty())) << Describe(c.args) << "\n" << outcome.err;
+    }
+}
+
 TEST(QolCliTest, ErrorPrintsResultAndOnePlacedLineInUtf8) {
     const Outcome outcome = RunQol({"-e", u8"'中文'; nosuchword"});
     EXPECT_EQ(outcome.status, 1);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "qotool/debug_view.h"
+#include "script_source.h"
 
 namespace qol {
 namespace {
@@ -94,34 +95,6 @@ bool ReadPlainLine(const char* prompt, std::string& line) {
 
 }  // namespace
 
-int OpenBracketDepth(std::string_view gbk) {
-    int depth = 0;
-    const size_t n = gbk.size();
-    size_t i = 0;
-    while (i < n) {
-        const unsigned char c = static_cast<unsigned char>(gbk[i]);
-        if (c >= 0x80) {  // a two-byte character: its trail byte may look like a bracket
-            i += 2;
-        } else if (c == '\'' || c == '"') {
-            for (++i; i < n && gbk[i] != static_cast<char>(c); ++i) {
-                if (gbk[i] == '\\') ++i;
-            }
-            ++i;
-        } else if (c == '/' && i + 1 < n && gbk[i + 1] == '/') {
-            i = gbk.find('\n', i);
-            if (i == std::string_view::npos) i = n;
-        } else if (c == '/' && i + 1 < n && gbk[i + 1] == '*') {
-            i = gbk.find("*/", i + 2);
-            i = i == std::string_view::npos ? n : i + 2;
-        } else {
-            if (c == '(' || c == '[' || c == '{') ++depth;
-            if (c == ')' || c == ']' || c == '}') --depth;
-            ++i;
-        }
-    }
-    return depth;
-}
-
 void RunPrompt(Runner& runner) {
     // Line editing needs the terminal's character set; the library itself
     // never depends on the process locale.
@@ -189,7 +162,7 @@ void RunPrompt(Runner& runner) {
         }
         // At the end of input, an unfinished input still runs.
         const std::string gbk = runner.ToGbk(pending);
-        if (!ended && OpenBracketDepth(gbk) > 0) {
+        if (!ended && FindOpenAtEnd(gbk).brackets > 0) {
             pending += '\n';
             continue;
         }

@@ -128,12 +128,15 @@ void Runner::RunGbk(const std::string& gbk, bool printResult, bool reportError, 
 void Runner::RunSource(std::string_view source, bool printResult, bool reportError, const std::string& name,
                        bool script) {
     std::string gbk = ToGbk(source, true);
-    if (!script) return RunGbk(gbk, printResult, reportError, name);
-    CommentOutShebang(gbk);
-    if (Converts(source)) {
+    if (script) CommentOutShebang(gbk);
+    if (script && Converts(source)) {
         for (const TrailBackslash& found : FindTrailBackslashes(gbk))
             WriteAll(stderr, TrailBackslashWarning(name, found));
     }
+    // The interpreter ends what the text leaves open; the runner says so.
+    const std::string open = OpenAtEndWarning(name, gbk, FindOpenAtEnd(gbk));
+    if (!open.empty()) WriteAll(stderr, open);
+    if (!script) return RunGbk(gbk, printResult, reportError, name);
     const std::string fileName = ToGbk(name);
     ruqo_Eval(interp_, gbk.data(), static_cast<long>(gbk.size()), fileName.c_str());
     Finish(name, printResult, reportError);

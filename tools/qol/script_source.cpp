@@ -39,4 +39,68 @@ std::string TrailBackslashWarning(const std::string& name, const TrailBackslash&
            u8"so write it there as " + escape + u8"\n";
 }
 
+OpenAtEnd FindOpenAtEnd(std::string_view gbk) {
+    std::vector<size_t> open;  // the offsets of the open brackets
+    const size_t n = gbk.size();
+    size_t i = 0;
+    auto result = [&](char what, size_t offset) {
+        OpenAtEnd found;
+        found.brackets = static_cast<int>(open.size());
+        if (what != 0) {
+            found.what = what;
+            found.offset = offset;
+        } else if (!open.empty()) {
+            found.what = gbk[open.back()];
+            found.offset = open.back();
+        }
+        return found;
+    };
+    while (i < n) {
+        const unsigned char c = static_cast<unsigned char>(gbk[i]);
+        if (c >= 0x80) {  // a two-byte character: its trail byte may look like a bracket
+            i += 2;
+        } else if (c == '\'' || c == '"') {
+            const size_t start = i;
+            for (++i; i < n && gbk[i] != static_cast<char>(c); ++i) {
+                if (gbk[i] == '\\') ++i;
+            }
+            if (i >= n) return result(static_cast<char>(c), start);
+            ++i;
+        } else if (c == '/' && i + 1 < n && gbk[i + 1] == '/') {
+            i = gbk.find('\n', i);
+            if (i == std::string_view::npos) i = n;
+        } else if (c == '/' && i + 1 < n && gbk[i + 1] == '*') {
+            const size_t end = gbk.find("*/", i + 2);
+            if (end == std::string_view::npos) return result('*', i);
+            i = end + 2;
+        } else {
+            if (c == '(' || c == '[' || c == '{') open.push_back(i);
+            if ((c == ')' || c == ']' || c == '}') && !open.empty()) open.pop_back();
+            ++i;
+        }
+    }
+    return result(0, 0);
+}
+
+std::string OpenAtEndWarning(const std::string& name, std::string_view gbk, const OpenAtEnd& open) {
+    if (open.what == 0) return std::string();
+    int line = 1, column = 1;
+    for (size_t i = 0; i < open.offset && i < gbk.size(); ++column) {
+        if (gbk[i] == '\n') {
+            ++line;
+            column = 0;
+        }
+        i += static_cast<unsigned char>(gbk[i]) >= 0x80 ? 2 : 1;
+    }
+    std::string what;
+    if (open.what == '*')
+        what = u8"the comment /* is not closed";
+    else if (open.what == '\'' || open.what == '"')
+        what = std::string(u8"the string literal that starts with ") + open.what + u8" is not closed";
+    else
+        what = std::string(u8"'") + open.what + u8"' is not closed";
+    return name + u8":" + std::to_string(line) + u8":" + std::to_string(column) + u8": warning: " + what +
+           u8" at the end of the script\n";
+}
+
 }  // namespace qol

@@ -1,6 +1,6 @@
 // Script sources as the runner hands them to the interpreter: the "#!" line
-// of an executable script, and the GBK characters that a UTF-8 source turns
-// into a trap.
+// of an executable script, the GBK characters that a UTF-8 source turns
+// into a trap, and what a text leaves open at its end.
 #ifndef QOTOOL_TOOLS_QOL_SCRIPT_SOURCE_H
 #define QOTOOL_TOOLS_QOL_SCRIPT_SOURCE_H
 
@@ -28,6 +28,25 @@ std::vector<TrailBackslash> FindTrailBackslashes(std::string_view gbk);
 // The runner's warning for one of them, in UTF-8:
 // "NAME:LINE: warning: '乗' is GBK \x81\x5C ..." and a newline.
 std::string TrailBackslashWarning(const std::string& name, const TrailBackslash& found);
+
+// What a GBK text leaves open at its end, scanned as the interpreter reads
+// it: string literals in either quote (a backslash escapes the next byte),
+// comments, and brackets ( [ { outside them, a two-byte character stepped
+// over whole. A closing bracket closes the innermost open one, of whatever
+// kind; one with none open is passed over.
+struct OpenAtEnd {
+    char what = 0;      // ( [ { for a bracket, ' or " for a literal, * for a
+                        // comment; 0 when nothing is open
+    size_t offset = 0;  // where the innermost open thing starts
+    int brackets = 0;   // brackets still open (also those inside what)
+};
+
+OpenAtEnd FindOpenAtEnd(std::string_view gbk);
+
+// The runner's warning for it, in UTF-8, for a source whose GBK text is gbk:
+// "NAME:LINE:COLUMN: warning: ..." and a newline (the column counts
+// characters); empty when nothing is open.
+std::string OpenAtEndWarning(const std::string& name, std::string_view gbk, const OpenAtEnd& open);
 
 }  // namespace qol
 
