@@ -50,8 +50,6 @@ TEST(QolCliTest, TextRunsPrintTheirResultTexts) {
         {{"-e", u8"'中文'"}, u8"S:中文\n", 0},
         {{"-e", "'中文'"}, u8"S:中文\n", 0},
         {{"--encoding=utf-8", "-e", u8"'中文'"}, u8"S:中文\n", 0},
-        // Forced UTF-8 reads GBK bytes as malformed UTF-8.
-        {{"--encoding=utf-8", "-e", "'中文'"}, "S:????\n", 0},
         // gbk passes bytes unchanged both ways.
         {{"--encoding=gbk", "-e", "'中文'"}, "S:中文\n", 0},
         {{"--encoding", "gbk", "-e", "'\\xFF'"}, "S:\xFF\n", 0},
@@ -91,6 +89,46 @@ TEST(QolCliTest, QuoteBracketOrCommentOpenAtTheEndIsWarnedAbout) {
             EXPECT_EQ(outcome.out, c.out) << Describe(c.args);
         }
         EXPECT_TRUE(StartsWith(outcome.err, c.err) && (c.err.empty() == outcome.err.empty())) << Describe(c.args) << "\n" << outcome.err;
+    }
+}
+
+// Texts that come in as UTF-8 become GBK: a character GBK lacks is "?" and
+// one warning per text names the first; file contents stay bytes, and utf8()
+// and gbk() convert when asked.
+TEST(QolCliTest, CharactersGbkLacksAreNamedOncePerText) {
+    TempDir dir;
+    const std::string file = dir.Write("lost.qol", u8"x = 1;\n  s = 'naïve café ß';\nprint(s, argv[1]);");
+    const std::string bytes = dir.Write("bytes.txt", u8"é中");
+    const struct {
+        Args args;
+        std::string input;
+        std::string out;
+        std::string err;  // @ stands for the file
+    } cases[] = {
+        {{"-e", u8"'naïve café ß 😀'"}, "", u8"S:na?ve café ? ?\n",
+         u8"-e:1:4: warning: 'ï' (U+00EF) has no GBK form and became '?' (2 more such characters in this text)\n"},
+        {{file, u8"😀"}, "", u8"na?ve café ? ?\n",
+         u8"argv[1]:1:1: warning: '😀' (U+1F600) has no GBK form and became '?'\n"
+         u8"@:2:10: warning: 'ï' (U+00EF) has no GBK form and became '?' (1 more such character in this text)\n"},
+        {{"-e", "a = readline(); b = readline(); a + b"}, u8"é\nxß\n", u8"S:éx?\n",
+         u8"<stdin>:2:2: warning: 'ß' (U+00DF) has no GBK form and became '?'\n"},
+        // Forced UTF-8 reads GBK bytes as malformed UTF-8.
+        {{"--encoding=utf-8", "-e", "'中文'"}, "", "S:????\n",
+         u8"-e:1:2: warning: the byte \\xD6 is not UTF-8 and became '?' (3 more such characters in this text)\n"},
+        // FileRead gives the file's bytes; gbk() and utf8() convert.
+        {{"-e", "s = FileRead('" + bytes + "'); len(s) * 10 + len(gbk(s)) + 100 * (utf8(gbk(s)) == s)"}, "", "N:154\n", ""},
+        // Bytes with no UTF-8 form print escaped.
+        {{"-e", "print('\\x81', 'a\\xFF'); '\\x81'"}, "", "\\x81 a\\xFF\nS:\\x81\n", ""},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = RunQol(c.args, c.input);
+        std::string err = c.err;
+        if (const size_t at = err.find('@'); at != std::string::npos) err.replace(at, 1, file);
+        if (!c.out.empty()) {
+            EXPECT_EQ(outcome.out, c.out) << Describe(c.args);
+        }
+        EXPECT_EQ(outcome.err, err) << Describe(c.args);
+        EXPECT_EQ(outcome.status, 0) << Describe(c.args);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <strings.h>
 
+#include "platform/encoding.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 
@@ -93,11 +94,23 @@ char ConsoleExecutor(char** cursorPointer, const char* word, CQoLanguage* qo) {
         while ((c = std::getc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
         if (c == EOF && line.empty()) return 1;  // the end of the input: Z
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::string gbk = g_runner->ToGbk(line);
+        static int lineNumber = 0;  // of standard input, as readline reads it
+        static const std::string kInput = u8"<stdin>";
+        const std::string gbk = g_runner->ToGbk(line, false, &kInput, ++lineNumber);
         ruqo_SetValueText(qo, gbk.data(), static_cast<long>(gbk.size()));
         return 1;
     }
     if (strcasecmp(word, "exit") == 0) return Exit(qo, cursor);
+    const bool toUtf8 = strcasecmp(word, "utf8") == 0;
+    if (toUtf8 || strcasecmp(word, "gbk") == 0) {
+        QoText text = {};
+        if (ruqo_ReadPara(qo, 'S', &cursor, "%s", &text, nullptr) != QO_OK || qo->m_bSyntaxCheck) return 1;
+        const std::string_view bytes(text.data, text.length);
+        const std::string converted = toUtf8 ? qotool::platform::GbkToUtf8(bytes, false)
+                                             : qotool::platform::Utf8ToGbk(bytes);
+        ruqo_SetValueText(qo, converted.data(), static_cast<long>(converted.size()));
+        return 1;
+    }
     return 0;
 }
 

@@ -7,7 +7,12 @@
 //                      (S), or Z at the end of the input
 //   exit([code])       ends the run and qol with the status code (0 to 255,
 //                      default 0); a try does not keep the run going
-// Texts are converted like the runner's other output and input.
+//   utf8(s)            the GBK text s as UTF-8 bytes (S); a byte with no
+//                      UTF-8 form becomes "?"
+//   gbk(s)             the UTF-8 bytes s as GBK text (S); a character GBK
+//                      lacks, or a byte that is not UTF-8, becomes "?"
+// print, eprint and readline convert texts as the runner's other output and
+// input do.
 #ifndef QOTOOL_TOOLS_QOL_CONSOLE_WORDS_H
 #define QOTOOL_TOOLS_QOL_CONSOLE_WORDS_H
 

@@ -169,7 +169,8 @@ void RunPrompt(Runner& runner) {
         if (!IsBlank(pending)) {
             g_interrupted = 0;
             g_running = 1;
-            runner.RunGbk(gbk, true, false);
+            static const std::string kPrompt = u8"<prompt>";
+            runner.RunGbk(runner.ToGbk(pending, false, &kPrompt), true, false);
             g_running = 0;
             ruqo_InterruptRun(0);  // a Ctrl-C that came after the run's last step
             g_interrupted = 0;

@@ -53,10 +53,15 @@ bool Runner::Converts(std::string_view source) const {
            (encoding_ == Encoding::kAuto && qotool::platform::IsUtf8WithNonAscii(source));
 }
 
-std::string Runner::ToGbk(std::string_view source, bool stripBom) const {
+std::string Runner::ToGbk(std::string_view source, bool stripBom, const std::string* name, int firstLine) const {
     if (!Converts(source)) return std::string(source);
     if (stripBom && source.substr(0, kUtf8Bom.size()) == kUtf8Bom) source.remove_prefix(kUtf8Bom.size());
-    return qotool::platform::Utf8ToGbk(source);
+    std::string gbk = qotool::platform::Utf8ToGbk(source);
+    if (name) {
+        const std::string warning = LostCharacterWarning(*name, source, gbk, firstLine);
+        if (!warning.empty()) WriteAll(stderr, warning);
+    }
+    return gbk;
 }
 
 std::string Runner::ToOutput(std::string_view gbk) const {
@@ -127,7 +132,7 @@ void Runner::RunGbk(const std::string& gbk, bool printResult, bool reportError, 
 
 void Runner::RunSource(std::string_view source, bool printResult, bool reportError, const std::string& name,
                        bool script) {
-    std::string gbk = ToGbk(source, true);
+    std::string gbk = ToGbk(source, true, &name);
     if (script) CommentOutShebang(gbk);
     if (script && Converts(source)) {
         for (const TrailBackslash& found : FindTrailBackslashes(gbk))
@@ -215,7 +220,7 @@ int Runner::CheckFile(const std::string& path) {
 void Runner::SetScriptArguments(const std::vector<std::string>& arguments) {
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string name = "argv[" + std::to_string(i) + "]";
-        const std::string value = ToGbk(arguments[i]);
+        const std::string value = ToGbk(arguments[i], false, &name);
         ruqo_SetVar(interp_, name.c_str(), 'S', value.data(), static_cast<long>(value.size()));
     }
     const std::string count = std::to_string(arguments.size());

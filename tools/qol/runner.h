@@ -29,8 +29,12 @@ public:
     // Whether ToGbk converts source.
     bool Converts(std::string_view source) const;
     // A source text as the GBK the interpreter runs. With stripBom, a UTF-8
-    // byte order mark is dropped when the text is converted.
-    std::string ToGbk(std::string_view source, bool stripBom = false) const;
+    // byte order mark is dropped when the text is converted. A character
+    // that GBK lacks becomes "?"; with a name (and the number of the
+    // source's first line) a warning on standard error names the first of
+    // them and its place, once for the text.
+    std::string ToGbk(std::string_view source, bool stripBom = false, const std::string* name = nullptr,
+                      int firstLine = 1) const;
     // A GBK text as it is written to the terminal or a pipe; bytes that do
     // not convert become "\xNN".
     std::string ToOutput(std::string_view gbk) const;

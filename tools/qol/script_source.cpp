@@ -1,5 +1,6 @@
 #include "script_source.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/encoding.h"
@@ -101,6 +102,59 @@ std::string OpenAtEndWarning(const std::string& name, std::string_view gbk, cons
         what = std::string(u8"'") + open.what + u8"' is not closed";
     return name + u8":" + std::to_string(line) + u8":" + std::to_string(column) + u8": warning: " + what +
            u8" at the end of the script\n";
+}
+
+namespace {
+
+// The length of the UTF-8 character at the start of text; 0 when it starts
+// with a byte that is not UTF-8.
+size_t Utf8CharacterLength(std::string_view text) {
+    const unsigned char lead = static_cast<unsigned char>(text[0]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    if (length == 1) return 1;
+    if (text.size() < length || !qotool::platform::IsUtf8WithNonAscii(text.substr(0, length))) return 0;
+    return length;
+}
+
+}  // namespace
+
+std::string LostCharacterWarning(const std::string& name, std::string_view utf8, std::string_view gbk,
+                                 int firstLine) {
+    // Each lost character or byte is one "?" more in gbk than in utf8.
+    const auto marks = [](std::string_view text) { return std::count(text.begin(), text.end(), '?'); };
+    const long lost = static_cast<long>(marks(gbk) - marks(utf8));
+    if (lost <= 0) return std::string();
+    int line = firstLine, column = 1;
+    std::string what;
+    for (size_t i = 0; i < utf8.size(); ++column) {
+        if (utf8[i] == '\n') {
+            ++line;
+            column = 0;
+        }
+        const size_t length = Utf8CharacterLength(utf8.substr(i));
+        char code[32];
+        if (length == 0) {
+            std::snprintf(code, sizeof code, u8"the byte \\x%02X", static_cast<unsigned char>(utf8[i]));
+            what = std::string(code) + u8" is not UTF-8";
+            break;
+        }
+        if (length > 1) {
+            const std::string_view character = utf8.substr(i, length);
+            if (qotool::platform::Utf8ToGbk(character) == "?") {
+                unsigned long value = static_cast<unsigned char>(character[0]) & (0xFF >> (length + 1));
+                for (size_t k = 1; k < length; ++k) value = value << 6 | (static_cast<unsigned char>(character[k]) & 0x3F);
+                std::snprintf(code, sizeof code, u8"' (U+%04lX)", value);
+                what = u8"'" + std::string(character) + code + u8" has no GBK form";
+                break;
+            }
+        }
+        i += length;
+    }
+    if (what.empty()) return std::string();
+    std::string text = name + u8":" + std::to_string(line) + u8":" + std::to_string(column) + u8": warning: " + what +
+                       u8" and became '?'";
+    if (lost > 1) text += u8" (" + std::to_string(lost - 1) + (lost == 2 ? u8" more such character" : u8" more such characters") + u8" in this text)";
+    return text + u8"\n";
 }
 
 }  // namespace qol

@@ -1,6 +1,7 @@
 // Script sources as the runner hands them to the interpreter: the "#!" line
 // of an executable script, the GBK characters that a UTF-8 source turns
-// into a trap, and what a text leaves open at its end.
+// into a trap, what a text leaves open at its end, and the characters that
+// GBK lacks.
 #ifndef QOTOOL_TOOLS_QOL_SCRIPT_SOURCE_H
 #define QOTOOL_TOOLS_QOL_SCRIPT_SOURCE_H
 
@@ -47,6 +48,15 @@ OpenAtEnd FindOpenAtEnd(std::string_view gbk);
 // "NAME:LINE:COLUMN: warning: ..." and a newline (the column counts
 // characters); empty when nothing is open.
 std::string OpenAtEndWarning(const std::string& name, std::string_view gbk, const OpenAtEnd& open);
+
+// The runner's warning for a UTF-8 source whose conversion to GBK (gbk)
+// lost characters: each character GBK lacks, and each byte that is not
+// UTF-8, became "?". Names the first of them and its place,
+// "NAME:LINE:COLUMN: warning: ..." (firstLine is the source's first line;
+// the column counts characters), and how many more there are; empty when
+// the conversion lost nothing.
+std::string LostCharacterWarning(const std::string& name, std::string_view utf8, std::string_view gbk,
+                                 int firstLine = 1);
 
 }  // namespace qol
 
