@@ -1,124 +1,119 @@
 #include "console_words.h"
 
+#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <string_view>
-#include <strings.h>
 
 #include "platform/encoding.h"
-#include "qotool/qolanguage.h"
+#include "platform/number_text.h"
 #include "qotool/qotool.h"
 
 namespace qol {
 namespace {
 
-Runner* g_runner = nullptr;
+Runner& RunnerOf(void* userData) { return *static_cast<Runner*>(userData); }
 
-void SkipBlanks(char*& cursor) {
-    while (*cursor == ' ' || *cursor == '\t' || *cursor == '\r' || *cursor == '\n') ++cursor;
-}
-
-constexpr int kTextsPerRead = 16;
-
-// Reads every argument as text; false after an argument error (the value is
-// then the error). Arguments are read 16 at a time: a syntax check lets an
-// external word read its arguments once, so most calls need just one read.
-bool ReadTexts(CQoLanguage* qo, char*& cursor, std::string& joined) {
-    std::string format;
-    for (int i = 0; i < kTextsPerRead; ++i) format += "?v";
-    bool first = true;
-    for (bool fresh = true;; fresh = false) {
-        QoText t[kTextsPerRead] = {};
-        // The first read starts a new argument list (which also lets the
-        // library drop the texts of earlier calls); later ones continue it.
-        if (ruqo_ReadPara(qo, fresh ? 'Z' : 'z', &cursor, format.c_str(), &t[0], &t[1], &t[2], &t[3], &t[4], &t[5], &t[6],
-                          &t[7], &t[8], &t[9], &t[10], &t[11], &t[12], &t[13], &t[14], &t[15], nullptr) != QO_OK)
-            return false;
-        int reached = 0;
-        for (int i = 0; i < kTextsPerRead; ++i) {
-            if (!t[i].data) continue;
-            if (!first) joined += ' ';
-            joined.append(t[i].data, t[i].length);
-            first = false;
-            reached = i + 1;
+// A value's text as the interpreter writes it (its result text without
+// the type letter).
+void AppendText(const QoValue& value, std::string& out) {
+    switch (value.type) {
+    case 'N': {
+        if (std::isinf(value.number)) {
+            out += "数值范围超界";
+            break;
         }
-        if (reached < kTextsPerRead) return true;  // the ')' is consumed
-        SkipBlanks(cursor);
-        if (*cursor == ')' || *cursor == 0) return ruqo_ReadPara(qo, 'Z', &cursor, "", nullptr) == QO_OK;
+        char digits[32];
+        out.append(digits, static_cast<size_t>(qotool::platform::FormatNumber15(value.number, digits)));
+        break;
+    }
+    case 'S': out.append(value.text, static_cast<size_t>(value.length)); break;
+    case 'P':
+        out += std::to_string(value.pointer);
+        if (value.extType) out += value.extType;
+        break;
+    default: break;
     }
 }
 
-void Write(FILE* stream, const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
+// print and eprint: the arguments' texts joined by a space, and a newline.
+int Print(FILE* stream, int argc, const QoValue* argv, void* userData) {
+    std::string joined;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) joined += ' ';
+        AppendText(argv[i], joined);
+    }
+    const std::string out = RunnerOf(userData).ToOutput(joined) + "\n";
+    std::fflush(stream == stderr ? stdout : stderr);
+    std::fwrite(out.data(), 1, out.size(), stream);
     std::fflush(stream);
+    return QO_OK;
 }
 
-// exit([code]): code 0 to 255, 0 when omitted.
-char Exit(CQoLanguage* qo, char*& cursor) {
-    QoText given = {};
-    if (ruqo_ReadPara(qo, 'Z', &cursor, "?r", &given, nullptr) != QO_OK || qo->m_bSyntaxCheck) return 1;
-    int code = 0;
-    if (given.data) {
-        const std::string_view text(given.data, given.length);  // "T:value"
-        char* end = nullptr;
-        const double number = text[0] == 'N' ? std::strtod(given.data + 2, &end) : -1;
-        if (number < 0 || number > 255 || number != (int)number || end != given.data + given.length) {
-            const std::string message = std::string("exit()的参数应是0到255的整数，不是") + text[0] + "型数据(" +
-                                        std::string(text.substr(2)) + ")";
-            ruqo_SetValueError(qo, message.c_str());
-            return 1;
-        }
-        code = (int)number;
-    }
-    g_runner->RequestExit(code);
-    return 1;
+int PrintWord(QoInterp*, int argc, const QoValue* argv, QoValue*, void* userData) {
+    return Print(stdout, argc, argv, userData);
 }
 
-char ConsoleExecutor(char** cursorPointer, const char* word, CQoLanguage* qo) {
-    char*& cursor = *cursorPointer;
-    const bool toError = strcasecmp(word, "eprint") == 0;
-    if (toError || strcasecmp(word, "print") == 0) {
-        std::string joined;
-        // A syntax check only reads the arguments.
-        if (ReadTexts(qo, cursor, joined) && !qo->m_bSyntaxCheck) {
-            std::fflush(toError ? stdout : stderr);
-            Write(toError ? stderr : stdout, g_runner->ToOutput(joined) + "\n");
-        }
-        return 1;
+int EprintWord(QoInterp*, int argc, const QoValue* argv, QoValue*, void* userData) {
+    return Print(stderr, argc, argv, userData);
+}
+
+int ReadlineWord(QoInterp*, int, const QoValue*, QoValue* result, void* userData) {
+    static int lineNumber = 0;  // of standard input, as readline reads it
+    static const std::string kInput = u8"<stdin>";
+    std::string line;
+    int c = 0;
+    while ((c = std::getc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
+    if (c == EOF && line.empty()) return QO_OK;  // the end of the input: Z
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string gbk = RunnerOf(userData).ToGbk(line, false, &kInput, ++lineNumber);
+    *result = ruqo_ValueText(gbk.data(), static_cast<long>(gbk.size()));
+    return QO_OK;
+}
+
+// exit([code]): the runner ends the run and then itself. The error unwinds
+// the run at once; a try that catches it still ends with the run.
+int ExitWord(QoInterp* interp, int argc, const QoValue* argv, QoValue*, void* userData) {
+    double code = 0;
+    if (argc > 0 && ruqo_CheckNumber(interp, argc, argv, 0, &code) != QO_OK) return QO_ERROR;
+    if (!(code >= 0 && code <= 255 && code == std::floor(code))) {
+        std::string given;
+        AppendText(argv[0], given);
+        return ruqo_Error(interp, "exit()的参数应是0到255的整数，不是N型数据(%s)", given.c_str());
     }
-    if (strcasecmp(word, "readline") == 0) {
-        if (ruqo_ReadPara(qo, 'Z', &cursor, "", nullptr) != QO_OK || qo->m_bSyntaxCheck) return 1;
-        std::string line;
-        int c = 0;
-        while ((c = std::getc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
-        if (c == EOF && line.empty()) return 1;  // the end of the input: Z
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        static int lineNumber = 0;  // of standard input, as readline reads it
-        static const std::string kInput = u8"<stdin>";
-        const std::string gbk = g_runner->ToGbk(line, false, &kInput, ++lineNumber);
-        ruqo_SetValueText(qo, gbk.data(), static_cast<long>(gbk.size()));
-        return 1;
-    }
-    if (strcasecmp(word, "exit") == 0) return Exit(qo, cursor);
-    const bool toUtf8 = strcasecmp(word, "utf8") == 0;
-    if (toUtf8 || strcasecmp(word, "gbk") == 0) {
-        QoText text = {};
-        if (ruqo_ReadPara(qo, 'S', &cursor, "%s", &text, nullptr) != QO_OK || qo->m_bSyntaxCheck) return 1;
-        const std::string_view bytes(text.data, text.length);
-        const std::string converted = toUtf8 ? qotool::platform::GbkToUtf8(bytes, false)
-                                             : qotool::platform::Utf8ToGbk(bytes);
-        ruqo_SetValueText(qo, converted.data(), static_cast<long>(converted.size()));
-        return 1;
-    }
-    return 0;
+    RunnerOf(userData).RequestExit(static_cast<int>(code));
+    return ruqo_Error(interp, "exit(%d)", static_cast<int>(code));
+}
+
+int ConvertWord(QoInterp* interp, int argc, const QoValue* argv, QoValue* result, bool toUtf8) {
+    const char* text = nullptr;
+    size_t length = 0;
+    if (ruqo_CheckText(interp, argc, argv, 0, &text, &length) != QO_OK) return QO_ERROR;
+    const std::string_view bytes(text, length);
+    const std::string converted =
+        toUtf8 ? qotool::platform::GbkToUtf8(bytes, false) : qotool::platform::Utf8ToGbk(bytes);
+    *result = ruqo_ValueText(converted.data(), static_cast<long>(converted.size()));
+    return QO_OK;
+}
+
+int Utf8Word(QoInterp* interp, int argc, const QoValue* argv, QoValue* result, void*) {
+    return ConvertWord(interp, argc, argv, result, true);
+}
+
+int GbkWord(QoInterp* interp, int argc, const QoValue* argv, QoValue* result, void*) {
+    return ConvertWord(interp, argc, argv, result, false);
 }
 
 }  // namespace
 
 void RegisterConsoleWords(Runner& runner) {
-    g_runner = &runner;
-    ruqo_UserQolExecutor("qol_console", '+', reinterpret_cast<intptr_t>(&ConsoleExecutor));
+    static const struct {
+        const char* name;
+        QoHostFunction function;
+    } kWords[] = {
+        {"print", PrintWord}, {"eprint", EprintWord}, {"readline", ReadlineWord},
+        {"exit", ExitWord},   {"utf8", Utf8Word},     {"gbk", GbkWord},
+    };
+    for (const auto& word : kWords) ruqo_RegisterFunction(ruqo_SharedInterp(), word.name, word.function, &runner, nullptr);
 }
 
 }  // namespace qol

@@ -1,5 +1,6 @@
-// The console words the runner gives scripts, registered through the user
-// executor table (so a script's own function of the same name wins):
+// The console words the runner gives scripts, host functions of the shared
+// interpreter (so a script's own function of the same name wins, and an
+// error inside their arguments is the script's own):
 //   print(a, b, ...)   the arguments' texts, separated by a space, and a
 //                      newline on standard output; the value is Z
 //   eprint(a, b, ...)  the same on standard error
