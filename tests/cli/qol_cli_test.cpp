@@ -347,6 +347,31 @@ TEST(QolCliTest, PromptRunsEachCompleteInput) {
     EXPECT_FALSE(Contains(outcome.out, "N:2")) << outcome.out;
 }
 
+// The prompt greets with a banner, answers help itself, and keeps a
+// multi-line input as one history entry that a later session recalls whole.
+TEST(QolCliTest, PromptBannerHelpAndWholeInputsInHistory) {
+    TempDir home;
+    const auto session = [&home](const std::vector<std::string>& inputs) {
+        return RunQolOnTerminal({}, {{"TERM", "dumb"}, {"HOME", home.path().c_str()}}, "", "> ",
+                                [&inputs](const qotool::test::Terminal& terminal, size_t n) {
+                                    if (n > inputs.size() || !terminal.WaitForLineEditor()) return;
+                                    terminal.Type(n < inputs.size() ? inputs[n] : std::string("\x04"));
+                                });
+    };
+    Outcome outcome = session({"x = (1 +\r", "2)\r", "help\r"});
+    EXPECT_TRUE(StartsWith(outcome.out, "qol ")) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, "'help' for help, Ctrl-D to end")) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, "N:3\r\n")) << outcome.out;
+    EXPECT_TRUE(Contains(outcome.out, "exit([code])")) << outcome.out;
+    EXPECT_FALSE(Contains(outcome.out, "X:")) << outcome.out;
+    // Ctrl-P twice goes back past help to the two-line input, which runs
+    // again as a whole.
+    outcome = session({"\x10\x10\r", "x\r"});
+    EXPECT_TRUE(Contains(outcome.out, "N:3\r\nqol> x\r\nN:3\r\n")) << outcome.out;
+    // A script does not know the word.
+    EXPECT_EQ(RunQol({"-e", "help"}).status, 1);
+}
+
 // Timers run while qol pumps after each run; the log goes to --log-dir, with
 // the file that was there moved along.
 TEST(QolCliTest, PumpRunsTimersAndLogDirPlacesTheLog) {

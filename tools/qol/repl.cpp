@@ -43,6 +43,26 @@ bool IsBlank(std::string_view text) {
     return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
+// The prompt's own word: "help" (or "help()") alone as an input.
+bool IsHelp(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t\r\n;");
+    if (first == std::string_view::npos) return false;
+    text = text.substr(first, text.find_last_not_of(" \t\r\n;") + 1 - first);
+    return text == "help" || text == "help()";
+}
+
+const char kPromptHelp[] =
+    u8"Each input runs on one interpreter, which keeps its variables and functions\n"
+    u8"from input to input, and shows its result text T:value (N number, S string,\n"
+    u8"P pointer, Z nothing, X error):   x = 6 * 7   gives N:42.\n"
+    u8"An input that leaves a ( [ or { open goes on at the ...> prompt; it is kept\n"
+    u8"in the history (up and down arrows, ~/.qol_history) as one entry.\n"
+    u8"Words of qol: print(a, ...), eprint(a, ...), readline(), exit([code]),\n"
+    u8"utf8(s), gbk(s); argv and argc after a script. 'help' works here only.\n"
+    u8"Ctrl-C stops a run or drops the input being typed; Ctrl-D ends qol.\n"
+    u8"More: 'man qol', and the language and built-ins guides (language.md,\n"
+    u8"builtins.md) in the documentation.\n";
+
 // The line editor is loaded when the prompt starts, so that running a script
 // does not pay for loading it and the libraries it needs.
 struct LineEditor {
@@ -127,6 +147,7 @@ void RunPrompt(Runner& runner) {
         if (!historyPath.empty()) el.history(history, &event, H_LOAD, historyPath.c_str());
     }
 
+    std::fputs(u8"qol " QOL_VERSION u8": type QOL to run it, 'help' for help, Ctrl-D to end.\n", stdout);
     std::string pending;  // the input read so far, as typed
     std::string plain;
     for (;;) {
@@ -154,10 +175,6 @@ void RunPrompt(Runner& runner) {
         if (!ended) {
             std::string text(line, static_cast<size_t>(count));
             while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-            if (editing && !IsBlank(text)) {
-                el.history(history, &event, H_ENTER, text.c_str());
-                if (!historyPath.empty()) el.history(history, &event, H_SAVE, historyPath.c_str());
-            }
             pending += text;
         }
         // At the end of input, an unfinished input still runs.
@@ -166,7 +183,14 @@ void RunPrompt(Runner& runner) {
             pending += '\n';
             continue;
         }
-        if (!IsBlank(pending)) {
+        if (editing && !IsBlank(pending)) {
+            // One history entry holds the whole input, lines and all.
+            el.history(history, &event, H_ENTER, pending.c_str());
+            if (!historyPath.empty()) el.history(history, &event, H_SAVE, historyPath.c_str());
+        }
+        if (IsHelp(pending)) {
+            std::fputs(kPromptHelp, stdout);
+        } else if (!IsBlank(pending)) {
             g_interrupted = 0;
             g_running = 1;
             static const std::string kPrompt = u8"<prompt>";
