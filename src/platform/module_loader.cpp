@@ -114,8 +114,8 @@ bool VersionParts(const char* suffix, std::vector<long>& parts) {
     return !parts.empty();
 }
 
-std::string HighestVersionedIn(const std::vector<std::string>& folders, const std::string& stem) {
-    const std::string prefix = "lib" + stem + ".so.";
+// The highest prefix + "N" (N a version such as 6 or 1.2.13) in folders.
+std::string HighestVersionedIn(const std::vector<std::string>& folders, const std::string& prefix) {
     std::string best;
     std::vector<long> bestParts, parts;
     for (const std::string& folder : folders) {
@@ -134,20 +134,32 @@ std::string HighestVersionedIn(const std::vector<std::string>& folders, const st
     return best;
 }
 
-// The versioned sonames for name, best first (stem as written, then in
-// lower case).
+// The versioned sonames for name, best first: for a stem S (as written,
+// then in lower case) "libS.so.N", and "S.so.N" when S itself starts with
+// "lib"; for a name "X.so", "X.so.N". So "libc" and "libc.so" reach
+// libc.so.6 where libc.so is a linker script for the link editor.
 std::vector<std::string> VersionedCandidates(const SplitName& name) {
+    std::vector<std::string> prefixes;
+    const std::string stem = Stem(name.base);
+    for (const std::string& s : {stem, Lower(stem)}) {
+        if (s.empty()) continue;
+        prefixes.push_back("lib" + s + ".so.");
+        if (Lower(s).compare(0, 3, "lib") == 0) prefixes.push_back(s + ".so.");
+    }
+    if (name.base.size() > 3 && name.base.compare(name.base.size() - 3, 3, ".so") == 0)
+        prefixes.push_back(name.base + ".");
     std::vector<std::string> out;
-    std::string stem = Stem(name.base);
-    if (stem.empty()) return out;
+    if (prefixes.empty()) return out;
     std::vector<std::string> folders;
     if (!name.dir.empty())
         folders.push_back(name.dir);
     else
         folders.assign(std::begin(kSystemLibraryFolders), std::end(kSystemLibraryFolders));
-    for (const std::string& s : {stem, Lower(stem)}) {
-        std::string found = HighestVersionedIn(folders, s);
-        if (!found.empty() && (out.empty() || out.back() != found)) out.push_back(found);
+    for (const std::string& prefix : prefixes) {
+        std::string found = HighestVersionedIn(folders, prefix);
+        bool seen = found.empty();
+        for (const std::string& known : out) seen = seen || known == found;
+        if (!seen) out.push_back(found);
     }
     return out;
 }
@@ -249,7 +261,7 @@ std::vector<std::string> ModuleCandidates(const char* name) {
 
 std::string HighestVersionedLibrary(const std::string& stem) {
     std::vector<std::string> folders(std::begin(kSystemLibraryFolders), std::end(kSystemLibraryFolders));
-    return HighestVersionedIn(folders, stem);
+    return HighestVersionedIn(folders, "lib" + stem + ".so.");
 }
 
 void* LoadModule(const char* name) {

@@ -5,10 +5,14 @@
 // searched in the executable's directory, the library's directory, each
 // folder of $QO_MODULE_PATH (separated by ':'), the install folder of
 // extension modules (kModuleFolder under the library's directory), the
-// current directory and then the system's search path; when none loads, the highest "libS.so.N" in the
-// system library folders (so "c" and "msvcrt"-style bare names still find
-// libc.so.6). Any other name (with ".so", or another extension) is used as
-// given, in the same folders. A name with a folder is looked for in that
+// current directory and then the system's search path. Any other name
+// (with ".so", or another extension) is used as given, in the same folders.
+// When no candidate loads (none is there, or what is there is no loadable
+// object, as the linker script libc.so of the C development files), the
+// highest versioned soname in the system library folders: "libS.so.N",
+// also "S.so.N" for a stem that starts with "lib", and "X.so.N" for a name
+// "X.so" (so "c", "libc", "libc.so" and "msvcrt"-style names find
+// libc.so.6). A name with a folder is looked for in that
 // folder only. The library's own name ("qoTool_NoQO", with ".dll" or a
 // "lib" prefix, any case) always means the loaded library itself, as the
 // system loader answers with a module that is already loaded.

@@ -61,7 +61,8 @@ TEST(ModuleLoaderTest, BareNamesFindTheHighestVersionedSoname) {
     const struct {
         const char* name;
         const char* symbol;
-    } rows[] = {{"c", "strlen"}, {"C.dll", "strlen"}, {"m", "pow"}, {"libm.so.6", "pow"}};
+    } rows[] = {{"c", "strlen"}, {"C.dll", "strlen"}, {"m", "pow"}, {"libm.so.6", "pow"},
+                {"libc", "strlen"}, {"libc.so", "strlen"}, {"libm", "pow"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         void* handle = LoadModule(row.name);
@@ -70,6 +71,21 @@ TEST(ModuleLoaderTest, BareNamesFindTheHighestVersionedSoname) {
     }
     EXPECT_EQ(LoadModule("m"), LoadedModuleHandle("libm.so.6"));
     EXPECT_EQ(LoadedModuleHandle("no_such_library_qo"), nullptr);
+}
+
+// A candidate that is no loadable object (as the linker script libc.so of
+// the C development files) does not end the search: the versioned soname
+// beside it loads.
+TEST(ModuleLoaderTest, ALinkerScriptGivesWayToTheVersionedSoname) {
+    qotool::test::TempDir dir;
+    dir.Write("libqolink.so", "/* GNU ld script */\nGROUP ( libm.so.6 )\n");
+    dir.Write("libqolink.so.1", qotool::test::TempDir::Read(HighestVersionedLibrary("m")));
+    for (const std::string& name : {dir.path() + "/libqolink", dir.path() + "/qolink", dir.path() + "/libqolink.so"}) {
+        SCOPED_TRACE(name);
+        void* handle = LoadModule(name.c_str());
+        ASSERT_NE(handle, nullptr);
+        EXPECT_NE(FindSymbol(handle, "pow"), nullptr);
+    }
 }
 
 TEST(ModuleLoaderTest, TheLibrarysOwnNameIsTheLoadedLibrary) {
