@@ -3,10 +3,12 @@
 // prints by default is UTF-8, so expectations on it are u8 literals.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/encoding.h"
+#include "support/doc_examples.h"
 #include "support/gbk_text.h"
 #include "support/qol_process.h"
 #include "support/temp_env.h"
@@ -286,6 +288,22 @@ TEST(QolCliTest, HelpAndVersion) {
     for (const char* option : {"-e TEXT", "--result", "--encoding=auto|gbk|utf-8", "--version"}) {
         EXPECT_TRUE(Contains(outcome.out, option)) << option;
     }
+    // The manual page describes every option the help lists.
+    const std::string manual = TempDir::Read(SourceRoot() + "/docs/qol.1");
+    std::istringstream help(outcome.out);
+    int options = 0;
+    for (std::string line; std::getline(help, line);) {
+        if (line.compare(0, 3, "  -") != 0) continue;
+        std::istringstream words(line);
+        for (std::string word; words >> word && word[0] == '-';) {
+            word = word.substr(0, word.find_first_of("=,"));
+            std::string escaped;
+            for (char c : word) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+            EXPECT_TRUE(Contains(manual, escaped)) << word << " is not in docs/qol.1";
+            ++options;
+        }
+    }
+    EXPECT_GE(options, 12);
     outcome = RunQol({"--version"});
     EXPECT_EQ(outcome.status, 0);
     EXPECT_TRUE(StartsWith(outcome.out, "qol ")) << outcome.out;
@@ -465,6 +483,40 @@ TEST(QolCliTest, ScriptsGetArgumentsConsoleWordsAndPlacedErrors) {
     }
 }
 
+// Every marked example of the docs gives its documented result and exit
+// status when qol runs it: a "qol" block as an -e text, a "qol script"
+// block as a script file (support/doc_examples.h).
+TEST(QolCliTest, DocumentedExamplesRunWithQol) {
+    TempDir dir;
+    const std::string docs = SourceRoot() + "/docs";
+    int scripts = 0, texts = 0;
+    for (const std::string& name : qotool::test::MarkdownFiles(docs)) {
+        std::istringstream in(TempDir::Read(docs + "/" + name));
+        for (const qotool::test::DocExample& example : qotool::test::ParseDocExamples(in)) {
+            SCOPED_TRACE(name + ":" + std::to_string(example.line));
+            std::string text;
+            for (const std::string& line : example.text) text += (text.empty() ? "" : "\r\n") + line;
+            const Outcome outcome = example.script ? RunQol({dir.Write("example.qol", text)}) : RunQol({"-e", text});
+            ++(example.script ? scripts : texts);
+            if (example.script) {
+                EXPECT_EQ(outcome.out, example.expected);
+                EXPECT_EQ(outcome.status, example.status);
+            } else if (example.expected.size() > 2 && example.expected[1] == '~') {
+                EXPECT_TRUE(StartsWith(outcome.out, example.expected.substr(0, 1) + ":" + example.expected.substr(2)))
+                    << outcome.out;
+            } else {
+                EXPECT_EQ(outcome.out, example.expected + "\n");
+            }
+            if (!example.script) {
+                EXPECT_EQ(outcome.status, example.expected[0] == 'X' ? 1 : 0);
+            }
+            EXPECT_FALSE(Contains(outcome.err, ": warning: ")) << outcome.err;
+        }
+    }
+    EXPECT_GT(texts, 100);
+    EXPECT_GE(scripts, 4);
+}
+
 TEST(QolCliTest, ExecutableScriptAndStandardInputScript) {
     TempDir dir;
     const std::string script =
@@ -477,6 +529,11 @@ TEST(QolCliTest, ExecutableScriptAndStandardInputScript) {
     EXPECT_EQ(outcome.out, "- x\nN:7\n");
     outcome = RunQol({"-"}, "\nnosuch");
     EXPECT_EQ(outcome.err, u8"<stdin>:2:7: 'nosuch' 变量未定义\n");
+    EXPECT_EQ(outcome.status, 1);
+
+    // The greeting example without a name: its usage line and exit(1).
+    outcome = RunQol({SourceRoot() + "/examples/scripts/greet.qol"});
+    EXPECT_EQ(outcome.err, "usage: greet.qol NAME...\n");
     EXPECT_EQ(outcome.status, 1);
 
     outcome = RunQol({dir.path() + "/missing.qol", "a"});

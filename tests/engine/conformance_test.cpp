@@ -24,10 +24,8 @@
 //   start with the rest ("X~'abc' 变量未定义" accepts any position text and
 //   excerpt after the message).
 //
-// The examples of the documentation (docs/*.md) are cases too: a fenced
-// block whose info string is "qol", followed (after blank lines) by a line
-// "Result: `T:value`" (or "Result: `X~message`" for a prefix). Blocks of
-// other kinds are prose only.
+// The examples of the documentation (docs/*.md) with a result line are
+// cases too (support/doc_examples.h).
 //
 // Each case is one test, named after its file and the line of its "===".
 #include <gtest/gtest.h>
@@ -44,6 +42,7 @@
 #include "platform/encoding.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
+#include "support/doc_examples.h"
 #include "support/gbk_text.h"
 #include "support/path_tree.h"
 #include "support/result_text.h"
@@ -123,33 +122,20 @@ std::vector<QolCase> ParseCases(const std::string& name, std::istream& in) {
     return cases;
 }
 
-// The marked examples of one Markdown file.
+// The marked examples of one Markdown file that run through the library
+// (the "qol script" ones need the qol runner).
 std::vector<QolCase> ParseMarkdownExamples(const std::string& name, std::istream& in) {
     std::vector<QolCase> cases;
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
-    static const std::string kResult = "Result: `";
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i] != "```qol") continue;
-        size_t end = i + 1;
-        while (end < lines.size() && lines[end].compare(0, 3, "```") != 0) ++end;
-        size_t result = end + 1;
-        while (result < lines.size() && lines[result].empty()) ++result;
+    for (const qotool::test::DocExample& example : qotool::test::ParseDocExamples(in)) {
+        if (example.script) continue;
         QolCase c;
         c.folder = "docs";
         c.file = name;
-        c.line = (int)i + 1;
-        c.text = JoinLines(std::vector<std::string>(lines.begin() + (long)i + 1, lines.begin() + (long)end));
-        const std::string& r = result < lines.size() ? lines[result] : std::string();
-        if (r.compare(0, kResult.size(), kResult) == 0 && r.size() > kResult.size() && r.back() == '`')
-            c.expected = JoinLines({r.substr(kResult.size(), r.size() - kResult.size() - 1)});
-        else
-            c.expected = "malformed example: no \"Result: `...`\" line after the block";
+        c.line = example.line;
+        c.text = JoinLines(example.text);
+        c.expected = example.expected.empty() ? "malformed example: no \"Result: `...`\" line after the block"
+                                              : JoinLines({example.expected});
         cases.push_back(std::move(c));
-        i = end;
     }
     return cases;
 }
@@ -275,7 +261,7 @@ TEST(ConformanceFilesTest, CaseFilesAreFoundAndWellFormed) {
 }
 
 TEST(ConformanceFilesTest, ParsesMarkedExamplesOfTheDocs) {
-    std::istringstream in(
+    const std::string markdown =
         "Prose.\n"
         "```qol\n"
         "a = 1;\n"
@@ -289,13 +275,26 @@ TEST(ConformanceFilesTest, ParsesMarkedExamplesOfTheDocs) {
         "```qol\n"
         "x\n"
         "```\n"
-        "no result line\n");
+        "no result line\n"
+        "```qol script\n"
+        "print(1); print(2); exit(3)\n"
+        "```\n"
+        "Output: `1`\n"
+        "Output: `2`\n"
+        "Status: 3\n";
+    std::istringstream in(markdown);
     std::vector<QolCase> cases = ParseMarkdownExamples("guide.md", in);
-    ASSERT_EQ(cases.size(), 2u);
+    ASSERT_EQ(cases.size(), 2u);  // a script needs qol
     EXPECT_EQ(cases[0].line, 2);
     EXPECT_EQ(cases[0].text, "a = 1;\r\n" "a + 1");
     EXPECT_EQ(cases[0].expected, "N:2");
     EXPECT_EQ(cases[1].expected.rfind("malformed", 0), 0u);
+    std::istringstream again(markdown);
+    const std::vector<qotool::test::DocExample> examples = qotool::test::ParseDocExamples(again);
+    ASSERT_EQ(examples.size(), 3u);
+    EXPECT_TRUE(examples[2].script);
+    EXPECT_EQ(examples[2].expected, "1\n2\n");
+    EXPECT_EQ(examples[2].status, 3);
 }
 
 TEST(ConformanceFilesTest, ParsesTheDocumentedFormat) {
