@@ -158,10 +158,23 @@ TEST(QolCliTest, LastRunDecidesTheExitStatus) {
         EXPECT_EQ(outcome.status, c.status) << Describe(c.args);
         EXPECT_TRUE(StartsWith(outcome.out, "X:") || StartsWith(outcome.out, "N:1\nX:")) << outcome.out;
     }
-    // exit() ends qol: no later run, no result text of its own.
-    const Outcome outcome = RunQol({"-e", "1", "-e", "exit(7)", "-e", "2"});
-    EXPECT_EQ(outcome.out, "N:1\n");
-    EXPECT_EQ(outcome.status, 7);
+    // exit() ends qol: no later run, no result text of its own; from a
+    // timer while qol pumps, and from another interpreter too (where the
+    // console words are a user executor).
+    const struct {
+        Args args;
+        std::string out;
+        int status;
+    } exits[] = {
+        {{"-e", "1", "-e", "exit(7)", "-e", "2"}, "N:1\n", 7},
+        {{"--pump", "5000", "-e", "timeropen(1, 0, 20, 1, 'exit(4)')", "-e", "print('after')"}, "N:1\n", 4},
+        {{"-e", "[1]print('one', gbk(utf8('二'))); 2", "-e", "[1]exit(5)", "-e", "3"}, u8"one 二\nN:2\n", 5},
+    };
+    for (const auto& c : exits) {
+        const Outcome outcome = RunQol(c.args);
+        EXPECT_EQ(outcome.out, c.out) << Describe(c.args);
+        EXPECT_EQ(outcome.status, c.status) << Describe(c.args);
+    }
 }
 
 

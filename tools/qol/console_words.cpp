@@ -3,9 +3,12 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <strings.h>
 
 #include "platform/encoding.h"
 #include "platform/number_text.h"
+#include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 
 namespace qol {
@@ -35,6 +38,43 @@ void AppendText(const QoValue& value, std::string& out) {
     }
 }
 
+// The words' work, whichever way they were called.
+
+void WriteLine(const Runner& runner, FILE* stream, const std::string& gbk) {
+    const std::string out = runner.ToOutput(gbk) + "\n";
+    std::fflush(stream == stderr ? stdout : stderr);
+    std::fwrite(out.data(), 1, out.size(), stream);
+    std::fflush(stream);
+}
+
+// The next line of standard input as GBK; false at the end of the input.
+bool ReadLine(const Runner& runner, std::string& gbk) {
+    static int lineNumber = 0;  // of standard input, as readline reads it
+    static const std::string kInput = u8"<stdin>";
+    std::string line;
+    int c = 0;
+    while ((c = std::getc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
+    if (c == EOF && line.empty()) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    gbk = runner.ToGbk(line, false, &kInput, ++lineNumber);
+    return true;
+}
+
+std::string Convert(std::string_view bytes, bool toUtf8) {
+    return toUtf8 ? qotool::platform::GbkToUtf8(bytes, false) : qotool::platform::Utf8ToGbk(bytes);
+}
+
+// exit's code; false with message set when it is no whole number 0..255.
+bool ExitCode(double code, std::string& message) {
+    if (code >= 0 && code <= 255 && code == std::floor(code)) return true;
+    std::string given;
+    AppendText(ruqo_ValueNumber(code), given);
+    message = "exit()的参数应是0到255的整数，不是N型数据(" + given + ")";
+    return false;
+}
+
+// ---- as host functions of the shared interpreter ----
+
 // print and eprint: the arguments' texts joined by a space, and a newline.
 int Print(FILE* stream, int argc, const QoValue* argv, void* userData) {
     std::string joined;
@@ -42,10 +82,7 @@ int Print(FILE* stream, int argc, const QoValue* argv, void* userData) {
         if (i > 0) joined += ' ';
         AppendText(argv[i], joined);
     }
-    const std::string out = RunnerOf(userData).ToOutput(joined) + "\n";
-    std::fflush(stream == stderr ? stdout : stderr);
-    std::fwrite(out.data(), 1, out.size(), stream);
-    std::fflush(stream);
+    WriteLine(RunnerOf(userData), stream, joined);
     return QO_OK;
 }
 
@@ -58,16 +95,9 @@ int EprintWord(QoInterp*, int argc, const QoValue* argv, QoValue*, void* userDat
 }
 
 int ReadlineWord(QoInterp*, int, const QoValue*, QoValue* result, void* userData) {
-    static int lineNumber = 0;  // of standard input, as readline reads it
-    static const std::string kInput = u8"<stdin>";
-    std::string line;
-    int c = 0;
-    while ((c = std::getc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
-    if (c == EOF && line.empty()) return QO_OK;  // the end of the input: Z
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::string gbk = RunnerOf(userData).ToGbk(line, false, &kInput, ++lineNumber);
-    *result = ruqo_ValueText(gbk.data(), static_cast<long>(gbk.size()));
-    return QO_OK;
+    std::string gbk;
+    if (ReadLine(RunnerOf(userData), gbk)) *result = ruqo_ValueText(gbk.data(), static_cast<long>(gbk.size()));
+    return QO_OK;  // Z at the end of the input
 }
 
 // exit([code]): the runner ends the run and then itself. The error unwinds
@@ -75,11 +105,8 @@ int ReadlineWord(QoInterp*, int, const QoValue*, QoValue* result, void* userData
 int ExitWord(QoInterp* interp, int argc, const QoValue* argv, QoValue*, void* userData) {
     double code = 0;
     if (argc > 0 && ruqo_CheckNumber(interp, argc, argv, 0, &code) != QO_OK) return QO_ERROR;
-    if (!(code >= 0 && code <= 255 && code == std::floor(code))) {
-        std::string given;
-        AppendText(argv[0], given);
-        return ruqo_Error(interp, "exit()的参数应是0到255的整数，不是N型数据(%s)", given.c_str());
-    }
+    std::string message;
+    if (!ExitCode(code, message)) return ruqo_Error(interp, "%s", message.c_str());
     RunnerOf(userData).RequestExit(static_cast<int>(code));
     return ruqo_Error(interp, "exit(%d)", static_cast<int>(code));
 }
@@ -88,9 +115,7 @@ int ConvertWord(QoInterp* interp, int argc, const QoValue* argv, QoValue* result
     const char* text = nullptr;
     size_t length = 0;
     if (ruqo_CheckText(interp, argc, argv, 0, &text, &length) != QO_OK) return QO_ERROR;
-    const std::string_view bytes(text, length);
-    const std::string converted =
-        toUtf8 ? qotool::platform::GbkToUtf8(bytes, false) : qotool::platform::Utf8ToGbk(bytes);
+    const std::string converted = Convert(std::string_view(text, length), toUtf8);
     *result = ruqo_ValueText(converted.data(), static_cast<long>(converted.size()));
     return QO_OK;
 }
@@ -103,9 +128,83 @@ int GbkWord(QoInterp* interp, int argc, const QoValue* argv, QoValue* result, vo
     return ConvertWord(interp, argc, argv, result, false);
 }
 
+// ---- as a user executor, for the other interpreters ----
+// (those a script or a thread timer makes, and the numbered ones)
+
+Runner* g_runner = nullptr;
+
+constexpr int kTextsPerRead = 16;
+
+// Reads every argument as text; false after an argument error (the value is
+// then the error). Arguments are read 16 at a time.
+bool ReadTexts(CQoLanguage* qo, char*& cursor, std::string& joined) {
+    std::string format;
+    for (int i = 0; i < kTextsPerRead; ++i) format += "?v";
+    bool first = true;
+    for (bool fresh = true;; fresh = false) {
+        QoText t[kTextsPerRead] = {};
+        // The first read starts a new argument list; later ones continue it.
+        if (ruqo_ReadPara(qo, fresh ? 'Z' : 'z', &cursor, format.c_str(), &t[0], &t[1], &t[2], &t[3], &t[4], &t[5], &t[6],
+                          &t[7], &t[8], &t[9], &t[10], &t[11], &t[12], &t[13], &t[14], &t[15], nullptr) != QO_OK)
+            return false;
+        int reached = 0;
+        for (int i = 0; i < kTextsPerRead; ++i) {
+            if (!t[i].data) continue;
+            if (!first) joined += ' ';
+            joined.append(t[i].data, t[i].length);
+            first = false;
+            reached = i + 1;
+        }
+        if (reached < kTextsPerRead) return true;  // the ')' is consumed
+        while (*cursor == ' ' || *cursor == '\t' || *cursor == '\r' || *cursor == '\n') ++cursor;
+        if (*cursor == ')' || *cursor == 0) return ruqo_ReadPara(qo, 'Z', &cursor, "", nullptr) == QO_OK;
+    }
+}
+
+char ConsoleExecutor(char** cursorPointer, const char* word, CQoLanguage* qo) {
+    char*& cursor = *cursorPointer;
+    const Runner& runner = *g_runner;
+    const bool toError = strcasecmp(word, "eprint") == 0;
+    if (toError || strcasecmp(word, "print") == 0) {
+        std::string joined;
+        if (ReadTexts(qo, cursor, joined) && !qo->m_bSyntaxCheck) WriteLine(runner, toError ? stderr : stdout, joined);
+        return 1;
+    }
+    if (strcasecmp(word, "readline") == 0) {
+        std::string gbk;
+        if (ruqo_ReadPara(qo, 'Z', &cursor, "", nullptr) == QO_OK && !qo->m_bSyntaxCheck && ReadLine(runner, gbk))
+            ruqo_SetValueText(qo, gbk.data(), static_cast<long>(gbk.size()));
+        return 1;
+    }
+    const bool toUtf8 = strcasecmp(word, "utf8") == 0;
+    if (toUtf8 || strcasecmp(word, "gbk") == 0) {
+        QoText text = {};
+        if (ruqo_ReadPara(qo, 'S', &cursor, "%s", &text, nullptr) == QO_OK && !qo->m_bSyntaxCheck) {
+            const std::string converted = Convert(std::string_view(text.data, text.length), toUtf8);
+            ruqo_SetValueText(qo, converted.data(), static_cast<long>(converted.size()));
+        }
+        return 1;
+    }
+    if (strcasecmp(word, "exit") == 0) {
+        double code = 0;
+        std::string message;
+        if (ruqo_ReadPara(qo, 'Z', &cursor, "?g", &code, nullptr) != QO_OK || qo->m_bSyntaxCheck) return 1;
+        if (!ExitCode(code, message)) {
+            ruqo_SetValueError(qo, message.c_str());
+            return 1;
+        }
+        g_runner->RequestExit(static_cast<int>(code));
+        ruqo_SetValueError(qo, ("exit(" + std::to_string(static_cast<int>(code)) + ")").c_str());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 void RegisterConsoleWords(Runner& runner) {
+    g_runner = &runner;
+    ruqo_UserQolExecutor("qol_console", '+', reinterpret_cast<intptr_t>(&ConsoleExecutor));
     static const struct {
         const char* name;
         QoHostFunction function;

@@ -1,6 +1,8 @@
-// The console words the runner gives scripts, host functions of the shared
+// The console words the runner gives scripts: host functions of the shared
 // interpreter (so a script's own function of the same name wins, and an
-// error inside their arguments is the script's own):
+// error inside their arguments is the script's own), and a user executor
+// for every other interpreter (a thread timer's, a numbered one), where an
+// error reads as one of an external extension function:
 //   print(a, b, ...)   the arguments' texts, separated by a space, and a
 //                      newline on standard output; the value is Z
 //   eprint(a, b, ...)  the same on standard error

@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
                 return qol::kUsageError;
             }
             runner.RunSource(source, options.printFileResults, true, u8"<stdin>");
-            if (options.pumpMs > 0 && !runner.ExitRequested()) ruqo_PumpMessages(options.pumpMs);
+            runner.Pump(options.pumpMs);
         }
         return runner.ExitStatus();
     }
@@ -231,8 +231,8 @@ int main(int argc, char** argv) {
         } else {
             runner.RunSource(run.argument, true, true, u8"-e");
         }
+        runner.Pump(options.pumpMs);
         if (runner.ExitRequested()) return runner.ExitStatus();
-        if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
     }
     if (!options.script.empty()) {
         runner.SetScriptArguments(options.script);
@@ -247,8 +247,8 @@ int main(int argc, char** argv) {
         } else if (!runner.RunFile(script, options.printFileResults)) {
             return qol::kUsageError;
         }
+        runner.Pump(options.pumpMs);
         if (runner.ExitRequested()) return runner.ExitStatus();
-        if (options.pumpMs > 0) ruqo_PumpMessages(options.pumpMs);
     }
     if (options.interactive) qol::RunPrompt(runner);
     return runner.ExitStatus();

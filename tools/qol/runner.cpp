@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -215,6 +216,18 @@ int Runner::CheckFile(const std::string& path) {
     ruqo_CheckSyntax(interp_, gbk.data(), static_cast<long>(gbk.size()), ReportFinding, &report);
     std::fflush(stderr);
     return findings == 0 ? 0 : 1;
+}
+
+void Runner::Pump(int ms) {
+    constexpr int kSliceMs = 20;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long end = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + ms;
+    for (long long left = ms; left > 0 && !ExitRequested();) {
+        ruqo_PumpMessages(static_cast<int>(left < kSliceMs ? left : kSliceMs));
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        left = end - (now.tv_sec * 1000LL + now.tv_nsec / 1000000);
+    }
 }
 
 void Runner::SetScriptArguments(const std::vector<std::string>& arguments) {

@@ -61,6 +61,10 @@ public:
     // 0 no finding, 1 findings, 2 unreadable.
     int CheckFile(const std::string& path);
 
+    // Pumps the message queue for ms milliseconds (timers of modes 0 and 1
+    // run), or until a script asks for exit().
+    void Pump(int ms);
+
     // Gives the scripts the array argv (argv[0] the script) and argc.
     void SetScriptArguments(const std::vector<std::string>& arguments);
 
