@@ -404,19 +404,21 @@ TEST(QolCliTest, PromptBannerHelpAndWholeInputsInHistory) {
 }
 
 // Timers run while qol pumps after each run; the log goes to --log-dir, with
-// the file that was there moved along.
+// the file that was there moved along, and is closed when exit() ends qol.
 TEST(QolCliTest, PumpRunsTimersAndLogDirPlacesTheLog) {
     TempDir dir;
     dir.Write("RuQoLog_NoQo_QOL.Txt", "old");
     const Outcome outcome = RunQol({"--log-dir", dir.path(), "--pump", "500", "-e",
                                     "system_n=0; timeropen(1,0,50,3,'system_n=system_n+1;')", "-e", "system_n",
-                                    "-e", "MessageLog(,4,'done')"});
-    EXPECT_EQ(outcome.out, "N:1\nN:3\nN:4\n");
-    EXPECT_EQ(outcome.status, 0);
+                                    "-e", "MessageLog(,4,'done'); exit(3)"});
+    EXPECT_EQ(outcome.out, "N:1\nN:3\n");
+    EXPECT_EQ(outcome.status, 3);
     EXPECT_EQ(TempDir::Read(dir.path() + "/RuQoLog_NoQo_QOL_1.txt"), "old");
     const std::string bytes = TempDir::Read(dir.path() + "/RuQoLog_NoQo_QOL.Txt");
     EXPECT_TRUE(Contains(bytes, "\r\n关闭QOL定时器 1\r\n")) << bytes;
     EXPECT_TRUE(Contains(bytes, "\r\ndone\r\n")) << bytes;
+    // exit() ends qol as any end does: the log gets its closing record.
+    EXPECT_TRUE(Contains(bytes, "----平台套件卸载完毕----")) << bytes;
 }
 
 // A run that ends while 16 busy thread timers write the shared system_
