@@ -29,7 +29,9 @@ void AppendText(const QoValue& value, std::string& out) {
         out.append(digits, static_cast<size_t>(qotool::platform::FormatNumber15(value.number, digits)));
         break;
     }
-    case 'S': out.append(value.text, static_cast<size_t>(value.length)); break;
+    case 'S':
+        if (value.text) out.append(value.text, static_cast<size_t>(value.length));
+        break;
     case 'P':
         out += std::to_string(value.pointer);
         if (value.extType) out += value.extType;
