@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "check_command.h"
 #include "console_words.h"
 #include "qotool/qotool.h"
 #include "repl.h"
@@ -30,7 +31,7 @@ const char kHelp[] =
     u8"                                      the arguments argv and argc\n"
     u8"       qol [options] -f FILE...       run QOL files in order\n"
     u8"       qol [options] -e TEXT          run TEXT (repeatable; each -e is one run)\n"
-    u8"       qol --check FILE               syntax check of FILE\n"
+    u8"       qol --check FILE...            static check of QOL files\n"
     u8"       qol [options]                  interactive prompt when standard input\n"
     u8"                                      is a terminal, else run it as one text\n"
     u8"\n"
@@ -40,8 +41,9 @@ const char kHelp[] =
     u8"  -r, --result   also print the result text after each script and file and\n"
     u8"                 after standard input\n"
     u8"  -i             enter the interactive prompt after running the script\n"
-    u8"  --check FILE   the interpreter's syntax check of FILE: each finding as\n"
-    u8"                 FILE:LINE:COLUMN: message; exit status 1 when any\n"
+    u8"  --check FILE...  static check of the files (nothing runs): each finding\n"
+    u8"                 as FILE:LINE:COLUMN: error|warning: message [code];\n"
+    u8"                 exit status 1 when any is an error\n"
     u8"  --encoding=auto|gbk|utf-8\n"
     u8"                 encoding of arguments, files, standard input and output\n"
     u8"                 (default auto). auto converts a source that is valid UTF-8\n"
@@ -124,6 +126,10 @@ int ParseArguments(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (operandsOnly || arg.size() < 2 || arg[0] != '-') {
+            if (!options.checks.empty()) {  // --check FILE...
+                options.checks.push_back(argv[i]);
+                continue;
+            }
             options.script.assign(argv + i, argv + argc);
             break;
         } else if (arg == u8"--") {
@@ -194,6 +200,7 @@ int main(int argc, char** argv) {
     const int status = qol::ParseArguments(argc, argv, options);
     if (status >= 0) return status;
 
+    if (!options.checks.empty()) return qol::CheckFiles(options.checks, options.encoding);
     qol::InstallTerminalUi(options.encoding);
     if (options.debug) {
         // Standard input carries the debugger's commands.
@@ -204,13 +211,6 @@ int main(int argc, char** argv) {
     // The library logged while it loaded: the log does that again in DIR.
     if (options.logDirectory) ruqo_SetLogDirectory(runner.ToGbk(options.logDirectory).c_str());
     qol::RegisterConsoleWords(runner);
-    if (!options.checks.empty()) {
-        int worst = 0;
-        for (const std::string& file : options.checks) {
-            worst = std::max(worst, runner.CheckFile(file));
-        }
-        return worst;
-    }
     if (options.runs.empty() && options.script.empty()) {
         if (isatty(STDIN_FILENO)) {
             qol::RunPrompt(runner);
