@@ -42,6 +42,15 @@ public:
         Pass(false);
         Pass(true);
         for (const LexNoteAt& note : notes_) ReportNote(note);
+        // What an ErrorCheck block holds is its own report's business.
+        auto& findings = result_.findings;
+        findings.erase(std::remove_if(findings.begin(), findings.end(),
+                                      [&](const Finding& f) {
+                                          for (const auto& range : quiet_)
+                                              if (f.offset >= range.first && f.offset < range.second) return true;
+                                          return false;
+                                      }),
+                       findings.end());
         std::stable_sort(result_.findings.begin(), result_.findings.end(),
                          [](const Finding& a, const Finding& b) { return a.offset < b.offset; });
         if (result_.findings.size() > kMaxFindings) result_.findings.resize(kMaxFindings);
@@ -77,6 +86,7 @@ private:
     // ---- results ----
     void Report(uint32_t offset, uint32_t length, Severity severity, const char* code, std::string message) {
         if (!reporting_ || result_.findings.size() > kMaxFindings) return;
+        if (unreachable_ && severity == Severity::kError) severity = Severity::kWarning;
         result_.findings.push_back(Finding{offset, length, severity, code, std::move(message)});
     }
     void Report(const Token& t, Severity severity, const char* code, std::string message) {
@@ -92,7 +102,11 @@ private:
         switch (note.note) {
         case LexNote::kOpenString:
             Report(note.offset, 1, Severity::kError, "unclosed-string",
-                   "the string literal is not closed: a line ending in ';' or the end of the text comes first");
+                   "the string literal is not closed before a line that ends in ';'");
+            break;
+        case LexNote::kOpenStringAtEnd:
+            Report(note.offset, 1, Severity::kWarning, "unclosed-string",
+                   "the string literal is not closed: it runs to the end of the text");
             break;
         case LexNote::kOpenComment:
             Report(note.offset, 2, Severity::kWarning, "unclosed-comment", "'/*' without '*/': the rest of the text is a comment");
@@ -109,11 +123,22 @@ private:
     }
 
     // ---- names ----
-    void Define(std::string_view name, uint32_t offset) {
+    // The store drops at signs from names.
+    static std::string Name(std::string_view name) {
+        std::string out(name);
+        out.erase(std::remove(out.begin(), out.end(), '@'), out.end());
+        return out;
+    }
+
+    void Define(std::string_view written, uint32_t offset) {
+        const std::string name = Name(written);
         if (name.empty()) return;
         if (!reporting_) {
-            assigned_.insert(std::string(name));
-            if (!functions_stack_.empty()) locals_[functions_stack_.back()].insert(std::string(name));
+            assigned_.insert(name);
+            if (!functions_stack_.empty()) {
+                locals_[functions_stack_.back()].insert(name);
+                anyLocal_.insert(name);
+            }
         }
         Refer(SymbolKind::kVariable, name, offset, true);
     }
@@ -126,16 +151,17 @@ private:
         return false;
     }
 
-    void Read(std::string_view name, uint32_t offset, uint32_t length) {
-        if (!reporting_ || name.empty()) return;
+    void Read(std::string_view written, uint32_t offset, uint32_t length) {
+        if (!reporting_ || written.empty()) return;
+        const std::string name = Name(written);
         Refer(SymbolKind::kVariable, name, offset, false);
         if (StartsWith(name, "system_") || Is(name, "PI") || Is(name, "true") || Is(name, "false") ||
             Is(name, "NULL") || Is(name, "TableBufferName"))
             return;
-        const std::string key(name);
+        const std::string& key = name;
         if (!functions_stack_.empty()) {
             if (IsLocal(key)) return;
-            if (assigned_.count(key)) {
+            if (assigned_.count(key) || anyLocal_.count(key)) {
                 Report(offset, length, Severity::kInformation, "dynamic-scope",
                        Quoted(name) + " is not assigned in this function: it is the caller's variable (dynamic scope)");
                 return;
@@ -143,9 +169,14 @@ private:
         } else if (assigned_.count(key)) {
             return;
         }
-        Report(offset, length, guarded_ ? Severity::kWarning : Severity::kError, "undefined-name",
+        Report(offset, length, Guarded() ? Severity::kWarning : Severity::kError, "undefined-name",
                Quoted(name) + " is read, but no statement of the text assigns it");
     }
+
+    // Errors here are caught (try, SkipError, error skip) or the text may never be evaluated.
+    bool Guarded() const { return guarded_ > 0 || errorSkip_; }
+    // A missing closer at the end of the text: the interpreter stops there without a word.
+    Severity OpenSeverity() const { return AtEnd() ? Severity::kWarning : Severity::kError; }
 
     // ---- statements ----
     bool Deeper() {
@@ -162,15 +193,24 @@ private:
         guarded_ = 0;
         switchDepth_ = 0;
         functions_stack_.clear();
+        unreachable_ = false;
+        errorSkip_ = false;
         StatementList(false);
     }
 
     void StatementList(bool inBlock) {
+        const bool outerUnreachable = unreachable_;
+        StatementLoop(inBlock);
+        unreachable_ = outerUnreachable;
+    }
+
+    void StatementLoop(bool inBlock) {
         while (!AtEnd()) {
             const Token& t = T();
             if (IsPunct(t, '}')) {
                 if (inBlock) return;
-                Report(t, Severity::kError, "unmatched-brace", "'}' closes no block");
+                // At run level the interpreter passes over it.
+                Report(t, Severity::kWarning, "unmatched-brace", "'}' closes no block");
                 ++p_;
                 continue;
             }
@@ -179,12 +219,16 @@ private:
                 continue;
             }
             if (IsPunct(t, ')') || IsPunct(t, ']')) {
-                Report(t, Severity::kError, "unmatched-bracket", Quoted(Text(t)) + " closes no bracket");
+                // An error when the statement runs; texts of that kind sit where runs skip them.
+                Report(t, Severity::kWarning, "unmatched-bracket", Quoted(Text(t)) + " closes no bracket");
                 ++p_;
                 continue;
             }
             const size_t before = p_;
+            const bool jumps = t.kind == TokenKind::kWord && (Is(Text(t), "goto") || Is(Text(t), "return") ||
+                                                              Is(Text(t), "break") || Is(Text(t), "continue"));
             const bool free = Statement();
+            if (jumps) unreachable_ = true;
             if (p_ == before) {
                 Report(t, Severity::kError, "unexpected-token", "unexpected " + Quoted(Text(t)));
                 ++p_;
@@ -243,6 +287,7 @@ private:
             return Statement();
         }
         if (Is(w, "case") || Is(w, "default")) {
+            unreachable_ = false;
             if (switchDepth_ == 0)
                 Report(t, Severity::kError, "case-outside-switch", Quoted(w) + " outside a switch body");
             ++p_;
@@ -298,11 +343,12 @@ private:
         if (At('}')) {
             ++p_;
         } else {
-            Report(open, Severity::kError, "unclosed-brace", "'{' is not closed");
+            Report(open, OpenSeverity(), "unclosed-brace", "'{' is not closed");
         }
     }
 
     void Label(const Token& t) {
+        unreachable_ = false;
         const std::string_view name = Text(t).substr(1);
         if (!reporting_) labels_.insert(std::string(name));
         if (reporting_) result_.symbols.push_back(Symbol{SymbolKind::kLabel, std::string(name), t.offset + 1,
@@ -331,7 +377,7 @@ private:
             SkipToClose();
             return;
         }
-        Report(open, Severity::kError, "unclosed-bracket", Quoted(Text(open)) + " is not closed");
+        Report(open, OpenSeverity(), "unclosed-bracket", Quoted(Text(open)) + " is not closed");
     }
 
     // Skips to the ')' that closes the current bracket (consumed), stopping
@@ -520,7 +566,7 @@ private:
             }
             ++p_;
         }
-        Report(open, Severity::kError, "unclosed-brace", "'{' is not closed");
+        Report(open, OpenSeverity(), "unclosed-brace", "'{' is not closed");
     }
 
     // ---- expressions ----
@@ -759,12 +805,14 @@ private:
             return;
         }
         Refer(SymbolKind::kFunction, w, t.offset, false);
-        Arguments(nullptr);
-        if (!reporting_) return;
         const std::string name(w);
+        // Arguments beyond a function's parameters are passed over unevaluated.
+        auto arity = arity_.find(name);
+        Arguments(nullptr, arity == arity_.end() ? 1 << 30 : arity->second);
+        if (!reporting_) return;
         if (functions_.count(name) || assigned_.count(name) || extraFunctions_.count(Lower(w)) || IsModuleWord(w))
             return;
-        Report(t, guarded_ ? Severity::kWarning : Severity::kError, "unknown-function",
+        Report(t, Guarded() ? Severity::kWarning : Severity::kError, "unknown-function",
                Quoted(w) + " is not a built-in and the text defines no function #" + name + "(...)");
     }
 
@@ -781,7 +829,12 @@ private:
         } else {
             const bool guards = Is(w, "Type");  // Type(x) gives "X" for any error of x
             guarded_ += guards;
-            count = Arguments(&entry);
+            if (Is(w, "set") && T(1).kind == TokenKind::kString) {  // set('error skip on')
+                const std::string_view option = Text(T(1));
+                if (option.find("error skip on") != std::string_view::npos) errorSkip_ = true;
+                if (option.find("error skip off") != std::string_view::npos) errorSkip_ = false;
+            }
+            count = Arguments(&entry, (entry.flags & builtins::kLazy) ? 1 : 1 << 30);
             guarded_ -= guards;
         }
         if (count >= 0 && (count < entry.minArguments ||
@@ -798,19 +851,41 @@ private:
                        " expected");
         }
         if (!(entry.flags & builtins::kBlock)) return;
+        if (Is(w, "QolRun")) {  // the block or statement runs elsewhere; its error comes back as a text
+            ++guarded_;
+            Statement();
+            --guarded_;
+            return;
+        }
         if (!At('{')) {
             Report(T(), Severity::kError, "block-expected", std::string(w) + "(...) must be followed by a { } block");
             return;
         }
-        if (Is(w, "QolRun")) {
-            Block();
-        } else {  // ErrorCheck examines its block without running it; range's block is a table
-            SkipBraces();
+        // ErrorCheck examines its block without running it; range's block is a table.
+        const uint32_t start = T().offset;
+        SkipBraces();
+        if (Is(w, "ErrorCheck")) quiet_.emplace_back(start, p_ > 0 ? tokens_[p_ - 1].offset + 1 : start);
+    }
+
+    // Before an argument that is QOL text run in this interpreter: what its
+    // literal pieces define counts as defined here.
+    void AbsorbText() {
+        if (reporting_) return;
+        for (size_t k = 0; T(k).kind == TokenKind::kString || (k > 0 && At('+', k)); ++k) {
+            if (T(k).kind != TokenKind::kString || T(k).length < 2) continue;
+            Analyzer inner(Text(T(k)).substr(1, T(k).length - 2), options_);
+            inner.Pass(false);
+            assigned_.insert(inner.assigned_.begin(), inner.assigned_.end());
+            functions_.insert(inner.functions_.begin(), inner.functions_.end());
+            labels_.insert(inner.labels_.begin(), inner.labels_.end());
+            anyLocal_.insert(inner.anyLocal_.begin(), inner.anyLocal_.end());
+            arity_.insert(inner.arity_.begin(), inner.arity_.end());
         }
     }
 
-    // '(' arguments ')': the number of arguments.
-    int Arguments(const BuiltinEntry* entry) {
+    // '(' arguments ')': the number of arguments. Arguments from index lazyFrom
+    // on may never be evaluated.
+    int Arguments(const BuiltinEntry* entry, int lazyFrom = 1 << 30) {
         const Token open = T();
         ++p_;
         if (At(')')) {
@@ -820,12 +895,16 @@ private:
         int count = 0;
         for (;;) {
             const bool output = entry && (entry->flags & builtins::kNamesOutput) && count >= entry->outputFrom;
+            if (entry && (entry->flags & builtins::kRunsText) && count == entry->outputFrom) AbsorbText();
+            const bool lazy = count >= lazyFrom;
+            guarded_ += lazy;
             if (output && T().kind == TokenKind::kWord && (At(',', 1) || At(')', 1))) {
                 Define(Text(T()), T().offset);
                 ++p_;
             } else {
                 Expression(true, false);
             }
+            guarded_ -= lazy;
             ++count;
             if (At(',')) {
                 ++p_;
@@ -836,7 +915,7 @@ private:
                 return count;
             }
             if (AtEnd() || At(';') || At('}')) {
-                Report(open, Severity::kError, "unclosed-bracket", "'(' is not closed");
+                Report(open, OpenSeverity(), "unclosed-bracket", "'(' is not closed");
             } else {
                 Report(T(), Severity::kError, "unexpected-token", "',' or ')' expected before " + Quoted(Text(T())));
                 SkipToClose();
@@ -890,6 +969,7 @@ private:
         const std::string_view method = dot == std::string_view::npos ? std::string_view() : w.substr(dot + 1);
         const bool defines = Is(method, "SetDefine") || Is(method, "Create");
         Refer(SymbolKind::kTable, table, t.offset + 7, defines);
+        if (defines) Define(table, t.offset + 7);  // the table is an array variable
         if (defines && reporting_)
             result_.symbols.push_back(Symbol{SymbolKind::kTable, std::string(table), t.offset + 7,
                                              (uint32_t)table.size(), t.offset + t.length, std::string(w)});
@@ -930,13 +1010,18 @@ private:
         const Token open = T();
         ++p_;
         functions_stack_.push_back(t.offset);
+        int formals = 0;
         while (!AtEnd()) {
             if (At(')')) {
                 ++p_;
                 break;
             }
             if (T().kind == TokenKind::kWord) {
-                if (!reporting_) locals_[t.offset].insert(std::string(Text(T())));
+                ++formals;
+                if (!reporting_) {
+                    locals_[t.offset].insert(Name(Text(T())));
+                    anyLocal_.insert(Name(Text(T())));
+                }
                 Refer(SymbolKind::kVariable, Text(T()), T().offset, true);
                 ++p_;
                 if (At('=')) {
@@ -957,6 +1042,7 @@ private:
                 break;
             }
         }
+        if (!reporting_) arity_[std::string(name)] = formals;
         const uint32_t headEnd = p_ > 0 ? tokens_[p_ - 1].offset + tokens_[p_ - 1].length : t.offset;
         Statement();
         functions_stack_.pop_back();
@@ -977,6 +1063,11 @@ private:
     int depth_ = 0;
     int guarded_ = 0;
     int switchDepth_ = 0;
+    bool unreachable_ = false;  // after goto, return, break or continue, up to a label
+    bool errorSkip_ = false;    // after set('error skip on')
+    std::vector<std::pair<uint32_t, uint32_t>> quiet_;  // ErrorCheck blocks
+    std::unordered_map<std::string, int> arity_;      // parameters of each function
+    std::unordered_set<std::string> anyLocal_;        // parameters and names any function assigns
     std::vector<uint32_t> functions_stack_;  // offsets of the definitions being walked
     std::unordered_set<std::string> assigned_, functions_, labels_, extraFunctions_;
     std::unordered_map<uint32_t, std::unordered_set<std::string>> locals_;

@@ -88,7 +88,7 @@ private:
         bool trail = false;  // the byte at i is the second byte of a GBK character
         for (;;) {
             if (i >= text_.size()) {
-                Note(LexNote::kOpenString, start);
+                Note(LexNote::kOpenStringAtEnd, start);
                 Push(TokenKind::kString, start, i - start, kUnterminated);
                 at_ = i;
                 return;

@@ -30,7 +30,8 @@ struct Token {
 
 // Something the reading itself noticed.
 enum class LexNote : uint8_t {
-    kOpenString,         // a literal that the next line or the text's end leaves open
+    kOpenString,         // a literal that a line ending in ';' leaves open (the interpreter refuses it)
+    kOpenStringAtEnd,    // a literal that the end of the text closes (the interpreter takes it)
     kOpenComment,        // "/*" without "*/"
     kTrailBackslash,     // inside a literal, a GBK character whose second byte is 0x5C
 };

@@ -7,7 +7,7 @@ namespace qotool::builtins {
 namespace {
 
 constexpr int8_t N = kAnyCount;
-constexpr uint8_t S = kStatement, B = kBlock, F = kFreeForm, O = kNamesOutput;
+constexpr uint8_t S = kStatement, B = kBlock, F = kFreeForm, O = kNamesOutput, R = kRunsText, L = kLazy;
 
 const BuiltinEntry kCatalog[] = {
     // Numbers, conversions and dates
@@ -27,7 +27,7 @@ const BuiltinEntry kCatalog[] = {
     {"sign", 1, 1, 0, 0, "(x)"},
     {"max", 1, N, 0, 0, "(x1, x2, ...)"},
     {"min", 1, N, 0, 0, "(x1, x2, ...)"},
-    {"limit", 3, 3, 0, 0, "(x, lo, hi)"},
+    {"limit", 3, 3, L, 0, "(x, lo, hi)"},
     {"rand", 0, 0, 0, 0, "()"},
     {"clock", 0, 0, 0, 0, "()"},
     {"RGB", 0, 3, 0, 0, "(r, g, b)"},
@@ -59,8 +59,8 @@ const BuiltinEntry kCatalog[] = {
     {"findr", 2, 2, 0, 0, "(s, sub)"},
     {"findn", 2, 2, 0, 0, "(s, sub)"},
     {"findt", 2, 3, 0, 0, "(s, sub [, k])"},
-    {"in", 1, N, 0, 0, "(x, c1, c2, ...)"},
-    {"in2", 1, N, 0, 0, "(s, c1, c2, ...)"},
+    {"in", 1, N, L, 0, "(x, c1, c2, ...)"},
+    {"in2", 1, N, L, 0, "(s, c1, c2, ...)"},
     {"IsDoubleByte", 2, 2, 0, 0, "(s, n)"},
     {"match", 2, 3, 0, 0, "(s, pattern [, index])"},
     {"MacroReplace", 1, 1, 0, 0, "(s)"},
@@ -74,7 +74,7 @@ const BuiltinEntry kCatalog[] = {
     // Interpreter control and interaction
     {"BindTableBuffer", 1, 1, 0, 0, "(name)"},
     {"Check", 1, 3, 0, 0, "(item [, expected [, title]])"},
-    {"docmd", 1, 2, 0, 0, "(kind [, text])"},
+    {"docmd", 1, 2, R, 1, "(kind [, text])"},
     {"QolCreate", 0, 1, 0, 0, "(flags)"},
     {"QolRelease", 1, 1, 0, 0, "(handle)"},
     {"QolRun", 0, N, B | F, 0, "(handle; name = expression, ...){ block }"},
@@ -122,7 +122,7 @@ const BuiltinEntry kCatalog[] = {
     {"MemRead", 2, N, O, 2, "(pointer, codes, variable...)"},
     {"MemWrite", 2, N, 0, 0, "(pointer, codes, value...)"},
     // Timers
-    {"timeropen", 5, 5, 0, 0, "(number, mode, period, runs, statement)"},
+    {"timeropen", 5, 5, R, 4, "(number, mode, period, runs, statement)"},
     {"timerclose", 0, 1, 0, 0, "([number])"},
     // Statements reached through the dispatch
     {"if", 1, 1, S, 0, "(condition) statement [else statement]"},

@@ -17,6 +17,8 @@ enum BuiltinFlags : uint8_t {
     kBlock = 0x02,        // a "{ ... }" body follows the ')' (range, QolRun, ErrorCheck)
     kFreeForm = 0x04,     // the arguments are not a plain ','-list (';' parts, bodies)
     kNamesOutput = 0x08,  // the arguments from outputFrom on name variables it sets
+    kRunsText = 0x10,     // the argument at outputFrom is QOL text that runs in this interpreter
+    kLazy = 0x20,         // the arguments after the first may never be evaluated
 };
 
 struct BuiltinEntry {
@@ -24,7 +26,7 @@ struct BuiltinEntry {
     int8_t minArguments;
     int8_t maxArguments;    // kAnyCount: no limit
     uint8_t flags;
-    int8_t outputFrom;      // with kNamesOutput: index of the first variable argument
+    int8_t outputFrom;      // kNamesOutput: the first variable argument; kRunsText: the text
     const char* arguments;  // "(s, n [, count])"
 };
 

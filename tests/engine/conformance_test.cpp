@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/analysis.h"
 #include "platform/encoding.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
@@ -247,6 +248,19 @@ std::vector<size_t> CaseIndexes() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Qol, ConformanceTest, ::testing::ValuesIn(CaseIndexes()), CaseName);
+
+// The static analysis cries no wolf: a text that runs without an error has
+// no error finding (warnings may point at what a run did not reach).
+TEST(ConformanceFilesTest, AnalysisFindsNoErrorInTextsThatRun) {
+    for (const QolCase& c : AllCases()) {
+        // "[n]" before a text picks an interpreter of ruqo_ExecQol: not QOL.
+        if (c.expected.empty() || c.expected[0] == 'X' || c.execQolOnly) continue;
+        for (const qotool::analysis::Finding& f : qotool::analysis::Analyze(c.text).findings) {
+            EXPECT_NE(f.severity, qotool::analysis::Severity::kError)
+                << Where(c) << "\n  " << f.code << " at byte " << f.offset << ": " << qotool::test::Readable(f.message);
+        }
+    }
+}
 
 // The runner itself: the case files exist and parse into cases.
 TEST(ConformanceFilesTest, CaseFilesAreFoundAndWellFormed) {
