@@ -152,7 +152,7 @@ private:
     }
 
     void Read(std::string_view written, uint32_t offset, uint32_t length) {
-        if (!reporting_ || written.empty()) return;
+        if (!reporting_ || written.empty() || unevaluated_) return;
         const std::string name = Name(written);
         Refer(SymbolKind::kVariable, name, offset, false);
         if (StartsWith(name, "system_") || Is(name, "PI") || Is(name, "true") || Is(name, "false") ||
@@ -437,7 +437,7 @@ private:
         Parenthesised();
         if (!At('{')) {
             Report(T(), Severity::kError, "switch-without-body", "switch (...) must be followed by a { } body");
-            return false;
+            return Statement();
         }
         ++switchDepth_;
         Block();
@@ -808,8 +808,8 @@ private:
         const std::string name(w);
         // Arguments beyond a function's parameters are passed over unevaluated.
         auto arity = arity_.find(name);
-        Arguments(nullptr, arity == arity_.end() ? 1 << 30 : arity->second);
-        if (!reporting_) return;
+        Arguments(nullptr, 1 << 30, arity == arity_.end() ? 1 << 30 : arity->second);
+        if (!reporting_ || unevaluated_) return;
         if (functions_.count(name) || assigned_.count(name) || extraFunctions_.count(Lower(w)) || IsModuleWord(w))
             return;
         Report(t, Guarded() ? Severity::kWarning : Severity::kError, "unknown-function",
@@ -859,6 +859,7 @@ private:
         }
         if (!At('{')) {
             Report(T(), Severity::kError, "block-expected", std::string(w) + "(...) must be followed by a { } block");
+            Statement();
             return;
         }
         // ErrorCheck examines its block without running it; range's block is a table.
@@ -885,7 +886,7 @@ private:
 
     // '(' arguments ')': the number of arguments. Arguments from index lazyFrom
     // on may never be evaluated.
-    int Arguments(const BuiltinEntry* entry, int lazyFrom = 1 << 30) {
+    int Arguments(const BuiltinEntry* entry, int lazyFrom = 1 << 30, int unusedFrom = 1 << 30) {
         const Token open = T();
         ++p_;
         if (At(')')) {
@@ -897,7 +898,9 @@ private:
             const bool output = entry && (entry->flags & builtins::kNamesOutput) && count >= entry->outputFrom;
             if (entry && (entry->flags & builtins::kRunsText) && count == entry->outputFrom) AbsorbText();
             const bool lazy = count >= lazyFrom;
+            const bool unused = count >= unusedFrom;
             guarded_ += lazy;
+            unevaluated_ += unused;
             if (output && T().kind == TokenKind::kWord && (At(',', 1) || At(')', 1))) {
                 Define(Text(T()), T().offset);
                 ++p_;
@@ -905,6 +908,7 @@ private:
                 Expression(true, false);
             }
             guarded_ -= lazy;
+            unevaluated_ -= unused;
             ++count;
             if (At(',')) {
                 ++p_;
@@ -1062,6 +1066,7 @@ private:
     bool reporting_ = false;
     int depth_ = 0;
     int guarded_ = 0;
+    int unevaluated_ = 0;  // inside arguments a call passes over
     int switchDepth_ = 0;
     bool unreachable_ = false;  // after goto, return, break or continue, up to a label
     bool errorSkip_ = false;    // after set('error skip on')

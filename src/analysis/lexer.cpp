@@ -85,6 +85,7 @@ private:
         const unsigned char quote = Byte(at_);
         size_t i = at_ + 1;
         unsigned char lastNonBlank = 0;
+        size_t lastSemicolon = 0;
         bool trail = false;  // the byte at i is the second byte of a GBK character
         for (;;) {
             if (i >= text_.size()) {
@@ -102,9 +103,10 @@ private:
                 continue;
             }
             if ((c == '\r' || c == '\n') && lastNonBlank == ';') {
+                // The interpreter goes on at that ';', which ends the statement.
                 Note(LexNote::kOpenString, start);
-                Push(TokenKind::kString, start, i - start, kUnterminated);
-                at_ = i;
+                Push(TokenKind::kString, start, lastSemicolon - start, kUnterminated);
+                at_ = lastSemicolon;
                 return;
             }
             if (c == quote && !trail) {
@@ -114,6 +116,7 @@ private:
             }
             trail = !trail && c >= 0x81 && c != 0xFF;
             if (c > 32) lastNonBlank = c;
+            if (c == ';') lastSemicolon = i;
             ++i;
         }
     }
