@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "builtins/catalog.h"
 #include "support/temp_env.h"
 
 namespace {
@@ -93,6 +94,26 @@ TEST(BuiltinReferenceTest, EveryDispatchWordHasAHeading) {
         EXPECT_TRUE(HasHeading(reference, name)) << name << " has no heading in docs/builtins.md";
     // A heading elsewhere in the line or a mention in prose does not count.
     EXPECT_FALSE(HasHeading("`abs` in prose\n### `absolute`\n", "abs"));
+}
+
+// The catalog that the static analysis reads names every word of the
+// dispatch (whose comments give the prefix groups File... and Mem... by their
+// prefix only) and nothing the reference does not document.
+TEST(BuiltinReferenceTest, TheCatalogNamesEveryDispatchWord) {
+    const std::set<std::string> words = DispatchWords(qotool::test::TempDir::Read(SourceRoot() + "/src/builtins/dispatch.cpp"));
+    int count = 0;
+    const qotool::builtins::BuiltinEntry* entries = qotool::builtins::BuiltinCatalog(&count);
+    std::set<std::string> catalog;
+    for (int i = 0; i < count; ++i) {
+        catalog.insert(entries[i].name);
+        EXPECT_EQ(qotool::builtins::FindBuiltin(entries[i].name), &entries[i]);
+    }
+    for (const std::string& word : words) EXPECT_TRUE(catalog.count(word)) << word << " is not in the catalog";
+    const std::string reference = qotool::test::TempDir::Read(SourceRoot() + "/docs/builtins.md");
+    for (const std::string& name : catalog)
+        EXPECT_TRUE(HasHeading(reference, name)) << name << " is in the catalog but not in docs/builtins.md";
+    EXPECT_EQ(qotool::builtins::FindBuiltin("LEFT"), qotool::builtins::FindBuiltin("left"));
+    EXPECT_EQ(qotool::builtins::FindBuiltin("Dll::c::strlen"), qotool::builtins::FindBuiltin("Dll::"));
 }
 
 }  // namespace
