@@ -60,9 +60,9 @@ int CheckFiles(const std::vector<std::string>& files, Encoding encoding) {
                    std::to_string(source.CharacterColumn(f.offset) + 1) + ": " + analysis::SeverityName(f.severity) +
                    ": " + message + " [" + f.code + "]\n";
         }
-        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fwrite(out.data(), 1, out.size(), stderr);
     }
-    std::fflush(stdout);
+    std::fflush(stderr);
     return status;
 }
 

@@ -1,6 +1,6 @@
 // qol --check FILE...: the static analysis (src/analysis) of script files,
 // each finding as "FILE:LINE:COLUMN: error|warning: message [code]" on
-// standard output; information findings are the language server's only.
+// standard error; information findings are the language server's only.
 #ifndef QOTOOL_TOOLS_QOL_CHECK_COMMAND_H
 #define QOTOOL_TOOLS_QOL_CHECK_COMMAND_H
 
