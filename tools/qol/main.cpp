@@ -13,6 +13,7 @@
 
 #include "check_command.h"
 #include "console_words.h"
+#include "lsp_server.h"
 #include "qotool/qotool.h"
 #include "repl.h"
 #include "runner.h"
@@ -32,6 +33,8 @@ const char kHelp[] =
     u8"       qol [options] -f FILE...       run QOL files in order\n"
     u8"       qol [options] -e TEXT          run TEXT (repeatable; each -e is one run)\n"
     u8"       qol --check FILE...            static check of QOL files\n"
+    u8"       qol --lsp                      language server for editors on standard\n"
+    u8"                                      input and output (see docs/editors.md)\n"
     u8"       qol [options]                  interactive prompt when standard input\n"
     u8"                                      is a terminal, else run it as one text\n"
     u8"\n"
@@ -91,6 +94,7 @@ struct Options {
     Encoding encoding = Encoding::kAuto;
     bool printFileResults = false;
     bool debug = false;
+    bool lsp = false;  // --lsp: serve editors on standard input and output
     bool interactive = false;
     std::vector<Run> runs;
     std::vector<std::string> checks;
@@ -177,6 +181,8 @@ int ParseArguments(int argc, char** argv, Options& options) {
                 return UsageError(u8"qol: --pump needs a number of milliseconds, not '%s'\n", value ? value : "");
             }
             options.pumpMs = (int)ms;
+        } else if (arg == u8"--lsp") {
+            options.lsp = true;
         } else if (arg == u8"--debug") {
             options.debug = true;
         } else if (arg == u8"-h" || arg == u8"--help") {
@@ -200,6 +206,7 @@ int main(int argc, char** argv) {
     const int status = qol::ParseArguments(argc, argv, options);
     if (status >= 0) return status;
 
+    if (options.lsp) return qol::RunLanguageServer(STDIN_FILENO, STDOUT_FILENO);
     if (!options.checks.empty()) return qol::CheckFiles(options.checks, options.encoding);
     qol::InstallTerminalUi(options.encoding);
     if (options.debug) {
