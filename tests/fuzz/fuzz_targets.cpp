@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/analysis.h"
 #include "engine/run_context.h"
 #include "engine/step_budget.h"
 #include "qotool/qolanguage.h"
@@ -42,6 +43,8 @@ void Check(bool holds) {
 
 void RunScript(const uint8_t* data, size_t size) {
     std::string text((const char*)data, size);  // a fresh, zero-terminated copy
+    // The static analysis reads every script first; it bounds its findings.
+    Check(analysis::Analyze(text).findings.size() <= analysis::kMaxFindings + 1);
     CQoLanguage qo;
     CQoLanguage* done = qo.DoQol(text.c_str(), nullptr);
     engine::SetStepBudgetForTest(-1);  // the check below must not run out

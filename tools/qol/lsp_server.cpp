@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "analysis/lexer.h"
@@ -464,10 +465,9 @@ private:
         const bool afterGoto = before.size() >= 4 && strcasecmp(before.c_str() + before.size() - 4, "goto") == 0;
 
         json items = json::array();
-        std::vector<std::string> seen;
+        std::unordered_set<std::string> seen;
         auto add = [&](const std::string& label, int kind, const std::string& detail) {
-            if (std::find(seen.begin(), seen.end(), label) != seen.end()) return;
-            seen.push_back(label);
+            if (!seen.insert(label).second) return;
             json item{{"label", label}, {"kind", kind}};
             if (!detail.empty()) item["detail"] = detail;
             items.push_back(std::move(item));
