@@ -205,6 +205,7 @@ private:
     }
 
     void StatementLoop(bool inBlock) {
+        bool glued = false;  // a ')' or ']' right after a statement, without ';'
         while (!AtEnd()) {
             const Token& t = T();
             if (IsPunct(t, '}')) {
@@ -219,8 +220,11 @@ private:
                 continue;
             }
             if (IsPunct(t, ')') || IsPunct(t, ']')) {
-                // An error when the statement runs; texts of that kind sit where runs skip them.
-                Report(t, Severity::kWarning, "unmatched-bracket", Quoted(Text(t)) + " closes no bracket");
+                // An error where a statement runs into it; one that starts a
+                // statement sits, in the texts that have one, where runs skip it.
+                Report(t, glued ? Severity::kError : Severity::kWarning, "unmatched-bracket",
+                       Quoted(Text(t)) + " closes no bracket");
+                glued = false;
                 ++p_;
                 continue;
             }
@@ -234,7 +238,8 @@ private:
                 ++p_;
                 continue;
             }
-            if (At(';') || At('}') || AtEnd() || free) continue;
+            glued = !free && (At(')') || At(']'));
+            if (At(';') || At('}') || AtEnd() || free || glued) continue;
             Report(T(), Severity::kError, "missing-semicolon", "';' or an operator expected before " + Quoted(Text(T())));
         }
     }

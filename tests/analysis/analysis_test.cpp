@@ -62,6 +62,7 @@ TEST(AnalysisTest, FindsWhatRunsWouldReportAndNothingElse) {
         {"guarded reads and calls are warnings", "try { a = nosuch_v; } SkipError b = q; c = 0 && nosuch();",
          {"W undefined-name 1:11", "W undefined-name 1:37", "W unknown-function 1:49"}},
         {"unreachable code is a warning", "{ goto x; ] } #x: 1", {"W unmatched-bracket 1:11"}},
+        {"a bracket too many", "a = abs(1)); goto -1 ]", {"E unmatched-bracket 1:11", "W unmatched-bracket 1:22"}},
         {"a function reading its caller's variable", "rate = 2; #f(x){ return x * rate; } f(1)",
          {"I dynamic-scope 1:29"}},
         // negatives: the false positives of the interpreter's own check
