@@ -36,6 +36,8 @@ using Clock = std::chrono::steady_clock;
 
 // A message larger than this is refused (read and dropped).
 constexpr size_t kMaxMessage = (size_t)64 << 20;
+// JSON nested deeper than this is refused: copying or walking it recurses.
+constexpr int kMaxNesting = 100;
 
 // JSON-RPC error codes.
 constexpr int kParseError = -32700;
@@ -48,6 +50,26 @@ void Log(const std::string& text) {
     const std::string line = u8"qol --lsp: " + text + u8"\n";
     ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
     (void)ignored;
+}
+
+// The deepest nesting of arrays and objects in a JSON text (strings skipped).
+int NestingOf(std::string_view body) {
+    int depth = 0, deepest = 0;
+    bool inString = false;
+    for (size_t i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (inString) {
+            if (c == '\\') ++i;
+            else if (c == '"') inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
 }
 
 // ---- the built-in reference ----
@@ -225,6 +247,10 @@ private:
     // ---- dispatch ----
 
     void Handle(const std::string& body) {
+        if (NestingOf(body) > kMaxNesting) {
+            Log(u8"refused: JSON nested deeper than " + std::to_string(kMaxNesting) + u8" levels");
+            return Fail(nullptr, kInvalidRequest, u8"the message is nested too deep");
+        }
         json message = json::parse(body, nullptr, false);
         if (message.is_discarded()) {
             Log(u8"refused: a message that is not JSON (or not UTF-8)");
@@ -239,7 +265,8 @@ private:
         const std::string method = message["method"].get<std::string>();
         const bool isRequest = message.contains("id");
         const json id = isRequest ? message["id"] : json(nullptr);
-        const json params = message.contains("params") ? message["params"] : json::object();
+        static const json kNoParams = json::object();
+        const json& params = message.contains("params") ? message["params"] : kNoParams;
         try {
             if (method == "exit") {
                 exited_ = true;
