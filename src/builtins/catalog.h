@@ -2,8 +2,10 @@
 // takes, with the number of arguments its handler reads and the argument
 // list as the reference (docs/builtins.md) writes it. Tools that look at QOL
 // text without running it (the static analysis, the language server) read
-// the built-ins from here; a test holds the catalog, the dispatch and the
-// reference to the same names.
+// the built-ins from here. Tests hold the catalog, the dispatch and the
+// reference to the same names, and the counts to what the handlers accept
+// (handlers that read through ReadPara format strings take fewer arguments
+// than their list shows: the missing ones read as empty).
 #ifndef QOTOOL_BUILTINS_CATALOG_H
 #define QOTOOL_BUILTINS_CATALOG_H
 

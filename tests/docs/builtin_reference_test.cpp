@@ -10,6 +10,9 @@
 #include <string>
 
 #include "builtins/catalog.h"
+#include "qotool/qolanguage.h"
+#include "support/gbk_text.h"
+#include "support/result_text.h"
 #include "support/temp_env.h"
 
 namespace {
@@ -114,6 +117,38 @@ TEST(BuiltinReferenceTest, TheCatalogNamesEveryDispatchWord) {
         EXPECT_TRUE(HasHeading(reference, name)) << name << " is in the catalog but not in docs/builtins.md";
     EXPECT_EQ(qotool::builtins::FindBuiltin("LEFT"), qotool::builtins::FindBuiltin("left"));
     EXPECT_EQ(qotool::builtins::FindBuiltin("Dll::c::strlen"), qotool::builtins::FindBuiltin("Dll::"));
+}
+
+// The catalog's argument counts are the handlers': the interpreter's own
+// syntax check of a call with one argument too few or too many reports a
+// syntax error, and with the counts at both ends none. Arguments are names
+// no statement assigns, which the check lets through as undetermined. For a
+// few handlers the check reads surplus arguments that a run refuses.
+TEST(BuiltinReferenceTest, CatalogArgumentCountsAreTheHandlers) {
+    const std::set<std::string> laxerWhenChecked = {"timeropen", "RegRead", "SpyKey", "decimal"};
+    int count = 0;
+    const qotool::builtins::BuiltinEntry* entries = qotool::builtins::BuiltinCatalog(&count);
+    int checked = 0;
+    for (int i = 0; i < count; ++i) {
+        const qotool::builtins::BuiltinEntry& e = entries[i];
+        if ((e.flags & (qotool::builtins::kStatement | qotool::builtins::kFreeForm | qotool::builtins::kBlock)) ||
+            laxerWhenChecked.count(e.name) || std::string(e.name) == "Dll::")
+            continue;
+        const int most = e.maxArguments == qotool::builtins::kAnyCount ? e.minArguments + 2 : e.maxArguments;
+        for (int n = e.minArguments - 1; n <= most + 1; ++n) {
+            if (n < 0 || (n > e.minArguments && n < most)) continue;
+            std::string call = std::string("ErrorCheck(){ ") + e.name + "(";
+            for (int k = 0; k < n; ++k) call += (k ? ", u" : "u") + std::to_string(k);
+            call += ") }";
+            CQoLanguage qo;
+            qo.DoQol(call.c_str(), nullptr);
+            const bool refused = qotool::test::ResultOf(qo).find("语法错误") != std::string::npos;
+            const bool fits = n >= e.minArguments && (e.maxArguments == qotool::builtins::kAnyCount || n <= most);
+            EXPECT_EQ(refused, !fits) << call << " gives " << qotool::test::Readable(qotool::test::ResultOf(qo));
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 80);
 }
 
 }  // namespace
