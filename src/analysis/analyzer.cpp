@@ -29,6 +29,12 @@ bool StartsWith(std::string_view word, std::string_view prefix) {
 constexpr int kMaxDepth = 400;
 
 class Analyzer {
+    struct Arity {
+        int formals = 0;
+        int required = 0;  // the last parameter without a default, counted from 1
+        bool ambiguous = false;
+    };
+
 public:
     Analyzer(std::string_view text, const Options& options) : text_(text), options_(options) {
         Lexed lexed = Lex(text);
@@ -813,12 +819,23 @@ private:
         const std::string name(w);
         // Arguments beyond a function's parameters are passed over unevaluated.
         auto arity = arity_.find(name);
-        Arguments(nullptr, 1 << 30, arity == arity_.end() ? 1 << 30 : arity->second);
+        const int count = Arguments(nullptr, 1 << 30, arity == arity_.end() ? 1 << 30 : arity->second.formals);
         if (!reporting_ || unevaluated_) return;
+        if (arity != arity_.end() && !arity->second.ambiguous && count < arity->second.required)
+            Report(t, Severity::kError, "too-few-arguments",
+                   Quoted(w) + ": " + std::to_string(count) + " argument(s) given, but parameter " +
+                       std::to_string(arity->second.required) + " has no default");
         if (functions_.count(name) || assigned_.count(name) || extraFunctions_.count(Lower(w)) || IsModuleWord(w))
             return;
         Report(t, Guarded() ? Severity::kWarning : Severity::kError, "unknown-function",
                Quoted(w) + " is not a built-in and the text defines no function #" + name + "(...)");
+    }
+
+    // A function defined twice with other parameters is not checked.
+    void SetArity(const std::string& name, const Arity& arity) {
+        auto [it, added] = arity_.emplace(name, arity);
+        if (!added && (it->second.formals != arity.formals || it->second.required != arity.required))
+            it->second.ambiguous = true;
     }
 
     // ruqo_<Name>_Create loads the module qol_<Name>_NoQO on demand.
@@ -885,7 +902,7 @@ private:
             functions_.insert(inner.functions_.begin(), inner.functions_.end());
             labels_.insert(inner.labels_.begin(), inner.labels_.end());
             anyLocal_.insert(inner.anyLocal_.begin(), inner.anyLocal_.end());
-            arity_.insert(inner.arity_.begin(), inner.arity_.end());
+            for (const auto& [name, arity] : inner.arity_) SetArity(name, arity);
         }
     }
 
@@ -1019,14 +1036,15 @@ private:
         const Token open = T();
         ++p_;
         functions_stack_.push_back(t.offset);
-        int formals = 0;
+        Arity arity;
         while (!AtEnd()) {
             if (At(')')) {
                 ++p_;
                 break;
             }
             if (T().kind == TokenKind::kWord) {
-                ++formals;
+                ++arity.formals;
+                if (!At('=', 1)) arity.required = arity.formals;
                 if (!reporting_) {
                     locals_[t.offset].insert(Name(Text(T())));
                     anyLocal_.insert(Name(Text(T())));
@@ -1051,7 +1069,7 @@ private:
                 break;
             }
         }
-        if (!reporting_) arity_[std::string(name)] = formals;
+        if (!reporting_) SetArity(std::string(name), arity);
         const uint32_t headEnd = p_ > 0 ? tokens_[p_ - 1].offset + tokens_[p_ - 1].length : t.offset;
         Statement();
         functions_stack_.pop_back();
@@ -1076,7 +1094,7 @@ private:
     bool unreachable_ = false;  // after goto, return, break or continue, up to a label
     bool errorSkip_ = false;    // after set('error skip on')
     std::vector<std::pair<uint32_t, uint32_t>> quiet_;  // ErrorCheck blocks
-    std::unordered_map<std::string, int> arity_;      // parameters of each function
+    std::unordered_map<std::string, Arity> arity_;    // parameters of each function
     std::unordered_set<std::string> anyLocal_;        // parameters and names any function assigns
     std::vector<uint32_t> functions_stack_;  // offsets of the definitions being walked
     std::unordered_set<std::string> assigned_, functions_, labels_, extraFunctions_;

@@ -46,6 +46,8 @@ TEST(AnalysisTest, FindsWhatRunsWouldReportAndNothingElse) {
         {"a call of a function nothing defines", "x = 1;\r\nx = nosuch(x);", {"E unknown-function 2:5"}},
         {"too many arguments", "abs(1, 2)", {"E too-many-arguments 1:1"}},
         {"too few arguments", "left('abc')", {"E too-few-arguments 1:1"}},
+        {"a parameter without a value", "#f(a, b=1, c){ return a; } f(1, 2); f(1, 2, 3); f(1, 2, 3, 4)",
+         {"E too-few-arguments 1:28"}},
         {"a literal open at a line ending in ';'", "a = 'abc;\r\nb = 1;", {"E unclosed-string 1:5"}},
         {"a bracket open before ';'", "f = abs(1; g = 2;", {"E unclosed-bracket 1:8"}},
         {"a brace open at the end of the text", "if (1) { a = 1;", {"W unclosed-brace 1:8"}},
