@@ -564,7 +564,7 @@ TEST(QolCliTest, CheckReportsEachFindingWithItsPlace) {
         std::string err;  // @ stands for the path
         int status;
     } cases[] = {
-        {"#!/usr/bin/env qol\nprint(argv[1], argc);\nx = 1;\ny = x + 2;\n", "", 0},
+        {"#!/usr/bin/env qol\nprint(argv[1], argc);\nx = 1;\ny = x + 2;\neprint(utf8(gbk(readline())));\nexit(y);\n", "", 0},
         {"x = 1;\ny = nosuch + 1;\nfoo(3);\n",
          u8"@:2:5: error: 'nosuch' is read, but no statement of the text assigns it [undefined-name]\n"
          u8"@:3:1: error: 'foo' is not a built-in and the text defines no function #foo(...) [unknown-function]\n",

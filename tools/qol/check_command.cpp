@@ -15,8 +15,9 @@ namespace analysis = qotool::analysis;
 
 analysis::Options RunnerAnalysisOptions() {
     analysis::Options options;
-    // console_words.cpp and the script arguments (Runner::SetScriptArguments).
-    options.functions = {"print", "eprint", "readline", "exit"};
+    // The console words (console_words.h) and the script arguments
+    // (Runner::SetScriptArguments).
+    options.functions = {"print", "eprint", "readline", "exit", "utf8", "gbk"};
     options.variables = {"argv", "argc"};
     return options;
 }
