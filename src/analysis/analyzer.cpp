@@ -887,7 +887,7 @@ private:
         // ErrorCheck examines its block without running it; range's block is a table.
         const uint32_t start = T().offset;
         SkipBraces();
-        if (Is(w, "ErrorCheck")) quiet_.emplace_back(start, p_ > 0 ? tokens_[p_ - 1].offset + 1 : start);
+        if (Is(w, "ErrorCheck") && reporting_) quiet_.emplace_back(start, p_ > 0 ? tokens_[p_ - 1].offset + 1 : start);
     }
 
     // Before an argument that is QOL text run in this interpreter: what its
@@ -972,8 +972,8 @@ private:
                 --depth;
             } else if (t.kind == TokenKind::kWord && !(t.flags & kMacro)) {
                 const std::string_view w = Text(t);
-                if (AtAssign() || At('=', 1)) {
-                    if (At('=', 1) && !(At('=', 2) && Joined(1))) Define(w, t.offset);
+                if (At('=', 1)) {  // name = value, or a comparison ==
+                    if (!(At('=', 2) && Joined(1))) Define(w, t.offset);
                 } else if (At('(', 1)) {
                     // a call inside: its name is checked where it is defined
                 } else if (!(isCall && w[0] == 'v' && w.find_first_not_of("0123456789", 1) == std::string_view::npos) &&
