@@ -28,7 +28,7 @@ class Client:
         env = dict(os.environ)
         env["ASAN_OPTIONS"] = (env.get("ASAN_OPTIONS", "") + ":quarantine_size_mb=1").lstrip(":")
         self.proc = subprocess.Popen([QOL, "--lsp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, env=env)
+                                     stderr=subprocess.DEVNULL, env=env)
         self.buffer = b""
         self.next_id = 0
         self.notes = []  # notifications received while waiting for responses
