@@ -1,0 +1,9 @@
+local s = ''
+for i = 1, 20000 do s = s .. 'abcdefghij' end
+local n = 0
+local i = 0
+while i < #s do
+  if string.sub(s, i + 1, i + 1) == 'c' then n = n + 1 end
+  i = i + 1
+end
+print(n)

@@ -1,0 +1,10 @@
+s = ''
+for i in range(20000):
+    s = s + 'abcdefghij'
+n = 0
+i = 0
+while i < len(s):
+    if s[i:i + 1] == 'c':
+        n += 1
+    i += 1
+print(n)
