@@ -112,6 +112,8 @@ enum class StepKind : uint8_t {
     Append,     // the string of slot grows by the form's text; that string is the value
     Goto,       // goto the label `slot` (a goto at `target`): the value is none; the form ends
     GiveUp,     // the text's part starts here: the run gives up (a form that only returns)
+    AssignParam,    // a function form: node's number is stored into its parameter `slot`
+    IncrementParam, // a function form: its parameter `slot` goes up or down by delta
 };
 
 // Where a return leaves the statement start: unchanged, or at the text's end.
@@ -199,6 +201,8 @@ struct Form;
 // form): such a call changes nothing the text's call would leave behind
 // but the statement start, so a form that makes it can still give up.
 constexpr int kMaxCallArgs = 8;
+// Names other than its parameters a function form may use.
+constexpr size_t kMaxFrameLocals = 16;
 struct CallSite {
     std::string word;
     std::string function;  // word + "()": the variable the definition is in
@@ -1324,30 +1328,66 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
 }
 
 // The body of a user function (p where ExecuteStatementAt puts the text's
-// cursor), as a function form: it reads only its parameters (by the last
-// formal of each name), stores nothing, and meets no goto; a zero divisor
+// cursor), as a function form: it reads its parameters (by the last formal
+// of each name) from the call's frame and every other name as the text's
+// dynamic scope finds it from inside the call (the caller's visible
+// variables, since the frame holds nothing else); it may assign its
+// parameters, variables of its callers and variables of its own (a name
+// found nowhere when it is first assigned, which the text would make in the
+// call's frame and drop at its return). It meets no goto, no array and no
+// string, and no block inside its body when it assigns (a variable made in
+// an inner block would be dropped at that block's end); a zero divisor
 // gives up.
 bool Compiler::FunctionBody(char*& p, const std::vector<std::string>& formals) {
     if (!Root(p, ")", 0)) return false;
-    for (const Step& step : f_.steps)
-        if (step.kind == StepKind::Assign || step.kind == StepKind::Increment || step.kind == StepKind::AssignCell ||
-            step.kind == StepKind::Append || step.kind == StepKind::Goto)
+    bool stores = false;
+    for (const Step& step : f_.steps) {
+        if (step.kind == StepKind::AssignCell || step.kind == StepKind::Append || step.kind == StepKind::Goto)
             return false;
+        if (step.kind == StepKind::Assign || step.kind == StepKind::Increment) stores = true;
+    }
     if (!f_.labels.empty() || f_.readsCells || !f_.arrays.empty() || f_.appendSlot >= 0) return false;
-    std::vector<int> formalOf(f_.slots.size(), -1);
+    if (stores && f_.blocks > 1) return false;
+    // Formals become frame reads and stores; the other names stay slots,
+    // numbered anew.
+    std::vector<int> formalOf(f_.slots.size(), -1), slotOf(f_.slots.size(), -1);
+    std::vector<Slot> others;
     for (size_t i = 0; i < f_.slots.size(); ++i) {
         for (size_t j = 0; j < formals.size(); ++j)
             if (formals[j] == f_.slots[i].name) formalOf[i] = (int)j;
-        if (formalOf[i] < 0) return false;
+        if (formalOf[i] >= 0) continue;
+        const std::string& name = f_.slots[i].name;
+        // Names the text's assignment treats apart.
+        if (strcasecmp(name.c_str(), "TableBufferName") == 0 || strcasecmp(name.c_str(), "PI") == 0 ||
+            strcasecmp(name.c_str(), "true") == 0 || strcasecmp(name.c_str(), "false") == 0)
+            return false;
+        slotOf[i] = (int)others.size();
+        others.push_back(f_.slots[i]);
     }
+    if (others.size() > kMaxFrameLocals) return false;
     for (Node& node : f_.nodes) {
         node.raiseAt = kNoRaise;
         if (node.op == Op::Read) {
-            node.op = Op::Param;
-            node.slot = formalOf[(size_t)node.slot];
+            const size_t slot = (size_t)node.slot;
+            if (formalOf[slot] >= 0) {
+                node.op = Op::Param;
+                node.slot = formalOf[slot];
+            } else {
+                node.slot = slotOf[slot];
+            }
         }
     }
-    f_.slots.clear();
+    for (Step& step : f_.steps) {
+        if (step.kind != StepKind::Assign && step.kind != StepKind::Increment) continue;
+        const size_t slot = (size_t)step.slot;
+        if (formalOf[slot] >= 0) {
+            step.kind = step.kind == StepKind::Assign ? StepKind::AssignParam : StepKind::IncrementParam;
+            step.slot = formalOf[slot];
+        } else {
+            step.slot = slotOf[slot];
+        }
+    }
+    f_.slots = std::move(others);
     return true;
 }
 
@@ -1381,6 +1421,9 @@ public:
         entries_[i].stored = stored;
         return true;
     }
+    int Count() const { return count_; }
+    Entry& At(int i) { return entries_[i]; }
+    HeldStores() {}  // the entries are written before they are read
     void Write() {
         const int n = count_;
         count_ = 0;
@@ -1389,7 +1432,9 @@ public:
 
 private:
     static constexpr int kEntries = 8;
-    Entry entries_[kEntries];
+    union {
+        Entry entries_[kEntries];
+    };
     int count_ = 0;
 };
 
@@ -1510,7 +1555,13 @@ private:
             return true;
         }
         const QoLVarDefine* record = Resolve(s);
-        if (!record) return false;
+        if (!record) return locals_ && !s.record && ReadLocal(s, out);
+        if (tx_) {
+            if (const HeldStores::Entry* e = tx_->Find(record)) {
+                *out = e->stored.readBack;
+                return true;
+            }
+        }
         if (held_) {
             if (const HeldStores::Entry* e = held_->Find(record)) {
                 *out = e->stored.readBack;
@@ -1526,7 +1577,8 @@ private:
         if (s.pending || f_.appendRecord) return false;
         QoLVarDefine* record = Resolve(s);
         // A number a loop holds back for it is what the text would meet.
-        if (!record || record->m_cType != 'S' || (held_ && held_->Find(record))) return false;
+        if (!record || record->m_cType != 'S' || (held_ && held_->Find(record)) || (tx_ && tx_->Find(record)))
+            return false;
         f_.appendRecord = record;
         out->type = 'S';
         return true;
@@ -1569,9 +1621,34 @@ private:
         }
         return false;
     }
-    static void Pend(Slot& s, double number) {
+    // A store of number into the variable of slot s, record (null: a
+    // variable the function form's call would make in its frame). Pended in
+    // the slot, or among the stores of the sentence's run when it makes
+    // calls (whose bodies read and store the same variables); false when
+    // they have no room left.
+    bool Store(Slot& s, QoLVarDefine* record, double number) {
+        if (!record) {
+            const size_t i = (size_t)(&s - f_.slots.data());
+            locals_[i] = ReadBack(number);
+            localSet_ |= 1u << i;
+            return true;
+        }
+        if (tx_) {
+            NumberText stored;
+            stored.Set(number);
+            return tx_->Hold(record, stored);
+        }
+        s.record = record;
         s.stored.Set(number);
         s.pending = true;
+        return true;
+    }
+    // A variable of a function form's own, once it has been assigned.
+    bool ReadLocal(const Slot& s, double* out) const {
+        const size_t i = (size_t)(&s - f_.slots.data());
+        if (!(localSet_ & (1u << i))) return false;
+        *out = locals_[i];
+        return true;
     }
     bool Eval(int index, double* out);
     // An operand: numbers and variables read in place, the rest evaluated.
@@ -1598,8 +1675,13 @@ private:
     // The text's level and catch depth the form's relative ones start from.
     int levelBase_;
     int catchBase_;
-    const double* frame_ = nullptr;  // a function form's parameters
-    Outcome* out_ = nullptr;         // the run's outcome, for the calls made
+    double* frame_ = nullptr;   // a function form's parameters
+    double* locals_ = nullptr;  // a function form's own variables, by slot
+    uint32_t localSet_ = 0;     // which of them the call has assigned
+    // The stores of a run that makes calls, made when the whole sentence has
+    // run (the calls' own stores go there too).
+    HeldStores* tx_ = nullptr;
+    Outcome* out_ = nullptr;  // the run's outcome, for the calls made
 };
 
 // The definition a call finds as CallFunction finds it, or null when the
@@ -1647,6 +1729,10 @@ __attribute__((noinline)) bool Runner::Call(CallSite& site, double* out) {
         site.callee = callee;
     }
     if (!callee->usable || callee->formals != site.argCount) return false;
+    // From inside a function form, the text would find the names of a
+    // callee that reads more than its parameters among this call's
+    // parameters and variables first, which are not in the table.
+    if (frame_ && !callee->slots.empty()) return false;
     // The call's guard is two levels above the activation it is read in.
     const int levelBase = levelBase_ + site.level + 2;
     const int catchBase = catchBase_ + site.catches;
@@ -1659,10 +1745,13 @@ __attribute__((noinline)) bool Runner::Call(CallSite& site, double* out) {
         if (!Operand(site.args[i], &value) || !std::isfinite(value)) return false;
         parameters[i] = ReadBack(value);
     }
-    Runner body(qo_, *callee, end_, nullptr);
+    double locals[kMaxFrameLocals];
+    Runner body(qo_, *callee, end_, held_);
     body.levelBase_ = levelBase;
     body.catchBase_ = catchBase;
     body.frame_ = parameters;
+    body.locals_ = locals;
+    body.tx_ = tx_;
     Outcome o;
     if (!body.Run(&o) || !o.returned || o.type != 'N') return false;
     *out = o.value;
@@ -1761,6 +1850,10 @@ bool Runner::Eval(int index, double* out) {
 bool Runner::Run(Outcome* out) {
     out_ = out;
     bool ok = true;
+    // A run that calls user functions gathers every store of its own and of
+    // the calls' bodies in one place.
+    HeldStores ownTx;
+    if (!tx_ && !f_.calls.empty()) tx_ = &ownTx;
     const Step* steps = f_.steps.data();
     const size_t count = f_.steps.size();
     for (size_t pc = 0; pc < count && ok;) {
@@ -1825,14 +1918,24 @@ bool Runner::Run(Outcome* out) {
             ok = Operand(step.node, &out->value) && !std::isinf(out->value);
             if (!ok) break;
             QoLVarDefine* record = Resolve(s);
-            ok = record && record->m_cType != 'P';
-            if (!ok) break;
-            s.record = record;
-            Pend(s, out->value);
+            // No variable (not a link either): a function form's own.
+            ok = (record ? record->m_cType != 'P' : locals_ && !s.record) && Store(s, record, out->value);
             out->type = 'N';
             out->valued = true;
             break;
         }
+        case StepKind::AssignParam:
+            ok = Operand(step.node, &out->value) && !std::isinf(out->value);
+            if (ok) frame_[step.slot] = ReadBack(out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        case StepKind::IncrementParam:
+            out->value = frame_[step.slot] + step.delta;
+            frame_[step.slot] = ReadBack(out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
         case StepKind::Append: ok = PendAppend(f_.slots[(size_t)step.slot], out); break;
         case StepKind::AssignCell:
             ok = StoreCell(step, &out->value);
@@ -1845,8 +1948,7 @@ bool Runner::Run(Outcome* out) {
             ok = Read(s, &current);
             if (!ok) break;
             out->value = current + step.delta;
-            s.record = Resolve(s);
-            Pend(s, out->value);
+            ok = Store(s, Resolve(s), out->value);
             out->type = 'N';
             out->valued = true;
             break;
@@ -1867,6 +1969,16 @@ bool Runner::Run(Outcome* out) {
         if (!s.pending) continue;
         s.pending = false;
         if (store && !(held_ && held_->Hold(s.record, s.stored))) s.stored.WriteTo(s.record);
+    }
+    if (tx_ == &ownTx) {
+        if (store) {
+            // Into the loop's held stores, else now.
+            for (int i = 0; i < ownTx.Count(); ++i) {
+                HeldStores::Entry& e = ownTx.At(i);
+                if (!(held_ && held_->Hold(e.record, e.stored))) e.stored.WriteTo(e.record);
+            }
+        }
+        tx_ = nullptr;
     }
     CellStore& c = f_.cellStore;
     if (c.pending) {

@@ -1,0 +1,179 @@
+#!/usr/bin/env python3
+"""Generates random QOL programs and runs each with the compiled sentence
+forms on and off (QO_NOCOMPILE=1): results and exit codes must be the same.
+
+    compare_generated.py QOL [--seed N] [--count N] [--keep DIR]
+
+The programs mix what the forms cover and what they give up on: user
+functions that assign their own variables, their parameters and their
+callers' variables (found through the dynamic scope), call other functions
+and built-ins; one- and two-dimensional arrays read and written in nested
+loops and under conditions; strings; and the things that end a form's run
+(variables removed or turned into strings, arrays shrunk, zero divisors,
+errors of built-ins). A fixed seed gives the same programs every time.
+"""
+import argparse
+import os
+import random
+import subprocess
+import sys
+import tempfile
+
+GLOBALS = ["g", "h", "k"]
+BUILTINS_1 = ["abs", "int", "sign", "abs", "sqrt", "ABS", "Int", "Sign"]
+
+
+class Gen:
+    def __init__(self, rnd):
+        self.r = rnd
+        self.functions = []  # (name, formals)
+
+    def num(self):
+        r = self.r
+        return r.choice(["0", "1", "2", "3", "7", "-4", "0.5", "2.25", "10", "1e3", "-0.1"])
+
+    def operand(self, names, depth):
+        r = self.r
+        c = r.random()
+        if depth <= 0 or c < 0.3:
+            return self.num() if r.random() < 0.4 or not names else r.choice(names)
+        if c < 0.45:
+            return "(%s)" % self.expr(names, depth - 1)
+        if c < 0.55:
+            return "%s(%s)" % (r.choice(BUILTINS_1), self.expr(names, depth - 1))
+        if c < 0.62:
+            return "%s(%s, %s)" % (r.choice(["min", "max"]), self.expr(names, depth - 1), self.expr(names, depth - 1))
+        if c < 0.72 and self.functions:
+            name, formals = r.choice(self.functions)
+            args = ", ".join(self.expr(names, depth - 1) for _ in range(formals))
+            return "%s(%s)" % (name, args)
+        if c < 0.82:
+            return "a[%s]" % self.index(names, 6)
+        if c < 0.9:
+            return "m[%s, %s]" % (self.index(names, 6), self.index(names, 6))
+        return "-" + self.operand(names, depth - 1)
+
+    def index(self, names, rows=7):
+        r = self.r
+        if r.random() < 0.5 and names:
+            return "int(abs(%s)) %% %d" % (r.choice(names), rows)
+        return str(r.randint(0, rows - 1))
+
+    def expr(self, names, depth=2):
+        r = self.r
+        e = self.operand(names, depth)
+        for _ in range(r.randint(0, 2)):
+            op = r.choice(["+", "-", "*", "/", "%", "<", ">=", "==", "!=", "&&", "||"])
+            if op in "/%" and r.random() < 0.9:
+                e = "%s %s %s" % (e, op, r.choice(["2", "3", "-7", "1.5"]))  # rarely a zero divisor
+            else:
+                e = "%s %s %s" % (e, op, self.operand(names, depth - 1))
+        return e
+
+    def statement(self, names, locals_, depth, in_function):
+        r = self.r
+        c = r.random()
+        if c < 0.25:
+            target = r.choice(locals_ + GLOBALS) if locals_ else r.choice(GLOBALS)
+            return "%s = %s" % (target, self.expr(names))
+        if c < 0.35:
+            return "%s%s" % (r.choice(locals_ + GLOBALS), r.choice(["++", "--"]))
+        if c < 0.5 and depth > 0:
+            body = self.statement(names, locals_, depth - 1, in_function)
+            if r.random() < 0.4:
+                return "if (%s) %s; else %s" % (self.expr(names, 1), body,
+                                                self.statement(names, locals_, depth - 1, in_function))
+            return "if (%s) %s" % (self.expr(names, 1), body)
+        if c < 0.6:
+            return "a[%s] = %s" % (self.index(names), self.expr(names))
+        if c < 0.68:
+            return "m[%s, %s] = %s" % (self.index(names), self.index(names), self.expr(names))
+        if c < 0.74 and self.functions:
+            name, formals = r.choice(self.functions)
+            return "%s(%s)" % (name, ", ".join(self.expr(names, 1) for _ in range(formals)))
+        if c < 0.78 and r.random() < 0.3:
+            return r.choice(["g = 'text'", "remove h", "a[2] = 'x'", "Array::a.RemoveAt(1)", "k = k + 'y'",
+                             "g = 0", "h = 1", "k = 2", "delete a", "a[9] = 1"])
+        if c < 0.84 and depth > 0 and not in_function and "j" not in names:
+            v = "j"
+            return "for (%s = 0; %s < %d; %s++) { %s; }" % (
+                v, v, r.randint(1, 5), v, self.statement(names + [v], locals_, depth - 1, in_function))
+        if c < 0.88 and in_function:
+            return "return %s" % self.expr(names)
+        return "%s = %s" % (r.choice(GLOBALS), self.expr(names))
+
+    def function(self, index):
+        r = self.r
+        name = "f%d" % index
+        formals = ["x", "y"][:r.randint(0, 2)]
+        locals_ = ["t", "u"]
+        names = formals + GLOBALS + locals_
+        body = ["t = %s" % self.expr(formals + GLOBALS), "u = %s" % self.expr(formals + GLOBALS + ["t"])]
+        if r.random() < 0.05:
+            body.append("u = v")  # never assigned: the text's error
+        for _ in range(r.randint(1, 4)):
+            body.append(self.statement(names, locals_, 1, True))
+        if r.random() < 0.85:
+            body.append("return %s" % self.expr(names))
+        text = "#%s(%s) { %s; }" % (name, ", ".join(formals), "; ".join(body))
+        self.functions.append((name, len(formals)))
+        return text
+
+    def program(self):
+        r = self.r
+        lines = ["g = %s; h = %s; k = %s;" % (self.num(), self.num(), self.num()),
+                 "for (i = 0; i < 6; i++) a[i] = i * 2 - 3;",
+                 "for (i = 0; i < 6; i++) for (j = 0; j < 6; j++) m[i, j] = i - j;"]
+        for n in range(r.randint(1, 3)):
+            lines.append(self.function(n))
+        loop = self.r.choice(["for (i = 0; i < %d; i++)", "i = 0; while (i++ < %d)"]) % r.randint(2, 40)
+        body = "; ".join(self.statement(["i"] + GLOBALS, [], 2, False) for _ in range(r.randint(1, 4)))
+        lines.append("%s { %s; }" % (loop, body))
+        lines.append("str(g) + ',' + str(h) + ',' + str(k) + ',' + str(a[1]) + ',' + str(m[2, 3]) + ',' + "
+                     "Type(t) + Type(u) + str(i)")
+        return "\r\n".join(lines) + "\r\n"
+
+
+def run(qol, path, compiled):
+    env = dict(os.environ)
+    env["QO_UI"] = "silent"
+    if not compiled:
+        env["QO_NOCOMPILE"] = "1"
+    try:
+        p = subprocess.run([qol, "-r", path], capture_output=True, timeout=10, env=env)
+    except subprocess.TimeoutExpired:
+        return b"timeout"
+    return p.stdout + p.stderr + b"\nexit %d" % p.returncode
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("qol")
+    ap.add_argument("--seed", type=int, default=28)
+    ap.add_argument("--count", type=int, default=300)
+    ap.add_argument("--keep", help="folder to keep the programs in")
+    args = ap.parse_args()
+    gen = Gen(random.Random(args.seed))
+    folder = args.keep or tempfile.mkdtemp(prefix="qol-diff-")
+    os.makedirs(folder, exist_ok=True)
+    failures = 0
+    for n in range(args.count):
+        gen.functions = []
+        text = gen.program()
+        path = os.path.join(folder, "p%04d.qol" % n)
+        with open(path, "w", encoding="ascii") as f:
+            f.write(text)
+        on, off = run(args.qol, path, True), run(args.qol, path, False)
+        if on != off:
+            failures += 1
+            print("%s differs:\n%s\ncompiled: %r\ntext:     %r" % (path, text, on, off))
+        elif not args.keep:
+            os.unlink(path)
+    if not args.keep and failures == 0:
+        os.rmdir(folder)
+    print("%d programs, %d differ" % (args.count, failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
