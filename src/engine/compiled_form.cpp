@@ -709,7 +709,21 @@ bool Compiler::If(char*& p, int level, int catches, int blocks, bool gotoOk) {
     // skip over the rest of the text that finds where the if ends.
     // While a part runs, the text's cursor stays after the condition.
     const int partAt = raiseAt_ == kRaiseAtError ? (int)(thenPart - base_) : raiseAt_;
-    if (!Raising(partAt, [&] { return Branch(thenPart, level, catches, blocks, gotoOk); })) return false;
+    // A part the form does not cover gives up when it is taken: the
+    // condition stores nothing, and no store is made before the run ends.
+    // Unless it waits for the text to call a word first (the form is then
+    // made again once the word is known).
+    auto part = [&](char* at) {
+        const Checkpoint before = Save();
+        const uint8_t refused = f_.refusedWords;
+        if (Raising(partAt, [&] { return Branch(at, level, catches, blocks, gotoOk); })) return true;
+        gotoOk_ = false;
+        if ((f_.refusedWords & ~refused) & kRefusedUnknownWord) return false;
+        Restore(before);
+        Emit(StepKind::GiveUp);
+        return true;
+    };
+    if (!part(thenPart)) return false;
     char* elsePart;
     char* end = IfParts(thenPart, &elsePart);
     Touch(end + 2);
@@ -718,7 +732,7 @@ bool Compiler::If(char*& p, int level, int catches, int blocks, bool gotoOk) {
         const size_t jump = f_.steps.size();
         Emit(StepKind::Jump);
         f_.steps[branch].target = (int)f_.steps.size();
-        if (!Raising(partAt, [&] { return Branch(elsePart, level, catches, blocks, gotoOk); })) return false;
+        if (!part(elsePart)) return false;
         f_.steps[jump].target = (int)f_.steps.size();
     } else {
         f_.steps[branch].target = (int)f_.steps.size();
