@@ -130,6 +130,7 @@ struct Step {
     // the constructs around it have seen it (offsets, or kAtTextEnd).
     int cursorAt = kAtTextEnd;
     int markAt = kMarkUnchanged;
+    int column = -1;  // AssignCell: the node of the column (none: column 0)
 };
 
 // A number to store and the text it is stored as: whole numbers below 1e15
@@ -176,7 +177,7 @@ struct Slot {
     NumberText stored;
 };
 
-// An array the form reads or stores cells of (first column only).
+// An array the form reads or stores cells of.
 struct ArraySlot {
     std::string name;
     const VarTables* tables = nullptr;
@@ -185,13 +186,14 @@ struct ArraySlot {
     VarArray* array = nullptr;
 };
 
-// The one cell store a form may make, held until the form has run.
+// The cell stores a form may make, held until the form has run.
 struct CellStore {
-    bool pending = false;
     VarArray* array = nullptr;
     int row = 0;
+    int column = 0;
     NumberText stored;
 };
+constexpr int kMaxCellStores = 4;
 
 struct Form;
 
@@ -284,13 +286,14 @@ struct Form {
     std::vector<Slot> slots;
     std::vector<ArraySlot> arrays;
     bool readsCells = false;
-    bool storesCell = false;
+    int storesCells = 0;      // cell stores in its steps
     bool returns = false;     // holds a return statement (never run as part of a loop)
     // The labels its goto statements aim at ("#name:"); a form with any runs
     // as a list in part only (the text searches the label).
     std::vector<CString> labels;
     bool cut = false;         // a block that gives up unless a return ends it
-    CellStore cellStore;
+    CellStore cellStores[kMaxCellStores];
+    int cellsPending = 0;     // while it runs: the cell stores to make
     // The one `name = name + 'text'` a form may hold: its slot and text, and
     // while the form runs the variable whose string is to grow.
     int appendSlot = -1;
@@ -315,10 +318,11 @@ struct Form {
         steps.clear();
         slots.clear();
         arrays.clear();
-        readsCells = storesCell = returns = false;
+        readsCells = returns = false;
+        storesCells = 0;
         labels.clear();
         cut = false;
-        cellStore.pending = false;
+        cellsPending = 0;
         appendSlot = -1;
         appendText.clear();
         appendRecord = nullptr;
@@ -398,7 +402,7 @@ private:
     }
 
     bool PlainWord(char*& p, char* word, bool* cell = nullptr);
-    int Subscript(char*& p, int level, int catches);
+    int Subscript(char*& p, int level, int catches, int* column);
     int ArrayFor(const char* name) {
         for (size_t i = 0; i < f_.arrays.size(); ++i)
             if (f_.arrays[i].name == name) return (int)i;
@@ -439,12 +443,14 @@ private:
     // What a statement that turns out to be refused must leave as it found.
     struct Checkpoint {
         size_t nodes, steps, slots, arrays, labels, calls;
-        bool readsCells, storesCell, returns;
+        bool readsCells;
+        int storesCells;
+        bool returns;
         int appendSlot;
     };
     Checkpoint Save() const {
         return {f_.nodes.size(),   f_.steps.size(), f_.slots.size(), f_.arrays.size(), f_.labels.size(),
-                f_.calls.size(),   f_.readsCells,   f_.storesCell,   f_.returns,       f_.appendSlot};
+                f_.calls.size(),   f_.readsCells,   f_.storesCells,  f_.returns,       f_.appendSlot};
     }
     void Restore(const Checkpoint& c) {
         f_.nodes.resize(c.nodes);
@@ -454,7 +460,7 @@ private:
         f_.labels.resize(c.labels);
         f_.calls.resize(c.calls);
         f_.readsCells = c.readsCells;
-        f_.storesCell = c.storesCell;
+        f_.storesCells = c.storesCells;
         f_.returns = c.returns;
         f_.appendSlot = c.appendSlot;
     }
@@ -503,35 +509,61 @@ bool Compiler::PlainWord(char*& p, char* word, bool* cell) {
     return true;
 }
 
-// One subscript after an array name, as AppendSubscripts reads it (p at the
-// '['): a row only, no second subscript, no field after it.
-int Compiler::Subscript(char*& p, int level, int catches) {
+// The subscripts after an array name, as AppendSubscripts reads them (p at
+// the '['): a row, then a column after a ',' or in a second bracket right
+// after the first (column: its node, or -1 for none); no field after them.
+int Compiler::Subscript(char*& p, int level, int catches, int* column) {
+    *column = -1;
     ++p;
     char* t = p;
     while (IsBlank(*t)) ++t;
     Touch(t + 2);
     if (*t == ']') return -1;  // the whole array
-    long literal = 0;
-    const char* literalEnd = nullptr;
-    int node;
-    if (PlainSubscript(p, &literal, &literalEnd)) {
-        if (literal < 0 || literal > INT32_MAX) return -1;
-        p = const_cast<char*>(literalEnd);
-        Node n{Op::Number};
-        n.value = (double)literal;
-        node = Add(n);
+    auto one = [&]() {
+        long literal = 0;
+        const char* literalEnd = nullptr;
+        Touch(p + 2);
+        if (PlainSubscript(p, &literal, &literalEnd)) {
+            Touch(literalEnd + 2);
+            if (literal < 0 || literal > INT32_MAX) return -1;
+            p = const_cast<char*>(literalEnd);
+            Node n{Op::Number};
+            n.value = (double)literal;
+            return Add(n);
+        }
+        return Sentence(p, ",]", 'N', 0, level, catches);
+    };
+    const int row = one();
+    if (row < 0) return -1;
+    Touch(p + 2);
+    if (*p == ',') {
+        ++p;
+        *column = one();
+        if (*column < 0) return -1;
+        Touch(p + 2);
+        if (*p != ']') return -1;
+        ++p;
     } else {
-        node = Sentence(p, ",]", 'N', 0, level, catches);
-        if (node < 0) return -1;
+        if (*p != ']') return -1;  // no closing bracket
+        ++p;
+        Touch(p + 2);
+        if (*p == '[') {
+            ++p;
+            char* b = p;
+            while (IsBlank(*b)) ++b;
+            Touch(b + 2);
+            if (*b == ']') return -1;
+            *column = one();
+            if (*column < 0) return -1;
+            Touch(p + 2);
+            if (*p != ']') return -1;
+            ++p;
+        }
     }
     Touch(p + 2);
-    if (*p != ']') return -1;  // a column, or no closing bracket
-    ++p;
-    Touch(p + 2);
     if (*p == '[' || (*p == '.' && IsWordChar(p[1]))) return -1;
-    return node;
+    return row;
 }
-
 
 // Whether the operator loop would stop at p at once.
 bool Compiler::StopsHere(char* p, const char* terminators) {
@@ -600,7 +632,8 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
     const bool plain = PlainWord(q, word, &cell);
     if (plain && cell) {
         const size_t mark = f_.nodes.size();
-        const int row = Raising(kNoRaise, [&] { return Subscript(q, level, catches); });
+        int column;
+        const int row = Raising(kNoRaise, [&] { return Subscript(q, level, catches, &column); });
         if (row < 0) return false;
         char* r = q;
         SkipBlanks(r);
@@ -608,12 +641,13 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
         if (r[0] == '=' && r[1] != '=') {
             char* right = r + 1;
             SkipBlanks(right);
-            if (!*right || f_.storesCell) return false;
+            if (!*right || f_.storesCells == kMaxCellStores) return false;
             p = r + 1;
             const int node = Raising(kNoRaise, [&] { return Sentence(p, ")", 0, 0, level, catches); });
             if (node < 0) return false;
-            f_.storesCell = true;
+            ++f_.storesCells;
             f_.steps.push_back({StepKind::AssignCell, node, ArrayFor(word), 0, row});
+            f_.steps.back().column = column;
             return true;
         }
         f_.nodes.resize(mark);  // read again as an operand
@@ -1150,9 +1184,9 @@ int Compiler::Operand(char*& p, int level, int catches) {
     char* w = p;
     bool cell = false;
     if (!PlainWord(w, word, &cell)) return -1;
-    int row = -1;
+    int row = -1, column = -1;
     if (cell) {
-        row = Raising(kNoRaise, [&] { return Subscript(w, level, catches); });
+        row = Raising(kNoRaise, [&] { return Subscript(w, level, catches, &column); });
         if (row < 0) return -1;
     }
     SkipBlanks(w);
@@ -1166,6 +1200,7 @@ int Compiler::Operand(char*& p, int level, int catches) {
         n.op = Op::ReadCell;
         n.slot = ArrayFor(word);
         n.left = row;
+        n.right = column;
     } else if (strcasecmp(word, "PI") == 0) {
         n.value = std::acos(-1.0);
     } else if (strcasecmp(word, "true") == 0) {
@@ -1319,7 +1354,7 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
     } else if (*p != 0 && *p != ';') {
         if (!Statement(p, terminators, level, catches, 0)) return false;
     }
-    if (f_.storesCell && f_.readsCells) return false;  // a stored cell is not read back before it is written
+    if (f_.storesCells && f_.readsCells) return false;  // a stored cell is not read back before it is written
     if (f_.appendSlot >= 0) {
         // The growing variable is neither read nor stored by another step.
         for (const Step& step : f_.steps)
@@ -1537,30 +1572,41 @@ private:
     bool ReadCell(const Node& n, double* out) {
         double subscript;
         if (!Operand(n.left, &subscript)) return false;
+        double columnNumber = 0;
+        if (n.right >= 0 && !Operand(n.right, &columnNumber)) return false;
         const VarArray* array = ResolveArray(f_.arrays[(size_t)n.slot]);
         const int row = Row(subscript);
-        if (!array || row < 0) return false;
-        const QoLVarDefine* record = array->CellIfCreated(row, 0);  // null also beyond the rows
+        const int column = Row(columnNumber);
+        if (!array || row < 0 || column < 0) return false;
+        // Null also beyond the rows or columns (the text reports them).
+        const QoLVarDefine* record = array->CellIfCreated(row, column);
         if (!record || record->m_cType != 'N') return false;
         *out = RecordNumber(record);
         return true;
     }
     bool StoreCell(const Step& step, double* value) {
         double subscript;
-        if (!Operand(step.target, &subscript) || !Operand(step.node, value) || std::isinf(*value)) return false;
+        double columnNumber = 0;
+        if (!Operand(step.target, &subscript) || (step.column >= 0 && !Operand(step.column, &columnNumber)) ||
+            !Operand(step.node, value) || std::isinf(*value))
+            return false;
         VarArray* array = ResolveArray(f_.arrays[(size_t)step.slot]);
         const int row = Row(subscript);
-        // New rows only well below the store's cell limit, so growing can
-        // fail only where memory does.
-        if (!array || row < 0 || (row >= array->Rows() && row >= 200000)) return false;
-        if (const QoLVarDefine* record = array->CellIfCreated(row, 0);
+        const int column = Row(columnNumber);
+        if (!array || row < 0 || column < 0 || column > 254) return false;
+        // Growth only well below the store's cell limit (rows of at most 255
+        // columns), so growing can fail only where memory does.
+        if ((row >= array->Rows() || column >= array->Columns()) && std::max(row, array->Rows()) >= 200000)
+            return false;
+        if (const QoLVarDefine* record = array->CellIfCreated(row, column);
             record && (record->m_cType == '&' || record->m_cType == 'P'))
             return false;
-        CellStore& c = f_.cellStore;
+        if (f_.cellsPending == kMaxCellStores) return false;
+        CellStore& c = f_.cellStores[f_.cellsPending++];
         c.array = array;
         c.row = row;
+        c.column = column;
         c.stored.Set(*value);
-        c.pending = true;
         return true;
     }
     [[gnu::always_inline]] bool Read(Slot& s, double* out) {
@@ -1994,12 +2040,13 @@ bool Runner::Run(Outcome* out) {
         }
         tx_ = nullptr;
     }
-    CellStore& c = f_.cellStore;
-    if (c.pending) {
-        c.pending = false;
-        if (store) {
-            c.array->Grow((int64_t)c.row + 1, 1);
-            c.stored.WriteTo(c.array->Cell(c.row, 0));
+    if (f_.cellsPending) {
+        const int n = f_.cellsPending;
+        f_.cellsPending = 0;
+        for (int i = 0; store && i < n; ++i) {
+            CellStore& c = f_.cellStores[i];
+            c.array->Grow((int64_t)c.row + 1, (int64_t)c.column + 1);
+            c.stored.WriteTo(c.array->Cell(c.row, c.column));
         }
     }
     return ok;

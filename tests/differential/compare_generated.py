@@ -50,8 +50,11 @@ class Gen:
         if c < 0.82:
             return "a[%s]" % self.index(names, 6)
         if c < 0.9:
-            return "m[%s, %s]" % (self.index(names, 6), self.index(names, 6))
+            return self.cell(self.index(names, 6), self.index(names, 6))
         return "-" + self.operand(names, depth - 1)
+
+    def cell(self, row, column):
+        return ("m[%s, %s]" if self.r.random() < 0.6 else "m[%s][%s]") % (row, column)
 
     def index(self, names, rows=7):
         r = self.r
@@ -87,7 +90,7 @@ class Gen:
         if c < 0.6:
             return "a[%s] = %s" % (self.index(names), self.expr(names))
         if c < 0.68:
-            return "m[%s, %s] = %s" % (self.index(names), self.index(names), self.expr(names))
+            return "%s = %s" % (self.cell(self.index(names), self.index(names)), self.expr(names))
         if c < 0.74 and self.functions:
             name, formals = r.choice(self.functions)
             return "%s(%s)" % (name, ", ".join(self.expr(names, 1) for _ in range(formals)))
