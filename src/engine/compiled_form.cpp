@@ -70,6 +70,21 @@ enum class Op : uint8_t {
     BitXor,
     Call,   // the user function call `slot` of the form
     Param,  // a function form's parameter `slot`
+    Builtin, // the numeric built-in `slot` (a Builtin) of the number `left`
+};
+
+// The numeric built-ins of one number a form computes itself, as the
+// built-in dispatch does: no other group takes their words, whatever user
+// functions or variables the script has.
+enum class Builtin : uint8_t { Abs, Int, Sign, Sqrt, Exp, Sin, Cos, Tan, Atan };
+struct BuiltinName {
+    const char* name;
+    Builtin builtin;
+};
+constexpr BuiltinName kBuiltins[] = {
+    {"abs", Builtin::Abs}, {"int", Builtin::Int}, {"sign", Builtin::Sign}, {"sqrt", Builtin::Sqrt},
+    {"exp", Builtin::Exp}, {"sin", Builtin::Sin}, {"cos", Builtin::Cos},   {"tan", Builtin::Tan},
+    {"atan", Builtin::Atan},
 };
 
 // Where the cursor of the sentence a form runs for is left when one of its
@@ -1225,6 +1240,19 @@ int Compiler::Call(char*& p, char* w, const char* word, int level, int catches) 
     if (strcasecmp(word, "for") == 0 || strcasecmp(word, "while") == 0 || strcasecmp(word, "if") == 0 ||
         strcasecmp(word, "switch") == 0)
         return -1;
+    for (const BuiltinName& b : kBuiltins) {
+        if (strcasecmp(word, b.name) != 0) continue;
+        // The argument is a sentence of its own up to the ')', which it
+        // passes (no guard of its own: it is one level down).
+        SkipOne(w);  // the '('
+        const int arg = Sentence(w, ")", 'N', ')', level, catches);
+        if (arg < 0) return -1;
+        p = w;
+        Node n{Op::Builtin};
+        n.slot = (int)b.builtin;
+        n.left = arg;
+        return Add(n);
+    }
     CallSite site;
     site.word = word;
     const CallWords::Kind kind = words_.Of(site.word);
@@ -1830,6 +1858,26 @@ __attribute__((noinline)) bool Runner::Call(CallSite& site, double* out) {
     return true;
 }
 
+// A numeric built-in of x, as the dispatch computes it; false where the
+// built-in reports an error (the text then reports it).
+bool BuiltinValue(Builtin builtin, double x, double* out) {
+    switch (builtin) {
+    case Builtin::Abs: *out = std::fabs(x); return true;
+    case Builtin::Int: *out = (double)ToInt32(x); return true;
+    case Builtin::Sign: *out = x == 0 ? 0.0 : x < 0 ? -1.0 : 1.0; return true;
+    case Builtin::Sqrt:
+        if (!(x >= 0)) return false;  // "sqrt() 自变量为负"
+        *out = std::sqrt(x);
+        return true;
+    case Builtin::Exp: *out = std::exp(x); return true;
+    case Builtin::Sin: *out = std::sin(x); return true;
+    case Builtin::Cos: *out = std::cos(x); return true;
+    case Builtin::Tan: *out = std::tan(x); return true;
+    case Builtin::Atan: *out = std::atan(x); return true;
+    }
+    return false;
+}
+
 bool Runner::Eval(int index, double* out) {
     const Node& n = f_.nodes[(size_t)index];
     double l, r;
@@ -1858,6 +1906,7 @@ bool Runner::Eval(int index, double* out) {
     case Op::Negate: *out = -l; return true;
     case Op::Not: *out = l == 0 ? 1.0 : 0.0; return true;
     case Op::Tilde: *out = (double)~ToInt32(l); return true;
+    case Op::Builtin: return BuiltinValue((Builtin)n.slot, l, out);
     default: break;
     }
     if (!Operand(n.right, &r)) return false;
