@@ -1,5 +1,4 @@
-local s = ''
-for i = 1, 20000 do s = s .. 'abcdefghij' end
+local s = string.rep('abcdefghij', 20000)
 local n = 0
 local i = 0
 while i < #s do

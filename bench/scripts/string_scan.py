@@ -1,6 +1,4 @@
-s = ''
-for i in range(20000):
-    s = s + 'abcdefghij'
+s = 'abcdefghij' * 20000
 n = 0
 i = 0
 while i < len(s):
