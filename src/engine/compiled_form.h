@@ -1,37 +1,7 @@
-// Compiled sentence forms: a per-interpreter side table of sentences already
-// read once, keyed by where the sentence starts and how it was asked for
-// (terminator set, expected type, closer). Each entry keeps a copy of the
-// source bytes it was made from and is used only while the text there still
-// holds exactly those bytes, so the interpreter behaves as if it read the
-// text again.
-//
-// A form covers numbers: literals, plain variables holding numbers,
-// arithmetic, comparisons, the logical and bit operators, one assignment or
-// ++/-- per statement, blocks of such statements, if and switch, return
-// (the cursor then goes where the text's return leaves it), label statements,
-// and goto in the sentence's own list (the run ends with the label pending
-// where the text's list searches it); one string statement,
-// `name = name + 'text'`, which grows the variable's string; and calls of
-// user functions whose whole body is a form that reads only its parameters
-// and stores nothing: such a function runs as a form of its own, its
-// parameters the arguments as the text would store and read them back, with
-// no variable records, so that a form making the call can still give up
-// (the call leaves nothing behind but the statement start inside the
-// function that the text's call leaves). A call compiles only once the text
-// has called its word as a user function (no built-in takes it). A block that is
-// the sentence itself may be a form up to a statement it does not cover, when
-// a return before it ends the run; else that run gives up. A form works on
-// copies of the values it reads and stores nothing until the whole sentence
-// has run;
-// whenever the text could behave differently (a variable that is missing,
-// linked, not a number or a system_ one, an infinite number to store, a
-// nesting close to the limits) it gives up before any store and the text is
-// read as usual, so every message and its position are those of the text.
-// A zero divisor is the one error a form reports itself, as the text would
-// at that point: the stores before it made, the cursor where the text's
-// sentences leave it, the same report and unwind. Where it cannot tell where
-// the text leaves the cursor (inside a switch or a subscript), or no
-// activation outside would catch the error, it gives up there too.
+// The executor's entry to the compiled sentence forms (src/engine/forms/):
+// a per-interpreter side table of sentences already read once, run from
+// their forms while the text there still holds the same bytes. What a form
+// covers and the rules it keeps are described in forms/form.h.
 #ifndef QOTOOL_ENGINE_COMPILED_FORM_H
 #define QOTOOL_ENGINE_COMPILED_FORM_H
 

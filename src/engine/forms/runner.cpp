@@ -1,0 +1,257 @@
+// Running a form's steps: the operations of its nodes, the steps in order,
+// and the stores made once the whole sentence has run.
+#include "engine/forms/runner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "engine/compiled_form.h"
+#include "engine/executor.h"
+
+namespace qotool::engine::forms {
+
+// A numeric built-in of x, as the dispatch computes it; false where the
+// built-in reports an error (the text then reports it).
+bool BuiltinValue(Builtin builtin, double x, double* out) {
+    switch (builtin) {
+    case Builtin::Abs: *out = std::fabs(x); return true;
+    case Builtin::Int: *out = (double)ToInt32(x); return true;
+    case Builtin::Sign: *out = x == 0 ? 0.0 : x < 0 ? -1.0 : 1.0; return true;
+    case Builtin::Sqrt:
+        if (!(x >= 0)) return false;  // "sqrt() 自变量为负"
+        *out = std::sqrt(x);
+        return true;
+    case Builtin::Exp: *out = std::exp(x); return true;
+    case Builtin::Sin: *out = std::sin(x); return true;
+    case Builtin::Cos: *out = std::cos(x); return true;
+    case Builtin::Tan: *out = std::tan(x); return true;
+    case Builtin::Atan: *out = std::atan(x); return true;
+    }
+    return false;
+}
+
+bool Runner::Eval(int index, double* out) {
+    const Node& n = f_.nodes[(size_t)index];
+    double l, r;
+    switch (n.op) {
+    case Op::Number: *out = n.value; return true;
+    case Op::Read: return Read(f_.slots[(size_t)n.slot], out);
+    case Op::ReadCell: return ReadCell(n, out);
+    case Op::Param: *out = frame_[n.slot]; return true;
+    case Op::Call: return Call(f_.calls[(size_t)n.slot], out);
+    case Op::And:
+    case Op::Or: {
+        if (!Operand(n.left, &l)) return false;
+        const bool leftTrue = l != 0;
+        if (n.op == Op::And ? !leftTrue : leftTrue) {
+            *out = n.op == Op::And ? 0.0 : 1.0;
+            return true;
+        }
+        if (!Operand(n.right, &r)) return false;
+        *out = r != 0 ? 1.0 : 0.0;
+        return true;
+    }
+    default: break;
+    }
+    if (!Operand(n.left, &l)) return false;
+    switch (n.op) {
+    case Op::Negate: *out = -l; return true;
+    case Op::Not: *out = l == 0 ? 1.0 : 0.0; return true;
+    case Op::Tilde: *out = (double)~ToInt32(l); return true;
+    case Op::Builtin: return BuiltinValue((Builtin)n.slot, l, out);
+    default: break;
+    }
+    if (!Operand(n.right, &r)) return false;
+    switch (n.op) {
+    case Op::Add: *out = l + r; return true;
+    case Op::Subtract: *out = l - r; return true;
+    case Op::Multiply: *out = l * r; return true;
+    case Op::Power: *out = std::pow(l, r); return true;
+    case Op::Divide:
+        if (r == 0) return Raise(n, r);
+        *out = l / r;
+        return true;
+    case Op::Remainder: {
+        const int32_t divisor = ToInt32(r);
+        if (divisor == 0) return Raise(n, r);
+        *out = divisor == -1 ? 0.0 : (double)(ToInt32(l) % divisor);
+        return true;
+    }
+    case Op::ShiftLeft:
+    case Op::ShiftRight: {
+        int32_t count = ToInt32(r);
+        if (count < 0 || count > 32) return false;
+        const int32_t value = ToInt32(l);
+        count &= 31;
+        *out = n.op == Op::ShiftLeft ? (double)(int32_t)((uint32_t)value << count) : (double)(value >> count);
+        return true;
+    }
+    case Op::Compare: {
+        int order = l < r ? -1 : l > r ? 1 : 0;
+        if (l != l || r != r) order = 2;  // unordered
+        bool result;
+        switch (n.compare) {
+        case '=': result = order == 0; break;
+        case '!': result = order != 0; break;
+        case '<':
+            result = n.second == '=' ? (order == -1 || order == 0) : n.second == '>' ? order != 0 : order == -1;
+            break;
+        default: result = n.second == '=' ? (order == 1 || order == 0) : order == 1; break;
+        }
+        *out = result ? 1.0 : 0.0;
+        return true;
+    }
+    case Op::BitAnd: *out = (double)(ToInt32(l) & ToInt32(r)); return true;
+    case Op::BitOr: *out = (double)(ToInt32(l) | ToInt32(r)); return true;
+    case Op::BitXor: *out = (double)(ToInt32(l) ^ ToInt32(r)); return true;
+    default: return false;
+    }
+}
+
+bool Runner::Run(Outcome* out) {
+    out_ = out;
+    bool ok = true;
+    // A run that calls user functions gathers every store of its own and of
+    // the calls' bodies in one place.
+    HeldStores ownTx;
+    if (!tx_ && !f_.calls.empty()) tx_ = &ownTx;
+    const Step* steps = f_.steps.data();
+    const size_t count = f_.steps.size();
+    for (size_t pc = 0; pc < count && ok;) {
+        const Step& step = steps[pc++];
+        switch (step.kind) {
+        case StepKind::Reset: out->type = 'Z'; break;
+        case StepKind::Value:
+            ok = Operand(step.node, &out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        case StepKind::Branch:
+            ok = Operand(step.node, &out->value);
+            out->type = 'N';
+            out->valued = true;
+            if (out->value == 0) pc = (size_t)step.target;
+            break;
+        case StepKind::Jump: pc = (size_t)step.target; break;
+        case StepKind::Select:
+            ok = Operand(step.node, &out->value);
+            out->selector = out->value;
+            out->type = 'N';
+            out->valued = true;
+            break;
+        case StepKind::Case:
+            ok = Operand(step.node, &out->value);
+            out->type = 'N';
+            out->valued = true;
+            if (out->value == out->selector) pc = (size_t)step.target;
+            break;
+        case StepKind::Free: out->freed = true; break;
+        case StepKind::Return:
+            out->type = 'Z';
+            if (step.node >= 0) {
+                ok = Operand(step.node, &out->value);
+                out->type = 'N';
+                out->valued = true;
+                if (!ok) break;
+            }
+            out->returned = true;
+            out->returnAt = step.slot;
+            out->cursorAt = step.cursorAt;
+            if (step.markAt != kMarkUnchanged) {
+                out->mark = step.markAt;
+                out->markPtr = nullptr;
+            }
+            pc = count;  // nothing after a return runs
+            break;
+        case StepKind::Goto:
+            out->type = 'Z';
+            out->wentTo = &step;
+            pc = count;  // the text searches the label
+            break;
+        case StepKind::GiveUp: ok = false; break;
+        case StepKind::Mark:
+            out->mark = step.slot;
+            out->markPtr = nullptr;
+            break;
+        case StepKind::Block: out->blocks = std::max(out->blocks, step.slot); break;
+        case StepKind::Assign: {
+            Slot& s = f_.slots[(size_t)step.slot];
+            ok = Operand(step.node, &out->value) && !std::isinf(out->value);
+            if (!ok) break;
+            QoLVarDefine* record = Resolve(s);
+            // No variable (not a link either): a function form's own.
+            ok = (record ? record->m_cType != 'P' : locals_ && !s.record) && Store(s, record, out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        }
+        case StepKind::AssignParam:
+            ok = Operand(step.node, &out->value) && !std::isinf(out->value);
+            if (ok) frame_[step.slot] = ReadBack(out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        case StepKind::IncrementParam:
+            out->value = frame_[step.slot] + step.delta;
+            frame_[step.slot] = ReadBack(out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        case StepKind::Append: ok = PendAppend(f_.slots[(size_t)step.slot], out); break;
+        case StepKind::AssignCell:
+            ok = StoreCell(step, &out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        case StepKind::Increment: {
+            Slot& s = f_.slots[(size_t)step.slot];
+            double current;
+            ok = Read(s, &current);
+            if (!ok) break;
+            out->value = current + step.delta;
+            ok = Store(s, Resolve(s), out->value);
+            out->type = 'N';
+            out->valued = true;
+            break;
+        }
+        }
+    }
+    // The value must have the type asked for; the text reports it otherwise.
+    if (ok && f_.expectedType && f_.expectedType != out->type) ok = false;
+    // What a run that meets a zero divisor stores: what ran before it.
+    bool store = ok || raised;
+    // The one store that may find no memory goes first.
+    if (__builtin_expect(f_.appendRecord != nullptr, 0)) {
+        if (store) store = CommitAppend();
+        if (!store) raised = nullptr;
+        f_.appendRecord = nullptr;
+    }
+    for (Slot& s : f_.slots) {
+        if (!s.pending) continue;
+        s.pending = false;
+        if (store && !(held_ && held_->Hold(s.record, s.stored))) s.stored.WriteTo(s.record);
+    }
+    if (tx_ == &ownTx) {
+        if (store) {
+            // Into the loop's held stores, else now.
+            for (int i = 0; i < ownTx.Count(); ++i) {
+                HeldStores::Entry& e = ownTx.At(i);
+                if (!(held_ && held_->Hold(e.record, e.stored))) e.stored.WriteTo(e.record);
+            }
+        }
+        tx_ = nullptr;
+    }
+    if (f_.cellsPending) {
+        const int n = f_.cellsPending;
+        f_.cellsPending = 0;
+        for (int i = 0; store && i < n; ++i) {
+            CellStore& c = f_.cellStores[i];
+            c.array->Grow((int64_t)c.row + 1, (int64_t)c.column + 1);
+            c.stored.WriteTo(c.array->Cell(c.row, c.column));
+        }
+    }
+    return ok;
+}
+
+}  // namespace qotool::engine::forms
