@@ -239,6 +239,7 @@ struct ArraySlot {
 // The cell stores a form may make, held until the form has run.
 struct CellStore {
     VarArray* array = nullptr;
+    QoLVarDefine* record = nullptr;  // the cell's record when it was already made
     int row = 0;
     int column = 0;
     NumberText stored;

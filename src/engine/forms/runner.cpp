@@ -247,8 +247,13 @@ bool Runner::Run(Outcome* out) {
         f_.cellsPending = 0;
         for (int i = 0; store && i < n; ++i) {
             CellStore& c = f_.cellStores[i];
-            c.array->Grow((int64_t)c.row + 1, (int64_t)c.column + 1);
-            c.stored.WriteTo(c.array->Cell(c.row, c.column));
+            // A cell made already stays where it is (a form removes no rows
+            // and records do not move when the array grows).
+            if (!c.record) {
+                c.array->Grow((int64_t)c.row + 1, (int64_t)c.column + 1);
+                c.record = c.array->Cell(c.row, c.column);
+            }
+            c.stored.WriteTo(c.record);
         }
     }
     return ok;

@@ -170,12 +170,12 @@ private:
         // columns), so growing can fail only where memory does.
         if ((row >= array->Rows() || column >= array->Columns()) && std::max(row, array->Rows()) >= 200000)
             return false;
-        if (const QoLVarDefine* record = array->CellIfCreated(row, column);
-            record && (record->m_cType == '&' || record->m_cType == 'P'))
-            return false;
+        QoLVarDefine* record = array->CellIfCreated(row, column);
+        if (record && (record->m_cType == '&' || record->m_cType == 'P')) return false;
         if (f_.cellsPending == kMaxCellStores) return false;
         CellStore& c = f_.cellStores[f_.cellsPending++];
         c.array = array;
+        c.record = record;
         c.row = row;
         c.column = column;
         c.stored.Set(*value);
