@@ -126,6 +126,10 @@ __attribute__((noinline)) bool Runner::Call(CallSite& site, double* out) {
     // callee that reads more than its parameters among this call's
     // parameters and variables first, which are not in the table.
     if (frame_ && !callee->slots.empty()) return false;
+    // Names the call reads or stores are found below the visible end; the
+    // text's call, whose frame starts at the table's end, would see entries
+    // beyond it too (the parameters a call being bound has made so far).
+    if (!callee->slots.empty() && end_ != qo_->m_pVars->variables.size()) return false;
     // The call's guard is two levels above the activation it is read in.
     const int levelBase = levelBase_ + site.level + 2;
     const int catchBase = catchBase_ + site.catches;
