@@ -47,11 +47,25 @@ class Gen:
             name, formals = r.choice(self.functions)
             args = ", ".join(self.expr(names, depth - 1) for _ in range(formals))
             return "%s(%s)" % (name, args)
+        if c < 0.76:
+            return self.text(names, depth)
         if c < 0.82:
             return "a[%s]" % self.index(names, 6)
         if c < 0.9:
             return self.cell(self.index(names, 6), self.index(names, 6))
         return "-" + self.operand(names, depth - 1)
+
+    def text(self, names, depth):
+        """A number read from the string variable w: its length or a piece of
+        it compared with a literal."""
+        r = self.r
+        if r.random() < 0.3:
+            return "len(w)"
+        args = self.expr(names, depth - 1)
+        if r.random() < 0.6:
+            args += ", " + r.choice(["1", "2", "0", "-1", "i", "100"] if "i" in names else ["1", "2", "0", "-1", "100"])
+        op = r.choice(["==", "!=", "<", ">=", "<>"])
+        return "(mid(w, %s) %s '%s')" % (args, op, r.choice(["a", "b", "ab", "", "c", "B"]))
 
     def cell(self, row, column):
         return ("m[%s, %s]" if self.r.random() < 0.6 else "m[%s][%s]") % (row, column)
@@ -95,7 +109,7 @@ class Gen:
             name, formals = r.choice(self.functions)
             return "%s(%s)" % (name, ", ".join(self.expr(names, 1) for _ in range(formals)))
         if c < 0.78 and r.random() < 0.3:
-            return r.choice(["g = 'text'", "remove h", "a[2] = 'x'", "Array::a.RemoveAt(1)", "k = k + 'y'",
+            return r.choice(["w = w + 'ab'", "w = 3", "w = 'abcab'", "g = 'text'", "remove h", "a[2] = 'x'", "Array::a.RemoveAt(1)", "k = k + 'y'",
                              "g = 0", "h = 1", "k = 2", "delete a", "a[9] = 1"])
         if c < 0.84 and depth > 0 and not in_function and "j" not in names:
             v = "j"
@@ -124,7 +138,8 @@ class Gen:
 
     def program(self):
         r = self.r
-        lines = ["g = %s; h = %s; k = %s;" % (self.num(), self.num(), self.num()),
+        lines = ["g = %s; h = %s; k = %s; w = '%s';" % (self.num(), self.num(), self.num(),
+                                                         r.choice(["abcab", "", "ba", "xyzzy"])),
                  "for (i = 0; i < 6; i++) a[i] = i * 2 - 3;",
                  "for (i = 0; i < 6; i++) for (j = 0; j < 6; j++) m[i, j] = i - j;"]
         for n in range(r.randint(1, 3)):
@@ -132,7 +147,7 @@ class Gen:
         loop = self.r.choice(["for (i = 0; i < %d; i++)", "i = 0; while (i++ < %d)"]) % r.randint(2, 40)
         body = "; ".join(self.statement(["i"] + GLOBALS, [], 2, False) for _ in range(r.randint(1, 4)))
         lines.append("%s { %s; }" % (loop, body))
-        lines.append("str(g) + ',' + str(h) + ',' + str(k) + ',' + str(a[1]) + ',' + str(m[2, 3]) + ',' + "
+        lines.append("str(g) + ',' + str(h) + ',' + str(k) + ',' + str(a[1]) + ',' + str(m[2, 3]) + ',' + w + ',' + "
                      "Type(t) + Type(u) + str(i)")
         return "\r\n".join(lines) + "\r\n"
 

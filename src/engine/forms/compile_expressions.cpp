@@ -117,7 +117,7 @@ int Compiler::Sentence(char*& p, const char* terminators, char expectedType, cha
     int node = Operand(p, level, catches);
     if (node < 0) return -1;
     node = Operators(p, terminators, node, level, catches);
-    if (node < 0) return -1;
+    if (node < 0 || f_.nodes[(size_t)node].op == Op::MidText) return -1;  // a string
     if (expectedType && expectedType != 'N') return -1;
     if (closer == ')') {
         if (*p != ')') return -1;  // an unclosed bracket moves the bracket count
@@ -207,7 +207,7 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
     int node = Operand(p, level, catches);
     if (node < 0) return false;
     node = Operators(p, terminators, node, level, catches);
-    if (node < 0) return false;
+    if (node < 0 || f_.nodes[(size_t)node].op == Op::MidText) return false;
     Emit(StepKind::Value, node);
     return true;
 }
@@ -340,6 +340,8 @@ int Compiler::Call(char*& p, char* w, const char* word, int level, int catches) 
     if (strcasecmp(word, "for") == 0 || strcasecmp(word, "while") == 0 || strcasecmp(word, "if") == 0 ||
         strcasecmp(word, "switch") == 0)
         return -1;
+    if (strcasecmp(word, "len") == 0) return Length(p, w, level, catches);
+    if (strcasecmp(word, "mid") == 0) return Mid(p, w, level, catches);
     for (const BuiltinName& b : kBuiltins) {
         if (strcasecmp(word, b.name) != 0) continue;
         // The argument is a sentence of its own up to the ')', which it
@@ -389,6 +391,106 @@ int Compiler::Call(char*& p, char* w, const char* word, int level, int catches) 
     return Add(n);
 }
 
+// A string argument of len or mid (p after the '(' or ','): a sentence of its
+// own that must give a string, here a plain variable alone up to one of
+// terminators (the run gives up unless it holds a string). Its slot, or -1.
+int Compiler::StringArgument(char*& p, int level, int catches, const char* terminators) {
+    ++level;
+    ++catches;
+    if (level > kMaxLevels) return -1;
+    Note(level, catches);
+    SkipBlanks(p);
+    Touch(p + 2);
+    char word[96];
+    bool cell = false;
+    if (!PlainWord(p, word, &cell) || cell) return -1;
+    // Names that read as numbers whatever the variables hold.
+    if (strcasecmp(word, "PI") == 0 || strcasecmp(word, "true") == 0 || strcasecmp(word, "false") == 0) return -1;
+    SkipBlanks(p);
+    Touch(p + 2);
+    if (!*p || !strchr(terminators, *p)) return -1;
+    return SlotFor(word);
+}
+
+// len(s), as the built-in reads it: one string argument closed by ')'.
+int Compiler::Length(char*& p, char* w, int level, int catches) {
+    SkipOne(w);  // the '('
+    const int slot = StringArgument(w, level, catches, ")");
+    if (slot < 0 || *w != ')') return -1;
+    SkipOne(w);
+    Touch(w + 2);
+    p = w;
+    Node n{Op::Length};
+    n.slot = slot;
+    return Add(n);
+}
+
+// mid(s, start [, count]), as the built-in reads it: a string, then numbers,
+// each a sentence up to ')' or ','; the built-in leaves the ')' to the
+// operator loop after it, which passes it as the call's bracket. Its value
+// is a string: the form takes it only compared with a literal.
+int Compiler::Mid(char*& p, char* w, int level, int catches) {
+    SkipOne(w);  // the '('
+    const int slot = StringArgument(w, level, catches, ",");
+    if (slot < 0) return -1;
+    ++w;
+    const int start = Sentence(w, "),", 'N', 0, level, catches);
+    if (start < 0) return -1;
+    int count = -1;
+    if (*w == ',') {
+        ++w;
+        count = Sentence(w, "),", 'N', 0, level, catches);
+        if (count < 0) return -1;
+    }
+    Touch(w + 2);
+    if (*w != ')') return -1;
+    SkipOne(w);
+    Touch(w + 2);
+    p = w;
+    Node n{Op::MidText};
+    n.slot = slot;
+    n.left = start;
+    n.right = count;
+    return Add(n);
+}
+
+// A comparison whose left side is a string from mid, as the operator loop
+// compares strings (byte for byte, as C strings): the right side is a
+// sentence of its own that must give a string, here a plain literal alone.
+// Without case ("$") and the shifts are read as text.
+int Compiler::TextCompare(char*& p, char op, int left, int level, int catches) {
+    if (!strchr("<>=!", op) || ((op == '<' || op == '>') && *p == op)) return -1;
+    char second = 0;
+    if (*p == '<' || *p == '=' || *p == '>') second = *p++;
+    if (op == '=' && second != '=') return -1;
+    if (second && *p == '$') return -1;
+    if (level + 1 > kMaxLevels) return -1;
+    Note(level + 1, catches + 1);
+    char* q = p;
+    SkipBlanks(q);
+    Touch(q + 2);
+    const char quote = *q;
+    if (quote != '\'' && quote != '"') return -1;
+    char* from = q + 1;
+    char* end = from;
+    while (*end && *end != quote && *end != '\\' && *end != '\r') ++end;
+    Touch(end + 2);
+    if (*end != quote) return -1;
+    q = end;
+    SkipOne(q);
+    Touch(q + 2);
+    if (*q == '\'' || *q == '"' || !StopsHere(q, kSetF)) return -1;
+    SkipBlanks(q);
+    p = q;
+    f_.texts.emplace_back(from, (size_t)(end - from));
+    Node n{Op::TextCompare};
+    n.left = left;
+    n.slot = (int)f_.texts.size() - 1;
+    n.compare = op;
+    n.second = second;
+    return Add(n);
+}
+
 int Compiler::Operators(char*& p, const char* terminators, int left, int level, int catches) {
     for (;;) {
         SkipBlanks(p);
@@ -404,6 +506,7 @@ int Compiler::Operators(char*& p, const char* terminators, int left, int level, 
 }
 
 int Compiler::Operator(char*& p, char op, int left, int level, int catches) {
+    if (f_.nodes[(size_t)left].op == Op::MidText) return TextCompare(p, op, left, level, catches);
     if (op == '%') {
         const int right = Sentence(p, kSetD, 0, 0, level, catches);
         return Dividing(Op::Remainder, left, right, p);
@@ -489,7 +592,7 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
             if ((step.kind == StepKind::Assign || step.kind == StepKind::Increment) && step.slot == f_.appendSlot)
                 return false;
         for (const Node& node : f_.nodes)
-            if (node.op == Op::Read && node.slot == f_.appendSlot) return false;
+            if (ReadsSlot(node.op) && node.slot == f_.appendSlot) return false;
     }
     f_.end = (int)(p - base_);
     // A list with a goto hands over at its end at least: the text then ends

@@ -105,6 +105,10 @@ private:
     void Mark(const char* p) { Emit(StepKind::Mark, -1, (int)(p - base_)); }
     int Operand(char*& p, int level, int catches);
     int Call(char*& p, char* w, const char* word, int level, int catches);
+    int StringArgument(char*& p, int level, int catches, const char* terminators);
+    int Length(char*& p, char* w, int level, int catches);
+    int Mid(char*& p, char* w, int level, int catches);
+    int TextCompare(char*& p, char op, int left, int level, int catches);
     int Operators(char*& p, const char* terminators, int left, int level, int catches);
     int Operator(char*& p, char op, int left, int level, int catches);
 

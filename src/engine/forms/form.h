@@ -106,7 +106,13 @@ enum class Op : uint8_t {
     Call,   // the user function call `slot` of the form
     Param,  // a function form's parameter `slot`
     Builtin, // the numeric built-in `slot` (a Builtin) of the number `left`
+    Length,  // len() of the string variable of slot `slot`
+    MidText, // mid() of the string variable `slot` from `left`, `right` bytes (-1: to the end); only
+             // ever the left side of a TextCompare
+    TextCompare,  // the MidText `left` compared with the form's text `slot`
 };
+// Whether a node reads the variable of its slot.
+inline bool ReadsSlot(Op op) { return op == Op::Read || op == Op::Length || op == Op::MidText; }
 
 // The numeric built-ins of one number a form computes itself, as the
 // built-in dispatch does: no other group takes their words, whatever user
@@ -351,6 +357,7 @@ struct Form {
     std::string appendText;
     QoLVarDefine* appendRecord = nullptr;
     std::vector<CallSite> calls;
+    std::vector<std::string> texts;  // the literals TextCompare nodes compare with
     uint8_t refusedWords = 0;    // kRefused... bits
     uint32_t wordGeneration = 0; // the words known when it was compiled
     // A function form: the definition's parameter count and where its body
@@ -378,6 +385,7 @@ struct Form {
         appendText.clear();
         appendRecord = nullptr;
         calls.clear();
+        texts.clear();
         refusedWords = 0;
         formals = bodyAt = 0;
         runs = fallbacks = 0;

@@ -53,8 +53,9 @@ bool Compiler::FunctionBody(char*& p, const std::vector<std::string>& formals) {
     if (others.size() > kMaxFrameLocals) return false;
     for (Node& node : f_.nodes) {
         node.raiseAt = kNoRaise;
-        if (node.op == Op::Read) {
+        if (ReadsSlot(node.op)) {
             const size_t slot = (size_t)node.slot;
+            if (node.op != Op::Read && formalOf[slot] >= 0) return false;  // a parameter holds a number
             if (formalOf[slot] >= 0) {
                 node.op = Op::Param;
                 node.slot = formalOf[slot];

@@ -31,6 +31,44 @@ bool BuiltinValue(Builtin builtin, double x, double* out) {
     return false;
 }
 
+// mid(s, start, count) compared with a literal: the bytes from start (0
+// when negative), at most count of them (none when negative), compared as
+// the operator loop compares strings, as C strings.
+bool Runner::CompareText(const Node& n, double* out) {
+    const Node& mid = f_.nodes[(size_t)n.left];
+    double startNumber, countNumber = 0;
+    if (!Operand(mid.left, &startNumber) || (mid.right >= 0 && !Operand(mid.right, &countNumber))) return false;
+    const CString* text = Text(f_.slots[(size_t)mid.slot]);
+    if (!text) return false;
+    std::string_view v = text->view();
+    int start = ToInt32(startNumber);
+    if (start < 0) start = 0;
+    if ((size_t)start >= v.size()) {
+        v = std::string_view();
+    } else {
+        v.remove_prefix((size_t)start);
+        if (mid.right >= 0) {
+            int count = ToInt32(countNumber);
+            if (count < 0) count = 0;
+            v = v.substr(0, (size_t)count);
+        }
+    }
+    if (const void* zero = memchr(v.data(), 0, v.size())) v = v.substr(0, (size_t)((const char*)zero - v.data()));
+    const int c = v.compare(f_.texts[(size_t)n.slot]);
+    const int order = c < 0 ? -1 : c > 0 ? 1 : 0;
+    bool result;
+    switch (n.compare) {
+    case '=': result = order == 0; break;
+    case '!': result = order != 0; break;
+    case '<':
+        result = n.second == '=' ? (order == -1 || order == 0) : n.second == '>' ? order != 0 : order == -1;
+        break;
+    default: result = n.second == '=' ? (order == 1 || order == 0) : order == 1; break;
+    }
+    *out = result ? 1.0 : 0.0;
+    return true;
+}
+
 bool Runner::Eval(int index, double* out) {
     const Node& n = f_.nodes[(size_t)index];
     double l, r;
@@ -40,6 +78,13 @@ bool Runner::Eval(int index, double* out) {
     case Op::ReadCell: return ReadCell(n, out);
     case Op::Param: *out = frame_[n.slot]; return true;
     case Op::Call: return Call(f_.calls[(size_t)n.slot], out);
+    case Op::Length: {
+        const CString* text = Text(f_.slots[(size_t)n.slot]);
+        if (!text) return false;
+        *out = text->GetLength();
+        return true;
+    }
+    case Op::TextCompare: return CompareText(n, out);
     case Op::And:
     case Op::Or: {
         if (!Operand(n.left, &l)) return false;

@@ -204,6 +204,16 @@ private:
         *out = RecordNumber(record);
         return true;
     }
+    // The string a variable holds, as the text would read it now; null when
+    // it holds something else (a number the run or its loop stores counts).
+    const CString* Text(Slot& s) {
+        if (s.pending) return nullptr;
+        const QoLVarDefine* record = Resolve(s);
+        if (!record || record->m_cType != 'S' || (tx_ && tx_->Find(record)) || (held_ && held_->Find(record)))
+            return nullptr;
+        return &record->m_strDef;
+    }
+    bool CompareText(const Node& n, double* out);
     // The Append step: the variable must hold a string.
     __attribute__((noinline)) bool PendAppend(Slot& s, Outcome* out) {
         if (s.pending || f_.appendRecord) return false;
