@@ -60,7 +60,8 @@ typedef struct QoDebugSnapshot {
     int stop;               /* 1: a stop; 0: a progress refresh */
     int level;              /* current level, 0 the outermost run */
     int debugger_level;
-    int line;               /* line of the position (from 1), 0 when none */
+    int line;               /* line of the position (from 1) as errors count it: in
+                               the file the run reads (see file), 0 when none */
     const char* sentence;   /* the source line from the position on */
     const QoDebugRow* rows;
     int row_count, current_row;
@@ -80,6 +81,21 @@ typedef struct QoDebugSnapshot {
     int entry, exit, lower, live, wide; /* check boxes */
     const char* condition;
     const char* interval;
+    /* The place of the position as error reports name it: file (the path the
+     * run was given, "" when it reads no file; then lines count in the
+     * outermost text of the run), line above and column (from 1; 0 for a
+     * text the run made, whose own lines line counts then). A function's
+     * stop names the place of its definition. */
+    const char* file;
+    int column;
+    /* The text whose lines line counts (the file's text as it ran), for the
+     * selected level, and the byte offset of that level's position in it;
+     * "" and -1 when the position lies in no such text. */
+    const char* listing;
+    long listing_offset;
+    /* Why the last eval or value answered "无法计算": the error message
+     * without its position text; "" otherwise. */
+    const char* answer_detail;
 } QoDebugSnapshot;
 
 typedef struct QoBrowser QoBrowser;
@@ -119,10 +135,18 @@ QO_API int ruqo_BrowserClick(QoBrowser* browser, int node, int row, int column);
  * returns 0x8000 while the key is down. Null removes it. */
 QO_API void ruqo_SetKeyStateProvider(int (*provider)(int virtual_key));
 
+/* The settings file of the debugger window (QolDebug.ini): path, or NULL
+ * for the default, $QO_DEBUG_SETTINGS or else QolDebug.ini in the library's
+ * folder. It is read when the window opens and written when it closes. */
+QO_API void ruqo_SetDebugSettingsFile(const char* path);
+
 /* request 1 asks the run in progress to end: at its next step it stops
  * with the debugger's termination report ("QOL程序运行被调试器强制终止"),
  * timers closed, as if "终止" had been pressed. Safe to call from a signal
  * handler. Without a run in progress the request waits for the next run;
+ * request 2 asks it to pause in the debugger at its next step, whatever
+ * the debug switch and the filters say (the switch goes on), as Alt+Pause
+ * does in pause-key mode; it does nothing without a debugger view.
  * request 0 withdraws a request that no run has taken yet. */
 QO_API void ruqo_InterruptRun(int request);
 

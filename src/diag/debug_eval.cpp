@@ -1,5 +1,6 @@
 #include "diag/debug_eval.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -55,6 +56,14 @@ Evaluation EvaluateReadOnly(CQoLanguage* qo, const char* text) {
         if (result.type != 'X') result.text = FullValue(qo);
     } catch (...) {
         result.type = 'X';
+    }
+    if (result.type == 'X') {
+        result.error = qo->m_strError.view();
+        result.error.resize(std::min(result.error.size(), result.error.find("【位于】")));
+        while (!result.error.empty() && (result.error.back() == '\n' || result.error.back() == '\r'))
+            result.error.pop_back();
+        if (result.error == engine::kStepBudgetSpent)
+            result.error = "no result within " + std::to_string(kEvaluationSteps) + " steps (an endless loop?)";
     }
 
     qo->m_cType = type;

@@ -18,6 +18,7 @@ struct Evaluation {
     char type = 'X';  // 'X' when the evaluation failed
     double number = 0;
     std::string text;  // the value's full text
+    std::string error;  // on failure: the error message without its position text
 };
 
 // Evaluates text (statements separated by ";").

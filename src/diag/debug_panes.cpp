@@ -1,8 +1,10 @@
 #include "diag/debug_panes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "engine/error_site.h"
 #include "engine/run_context.h"
 #include "engine/var_tables.h"
 #include "qotool/qolanguage.h"
@@ -141,6 +143,46 @@ int LineOf(const char* text, const char* position) {
     for (const char* p = text; p < position && *p; ++p)
         if (*p == '\n') ++line;
     return line;
+}
+
+size_t FileHeaderLength(const char* text) {
+    static const char kOpen[] = "〖";
+    static const char kClose[] = "〗\r\n";
+    if (!text || strncmp(text, kOpen, 2) != 0) return 0;
+    const char* end = strchr(text, '\n');
+    if (!end || end - text < 5 || strncmp(end - 3, kClose, 4) != 0) return 0;
+    return (size_t)(end + 1 - text);
+}
+
+SourcePlace PlaceOf(QoLRunContext* run, const char* position) {
+    SourcePlace place;
+    place.text = TextHolding(run, position);
+    if (!place.text) return place;
+    for (int lv = 0; lv <= run->level && (size_t)lv < run->levelStart.size(); ++lv) {
+        const char* start = run->levelStart[(size_t)lv];
+        if (!start) continue;
+        if (!place.listingLevel) place.listingLevel = start;  // the outermost text, unless a file comes
+        if (FileHeaderLength(start)) {
+            place.listingLevel = start;
+            break;
+        }
+    }
+    const size_t header = FileHeaderLength(place.listingLevel);
+    if (header) place.file.assign(place.listingLevel + 2, header - 6);
+    place.listing = std::string_view(place.listingLevel + header);
+    if (place.text == place.listingLevel) {
+        place.textAt = -(long)header;
+        place.offset = std::max(0L, (long)(position - place.text) - (long)header);
+    } else {
+        engine::ErrorSite site;
+        site.text = place.text;
+        site.offset = 0;
+        place.textAt = engine::SiteOffsetInSource(site, place.listing);
+        site.offset = (int)(position - place.text);
+        place.offset = engine::SiteOffsetInSource(site, place.listing);
+    }
+    if (place.offset >= 0) engine::LineAndColumn(place.listing, place.offset, place.line, place.column);
+    return place;
 }
 
 SourcePane BuildSourcePane(const std::vector<SourceLevel>& levels) {

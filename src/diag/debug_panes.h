@@ -40,6 +40,27 @@ const char* TextHolding(QoLRunContext* run, const char* position);
 // Line number (from 1) of position in text.
 int LineOf(const char* text, const char* position);
 
+// A file's text starts with the header line "〖path〗\r\n", which is not
+// one of the file's lines: its length, 0 when text has none.
+size_t FileHeaderLength(const char* text);
+
+// Where a position lies in the source a person wrote, as the error reports
+// name a place: the listing is the text the lines count in (the text of the
+// file the run reads, after its header, else the run's outermost text);
+// file is that file's path ("" without one). A function runs from a copy of
+// its definition, which is found in the listing as the error reports find
+// it. offset is -1 (line and column 0) when the position is not in it.
+struct SourcePlace {
+    std::string file;
+    const char* listingLevel = nullptr;  // the level text that holds the listing (with the header)
+    std::string_view listing;
+    const char* text = nullptr;  // the level text that holds the position
+    long textAt = -1;            // where text starts in listing (-1: not found)
+    long offset = -1;
+    int line = 0, column = 0;
+};
+SourcePlace PlaceOf(QoLRunContext* run, const char* position);
+
 // One level of the source pane: its text's start and its current position.
 struct SourceLevel {
     int level;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 #include "platform/ini_file.h"
 #include "platform/module_path.h"
@@ -25,11 +26,13 @@ std::string IdKey(int id) {
     return key;
 }
 
+std::mutex g_pathLock;
 std::string* g_pathOverride = nullptr;
 
 }  // namespace
 
 std::string DebugSettingsPath() {
+    std::lock_guard<std::mutex> lock(g_pathLock);
     if (g_pathOverride) return *g_pathOverride;
     // QO_DEBUG_SETTINGS names another file (hermetic tests, hosts that keep
     // their settings elsewhere).
@@ -37,7 +40,8 @@ std::string DebugSettingsPath() {
     return platform::LibraryDirectory() + "QolDebug.ini";
 }
 
-void SetDebugSettingsPathForTest(const char* path) {
+void SetDebugSettingsPath(const char* path) {
+    std::lock_guard<std::mutex> lock(g_pathLock);
     delete g_pathOverride;
     g_pathOverride = path ? new std::string(path) : nullptr;
 }

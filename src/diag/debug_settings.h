@@ -14,10 +14,10 @@ namespace qotool::diag {
 extern const char kDebugSection[];  // "QOL调试器"
 extern const char kDebugRectKey[];  // "尺寸位置"
 
-// The file: QolDebug.ini in the library's directory, unless the
-// environment variable QO_DEBUG_SETTINGS or a test names another.
+// The file: the one a host or test named, else $QO_DEBUG_SETTINGS, else
+// QolDebug.ini in the library's directory.
 std::string DebugSettingsPath();
-void SetDebugSettingsPathForTest(const char* path);  // null: the default
+void SetDebugSettingsPath(const char* path);  // null: the default
 // Reads the settings (defaults for missing or unreadable keys).
 DebugSettings LoadDebugSettings(const std::string& path);
 // Writes every key; a minimized window (hasRect false, not maximized)

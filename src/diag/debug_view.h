@@ -47,7 +47,13 @@ struct DebugSnapshot {
     bool stop = false;  // a stop (else a progress refresh of a filtered event)
     int level = 0;      // current level (0 the outermost run)
     int debuggerLevel = 0;
-    int line = 0;             // line of the position in its text (from 1), 0 when none
+    // The place of the position as the error reports name it: the file
+    // ("" when the run reads none), line and column (from 1) in the listing
+    // (see SourcePlace); for a text the run made, the line in that text and
+    // column 0; line 0 when there is no position.
+    std::string file;
+    int line = 0;
+    int column = 0;
     std::string sentence;     // the source line at the position, from the position on
     std::vector<DebugLevelRow> rows;
     int currentRow = -1;
@@ -55,12 +61,17 @@ struct DebugSnapshot {
     std::string source;       // the source pane (13031)
     bool sourceReadOnly = false;  // the run is above the debugger level
     size_t selectionStart = 0, selectionEnd = 0;  // the selected marker in source
+    // The listing the selected level's position lies in, and its offset
+    // there (-1 and an empty listing when it lies in none).
+    std::string listing;
+    long listingOffset = -1;
     int selectedLevel = 0;
     std::string watchResult[3];
     std::string evalExpression, evalResult;  // 13043, 13045
     // The answer of the last value or eval command, to show at once
     // (caption "结果值" for a value, "运算" for an evaluation).
     std::string answerCaption, answer;
+    std::string answerDetail;  // why that evaluation failed: the error message, "" otherwise
     // Push-like buttons.
     bool fast = false, terminate = false, until = false, pace = false;
     DebugSettings settings;

@@ -7,6 +7,7 @@
 
 #include "diag/browser.h"
 #include "diag/debug_hooks.h"
+#include "diag/debug_settings.h"
 #include "diag/debug_view.h"
 #include "platform/keys.h"
 #include "qotool/debug_view.h"
@@ -93,6 +94,11 @@ private:
             o.wide = s.settings.wide;
             o.condition = s.settings.condition.c_str();
             o.interval = s.settings.interval.c_str();
+            o.file = s.file.c_str();
+            o.column = s.column;
+            o.listing = s.listing.c_str();
+            o.listing_offset = s.listingOffset;
+            o.answer_detail = s.answerDetail.c_str();
         }
         std::vector<QoDebugRow> rows;
         QoDebugSnapshot snapshot{};
@@ -167,12 +173,16 @@ extern "C" QO_API int ruqo_BrowserClick(QoBrowser* browser, int node, int row, i
     }
 }
 
+extern "C" QO_API void ruqo_SetDebugSettingsFile(const char* path) { SetDebugSettingsPath(path); }
+
 extern "C" QO_API void ruqo_SetKeyStateProvider(int (*provider)(int virtual_key)) {
     qotool::platform::SetKeyStateProvider(provider);
     g_pauseKeyWatch = provider != nullptr;
 }
 
 extern "C" QO_API void ruqo_InterruptRun(int request) {
-    if (request && !g_interruptRequest) g_interruptRequest = 1;
-    if (!request && g_interruptRequest == 1) g_interruptRequest = 0;
+    // 1 asked to end, 2 ending (the hook's), 3 asked to pause.
+    if (request == 1 && (!g_interruptRequest || g_interruptRequest == 3)) g_interruptRequest = 1;
+    if (request == 2 && !g_interruptRequest && InstalledDebugView()) g_interruptRequest = 3;
+    if (!request && (g_interruptRequest == 1 || g_interruptRequest == 3)) g_interruptRequest = 0;
 }

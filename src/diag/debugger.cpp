@@ -169,16 +169,6 @@ void UpdateDisplay(Debugger& d, QoLRunContext* run, const char* position, const 
     if (variables) d.variables = VariablesPane(qo);
 }
 
-// A file's text starts with the header line "〖path〗\r\n", which is not
-// one of the file's lines.
-bool IsFileHeader(const char* text) {
-    static const char kOpen[] = "〖";
-    static const char kClose[] = "〗\r\n";
-    if (strncmp(text, kOpen, 2) != 0) return false;
-    const char* end = strchr(text, '\n');
-    return end && end - text >= 5 && strncmp(end - 3, kClose, 4) == 0;
-}
-
 void FillSnapshot(Debugger& d, QoLRunContext* run, const char* position, const char* event, bool stop) {
     DebugSnapshot& s = d.snapshot;
     s.title = d.title;
@@ -192,7 +182,14 @@ void FillSnapshot(Debugger& d, QoLRunContext* run, const char* position, const c
     const char* at = position;
     if (text)
         while (*at == ' ' || *at == '\t' || *at == '\r' || *at == '\n') ++at;
-    s.line = text ? LineOf(text, at) - (IsFileHeader(text) ? 1 : 0) : 0;
+    const SourcePlace place = PlaceOf(run, text ? at : nullptr);
+    s.file = place.file;
+    s.line = place.line;
+    s.column = place.column;
+    if (text && place.offset < 0) {  // a text the run made: its own lines
+        s.line = LineOf(text, at) - (FileHeaderLength(text) ? 1 : 0);
+        s.column = 0;
+    }
     s.sentence.clear();
     if (text) {
         const char* end = at;
@@ -205,6 +202,18 @@ void FillSnapshot(Debugger& d, QoLRunContext* run, const char* position, const c
     s.source = d.pane.text;
     s.sourceReadOnly = s.level > d.debuggerLevel;
     s.selectedLevel = d.selected;
+    // The listing of the selected level and where that level is in it.
+    s.listing.clear();
+    s.listingOffset = -1;
+    if (d.selected >= 0 && (size_t)d.selected < d.levels.size()) {
+        const SourceLevel& shown = d.levels[(size_t)d.selected];
+        QoLRunContext* r = engine::EntryStackAt(d.selected);
+        const SourcePlace selected = PlaceOf(r ? r : run, shown.position);
+        if (selected.offset >= 0) {
+            s.listing.assign(selected.listing);
+            s.listingOffset = selected.offset;
+        }
+    }
     if (d.selected >= 0 && (size_t)d.selected < d.pane.markerAt.size()) {
         s.selectionStart = d.pane.markerAt[(size_t)d.selected];
         s.selectionEnd = d.pane.markerEnd[(size_t)d.selected];
@@ -243,14 +252,23 @@ bool RunToCaret(Debugger& d, size_t caret) {
     return true;
 }
 
+// Runs to a line of the listing (the file's lines, as the stops name them):
+// inside the text the run is in when that text holds the line, else in the
+// listing's own level text.
 bool RunToLine(Debugger& d, QoLRunContext* run, const char* position, int line) {
-    const char* text = TextHolding(run, position);
-    if (!text || line < 1) return false;
-    if (IsFileHeader(text)) ++line;
-    const char* p = text;
-    for (int n = 1; n < line && *p; ++p)
-        if (*p == '\n') ++n;
-    d.runToStart = p;
+    const SourcePlace place = PlaceOf(run, position);
+    if (!place.text || line < 1) return false;
+    long lineAt = 0;
+    for (int n = 1; n < line && (size_t)lineAt < place.listing.size(); ++lineAt)
+        if (place.listing[(size_t)lineAt] == '\n') ++n;
+    const char* text = place.text;
+    long from = lineAt - place.textAt;
+    if (place.textAt == -1 || from < 0 || (size_t)from > strlen(text)) {
+        if (place.offset < 0 || !place.listingLevel) return false;
+        text = place.listingLevel;
+        from = lineAt + (long)FileHeaderLength(text);
+    }
+    d.runToStart = text + from;
     d.runToEnd = text + strlen(text);
     return true;
 }
@@ -278,6 +296,7 @@ void Pause(Debugger& d, QoLRunContext* run, const char* position, int waitMs) {
         }
         d.snapshot.answer.clear();
         d.snapshot.answerCaption.clear();
+        d.snapshot.answerDetail.clear();
         bool ends = false;
         switch (command.kind) {
         case DebugCommandKind::kNone: ends = true; break;
@@ -310,13 +329,16 @@ void Pause(Debugger& d, QoLRunContext* run, const char* position, int waitMs) {
             d.fast = false;
             ends = true;
             break;
-        case DebugCommandKind::kEval:
+        case DebugCommandKind::kEval: {
             d.evalExpression = command.text;
-            d.evalResult = ShownEvaluation(EvaluateReadOnly(qo, command.text.c_str()));
+            const Evaluation e = EvaluateReadOnly(qo, command.text.c_str());
+            d.evalResult = ShownEvaluation(e);
             EvaluateWatches(d, qo);
             d.snapshot.answerCaption = kEvalCaption;
             d.snapshot.answer = d.evalResult;
+            d.snapshot.answerDetail = e.error;
             break;
+        }
         case DebugCommandKind::kWatch:
             if (command.number >= 0 && command.number < 3) {
                 d.settings.watch[command.number] = command.text;
@@ -348,6 +370,7 @@ void Pause(Debugger& d, QoLRunContext* run, const char* position, int waitMs) {
             } else {
                 const Evaluation e = EvaluateReadOnly(qo, command.text.c_str());
                 d.snapshot.answer = e.type == 'X' ? std::string(kCannotCompute) : e.text;
+                d.snapshot.answerDetail = e.error;
             }
             break;
         case DebugCommandKind::kViewHost: break;
@@ -543,7 +566,14 @@ void ResetDebugger() {
 void TraceEvent(QoLRunContext* run, const char* position, const char* event) {
     if (!run || !run->owner || !event || !*event) return;
     CQoLanguage* qo = run->owner;
-    if ((qo->m_modeFlags & 0x20) && platform::KeyIsDown(kVkMenu) && platform::KeyIsDown(kVkPause)) {
+    // A pause asked for by the host (ruqo_InterruptRun(2), Ctrl-C in qol) or
+    // Alt+Pause in pause-key mode.
+    bool asked = false;
+    if (g_interruptRequest == 3) {
+        g_interruptRequest = 0;
+        asked = g_view.load() != nullptr;
+    }
+    if (asked || ((qo->m_modeFlags & 0x20) && platform::KeyIsDown(kVkMenu) && platform::KeyIsDown(kVkPause))) {
         g_debugSwitch |= 1;
         Debugger& d = D();
         std::unique_lock<std::recursive_mutex> lock(d.mutex, std::try_to_lock);

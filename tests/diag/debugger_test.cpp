@@ -86,7 +86,7 @@ public:
 class DebuggerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetDebugSettingsPathForTest((dir_.path() + "/QolDebug.ini").c_str());
+        SetDebugSettingsPath((dir_.path() + "/QolDebug.ini").c_str());
         platform::SetClockSourceForTest(&FakeNow);
         previous_ = SetDebugView(&view_);
         g_debugSwitch = 0;
@@ -96,7 +96,7 @@ protected:
         g_debugSwitch = 0;
         SetDebugView(previous_);
         platform::SetClockSourceForTest(nullptr);
-        SetDebugSettingsPathForTest(nullptr);
+        SetDebugSettingsPath(nullptr);
     }
     // Runs text with the debugger on; returns "T:value".
     std::string Debug(const char* text) {
@@ -423,6 +423,28 @@ TEST_F(DebuggerTest, AltPauseOpensTheDebuggerInPauseKeyMode) {
     platform::SetKeyStateProvider(nullptr);
     EXPECT_FALSE(view_.seen.empty());
     qo_.DoQol("set('pause key off');", nullptr);
+}
+
+// A host's pause request (Ctrl-C in qol) stops the next step in any mode,
+// with the debug switch off or in fast forward; without a view it is dropped.
+TEST_F(DebuggerTest, APauseRequestStopsTheNextStep) {
+    for (bool fast : {false, true}) {
+        SCOPED_TRACE(fast);
+        view_.seen.clear();
+        view_.commands = {{fast ? Kind::kFast : Kind::kClose, 0, ""}, {Kind::kClose, 0, ""}};
+        g_debugSwitch = 1;
+        view_.onFirstWait = [] { ruqo_InterruptRun(2); };
+        qo_.DoQol("a=1; b=2; c=3;", nullptr);
+        ASSERT_EQ(view_.seen.size(), 2u);
+        EXPECT_TRUE(view_.seen[1].stop);
+        EXPECT_EQ(view_.seen[1].waitMs, -1);
+        ResetDebugger();
+    }
+    g_debugSwitch = 0;
+    SetDebugView(nullptr);
+    ruqo_InterruptRun(2);
+    EXPECT_EQ(g_interruptRequest, 0);
+    SetDebugView(&view_);
 }
 
 TEST_F(DebuggerTest, SettingsSurviveAClose) {

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -125,6 +126,7 @@ Outcome RunQol(const Args& args, const std::string& input, const EnvChanges& env
     posix_spawn_file_actions_addopen(&spawn.actions, 0, inputFile.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&spawn.actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&spawn.actions, errPipe[1], 2);
+    posix_spawnattr_setflags(&spawn.attributes, POSIX_SPAWN_SETSID);
     const pid_t pid = spawn.Start();
     close(outPipe[1]);
     close(errPipe[1]);
@@ -143,6 +145,13 @@ void Terminal::Type(const std::string& keys) const {
         ADD_FAILURE() << "cannot type on the terminal";
 }
 
+void Terminal::Resize(int rows, int columns) const {
+    winsize size{};
+    size.ws_row = static_cast<unsigned short>(rows);
+    size.ws_col = static_cast<unsigned short>(columns);
+    if (ioctl(master_, TIOCSWINSZ, &size) != 0) ADD_FAILURE() << "cannot resize the terminal";
+}
+
 bool Terminal::WaitForLineEditor() const {
     while (NowMs() < deadline_) {
         const int fd = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -156,7 +165,7 @@ bool Terminal::WaitForLineEditor() const {
 }
 
 Outcome RunQolOnTerminal(const Args& args, const EnvChanges& env, const std::string& typed,
-                         const std::string& prompt, const PromptAnswer& answer) {
+                         const std::string& prompt, const PromptAnswer& answer, int rows, int columns) {
     Outcome outcome;
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -165,6 +174,7 @@ Outcome RunQolOnTerminal(const Args& args, const EnvChanges& env, const std::str
         return outcome;
     }
     const std::string slave = ptsname(master);
+    if (rows > 0) Terminal(master, slave, 0, nullptr).Resize(rows, columns);
     Spawn spawn(args, env, "");
     posix_spawn_file_actions_addopen(&spawn.actions, 0, slave.c_str(), O_RDWR, 0);
     posix_spawn_file_actions_adddup2(&spawn.actions, 0, 1);

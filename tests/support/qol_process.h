@@ -22,7 +22,7 @@ struct Outcome {
 };
 
 // Standard input reads `input`; standard output and standard error are
-// captured apart. program: what to start instead of qol (an executable
+// captured apart. qol runs in a session of its own, without a terminal. program: what to start instead of qol (an executable
 // script), empty for qol.
 Outcome RunQol(const Args& args, const std::string& input = "", const EnvChanges& env = {},
                const std::string& program = "");
@@ -33,6 +33,8 @@ public:
     Terminal(int master, std::string slave, long long deadline, const std::string* shown)
         : master_(master), slave_(std::move(slave)), deadline_(deadline), shown_(shown) {}
     void Type(const std::string& keys) const;
+    // Gives the window a new size (the kernel tells qol with SIGWINCH).
+    void Resize(int rows, int columns) const;
     // Waits until the line editor has the terminal: the prompt shows before
     // it does, and keys typed in between reach the terminal's own line
     // discipline, which swallows a Ctrl-D there.
@@ -49,10 +51,12 @@ private:
 // Called at each appearance of the prompt text (n counts them from 0).
 using PromptAnswer = std::function<void(const Terminal& terminal, size_t n)>;
 
-// qol on a pseudo-terminal that is its standard input, output and error;
+// qol on a pseudo-terminal that is its standard input, output, error and
+// controlling terminal, of rows x columns (0: the size left unset);
 // `typed` is typed at once, then `answer` at each prompt.
 Outcome RunQolOnTerminal(const Args& args, const EnvChanges& env, const std::string& typed,
-                         const std::string& prompt = "", const PromptAnswer& answer = {});
+                         const std::string& prompt = "", const PromptAnswer& answer = {}, int rows = 0,
+                         int columns = 0);
 
 }  // namespace qotool::test
 

@@ -59,8 +59,11 @@ const char kHelp[] =
     u8"  --pump MS      after every run, pump the message queue for MS\n"
     u8"                 milliseconds so that timers run (timeropen modes 0, 1)\n"
     u8"  --debug        follow the runs in the terminal debugger ('help' at its\n"
-    u8"                 prompt lists the commands; without a terminal it reads\n"
-    u8"                 one command per line from standard input)\n"
+    u8"                 prompt lists the commands); it reads the commands from\n"
+    u8"                 the terminal, else one per line from standard input\n"
+    u8"  --debug-commands FILE\n"
+    u8"                 --debug with the commands read from FILE, one per line;\n"
+    u8"                 each stop prints as FILE:LINE:COLUMN: EVENT ...\n"
     u8"  --version      print the version\n"
     u8"  -h, --help     print this text\n"
     u8"\n"
@@ -95,6 +98,7 @@ struct Options {
     bool printFileResults = false;
     bool debug = false;
     bool lsp = false;  // --lsp: serve editors on standard input and output
+    std::string debugCommands;  // --debug-commands FILE
     bool interactive = false;
     std::vector<Run> runs;
     std::vector<std::string> checks;
@@ -185,6 +189,10 @@ int ParseArguments(int argc, char** argv, Options& options) {
             options.lsp = true;
         } else if (arg == u8"--debug") {
             options.debug = true;
+        } else if (arg == u8"--debug-commands") {
+            if (i + 1 >= argc) return UsageError(u8"qol: %s needs a FILE argument\n", argv[i]);
+            options.debug = true;
+            options.debugCommands = argv[++i];
         } else if (arg == u8"-h" || arg == u8"--help") {
             std::fputs(kHelp, stdout);
             return 0;
@@ -210,9 +218,8 @@ int main(int argc, char** argv) {
     if (!options.checks.empty()) return qol::CheckFiles(options.checks, options.encoding);
     qol::InstallTerminalUi(options.encoding);
     if (options.debug) {
-        // Standard input carries the debugger's commands.
         if (options.runs.empty() && options.script.empty()) return qol::UsageError(u8"qol: %s needs FILE or -e TEXT\n", u8"--debug");
-        qol::InstallTerminalDebugger(options.encoding);
+        if (!qol::InstallTerminalDebugger(options.encoding, options.debugCommands)) return qol::kUsageError;
     }
     qol::Runner runner(options.encoding);
     // The library logged while it loaded: the log does that again in DIR.
