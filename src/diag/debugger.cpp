@@ -450,11 +450,12 @@ Action Hook(Debugger& d, QoLRunContext* run, const char* position, const char* e
     }
 
     // Classification.
-    bool stop = false, conditionFalse = false;
+    bool stop = false, conditionFalse = false, forced = false;
     const bool atOrBelow = level <= d.debuggerLevel;
     const bool runTo = d.runToStart != nullptr;
     if (code == 'B' || code == 'X' || code == 'C' || d.forcePause) {
         stop = true;
+        forced = d.forcePause;
         d.forcePause = false;
     } else if (atOrBelow && (d.fast || runTo)) {
         if (runTo && position && position >= d.runToStart && position <= d.runToEnd) {
@@ -489,8 +490,10 @@ Action Hook(Debugger& d, QoLRunContext* run, const char* position, const char* e
     // Timing.
     const int64_t now = platform::MonotonicMillis();
     if (!stop && now < d.nextRefresh) return Action::kNothing;
-    const bool variables =
-        code == ')' || code == '=' || code == 'B' || code == 'S' || code == 'E' || d.until || conditionFalse;
+    // A forced pause (Alt+Pause, a host's request) comes at any event: it
+    // shows the variables as they are.
+    const bool variables = code == ')' || code == '=' || code == 'B' || code == 'S' || code == 'E' || d.until ||
+                           conditionFalse || forced;
     UpdateDisplay(d, run, position, event, variables);
     if (code == '=') return Action::kNothing;
     if (d.settings.live && !conditionFalse) EvaluateWatches(d, qo);
