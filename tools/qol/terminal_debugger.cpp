@@ -275,7 +275,8 @@ std::string RestoredWatches(const QoDebugSnapshot* s) {
     for (int i = 0; i < 3; ++i)
         if (s->watch[i] && *s->watch[i]) list += (list.empty() ? "" : u8"; ") + std::to_string(i + 1) + " " + Out(s->watch[i]);
     if (list.empty()) return list;
-    return u8"watches restored from " + g_settingsFile + u8": " + list + u8" ('watch N' clears one)";
+    return u8"watches restored from " + (g_settingsFile.empty() ? std::string(u8"the settings file") : g_settingsFile) +
+           u8": " + list + u8" ('watch N' clears one)";
 }
 
 // ---- the screen ----
@@ -481,20 +482,22 @@ std::vector<std::string> Layout(const QoDebugSnapshot* s, const std::vector<std:
     }
     while ((int)screen.size() < 1 + levelRows) screen.emplace_back();
     const int rest = panes - levelRows - 2;
-    const int sourceRows = std::max(1, s->wide ? rest * 3 / 4 : rest * 11 / 20);
-    const int variableRows = std::max(0, rest - sourceRows);
-    const bool numbered = s->listing && *s->listing && s->listing_offset >= 0;
-    screen.push_back(Rule(numbered ? u8"source " + (s->file && *s->file ? Out(s->file) : std::string(u8"-e"))
-                                   : std::string(u8"source"),
-                          width));
-    std::vector<std::string> source = SourceLines(s, sourceRows, width);
-    Pad(source, (size_t)sourceRows);
-    screen.insert(screen.end(), source.begin(), source.end());
-    screen.push_back(Rule(u8"variables", width));
+    std::vector<std::string> source = SourceLines(s, std::max(1, s->wide ? rest * 3 / 4 : rest * 11 / 20), width);
     std::vector<std::string> variables;
     for (int i = 0; i < 3; ++i)
         if (s->watch[i] && *s->watch[i]) variables.push_back(Fit(WatchLine(s, i), width));
     for (const std::string& line : VariableLines(s)) variables.push_back(Fit(line, width));
+    // Rows the source leaves go to the variables, and the other way round.
+    const int variableRows = std::min((int)variables.size(), std::max(0, rest - (int)source.size()));
+    const int sourceRows = rest - variableRows;
+    if ((int)source.size() < sourceRows) source = SourceLines(s, sourceRows, width);
+    const bool numbered = s->listing && *s->listing && s->listing_offset >= 0;
+    screen.push_back(Rule(numbered ? u8"source " + (s->file && *s->file ? Out(s->file) : std::string(u8"-e"))
+                                   : std::string(u8"source"),
+                          width));
+    Pad(source, (size_t)sourceRows);
+    screen.insert(screen.end(), source.begin(), source.end());
+    screen.push_back(Rule(u8"variables", width));
     Pad(variables, (size_t)variableRows);
     screen.insert(screen.end(), variables.begin(), variables.end());
     screen.insert(screen.end(), answer.begin(), answer.end());
@@ -504,6 +507,7 @@ std::vector<std::string> Layout(const QoDebugSnapshot* s, const std::vector<std:
 const char kPrompt[] = u8"debug> ";
 
 void Draw(const QoDebugSnapshot* s, const std::vector<std::string>& message) {
+    g_resized = 0;
     winsize size{};
     const bool known = ioctl(g_tty, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0;
     const int rows = known ? size.ws_row : 24, columns = known ? size.ws_col : 80;
@@ -575,7 +579,6 @@ int Wait(void*, const QoDebugSnapshot* s, int waitMs, int* number, const char** 
         bool redraw = false, interrupted = false;
         if (!ReadLine(line, &redraw, &interrupted)) {
             if (redraw || interrupted) {
-                g_resized = 0;
                 if (interrupted) {
                     g_interrupts = 0;
                     ruqo_InterruptRun(0);
