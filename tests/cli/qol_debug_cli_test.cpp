@@ -93,16 +93,6 @@ TEST_F(QolDebugTest, AnswersEvalValueAndVars) {
     EXPECT_EQ(s.status, 0);
 }
 
-TEST_F(QolDebugTest, RunsToALineAndSelectsLevels) {
-    Write("lines.qol", "a=1;\nb=2;\nc=3;\nd=4;\n");
-    const Session s = Run("-r lines.qol", "run 3\nup\ndown\nclose\n");
-    EXPECT_EQ(s.out, u8"lines.qol:1:1: S开始 level 0: a=1;\n"
-                     u8"lines.qol:3:1: (步进 level 0: c=3;\n"  // the first event in the range
-                     u8"selected level 0\n"
-                     u8"selected level 0\n"
-                     u8"N:4\n");
-}
-
 // Without a terminal the commands come from standard input; garbage is
 // refused with a word on what is wanted and the session goes on.
 TEST_F(QolDebugTest, BadCommandsAreRefusedAndTheSessionGoesOn) {
@@ -133,15 +123,17 @@ TEST_F(QolDebugTest, DebugNeedsARunAndItsCommands) {
 }
 
 // A stop inside a function names the file's line and column, as the error
-// there does; eval and value say why they cannot compute; continue runs to
-// the next marker.
+// there does; run goes to a line of the file; continue runs to the next
+// marker; eval and value say why they cannot compute.
 TEST_F(QolDebugTest, StopsNameTheFilePlaceAndEvalSaysWhy) {
     Write("fdbg.qol", "a = 1;\n#sq(x){\n  y = x * x;\n  ?return y + zz;\n}\nb = sq(3);\n");
-    const Session s = Run("fdbg.qol", "continue\neval sq(3)\nvalue nope\nc\n");
+    const Session s = Run("fdbg.qol", "run 6\ncontinue\neval sq(3)\nvalue nope\nup\nc\n");
     EXPECT_EQ(s.out, u8"fdbg.qol:1:1: S开始 level 0: a = 1;\n"
+                     u8"fdbg.qol:6:1: (步进 level 0: b = sq(3);\n"  // the first event in the range
                      u8"fdbg.qol:4:4: B断点 level 0: return y + zz;\n"
                      u8"eval: 无法计算: 不能改写、新建和移去变量、数组或字段\n"
-                     u8"value: 无法计算: 'nope' 变量未定义\n");
+                     u8"value: 无法计算: 'nope' 变量未定义\n"
+                     u8"selected level 0\n");
     EXPECT_EQ(s.err.substr(0, 11), u8"fdbg.qol:4:") << s.err;  // the error of the same line
 }
 

@@ -114,18 +114,26 @@ bool ReadLine(std::string& line, bool* redraw = nullptr, bool* interrupted = nul
     line.clear();
     for (;;) {
         if (g_screen && line.empty()) {
+            // The signals stay blocked but while ppoll waits, so that one
+            // that comes just before the wait is not missed.
+            sigset_t blocked, previous;
+            sigemptyset(&blocked);
+            sigaddset(&blocked, SIGINT);
+            sigaddset(&blocked, SIGWINCH);
+            sigprocmask(SIG_BLOCK, &blocked, &previous);
             pollfd input{g_commands, POLLIN, 0};
-            if (poll(&input, 1, -1) < 0) {
-                if (errno != EINTR) return false;
-                if (g_interrupts && interrupted) {
-                    *interrupted = true;
-                    return false;
-                }
-                if (g_resized && redraw) {
-                    *redraw = true;
-                    return false;
-                }
-                continue;
+            for (;;) {
+                if ((g_interrupts && interrupted) || (g_resized && redraw)) break;
+                if (ppoll(&input, 1, nullptr, &previous) >= 0 || errno != EINTR) break;
+            }
+            sigprocmask(SIG_SETMASK, &previous, nullptr);
+            if (g_interrupts && interrupted) {
+                *interrupted = true;
+                return false;
+            }
+            if (g_resized && redraw) {
+                *redraw = true;
+                return false;
             }
         }
         char c;
