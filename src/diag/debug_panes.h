@@ -55,7 +55,8 @@ struct SourcePlace {
     const char* listingLevel = nullptr;  // the level text that holds the listing (with the header)
     std::string_view listing;
     const char* text = nullptr;  // the level text that holds the position
-    long textAt = -1;            // where text starts in listing (-1: not found)
+    long textAt = -1;            // where text starts in listing: -1 not found; text the
+                                 // listing's own level text: minus its header's length
     long offset = -1;
     int line = 0, column = 0;
 };

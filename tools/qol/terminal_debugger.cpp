@@ -31,7 +31,8 @@ std::string g_settingsFile;  // where the debugger keeps its settings, as shown
 bool g_restoredShown = false;
 
 // Scripted: commands from g_commands (a file or standard input), stops on
-// standard output. On a terminal: commands and screens on g_tty.
+// standard output. On a terminal: commands and screens on g_tty; on one
+// that cannot draw (TERM dumb or unset) commands and stop lines there.
 bool g_screen = false;
 int g_tty = -1;
 int g_commands = STDIN_FILENO;
@@ -55,7 +56,7 @@ void WriteFd(int fd, std::string_view bytes) {
 
 // Output of the debugger itself: the terminal's screen, or standard output.
 void Print(const std::string& text) {
-    if (g_screen) return WriteFd(g_tty, text);
+    if (g_tty >= 0) return WriteFd(g_tty, text);
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
@@ -582,7 +583,10 @@ int Wait(void*, const QoDebugSnapshot* s, int waitMs, int* number, const char** 
     }
     g_stopShown = true;
     for (;;) {
-        if (g_screen) Draw(s, message);
+        if (g_screen)
+            Draw(s, message);
+        else if (g_tty >= 0)
+            Print(kPrompt);
         std::string line;
         bool redraw = false, interrupted = false;
         if (!ReadLine(line, &redraw, &interrupted)) {
@@ -598,7 +602,7 @@ int Wait(void*, const QoDebugSnapshot* s, int waitMs, int* number, const char** 
         }
         line = TrimBlanks(line);
         if (line.empty()) {
-            if (!g_screen) continue;
+            if (g_tty < 0) continue;
             line = u8"step";
         }
         ParsedCommand c = ParseDebuggerCommand(line);
@@ -797,7 +801,8 @@ bool InstallTerminalDebugger(Encoding encoding, const std::string& commandFile) 
             return false;
         }
     } else if ((g_tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)) >= 0) {
-        g_screen = true;
+        const char* term = getenv("TERM");
+        g_screen = term && *term && strcmp(term, "dumb") != 0;
         g_commands = g_tty;
     }
     UseUserSettings();
