@@ -12,7 +12,9 @@
 // run goes on and on every way out (the end, an error, a signal).
 //
 // Scripted sessions (--debug-commands FILE, or standard input when there is
-// no terminal) read one command per line and print each stop as one line
+// no terminal; a terminal that cannot draw, TERM dumb or unset, gives its
+// commands the same way after a prompt) read one command per line and print
+// each stop as one line
 // "FILE:LINE:COLUMN: EVENT level N: SENTENCE" on standard output, followed
 // by the watch results and the answers of eval, value and vars. Progress
 // refreshes (filtered events shown after a second) do not read a command
