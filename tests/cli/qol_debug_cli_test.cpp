@@ -279,12 +279,14 @@ private:
 // with the stop's FILE:LINE:COLUMN, the stop's line with its number and the
 // function's variables; a resize draws it again for the new size; the last
 // "c" ends the run with the terminal's own screen back, the script's output
-// on it. At 10x5 the screen says it is too small.
+// on it (or terminate ends it with its report there). At 10x5 the screen
+// says it is too small.
 TEST_F(QolDebugTest, TerminalScreenFitsTheWindowAndFollowsResizes) {
     Write("t.qol", "a = 1;\n#sq(x){\n  y = x * x;\n  ?return y + a;\n}\nb = sq(3);\nprint(b + 990);\n");
     const struct {
         int rows, columns, resizedRows, resizedColumns;
-    } sizes[] = {{24, 80, 15, 60}, {15, 60, 24, 80}, {5, 10, 15, 60}};
+        const char* last;  // the last command
+    } sizes[] = {{24, 80, 15, 60, "c\n"}, {15, 60, 24, 80, "c\n"}, {5, 10, 15, 60, "terminate\n"}};
     for (const auto& size : sizes) {
         SCOPED_TRACE(std::to_string(size.columns) + "x" + std::to_string(size.rows));
         Screen screen(size.rows, size.columns);
@@ -302,7 +304,7 @@ TEST_F(QolDebugTest, TerminalScreenFitsTheWindowAndFollowsResizes) {
             EXPECT_NE(text.find(u8"\n>4    ?return y + a;\n"), std::string::npos) << text;
             EXPECT_NE(text.find(u8"\nN型 y = 9\n"), std::string::npos) << text;
         };
-        const std::string shown =
+        const qotool::test::Outcome outcome =
             RunQolOnTerminal({"--debug", "t.qol"},
                              {{"QO_DEBUG_SETTINGS", (dir_ + "/QolDebug.ini").c_str()}, {"QO_UI", "silent"}}, "",
                              "debug> ",
@@ -315,13 +317,15 @@ TEST_F(QolDebugTest, TerminalScreenFitsTheWindowAndFollowsResizes) {
                                      return;
                                  }
                                  if (n == 2) expectStop(false);
-                                 terminal.Type("c\n");
+                                 terminal.Type(n == 2 ? size.last : "c\n");
                              },
-                             size.rows, size.columns)
-                .out;
-        screen.Feed(shown);
+                             size.rows, size.columns);
+        screen.Feed(outcome.out);
         EXPECT_FALSE(screen.OnAlternateScreen());
-        EXPECT_NE(screen.Text().find("\n1000\n"), std::string::npos) << screen.Text();
+        const bool ended = size.last[0] == 't';
+        EXPECT_EQ(outcome.status, ended ? 1 : 0);
+        EXPECT_NE(screen.Text().find(ended ? u8"QOL程序运行被调试器强制终止" : "\n1000\n"), std::string::npos)
+            << screen.Text();
     }
 }
 
