@@ -98,12 +98,12 @@ TEST_F(QolDebugTest, AnswersEvalValueAndVars) {
 TEST_F(QolDebugTest, BadCommandsAreRefusedAndTheSessionGoesOn) {
     const qotool::test::Outcome s = qotool::test::RunQol(
         {"--debug", "-e", "a=1; b=2; a+b"},
-        "jump\nu\nl\nwatch 9 a\nwatch x\nwatch 1 a+*)\npace x\npace 99999999999\nrun 0\nrun -3\nuntil\neval\n"
+        "jump\nu\nl\nwatch 9 a\nwatch x\nwatch 1 a+*)\nwatch 1\npace x\npace 99999999999\nrun 0\nrun -3\nuntil\neval\n"
         "level sideways\nstep now\nlevel block\nexit\n",
         {{"QO_DEBUG_SETTINGS", (dir_ + "/QolDebug.ini").c_str()}, {"QO_UI", "silent"}});
     for (const char* expected :
          {u8"qol: unknown command 'jump'", u8"qol: ambiguous command 'u'", u8"qol: ambiguous command 'l'",
-          u8"qol: watch needs a number 1-3", u8"watch 1 a+*) = 无法计算\n",
+          u8"qol: watch needs a number 1-3", u8"watch 1 a+*) = 无法计算\nwatch 1 cleared\n",
           u8"qol: pace needs a number of milliseconds, not 'x'", u8"not '99999999999'",
           u8"qol: run needs a line number, not '0'", u8"qol: run needs a line number, not '-3'",
           u8"qol: until needs a condition", u8"qol: eval needs an expression",

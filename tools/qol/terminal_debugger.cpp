@@ -241,7 +241,7 @@ std::string WatchLine(const QoDebugSnapshot* s, int i) {
 
 // The snapshot's pause being shown: its stop has been printed or drawn.
 bool g_stopShown = false;
-int g_lastCommand = 0;
+int g_lastCommand = 0, g_lastNumber = 0;
 
 // What the last command that kept the pause answered, one line each.
 std::vector<std::string> Answer(const QoDebugSnapshot* s) {
@@ -256,9 +256,14 @@ std::vector<std::string> Answer(const QoDebugSnapshot* s) {
         }
         for (std::string& l : SplitLines(line)) lines.push_back(std::move(l));
     }
-    if (g_lastCommand == QO_DEBUG_WATCH || g_lastCommand == QO_DEBUG_REFRESH)
-        for (int i = 0; i < 3; ++i)
-            if (s->watch[i] && *s->watch[i]) lines.push_back(WatchLine(s, i));
+    if (g_lastCommand == QO_DEBUG_WATCH || g_lastCommand == QO_DEBUG_REFRESH) {
+        for (int i = 0; i < 3; ++i) {
+            if (s->watch[i] && *s->watch[i])
+                lines.push_back(WatchLine(s, i));
+            else if (g_lastCommand == QO_DEBUG_WATCH && i == g_lastNumber)
+                lines.push_back(std::string(u8"watch ") + std::to_string(i + 1) + u8" cleared");
+        }
+    }
     if (g_lastCommand == QO_DEBUG_UP || g_lastCommand == QO_DEBUG_DOWN)
         lines.push_back(std::string(u8"selected level ") + std::to_string(s->selected_level));
     if (g_lastCommand == QO_DEBUG_LEVEL)
@@ -633,6 +638,7 @@ int Wait(void*, const QoDebugSnapshot* s, int waitMs, int* number, const char** 
         *number = c.number;
         *text = g_commandText.c_str();
         g_lastCommand = c.kind;
+        g_lastNumber = c.number;
         if (EndsThePause(c.kind)) {
             g_stopShown = false;
             if (g_screen) LeaveScreen();
