@@ -1,5 +1,6 @@
 // The committed letter lists against readings taken from ICU once
-// (tests/fixtures/letter_sample.txt, written by tools/gen/gen_letter_lists.cpp).
+// (tests/fixtures/letter_sample.txt, a sample of what
+// tools/gen/gen_letter_lists.cpp wrote, with rows for every letter list).
 // ICU is not needed to run these tests.
 #include "textutil/letter_lists.h"
 
@@ -7,6 +8,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -22,7 +24,8 @@ TEST(LetterListTest, AgreesWithIcuOnTheSample) {
     std::ifstream in(SamplePath());
     ASSERT_TRUE(in) << SamplePath();
     std::string line;
-    int checked = 0, mismatches = 0;
+    int mismatches = 0;
+    std::set<char> letters;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] == '#') continue;
         unsigned code = 0;
@@ -32,9 +35,9 @@ TEST(LetterListTest, AgreesWithIcuOnTheSample) {
         const char actual = PinyinInitial((unsigned char)(code >> 8), (unsigned char)code);
         if (actual != expected && ++mismatches <= 20)
             ADD_FAILURE() << line << ": table has " << (actual ? std::string(1, actual) : "none");
-        ++checked;
+        letters.insert(letter);
     }
-    EXPECT_EQ(checked, 2000);
+    EXPECT_EQ(letters.size(), 23u) << "the sample lacks rows of some letter list";  // A..Z but I, U, V
     EXPECT_EQ(mismatches, 0);
 }
 
