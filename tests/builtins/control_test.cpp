@@ -63,18 +63,6 @@ protected:
 
 // ---- QolCreate, QolRun, QolRelease ----
 
-TEST_F(ControlTest, HandlesAreWholeAddresses) {
-    const std::string created = RunAndResult(qo, "QolCreate(0)");
-    ASSERT_TRUE(StartsWith(created, "N:")) << created;
-    const double number = platform::ParseDouble(created.c_str() + 2);
-    ASSERT_EQ(builtins::CreatedInterpreters().size(), 1u);
-    CQoLanguage* interpreter = builtins::CreatedInterpreters().back();
-    EXPECT_EQ(builtins::HandleFromNumber(number), (uintptr_t)interpreter);
-    EXPECT_EQ(number, HandleNumber(interpreter));
-    EXPECT_EQ(CallBuiltin(qo, "QolRelease(" + Number(number) + ")"), created);
-    EXPECT_TRUE(builtins::CreatedInterpreters().empty());
-}
-
 TEST_F(ControlTest, CreateCopiesWhatItsFlagsName) {
     CObject platform;
     qo.m_pPlatform = &platform;
@@ -123,20 +111,6 @@ TEST_F(ControlTest, RunReportsAParameterWithoutEqualsSign) {
         "X:参变量传入值缺少等号。标准格式为：QolRun(QOL实例句柄;参变量1=表达式1,...,参变量n=表达式n){程序;};";
     EXPECT_EQ(Gbk(CallBuiltin(qo, "QolRun(0; a){ 1 }")), Gbk(message));
     EXPECT_EQ(Gbk(CallBuiltin(qo, "QolRun(0; a")), Gbk(message));
-}
-
-TEST_F(ControlTest, RunIntoReleasedOrForgedHandlesTouchesNothing) {
-    const std::string gone = "S:QolUse()执行出错，可能是句柄非法";
-    const std::string created = RunAndResult(qo, "QolCreate(0)");
-    CallBuiltin(qo, "QolRelease(" + created.substr(2) + ")");
-    for (const std::string& handle : {created.substr(2), std::string("12345"), std::string("-7"),
-                                      Number(HandleNumber(&qo) + 8)}) {
-        qotool::test::LogCapture log;
-        EXPECT_EQ(Gbk(CallBuiltin(qo, "QolRun(" + handle + "; a=1){ a }")), Gbk(gone)) << handle;
-        // The log hears of it.
-        ASSERT_EQ(log.Messages().size(), 1u) << handle;
-        EXPECT_EQ(Gbk(log.Messages()[0]), Gbk("QOL解析器实例句柄非法或不存在，可能是其已析构"));
-    }
 }
 
 // ---- ErrorCheck ----
