@@ -70,28 +70,10 @@ int StartStubborn() {
     return pid;
 }
 
-TEST(SystemProcessTest, ExecKillEndsAChildThatIgnoresTheCloseRequestAfterTheTimeOut) {
-    const int pid = StartStubborn();
-    const int64_t start = platform::MonotonicMillis();
-    EXPECT_EQ(ruqo_ExecWithMsg("execkill", (unsigned)pid, 9u, 300), 0u);
-    const int64_t spent = platform::MonotonicMillis() - start;
-    EXPECT_GE(spent, 280);
-    EXPECT_LT(spent, 10000);
-    EXPECT_NE(kill(pid, 0), 0);  // ended and reaped
-}
-
 TEST(SystemProcessTest, ExecKillWithoutTheKillFlagLeavesTheChildRunning) {
     const int pid = StartStubborn();
     EXPECT_EQ(ruqo_ExecWithMsg("ExecKill", (unsigned)pid, 1u, 150), (unsigned)pid);
     EXPECT_EQ(ruqo_ExecWithMsg("ExecKill", (unsigned)pid, 8u, 0), 0u);  // no wait: ends it at once
-}
-
-TEST(SystemProcessTest, AClosedChildEndsAtTheFirstRequest) {
-    int pid = 0;
-    ASSERT_EQ(platform::StartProgram("sleep 30", nullptr, pid), platform::StartFailure::kNone);
-    const int64_t start = platform::MonotonicMillis();
-    EXPECT_EQ(ruqo_ExecWithMsg("ExecKill", (unsigned)pid, 1u, 20000), 0u);
-    EXPECT_LT(platform::MonotonicMillis() - start, 5000);
 }
 
 TEST(SystemProcessTest, WaitsAnswerForThisProcessAndForMissingOnes) {
@@ -125,19 +107,6 @@ TEST(SystemProcessTest, WindowWaitsFollowTheWindowsProcess) {
     EXPECT_EQ(ruqo_ExecWithMsg("ExecWaitWindow", 7u, 1u, 0), 0u);    // the process ended
     EXPECT_EQ(ruqo_ExecWithMsg("ExecWaitWindow", 8u, 1u, 0), 0xFFFFFFFFu);
     platform::SetWindowProvider(previous);
-}
-
-// Timers of the waiting thread run while it waits for a child.
-TEST(SystemProcessTest, AWaitServicesTheThreadsMessageQueue) {
-    static int ticks;
-    ticks = 0;
-    const uint64_t timer = platform::SetThreadTimer(10, [](uint64_t) { ++ticks; });
-    ASSERT_NE(timer, 0u);
-    int pid = 0;
-    ASSERT_EQ(platform::StartProgram("sleep 0.3", nullptr, pid), platform::StartFailure::kNone);
-    EXPECT_EQ(ruqo_ExecWithMsg("ExecWaitProcess", (unsigned)pid, 0x05u, 0), 0u);
-    platform::KillThreadTimer(timer);
-    EXPECT_GE(ticks, 3) << "the wait left the thread's timers unserviced";
 }
 
 // A started program inherits none of the host's descriptors above 2, even
@@ -286,25 +255,6 @@ TEST(SystemPathTest, AChineseNameWrittenFromAScriptIsUtf8OnDisk) {
     struct stat info;
     EXPECT_EQ(stat(tree.DrivePath("P/Q/R/\xE4\xB8\xAD\xE6\x96\x87.txt").c_str(), &info), 0);
     EXPECT_EQ(Gbk(RunAndResult(qo, "get('FileList', 'C:\\\\P\\\\Q\\\\R', '中*')")), Gbk("S:C:\\P\\Q\\R\\中文.TXT"));
-}
-
-TEST(SystemFileTest, FileReadKeepsZeroBytesAndHonoursTheMaximum) {
-    PathTree tree;
-    const std::string bytes("a\0b\0\0c\xFF", 7);
-    tree.folder().Write("c/P/zero.bin", bytes);
-    CQoLanguage qo;
-    struct Row {
-        const char* maximum;
-        size_t length;
-    };
-    for (const Row& row : {Row{"", 7}, Row{", 3", 3}, Row{", 7", 7}, Row{", 100", 7}, Row{", -1", 7}, Row{", 0", 0}}) {
-        SCOPED_TRACE(row.maximum);
-        qo.DoQol(("FileRead('C:\\\\P\\\\zero.bin'" + std::string(row.maximum) + ")").c_str(), nullptr);
-        ASSERT_EQ(qo.m_cType, 'S');
-        EXPECT_EQ(std::string(qo.m_strValue.view()), bytes.substr(0, row.length));
-    }
-    // Written back whole, zero bytes included.
-    EXPECT_EQ(RunAndResult(qo, "FileWrite('C:\\\\P\\\\copy.bin', FileRead('C:\\\\P\\\\zero.bin'))"), "N:7");
 }
 
 TEST(SystemProcessTest, ACommandLineGivesItsExitCodeWithTheError) {

@@ -14,16 +14,6 @@ namespace {
 
 std::string Bytes(const CString& s) { return std::string(s.c_str(), (size_t)s.GetLength()); }
 
-TEST(CStringTest, EmptyStringsShareOneBlock) {
-    CString a, b;
-    CString c("");
-    EXPECT_EQ(a.c_str(), b.c_str());
-    EXPECT_EQ(a.c_str(), c.c_str());
-    EXPECT_TRUE(a.IsValid());
-    EXPECT_EQ(0, a.GetLength());
-    EXPECT_EQ('\0', a.c_str()[0]);
-}
-
 // Every modifying member, applied to a copy, must leave the original's text
 // and buffer address alone.
 TEST(CStringTest, ModifyingACopyLeavesTheOriginal) {
