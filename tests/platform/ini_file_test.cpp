@@ -7,7 +7,6 @@
 
 #include "platform/ini_file.h"
 #include "support/gbk_text.h"
-#include "support/temp_env.h"
 
 namespace qotool::platform {
 namespace {
@@ -57,20 +56,6 @@ TEST(IniFile, WritesInPlaceAppendsAndRemoves) {
         SCOPED_TRACE(row.title);
         EXPECT_EQ(Gbk(ProfileTextWrite(row.before, row.section, row.key, row.value)), Gbk(row.after));
     }
-}
-
-TEST(IniFile, FileRoundTripIsByteExact) {
-    test::TempDir dir;
-    const std::string path = dir.path() + "/设置.ini";
-    EXPECT_EQ(ReadProfileInt(path.c_str(), "S", "n", 7), 7);
-    ASSERT_TRUE(WriteProfileString(path.c_str(), "调试", "条件", "名字=='张三'"));
-    ASSERT_TRUE(WriteProfileString(path.c_str(), "调试", "n", "-12x"));
-    EXPECT_EQ(Gbk(ReadProfileString(path.c_str(), "调试", "条件", "")), Gbk("名字=='张三'"));
-    EXPECT_EQ(ReadProfileInt(path.c_str(), "调试", "n", 0), -12);
-    EXPECT_EQ(ReadProfileInt(path.c_str(), "调试", "条件", 5), 5);
-    // The file has the UTF-8 name.
-    EXPECT_EQ(Gbk(test::TempDir::Read(dir.path() + "/\xE8\xAE\xBE\xE7\xBD\xAE.ini")),
-              Gbk("[调试]\r\n条件=名字=='张三'\r\nn=-12x\r\n"));
 }
 
 }  // namespace

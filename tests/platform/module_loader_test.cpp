@@ -130,15 +130,6 @@ TEST(ModuleLoaderTest, OnlyHandlesWeGaveOutAreUsedOrClosed) {
     EXPECT_NE(FindSymbol(LoadModule("m"), "pow"), nullptr);  // other references stay usable
 }
 
-int g_data = 7;
-
-TEST(ModuleLoaderTest, CodeAddressesLieInExecutableSegments) {
-    EXPECT_TRUE(IsCodeAddress(FindSymbol(LoadModule("c"), "strlen")));
-    EXPECT_FALSE(IsCodeAddress(&g_data));
-    EXPECT_FALSE(IsCodeAddress(reinterpret_cast<void*>(123)));
-    EXPECT_FALSE(IsCodeAddress(nullptr));
-}
-
 TEST(MemoryProbeTest, CopiesThroughUnknownAddressesFailInsteadOfFaulting) {
     const size_t page = (size_t)sysconf(_SC_PAGESIZE);
     char* pages = static_cast<char*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));

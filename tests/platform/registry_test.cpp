@@ -93,17 +93,6 @@ TEST_F(RegistryTest, MissingKeysValuesAndLongValuesHaveTheirStatus) {
     EXPECT_TRUE(RegistryKeyExists(kLocalMachine, "software"));
 }
 
-TEST_F(RegistryTest, SubkeysAndValuesAreListedInFileOrder) {
-    folder_.Write("a.reg", kFixture);
-    std::vector<std::string> names;
-    ASSERT_TRUE(RegistrySubkeys(kLocalMachine, "SOFTWARE\\QO", names));
-    EXPECT_EQ(names, (std::vector<std::string>{"Home0", "Home1"}));
-    ASSERT_TRUE(RegistryValueNames(kLocalMachine, "SOFTWARE\\QO\\HOME1", names));
-    EXPECT_EQ(names, (std::vector<std::string>{"Long", "TooLong"}));
-    EXPECT_FALSE(RegistrySubkeys(kLocalMachine, "SOFTWARE\\None", names));
-    EXPECT_TRUE(names.empty());
-}
-
 TEST_F(RegistryTest, LaterFilesOverrideAndDeleteAndChangesAreNoticed) {
     folder_.Write("a.reg", kFixture);
     EXPECT_EQ(Read(kLocalMachine, "SOFTWARE\\Qo\\Home0", "Small").size(), 4u);
