@@ -106,13 +106,6 @@ TEST_F(ControlTest, ReleaseRefusesWhatQolCreateDidNotMake) {
     EXPECT_TRUE(engine::IsLiveInterpreter(&other));
 }
 
-TEST_F(ControlTest, RunReportsAParameterWithoutEqualsSign) {
-    const std::string message =
-        "X:参变量传入值缺少等号。标准格式为：QolRun(QOL实例句柄;参变量1=表达式1,...,参变量n=表达式n){程序;};";
-    EXPECT_EQ(Gbk(CallBuiltin(qo, "QolRun(0; a){ 1 }")), Gbk(message));
-    EXPECT_EQ(Gbk(CallBuiltin(qo, "QolRun(0; a")), Gbk(message));
-}
-
 // ---- ErrorCheck ----
 
 TEST_F(ControlTest, ErrorCheckChangesNothing) {
@@ -142,15 +135,9 @@ TEST_F(ControlTest, ErrorCheckChangesNothing) {
     RunAndResult(qo, "system_checked = NULL");
 }
 
-TEST_F(ControlTest, ErrorCheckRunsNothingInOtherInterpreters) {
-    RunSteps(qo, {
-                     {"h = QolCreate(0); QolRun(h){ v = 1 }; 0", "N:0"},
-                     {"ErrorCheck(){ QolRun(h){ v = 2 }; QolRelease(h); QolRun(0){ w = nosuch } }", "S:"},
-                     {"QolRun(h){ v }", "N:1"},
-                     // Interpreters made in a check only check.
-                     {"ErrorCheck(){ k = QolCreate(0); QolRun(k; n=5){ m = n + q }; QolRelease(k) }", "S:"},
-                     {"QolRelease(h)", "N:", true},
-                 });
+// (What a script sees of it is in interpreters.cases.)
+TEST_F(ControlTest, InterpretersCreatedInACheckAreNotKept) {
+    EXPECT_EQ(RunAndResult(qo, "ErrorCheck(){ k = QolCreate(0); QolRun(k; n=5){ m = n + q }; QolRelease(k) }"), "S:");
     EXPECT_TRUE(builtins::CreatedInterpreters().empty());
 }
 

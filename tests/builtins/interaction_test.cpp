@@ -144,19 +144,6 @@ TEST_F(InteractionTest, EditDataEditsAVariable) {
     }
 }
 
-TEST_F(InteractionTest, EditDataRefusesWhatItCannotEdit) {
-    RunAndResult(qo, "p = 5%'P%mem'; z = NULL");
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"EditData()", "X:EditData函数无编辑变量"},
-        {"EditData('x')", "X:EditData函数无编辑变量"},
-        {"EditData(nosuch)", "X:EditData函数编辑的变量 'nosuch' 未定义"},
-        {"EditData(p)", "X:EditData函数编辑的变量 'p' 不是字符型或数值型"},
-        {"EditData(z)", "X:EditData函数编辑的变量 'z' 不是字符型或数值型"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(Gbk(CallBuiltin(qo, c.first)), Gbk(c.second)) << c.first;
-    EXPECT_EQ(ui.Count(Kind::kEdit), 0u);
-}
-
 // ---- PromptText ----
 
 TEST_F(InteractionTest, PromptGeometryFollowsTheLineCount) {
