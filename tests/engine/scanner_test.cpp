@@ -19,61 +19,6 @@ namespace {
 
 using qotool::test::Gbk;
 
-// ---- reading string literals ----
-
-struct LiteralCase {
-    const char* name;
-    std::string source;
-    int consumed;       // result of ruqo_GetStringData
-    std::string value;  // the text read (when consumed >= 0)
-};
-
-// The executor reads every literal through ruqo_GetStringData, so what a
-// script sees of literals is in literals.cases; here, what it consumed.
-TEST(GetStringDataTest, ReadsLiteralsAndReportsWhatItConsumed) {
-    const std::vector<LiteralCase> cases = {
-        {"double quotes", "\"abc\"", 5, "abc"},
-        {"blanks after the literal are consumed", "\"a\"  ;", 5, "a"},
-        {"a literal followed by a word reads only the literal", "\"a\" b", 4, "a"},
-        {"adjacent literals with a line comment", "'a' // c\r\n\"b\" x", 14, "ab"},
-        {"backslash zero is a zero byte that counts", "\"a\\0b\"", 6, std::string("a\0b", 3)},
-        {"named escapes", "\"\\n\\r\\t\"", 8, "\n\r\t"},
-        {"escaped quotes and backslash", "\"\\\"\\'\\\\\"", 8, "\"'\\"},
-        {"hex escape reads two digits only", "\"\\x414\"", 7, "A4"},
-        {"a carriage return inside a literal is kept", "\"a\r\nb\"", 6, "a\r\nb"},
-        {"a ; followed by blanks before the line end still counts", "\"a; \r\n", -1, ""},
-        {"a ; then a line end: the quote is missing", "\"a;\r\n\"", -1, ""},
-        {"an escaped ; is not a statement end", "\"a\\;\r\n\"", 7, "a;\r\n"},
-        {"a line feed alone does not end the literal", "\"a;\n\"", 5, "a;\n"},
-        {"hex escape cut by the end of the text", "\"\\x4\"", -1, ""},
-        {"hex escape with no digits", "\"\\x\"", -1, ""},
-        {"not at a quote", "abc", -1, ""},
-    };
-    for (const LiteralCase& c : cases) {
-        std::string buffer = c.source;
-        char* cursor = buffer.data();
-        CString text("unchanged");
-        const int consumed = ruqo_GetStringData(cursor, text);
-        EXPECT_EQ(consumed, c.consumed) << c.name;
-        if (c.consumed >= 0) {
-            EXPECT_EQ(Gbk(text), Gbk(c.value)) << c.name;
-            EXPECT_EQ(cursor - buffer.data(), c.consumed) << c.name;
-        } else if (c.source[0] != '"') {  // not at a quote: nothing moves
-            EXPECT_EQ(cursor, buffer.data()) << c.name;
-            EXPECT_EQ(Gbk(text), Gbk("unchanged")) << c.name;
-        }
-    }
-}
-
-TEST(GetStringDataTest, MissingQuoteLeavesTheCursorInsideTheLiteral) {
-    char source[] = "\"abc;\r\nx=1";
-    char* cursor = source;
-    CString text;
-    EXPECT_EQ(ruqo_GetStringData(cursor, text), -1);
-    EXPECT_GT(cursor, source);
-    EXPECT_LE(cursor, source + 5);
-}
-
 // ---- skipping string literals ----
 
 struct SkipStringCase {
@@ -102,19 +47,6 @@ TEST(SkipStringTest, StopsWhereTheLiteralAndTheBlanksAfterItEnd) {
     }
 }
 
-TEST(SkipStringTest, AgreesWithGetStringDataOnWhereALiteralEnds) {
-    const std::vector<std::string> sources = {
-        "\"abc\" x", "'a' \"b\" /* c */ 'd' x", "\"a\\\"b\"  x", "\"a\r\nb\" x", "\"open",
-    };
-    for (const std::string& source : sources) {
-        std::string a = source, b = source;
-        char* cursor = a.data();
-        CString text;
-        const int consumed = ruqo_GetStringData(cursor, text);
-        EXPECT_EQ(SkipString(b.data() + 1, b[0]) - b.data(), consumed) << source;
-    }
-}
-
 // ---- quoting ----
 
 TEST(MakeQolStringTest, QuotesSpecialBytes) {
@@ -134,23 +66,6 @@ TEST(MakeQolStringTest, QuotesSpecialBytes) {
     for (const Case& c : cases) {
         CString quoted = ruqo_MakeQolString(CString(c.text.data(), (int)c.text.size()), c.quote);
         EXPECT_EQ(Gbk(quoted), Gbk(c.literal)) << qotool::test::Readable(c.text);
-    }
-}
-
-TEST(MakeQolStringTest, EveryByteReadsBackUnchanged) {
-    std::string all;
-    for (int b = 0; b < 256; ++b) all += (char)b;
-    for (char quote : {'"', '\''}) {
-        CString literal = ruqo_MakeQolString(CString(all.data(), (int)all.size()), quote);
-        std::string source(literal.view());
-        source += " rest";
-        char* cursor = source.data();
-        CString back;
-        const int consumed = ruqo_GetStringData(cursor, back);
-        ASSERT_EQ(consumed, literal.GetLength() + 1) << "quote " << quote;
-        EXPECT_EQ(back.GetLength(), 256);
-        EXPECT_TRUE(back.view() == all) << "quote " << quote;
-        EXPECT_STREQ(cursor, "rest");
     }
 }
 
@@ -369,27 +284,6 @@ TEST_F(WordTest, ReadsWordCharacters) {
         EXPECT_EQ(Read(buffer, cursor), 1) << c.name;
         EXPECT_EQ(Gbk(word), Gbk(c.word)) << c.name;
         EXPECT_EQ(cursor - buffer.data(), c.length) << c.name;
-    }
-}
-
-TEST_F(WordTest, NoWordIsAnIllegalOperator) {
-    struct Case {
-        std::string text;
-        std::string message;
-    } cases[] = {
-        {")x", "非法操作符：) --- 可能是缺参数或数据项"},
-        {"}x", "非法操作符：} --- 可能是{ }不匹配或( )不匹配"},
-        {"=x", "非法操作符：="},
-        {"-x", "非法操作符：-"},
-    };
-    for (const Case& c : cases) {
-        std::string buffer = c.text;
-        char* cursor;
-        EXPECT_EQ(Read(buffer, cursor), -1) << c.text;
-        EXPECT_EQ(cursor - buffer.data(), 1) << c.text;
-        EXPECT_EQ(qo.m_cType, 'X');
-        // Outside a run no text is registered, so the message stands alone.
-        EXPECT_EQ(Gbk(qo.m_strError), Gbk(c.message)) << c.text;
     }
 }
 
