@@ -311,7 +311,8 @@ TEST(DoTest, ClearResetsModesAndTexts) {
     qo.m_strError = "old";
     qo.m_cType = 'X';
     qo.m_nScopeLevel = 3;
-    qo.BindTableBuffer("table");
+    EXPECT_EQ(qo.BindTableBuffer(nullptr), 0);  // a host's null name unbinds
+    EXPECT_EQ(qo.BindTableBuffer("table"), 1);
     qo.m_pRun->checkLevel = 2;
     EXPECT_EQ(qo.Do("Clear", "ignored"), &qo);
     EXPECT_EQ(qo.m_cType, 'Z');
@@ -765,16 +766,6 @@ TEST(StateTest, GetSafeQoWithoutAPlatform) {
     qo.m_pPlatform = &platform;
     EXPECT_EQ(qo.GetSafeQo(0), &platform);
     qo.m_pPlatform = nullptr;
-}
-
-TEST(StateTest, BindTableBuffer) {
-    CQoLanguage qo;
-    EXPECT_EQ(qo.BindTableBuffer("t"), 1);
-    EXPECT_EQ(Gbk(qo.m_pRun->tableBufferName), Gbk("t"));
-    EXPECT_EQ(qo.BindTableBuffer(""), 0);
-    EXPECT_EQ(qo.BindTableBuffer("t"), 1);
-    EXPECT_EQ(qo.BindTableBuffer(nullptr), 0);
-    EXPECT_EQ(Gbk(qo.m_pRun->tableBufferName), Gbk(""));
 }
 
 // ---- texts that try to break the interpreter ----

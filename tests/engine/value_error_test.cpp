@@ -3,9 +3,7 @@
 // position text and source excerpt.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,54 +21,7 @@ using qotool::engine::QolUnwind;
 using qotool::test::CountOf;
 using qotool::test::Gbk;
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
 // ---- value to text ----
-
-struct TextCase {
-    const char* name;
-    char type;
-    double number;
-    uintptr_t pointer;
-    const char* extType;
-    std::string text;
-    char typeAfter;
-    const char* string = "";  // the string member (the error text for X)
-};
-
-TEST(GetValueStringTest, ConvertsEveryType) {
-    const uintptr_t high = (uintptr_t)0x7FFF12345678ULL;
-    const std::vector<TextCase> cases = {
-        {"number 0.1", 'N', 0.1, 0, "", "0.1", 'N'},
-        {"integer", 'N', 3, 0, "", "3", 'N'},
-        {"negative", 'N', -2.5, 0, "", "-2.5", 'N'},
-        {"exponent form", 'N', 1e20, 0, "", "1e+20", 'N'},
-        {"infinity is an error", 'N', kInf, 0, "", "数值范围超界", 'X'},
-        {"negative infinity is an error", 'N', -kInf, 0, "", "数值范围超界", 'X'},
-        {"pointer with extended type", 'P', 0, 4294967295u, "%mem", "4294967295%mem", 'P'},
-        {"plain pointer", 'P', 0, 1234, "", "1234", 'P'},
-        {"64-bit address", 'P', 0, high, "%dll", std::to_string((unsigned long long)high) + "%dll", 'P'},
-        {"no value", 'Z', 5, 0, "", "", 'Z'},
-        {"undetermined", '?', 5, 0, "", "", '?'},
-        {"missing arguments marker", 'f', 5, 0, "", "", 'f'},
-        {"a string is a copy", 'S', 0, 0, "", "text", 'S', "text"},
-        {"an error is a copy of its text", 'X', 0, 0, "", "failure", 'X', "failure"},
-    };
-    for (const TextCase& c : cases) {
-        CQoLanguage qo;
-        qo.SetValueType(c.type, c.extType);
-        qo.m_dValue = c.number;
-        qo.m_pValue = c.pointer;
-        (c.type == 'X' ? qo.m_strError : qo.m_strValue) = c.string;
-        EXPECT_EQ(Gbk(qo.GetValueString()), Gbk(c.text)) << c.name;
-        EXPECT_EQ(qo.m_cType, c.typeAfter) << c.name;
-        // Infinity leaves the message as the error text, and reads as it.
-        if (c.typeAfter == 'X') {
-            EXPECT_EQ(Gbk(qo.m_strError), Gbk(c.text)) << c.name;
-            EXPECT_EQ(Gbk(qo.GetValueString()), Gbk(c.text)) << c.name;
-        }
-    }
-}
 
 TEST(GetValueStringTest, LengthFormReportsBytesAndKeepsZeroBytes) {
     CQoLanguage qo;
@@ -153,42 +104,6 @@ TEST(SetValueStringTest, StoresBytesWithoutChangingTheType) {
         EXPECT_TRUE(qo.m_strValue.view() == c.stored) << c.name;
         EXPECT_EQ(qo.m_cType, 'N') << c.name;
     }
-}
-
-TEST(ErrorStringTest, SetsReadsAndEmpties) {
-    struct Case {
-        const char* name;
-        const char* text;
-        std::string result;
-        char type;
-    } cases[] = {
-        {"a message makes the value an error", "bad", "bad", 'X'},
-        {"an empty text empties the error, the type stays", "", "", 'N'},
-        {"null only reads", nullptr, "old", 'N'},
-    };
-    for (const Case& c : cases) {
-        CQoLanguage qo;
-        qo.m_strError = "old";
-        qo.m_cType = 'N';
-        EXPECT_EQ(Gbk(qo.ErrorString(c.text)), Gbk(c.result)) << c.name;
-        EXPECT_EQ(Gbk(qo.m_strError), Gbk(c.result)) << c.name;
-        EXPECT_EQ(qo.m_cType, c.type) << c.name;
-    }
-}
-
-TEST(SetValueTypeTest, SetsTheLetterAndTheExtendedTypeOnly) {
-    CQoLanguage qo;
-    qo.m_dValue = 1.5;
-    qo.m_pValue = 9;
-    qo.SetValueString("s", -1);
-    EXPECT_EQ(qo.SetValueType('P', "%mem"), 1);
-    EXPECT_EQ(qo.m_cType, 'P');
-    EXPECT_STREQ(qo.GetValueExtType(), "%mem");
-    EXPECT_EQ(qo.m_dValue, 1.5);
-    EXPECT_EQ(qo.m_pValue, 9u);
-    EXPECT_EQ(Gbk(qo.m_strValue), Gbk("s"));
-    EXPECT_EQ(qo.SetValueType('N', nullptr), 1);
-    EXPECT_STREQ(qo.GetValueExtType(), "");
 }
 
 // ---- pointer text ----
