@@ -134,17 +134,6 @@ TEST(PointerTextTest, ReadsPointersBack) {
     }
 }
 
-TEST(PointerTextTest, TextFormRoundTrips) {
-    for (const char* text : {"4294967295%mem", "77%dll", "0%qol", "140737488355327%qol", "5"}) {
-        CQoLanguage qo;
-        const bool found = qo.PointerFromText(text);
-        CString back;
-        EXPECT_EQ(qo.PointerToText(back), found) << text;
-        EXPECT_EQ(Gbk(back), Gbk(text));
-        EXPECT_EQ(Gbk(qo.GetValueString()), Gbk(text));
-    }
-}
-
 // ---- the error report ----
 
 // A text of distinct-looking bytes, so that a piece taken from the wrong
