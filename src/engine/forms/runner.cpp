@@ -53,7 +53,9 @@ bool Runner::CompareText(const Node& n, double* out) {
             v = v.substr(0, (size_t)count);
         }
     }
-    if (const void* zero = memchr(v.data(), 0, v.size())) v = v.substr(0, (size_t)((const char*)zero - v.data()));
+    // (An empty text may have no bytes at all: memchr is not asked then.)
+    if (const void* zero = v.empty() ? nullptr : memchr(v.data(), 0, v.size()))
+        v = v.substr(0, (size_t)((const char*)zero - v.data()));
     const int c = v.compare(f_.texts[(size_t)n.slot]);
     const int order = c < 0 ? -1 : c > 0 ? 1 : 0;
     bool result;
