@@ -20,12 +20,7 @@ uint64_t NextVersion() {
 VarArray::VarArray(std::string_view arrayName, char cellType)
     : name(arrayName), version_(NextVersion()), cellType_(cellType) {}
 
-void VarArray::Grow(int64_t wantedRows, int64_t wantedColumns) {
-    // Checked before narrowing: a row near INT_MAX must not wrap.
-    if (wantedRows > (int64_t)kMaxCells || wantedColumns > (int64_t)kMaxCells) throw std::bad_alloc();
-    int rows = wantedRows < rows_ ? rows_ : (int)wantedRows;
-    int columns = wantedColumns < columns_ ? columns_ : (int)wantedColumns;
-    if (rows == rows_ && columns == columns_) return;
+int VarArray::StrideFor(int columns) const {
     int stride = stride_;
     if (columns > stride) {
         stride = stride ? stride : 1;
@@ -33,7 +28,23 @@ void VarArray::Grow(int64_t wantedRows, int64_t wantedColumns) {
         if (stride > 255) stride = 255;
         if (stride < columns) stride = columns;
     }
-    if ((size_t)rows * (size_t)stride > kMaxCells) throw std::bad_alloc();
+    return stride;
+}
+
+bool VarArray::GrowFits(int64_t wantedRows, int64_t wantedColumns) const {
+    // Checked before narrowing: a row near INT_MAX must not wrap.
+    if (wantedRows > (int64_t)kMaxCells || wantedColumns > (int64_t)kMaxCells) return false;
+    const int rows = wantedRows < rows_ ? rows_ : (int)wantedRows;
+    const int columns = wantedColumns < columns_ ? columns_ : (int)wantedColumns;
+    return (size_t)rows * (size_t)StrideFor(columns) <= kMaxCells;
+}
+
+void VarArray::Grow(int64_t wantedRows, int64_t wantedColumns) {
+    if (!GrowFits(wantedRows, wantedColumns)) throw std::bad_alloc();
+    int rows = wantedRows < rows_ ? rows_ : (int)wantedRows;
+    int columns = wantedColumns < columns_ ? columns_ : (int)wantedColumns;
+    if (rows == rows_ && columns == columns_) return;
+    const int stride = StrideFor(columns);
     if (stride != stride_) {
         const int held = WindowRows();
         std::vector<std::unique_ptr<QoLVarDefine>> cells((size_t)held * (size_t)stride);

@@ -46,6 +46,9 @@ public:
     // Grows to at least rows x columns; throws std::bad_alloc beyond the
     // store's cell limit (kMaxCells). 64-bit so that row + 1 cannot wrap.
     void Grow(int64_t rows, int64_t columns);
+    // Whether Grow(rows, columns) stays within kMaxCells (it then fails only
+    // where memory does).
+    bool GrowFits(int64_t rows, int64_t columns) const;
     // The cell record (created empty on first use); row and column in range.
     QoLVarDefine* Cell(int row, int column);
     // The cell record if it has been created, else null.
@@ -75,6 +78,8 @@ public:
 private:
     // The slot of a cell inside the window, or null outside it.
     std::unique_ptr<QoLVarDefine>* Slot(int row, int column);
+    // The allocated columns per row a growth to columns needs.
+    int StrideFor(int columns) const;
     int WindowRows() const { return stride_ ? (int)(cells_.size() / (size_t)stride_) : 0; }
     // Widens the window to hold row (in 0..rows_-1).
     void Reach(int row);

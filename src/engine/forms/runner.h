@@ -166,10 +166,18 @@ private:
         const int row = Row(subscript);
         const int column = Row(columnNumber);
         if (!array || row < 0 || column < 0 || column > 254) return false;
-        // Growth only well below the store's cell limit (rows of at most 255
-        // columns), so growing can fail only where memory does.
-        if ((row >= array->Rows() || column >= array->Columns()) && std::max(row, array->Rows()) >= 200000)
-            return false;
+        // Growth only within the store's cell limit, counting the run's other
+        // stores into the array, so growing can fail only where memory does.
+        if (row >= array->Rows() || column >= array->Columns()) {
+            int64_t rows = (int64_t)row + 1, columns = (int64_t)column + 1;
+            for (int i = 0; i < f_.cellsPending; ++i) {
+                const CellStore& c = f_.cellStores[i];
+                if (c.array != array) continue;
+                rows = std::max(rows, (int64_t)c.row + 1);
+                columns = std::max(columns, (int64_t)c.column + 1);
+            }
+            if (!array->GrowFits(rows, columns)) return false;
+        }
         QoLVarDefine* record = array->CellIfCreated(row, column);
         if (record && (record->m_cType == '&' || record->m_cType == 'P')) return false;
         if (f_.cellsPending == kMaxCellStores) return false;
