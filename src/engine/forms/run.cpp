@@ -114,22 +114,27 @@ void LeaveBlocks(CQoLanguage* qo, int blocks) {
     ReportFromSentence(qo, division.op == Op::Divide ? "被零除" : "被零整除", base + division.errorAt, base, !quiet);
 }
 
+// Makes runner ready for form: false when the form uses arrays and their
+// visible end cannot be had.
+bool PrepareRunner(CQoLanguage* qo, const Form* form, Runner& runner) {
+    if (form->arrays.empty()) return true;
+    runner.arrayEnd = VisibleArrayEnd(qo);
+    return runner.arrayEnd >= 0;
+}
+
 // Runs form's steps for the sentence at cursor and leaves the state the text
 // leaves at the form's end (before any closer): the cursor, the value, the
 // statement start, the control mark and what blocks leave behind. False
 // (nothing changed) when the form gives up.
 // With quiet, a zero divisor's error becomes the value (out.raised) instead
 // of unwinding.
-[[gnu::always_inline]] inline bool RunSteps(CQoLanguage* qo, Form* form, char*& cursor, int end, Outcome& out, HeldStores* held = nullptr,
-                     bool quiet = false, bool insideActivation = false) {
+// The runner is made ready for the form (PrepareRunner); a loop prepares
+// one per part once and runs it pass after pass.
+[[gnu::always_inline]] inline bool RunSteps(CQoLanguage* qo, Form* form, Runner& runner, char*& cursor, Outcome& out,
+                                            HeldStores* held = nullptr, bool quiet = false) {
     if (StepsCounted() && !TakeStep()) return false;  // spent: the text's sentence reports it
     QoLRunContext* run = qo->m_pRun;
-    Runner runner(qo, *form, end, held);
-    if (insideActivation) runner.InsideActivation();
-    if (!form->arrays.empty()) {
-        runner.arrayEnd = VisibleArrayEnd(qo);
-        if (runner.arrayEnd < 0) return false;
-    }
+    runner.raised = nullptr;
     if (!runner.Run(&out)) {
         if (runner.raised) {
             RaiseZeroDivisor(qo, cursor, out, *runner.raised, runner.divisor, held, quiet);
@@ -174,7 +179,10 @@ void LeaveBlocks(CQoLanguage* qo, int blocks) {
 bool RunForm(CQoLanguage* qo, Form* form, char*& cursor, char closer, int end) {
     Outcome out;
     QoLRunContext* run = qo->m_pRun;
-    if (!RunSteps(qo, form, cursor, end, out, nullptr, run->catchDepth == run->quietCatchDepth)) return false;
+    Runner runner(qo, *form, end, nullptr);
+    if (!PrepareRunner(qo, form, runner) ||
+        !RunSteps(qo, form, runner, cursor, out, nullptr, run->catchDepth == run->quietCatchDepth))
+        return false;
     if (out.raised) return true;
     const short savedBracket = run->bracketDepth;
     if (closer == ')')
@@ -222,7 +230,10 @@ PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor) {
     if (!form || forms->prefixAt != cursor || !CompiledFormsAllowed(qo)) return PrefixEnd::GaveUp;
     const int end = VisibleVariableEnd(qo);
     Outcome out;
-    if (end < 0 || !RunSteps(qo, form, cursor, end, out, nullptr, false, true)) return PrefixEnd::GaveUp;
+    if (end < 0) return PrefixEnd::GaveUp;
+    Runner runner(qo, *form, end, nullptr);
+    runner.InsideActivation();
+    if (!PrepareRunner(qo, form, runner) || !RunSteps(qo, form, runner, cursor, out)) return PrefixEnd::GaveUp;
     return out.returned ? PrefixEnd::Returned : PrefixEnd::Resume;
 }
 
@@ -243,6 +254,12 @@ LoopPhase ForPasses(CQoLanguage* qo, char* condition, char* body, char* step, He
         return none;
     }
     *again = true;
+    Runner conditionRunner(qo, *conditionForm, end, &held);
+    Runner bodyRunner(qo, *bodyForm, end, &held);
+    Runner stepRunner(qo, step ? *stepForm : *bodyForm, end, &held);
+    if (!PrepareRunner(qo, conditionForm, conditionRunner) || !PrepareRunner(qo, bodyForm, bodyRunner) ||
+        (step && !PrepareRunner(qo, stepForm, stepRunner)))
+        return none;
     bool fromStep = from == LoopPhase::Step;
     for (;;) {
         // Checked once a pass: only the debugger, an interrupt or a budget
@@ -253,18 +270,18 @@ LoopPhase ForPasses(CQoLanguage* qo, char* condition, char* body, char* step, He
         Outcome out;
         if (!fromStep) {
             p = condition;
-            if (!RunSteps(qo, conditionForm, p, end, out, &held)) return LoopPhase::Condition;
+            if (!RunSteps(qo, conditionForm, conditionRunner, p, out, &held)) return LoopPhase::Condition;
             if (qo->m_dValue == 0) return LoopPhase::Done;
             qo->m_cControl = 0;
             qo->m_pRun->statementStart = body;
             p = body;
             out = Outcome();
-            if (!RunSteps(qo, bodyForm, p, end, out, &held)) return LoopPhase::Body;
+            if (!RunSteps(qo, bodyForm, bodyRunner, p, out, &held)) return LoopPhase::Body;
         }
         fromStep = false;
         p = step;
         out = Outcome();
-        if (step && !RunSteps(qo, stepForm, p, end, out, &held)) return LoopPhase::Step;
+        if (step && !RunSteps(qo, stepForm, stepRunner, p, out, &held)) return LoopPhase::Step;
     }
 }
 
@@ -280,6 +297,10 @@ LoopPhase WhilePasses(CQoLanguage* qo, char*& cursor, char* condition, char* bod
         return LoopPhase::Body;
     }
     *again = true;
+    Runner bodyRunner(qo, *bodyForm, end, &held);
+    Runner conditionRunner(qo, *conditionForm, end, &held);
+    if (!PrepareRunner(qo, bodyForm, bodyRunner) || !PrepareRunner(qo, conditionForm, conditionRunner))
+        return LoopPhase::Body;
     QoLRunContext* run = qo->m_pRun;
     for (;;) {
         // Checked once a pass: only the debugger, an interrupt or a budget
@@ -289,14 +310,14 @@ LoopPhase WhilePasses(CQoLanguage* qo, char*& cursor, char* condition, char* bod
         run->statementStart = body;
         char* p = body;
         Outcome out;
-        if (!RunSteps(qo, bodyForm, p, end, out, &held)) return LoopPhase::Body;
+        if (!RunSteps(qo, bodyForm, bodyRunner, p, out, &held)) return LoopPhase::Body;
         // The condition is read through the statement's cursor, as the text
         // reads it.
         cursor = condition;
         const short savedBracket = run->bracketDepth;
         qo->FunctionBracketTrace(cursor, '+');
         out = Outcome();
-        if (!RunSteps(qo, conditionForm, cursor, end, out, &held)) {
+        if (!RunSteps(qo, conditionForm, conditionRunner, cursor, out, &held)) {
             run->bracketDepth = savedBracket;
             return LoopPhase::Condition;
         }
