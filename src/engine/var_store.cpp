@@ -195,11 +195,45 @@ void PrepareValue(CQoLanguage* qo, char op, StoredValue* v) {
     }
 }
 
+// The texts of the whole numbers 0 to kSharedWholes - 1, made once and
+// shared by the records that hold one (texts are shared and copied on
+// write anyway): storing a small number then allocates nothing, which is
+// what makes an array of flags or counters cheap to fill. Never freed, so
+// that records destroyed while the process exits can still let theirs go.
+constexpr int kSharedWholes = 256;
+const CString* SharedWholeTexts() {
+    static const CString* const texts = [] {
+        CString* made = new CString[kSharedWholes];
+        char digits[8];
+        for (int i = 0; i < kSharedWholes; ++i)
+            made[i] = std::string_view(digits, (size_t)platform::FormatWhole(i, digits));
+        return made;
+    }();
+    return texts;
+}
+
 // The text of a number into a record that holds no pointer value; whole
 // numbers are written as their exact digits and keep their number beside.
 void WriteNumberText(QoLVarDefine* record, double number, const char* digits, int length, bool exact) {
     record->m_cType = 'N';
-    record->m_strDef = std::string_view(digits, (size_t)length);
+    // Only into a record without a text of its own yet or holding a shared
+    // one: a text of its own is rewritten where it is.
+    const CString* shared = nullptr;
+    if (exact && number >= 0 && number < kSharedWholes) {
+        const CString* texts = SharedWholeTexts();
+        const CString& current = record->m_strDef;
+        const double held = record->m_memoNumber;
+        if (current.IsEmpty() || (held >= 0 && held < kSharedWholes && held == (int)held &&
+                                  current.c_str() == texts[(int)held].c_str())) {
+            shared = &texts[(int)number];
+            if (shared->GetLength() != length || std::memcmp(shared->c_str(), digits, (size_t)length) != 0)
+                shared = nullptr;
+        }
+    }
+    if (shared)
+        record->m_strDef = *shared;
+    else
+        record->m_strDef = std::string_view(digits, (size_t)length);
     if (exact) KeepNumber(record, digits, length, number);
 }
 
