@@ -11,6 +11,20 @@
 
 namespace qotool::engine::forms {
 
+namespace {
+// Whether a comparison holds for order -1, 0 or 1 (2: unordered, which only
+// "!=" and "<>" accept): compare is '=', '!', '<' or '>', second the
+// operator's second character ('=' or '>' after '<', '=' after '>').
+bool CompareOutcome(char compare, char second, int order) {
+    switch (compare) {
+    case '=': return order == 0;
+    case '!': return order != 0;
+    case '<': return second == '=' ? (order == -1 || order == 0) : second == '>' ? order != 0 : order == -1;
+    default: return second == '=' ? (order == 1 || order == 0) : order == 1;
+    }
+}
+}  // namespace
+
 // A numeric built-in of x, as the dispatch computes it; false where the
 // built-in reports an error (the text then reports it).
 bool BuiltinValue(Builtin builtin, double x, double* out) {
@@ -58,16 +72,7 @@ bool Runner::CompareText(const Node& n, double* out) {
         v = v.substr(0, (size_t)((const char*)zero - v.data()));
     const int c = v.compare(f_.texts[(size_t)n.slot]);
     const int order = c < 0 ? -1 : c > 0 ? 1 : 0;
-    bool result;
-    switch (n.compare) {
-    case '=': result = order == 0; break;
-    case '!': result = order != 0; break;
-    case '<':
-        result = n.second == '=' ? (order == -1 || order == 0) : n.second == '>' ? order != 0 : order == -1;
-        break;
-    default: result = n.second == '=' ? (order == 1 || order == 0) : order == 1; break;
-    }
-    *out = result ? 1.0 : 0.0;
+    *out = CompareOutcome(n.compare, n.second, order) ? 1.0 : 0.0;
     return true;
 }
 
@@ -137,16 +142,7 @@ bool Runner::Eval(int index, double* out) {
     case Op::Compare: {
         int order = l < r ? -1 : l > r ? 1 : 0;
         if (l != l || r != r) order = 2;  // unordered
-        bool result;
-        switch (n.compare) {
-        case '=': result = order == 0; break;
-        case '!': result = order != 0; break;
-        case '<':
-            result = n.second == '=' ? (order == -1 || order == 0) : n.second == '>' ? order != 0 : order == -1;
-            break;
-        default: result = n.second == '=' ? (order == 1 || order == 0) : order == 1; break;
-        }
-        *out = result ? 1.0 : 0.0;
+        *out = CompareOutcome(n.compare, n.second, order) ? 1.0 : 0.0;
         return true;
     }
     case Op::BitAnd: *out = (double)(ToInt32(l) & ToInt32(r)); return true;
