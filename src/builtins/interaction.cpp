@@ -7,7 +7,7 @@
 
 #include <mutex>
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
 #include "engine/var_store.h"

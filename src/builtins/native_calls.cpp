@@ -28,15 +28,15 @@
 
 #include "builtins/args.h"
 #include "builtins/native_decl.h"
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"
 #include "platform/last_error.h"
 #include "platform/memory_probe.h"
 #include "platform/module_loader.h"
 #include "platform/native_call.h"
-#include "platform/per_thread.h"
 #include "platform/number_text.h"
+#include "platform/per_thread.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"

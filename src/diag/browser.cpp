@@ -6,11 +6,10 @@
 #include <cstring>
 
 #include "diag/debug_panes.h"
-#include "engine/instance.h"
-#include "engine/run_context.h"
-#include "engine/var_tables.h"
+#include "engine/debugger_seam.h"
 #include "platform/ui.h"
 #include "qotool/qolanguage.h"
+#include "qotool/qolvardefine.h"
 #include "qotool/ui_callbacks.h"
 
 namespace qotool::diag {
@@ -40,32 +39,18 @@ std::string Address(const void* p) {
     return buffer;
 }
 
-void AddRecord(std::vector<BrowserRow>& rows, const QoLVarDefine* v) {
+void AddRecord(std::vector<BrowserRow>& rows, const QoLVarDefine& v) {
     BrowserRow row;
-    row.name = std::string(v->m_strName.view());
-    row.type = std::string(1, v->m_cType);
-    row.value = std::string(v->m_strDef.view());
+    row.name = std::string(v.m_strName.view());
+    row.type = std::string(1, v.m_cType);
+    row.value = std::string(v.m_strDef.view());
     rows.push_back(std::move(row));
-}
-
-// The region [begin, end) of scope level k in a table of size entries.
-void ScopeRegion(CQoLanguage* qo, int k, int top, int size, bool arrays, int& begin, int& end) {
-    auto bound = [&](int level) {
-        if (level < 0 || (size_t)level >= qo->m_scopeTable.size()) return size;
-        int v = arrays ? qo->m_scopeTable[(size_t)level].second : qo->m_scopeTable[(size_t)level].first;
-        return v < 0 ? 0 : (v > size ? size : v);
-    };
-    begin = k == 0 ? 0 : bound(k);
-    end = k == top ? size : bound(k + 1);
-    if (end < begin) end = begin;
 }
 
 int LevelOfInterpreter(CQoLanguage* qo) {
     const int size = engine::EntryStackSize();
-    for (int i = size - 1; i >= 0; --i) {
-        QoLRunContext* run = engine::EntryStackAt(i);
-        if (run && run->owner == qo) return i;
-    }
+    for (int i = size - 1; i >= 0; --i)
+        if (engine::RunOwner(engine::EntryStackAt(i)) == qo) return i;
     return size > 0 ? size - 1 : 0;
 }
 
@@ -92,31 +77,27 @@ std::vector<BrowserRow> BrowserRows(CQoLanguage* qo, BrowserNode node) {
         rows.push_back({"QOL", "", Address(qo)});
         rows.push_back({"QO", "", "----"});
         rows.push_back({"pThis", "", Address(qo->m_pHostData)});
-        rows.push_back({"绑定缓存", "", std::string(qo->m_pRun->tableBufferName.view())});
-        rows.push_back({"当前文件", "", std::string(qo->m_pRun->currentFile.view())});
+        rows.push_back({"绑定缓存", "", std::string(engine::TableBufferName(qo->m_pRun))});
+        rows.push_back({"当前文件", "", std::string(engine::CurrentFile(qo->m_pRun))});
         break;
     }
     case BrowserNode::kVariables: {
-        auto& vars = qo->m_pVars->variables;
         for (int k = top; k >= 0; --k) {
-            int begin = 0, end = 0;
-            ScopeRegion(qo, k, top, vars.size(), false, begin, end);
-            for (int i = end - 1; i >= begin; --i) AddRecord(rows, vars[i]);
+            const engine::ScopeRange scope = engine::VariablesOfScope(qo, k);
+            for (int i = scope.end - 1; i >= scope.begin; --i) AddRecord(rows, *engine::VariableAt(qo, i));
             rows.push_back({Printf("*第%d层*", k), "", ""});
         }
         break;
     }
     case BrowserNode::kArrays: {
-        auto& arrays = qo->m_pVars->arrays;
         for (int k = top; k >= 0; --k) {
-            int begin = 0, end = 0;
-            ScopeRegion(qo, k, top, arrays.size(), true, begin, end);
-            for (int i = end - 1; i >= begin; --i) {
-                const engine::VarArray* a = arrays[i];
+            const engine::ScopeRange scope = engine::ArraysOfScope(qo, k);
+            for (int i = scope.end - 1; i >= scope.begin; --i) {
+                const engine::ArrayShape a = engine::ArrayAt(qo, i);
                 BrowserRow row;
                 row.name = Printf("数组 %d", i);
-                row.type = std::string(a->name.view());
-                row.value = a->Columns() <= 1 ? Printf("%d元素", a->Rows()) : Printf("%d行%d列", a->Rows(), a->Columns());
+                row.type = std::string(a.name);
+                row.value = a.columns <= 1 ? Printf("%d元素", a.rows) : Printf("%d行%d列", a.rows, a.columns);
                 row.arrayIndex = i;
                 rows.push_back(std::move(row));
             }
@@ -125,8 +106,7 @@ std::vector<BrowserRow> BrowserRows(CQoLanguage* qo, BrowserNode node) {
         break;
     }
     case BrowserNode::kSystem: {
-        engine::VarTables& system = engine::SystemTables();
-        for (int i = 0; i < system.variables.size(); ++i) AddRecord(rows, system.variables[i]);
+        engine::VisitSystemVariables([&](const QoLVarDefine& v) { AddRecord(rows, v); });
         break;
     }
     }
@@ -134,14 +114,14 @@ std::vector<BrowserRow> BrowserRows(CQoLanguage* qo, BrowserNode node) {
 }
 
 std::string ArrayListing(CQoLanguage* qo, int arrayIndex) {
-    if (!qo || !qo->m_pVars || arrayIndex < 0 || arrayIndex >= qo->m_pVars->arrays.size()) return std::string();
-    engine::VarArray* a = qo->m_pVars->arrays[arrayIndex];
-    std::string out(a->name.view());
+    if (!qo || arrayIndex < 0 || arrayIndex >= engine::ArrayCount(qo)) return std::string();
+    const engine::ArrayShape a = engine::ArrayAt(qo, arrayIndex);
+    std::string out(a.name);
     out += "数组 ";
-    const bool oneDimension = a->Columns() <= 1;
-    for (int r = 0; r < a->Rows(); ++r) {
-        for (int c = 0; c < a->Columns(); ++c) {
-            const QoLVarDefine* cell = a->CellIfCreated(r, c);
+    const bool oneDimension = a.columns <= 1;
+    for (int r = 0; r < a.rows; ++r) {
+        for (int c = 0; c < a.columns; ++c) {
+            const QoLVarDefine* cell = engine::ArrayCell(qo, arrayIndex, r, c);
             if (!cell || cell->m_cType == 'Z') continue;
             char head[64];
             if (oneDimension)
@@ -184,8 +164,8 @@ int BrowserSession::Click(BrowserNode node, int row, int column) {
         const int highest = top < 0 ? 0 : top;
         if (level < 0) level = highest;
         if (level > highest) level = 0;
-        QoLRunContext* run = engine::EntryStackAt(level);
-        if (run && run->owner && engine::IsLiveInterpreter(run->owner)) qo_ = run->owner;
+        CQoLanguage* owner = engine::RunOwner(engine::EntryStackAt(level));
+        if (owner && engine::IsLiveInterpreter(owner)) qo_ = owner;
         title_ = Printf(kAnotherLevel, (long long)level + 1, (long long)highest + 1);
         return kBrowseAnother;
     }

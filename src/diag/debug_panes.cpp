@@ -4,10 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/error_site.h"
-#include "engine/run_context.h"
-#include "engine/var_tables.h"
+#include "engine/debugger_seam.h"
 #include "qotool/qolanguage.h"
+#include "qotool/qolvardefine.h"
 
 namespace qotool::diag {
 
@@ -63,21 +62,12 @@ std::string PaneValue(std::string_view value) {
 std::string VariablesPane(CQoLanguage* qo) {
     std::string out;
     if (!qo || !qo->m_pVars) return out;
-    auto& vars = qo->m_pVars->variables;
-    auto& arrays = qo->m_pVars->arrays;
     const int top = qo->m_nScopeLevel < 0 ? 0 : qo->m_nScopeLevel;
-    auto boundary = [&](int k) {
-        const int size = vars.size();
-        if (k < 0 || (size_t)k >= qo->m_scopeTable.size()) return size;
-        int v = qo->m_scopeTable[(size_t)k].first;
-        return v < 0 ? 0 : (v > size ? size : v);
-    };
     for (int k = top; k >= 0; --k) {
         out += Format("-------- 第%d层 --------\r\n", k);
-        const int begin = k == 0 ? 0 : boundary(k);
-        const int end = k == top ? vars.size() : boundary(k + 1);
-        for (int i = begin; i < end; ++i) {
-            const QoLVarDefine* v = vars[i];
+        const engine::ScopeRange scope = engine::VariablesOfScope(qo, k);
+        for (int i = scope.begin; i < scope.end; ++i) {
+            const QoLVarDefine* v = engine::VariableAt(qo, i);
             const bool text = v->m_cType == 'S';
             out += v->m_cType;
             out += "型 ";
@@ -89,15 +79,15 @@ std::string VariablesPane(CQoLanguage* qo) {
             out += "\r\n";
         }
     }
-    if (arrays.size() > 0) {
+    if (engine::ArrayCount(qo) > 0) {
         out += "\r\n数组：\r\n";
-        for (int i = arrays.size() - 1; i >= 0; --i) {
-            const engine::VarArray* a = arrays[i];
-            out.append(a->name.view());
-            if (a->Columns() <= 1)
-                out += Format("[%d元素]\r\n", a->Rows());
+        for (int i = engine::ArrayCount(qo) - 1; i >= 0; --i) {
+            const engine::ArrayShape a = engine::ArrayAt(qo, i);
+            out.append(a.name);
+            if (a.columns <= 1)
+                out += Format("[%d元素]\r\n", a.rows);
             else
-                out += Format("[%d行,%d列]\r\n", a->Rows(), a->Columns());
+                out += Format("[%d行,%d列]\r\n", a.rows, a.columns);
         }
     }
     return out;
@@ -128,8 +118,8 @@ std::string RowValue(CQoLanguage* qo) {
 
 const char* TextHolding(QoLRunContext* run, const char* position) {
     if (!run || !position) return nullptr;
-    for (int lv = 0; lv <= run->level && (size_t)lv < run->levelStart.size(); ++lv) {
-        const char* start = run->levelStart[(size_t)lv];
+    for (int lv = 0; lv <= engine::RunLevel(run); ++lv) {
+        const char* start = engine::LevelText(run, lv);
         if (!start || position < start) continue;
         if (position > start + strlen(start)) continue;
         return start;
@@ -158,8 +148,8 @@ SourcePlace PlaceOf(QoLRunContext* run, const char* position) {
     SourcePlace place;
     place.text = TextHolding(run, position);
     if (!place.text) return place;
-    for (int lv = 0; lv <= run->level && (size_t)lv < run->levelStart.size(); ++lv) {
-        const char* start = run->levelStart[(size_t)lv];
+    for (int lv = 0; lv <= engine::RunLevel(run); ++lv) {
+        const char* start = engine::LevelText(run, lv);
         if (!start) continue;
         if (!place.listingLevel) place.listingLevel = start;  // the outermost text, unless a file comes
         if (FileHeaderLength(start)) {
@@ -174,12 +164,8 @@ SourcePlace PlaceOf(QoLRunContext* run, const char* position) {
         place.textAt = -(long)header;
         place.offset = std::max(0L, (long)(position - place.text) - (long)header);
     } else {
-        engine::ErrorSite site;
-        site.text = place.text;
-        site.offset = 0;
-        place.textAt = engine::SiteOffsetInSource(site, place.listing);
-        site.offset = (int)(position - place.text);
-        place.offset = engine::SiteOffsetInSource(site, place.listing);
+        place.textAt = engine::OffsetInSource(place.text, 0, place.listing);
+        place.offset = engine::OffsetInSource(place.text, position - place.text, place.listing);
     }
     if (place.offset >= 0) engine::LineAndColumn(place.listing, place.offset, place.line, place.column);
     return place;

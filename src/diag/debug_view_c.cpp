@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "diag/browser.h"
-#include "diag/debug_hooks.h"
 #include "diag/debug_settings.h"
 #include "diag/debug_view.h"
+#include "engine/debugger_seam.h"
 #include "platform/keys.h"
 #include "qotool/debug_view.h"
 

@@ -10,15 +10,18 @@
 #include <thread>
 #include <vector>
 
-#include "diag/debug_hooks.h"
 #include "diag/debug_panes.h"
-#include "engine/run_context.h"
+#include "engine/debugger_seam.h"
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
 #include "qotool/qolanguage.h"
 
 namespace qotool::diag {
+
+unsigned char g_debugSwitch = 0;
+bool g_pauseKeyWatch = false;
+volatile unsigned char g_interruptRequest = 0;
 
 const char kTerminatedMessage[] = "QOL程序运行被调试器强制终止";
 const char kBrowseTitle[] = "QOL变量值浏览   （双击网格中结构性数据可显示细节）";
@@ -136,7 +139,7 @@ void OpenWindow(Debugger& d, int level) {
 
 // The level rows, the source pane and the selection for an event.
 void UpdateDisplay(Debugger& d, QoLRunContext* run, const char* position, const char* event, bool variables) {
-    CQoLanguage* qo = run->owner;
+    CQoLanguage* qo = engine::RunOwner(run);
     const int size = std::max(engine::EntryStackSize(), 1);
     const int current = LevelOf(run);
     if ((int)d.rows.size() != size) d.rows.resize((size_t)size);
@@ -160,7 +163,7 @@ void UpdateDisplay(Debugger& d, QoLRunContext* run, const char* position, const 
         QoLRunContext* r = engine::EntryStackAt(i);
         if (!r) r = run;
         const char* at = r == run ? position : nullptr;
-        if (!at && r->level >= 0 && (size_t)r->level < r->levelStart.size()) at = r->levelStart[(size_t)r->level];
+        if (!at) at = engine::LevelText(r, engine::RunLevel(r));
         const char* start = TextHolding(r, at);
         d.levels.push_back({i, start, start ? at : nullptr});
     }
@@ -278,7 +281,7 @@ bool RunToLine(Debugger& d, QoLRunContext* run, const char* position, int line) 
 void Pause(Debugger& d, QoLRunContext* run, const char* position, int waitMs) {
     DebugView* view = g_view.load();
     if (!view) return;
-    CQoLanguage* qo = run->owner;
+    CQoLanguage* qo = engine::RunOwner(run);
     const int64_t deadline = waitMs < 0 ? -1 : platform::MonotonicMillis() + waitMs;
     ++d.reentry;
     if (!d.announced) {
@@ -406,7 +409,7 @@ bool IsFilteredByLevel(DebugLevel level, char code) {
 enum class Action { kNothing, kTerminate };
 
 Action Hook(Debugger& d, QoLRunContext* run, const char* position, const char* event) {
-    CQoLanguage* qo = run->owner;
+    CQoLanguage* qo = engine::RunOwner(run);
     const char code = event[0];
     if (strcmp(event, "E退出") == 0) {
         if (d.terminating == qo) d.terminating = nullptr;
@@ -416,7 +419,7 @@ Action Hook(Debugger& d, QoLRunContext* run, const char* position, const char* e
     }
     if (d.terminating) {
         if (d.terminating != qo) return Action::kNothing;
-        if (code == 'E' && run->level <= 1) {
+        if (code == 'E' && engine::RunLevel(run) <= 1) {
             d.terminating = nullptr;
             if (g_interruptRequest == 2) g_interruptRequest = 0;
             return Action::kNothing;
@@ -432,7 +435,7 @@ Action Hook(Debugger& d, QoLRunContext* run, const char* position, const char* e
     }
     if (d.reentry > 0) return Action::kNothing;
     // Errors that a try or SkipError (or the caller's error skip) takes.
-    if (code == 'X' && ((qo->m_modeFlags & 0x02) || (run->traceFlags & 8))) return Action::kNothing;
+    if (code == 'X' && ((qo->m_modeFlags & 0x02) || engine::ErrorsWithoutPosition(run))) return Action::kNothing;
     if (!g_view.load()) return Action::kNothing;
     const int level = LevelOf(run);
     if (!d.open) OpenWindow(d, level);
@@ -567,8 +570,8 @@ void ResetDebugger() {
 // ---- the engine's hooks ----
 
 void TraceEvent(QoLRunContext* run, const char* position, const char* event) {
-    if (!run || !run->owner || !event || !*event) return;
-    CQoLanguage* qo = run->owner;
+    if (!engine::RunOwner(run) || !event || !*event) return;
+    CQoLanguage* qo = engine::RunOwner(run);
     // A pause asked for by the host (ruqo_InterruptRun(2), Ctrl-C in qol) or
     // Alt+Pause in pause-key mode.
     bool asked = false;

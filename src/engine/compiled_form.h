@@ -5,7 +5,7 @@
 #ifndef QOTOOL_ENGINE_COMPILED_FORM_H
 #define QOTOOL_ENGINE_COMPILED_FORM_H
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 #include "engine/run_context.h"
 #include "engine/step_budget.h"
 

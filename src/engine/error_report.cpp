@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 #include "engine/error_site.h"
 #include "engine/run_context.h"
 #include "engine/unwind.h"

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/debugger_seam.h"
+
 class CQoLanguage;
 
 namespace qotool::engine {
@@ -38,9 +40,7 @@ void ForgetErrorSite(CQoLanguage* qo);
 // function's definition text, or the rest of a statement list).
 long SiteOffsetInSource(const ErrorSite& site, std::string_view source);
 
-// 1-based line and column of a byte offset in a GBK text: lines end at '\n';
-// the column counts characters (a two-byte character is one column).
-void LineAndColumn(std::string_view gbk, long offset, int& line, int& column);
+// LineAndColumn (line and column of an offset) is in debugger_seam.h.
 
 // One undefined name met by a syntax check, with the site of the statement
 // that used it.

@@ -7,8 +7,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "diag/debug_hooks.h"
 #include "engine/compiled_form.h"
+#include "engine/debugger_seam.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"

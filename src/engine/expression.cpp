@@ -8,7 +8,7 @@
 #include <new>
 #include <strings.h>
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"

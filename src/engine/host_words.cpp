@@ -6,7 +6,7 @@
 #include <deque>
 #include <string>
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"

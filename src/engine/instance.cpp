@@ -4,9 +4,9 @@
 #include <mutex>
 #include <vector>
 
-#include "diag/debug_hooks.h"
-#include "engine/instance.h"
+#include "engine/debugger_seam.h"
 #include "engine/error_site.h"
+#include "engine/instance.h"
 #include "engine/run_context.h"
 #include "engine/var_tables.h"
 

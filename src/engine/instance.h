@@ -16,19 +16,20 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/debugger_seam.h"
 #include "qotool/qolanguage.h"
 
 namespace qotool::engine {
 
-bool IsLiveInterpreter(const CQoLanguage* qo);
+// IsLiveInterpreter(qo) and LiveInterpreters() are in debugger_seam.h.
 // True when qo is live and is the interpreter that got serial (never
 // dereferences qo).
 bool IsLiveInterpreter(const CQoLanguage* qo, uint64_t serial);
 // The serial number of a live interpreter; 0 (never a serial) when qo is not live.
 uint64_t InterpreterSerial(const CQoLanguage* qo);
-// The live interpreters in registry order (construction order): a snapshot,
-// stale as soon as another thread builds or destroys one.
-std::vector<CQoLanguage*> LiveInterpreters();
+// LiveInterpreters() gives the live interpreters in registry order
+// (construction order): a snapshot, stale as soon as another thread builds
+// or destroys one.
 // The shared interpreter: created at library attach, destroyed at detach
 // (DestroySharedInterpreter also destroys the numbered interpreters, which
 // otherwise live as long as the library).

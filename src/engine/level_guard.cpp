@@ -2,7 +2,7 @@
 // contexts that have open guards, one stack per thread.
 #include <vector>
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 #include "engine/run_context.h"
 
 namespace qotool::engine {

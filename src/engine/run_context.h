@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "engine/debugger_seam.h"
 #include "qotool/cstring.h"
 #include "qotool/qolanguage.h"
 
@@ -87,10 +88,7 @@ namespace qotool::engine {
 
 constexpr int kWordBufferSize = 128 + 81 + 8;
 
-// What the error unwind throws; catchers use the interpreter's error text.
-struct QolUnwind {
-    const char* text;
-};
+// QolUnwind, what the error unwind throws, is in debugger_seam.h.
 
 // Raises the catch depth for its lifetime.
 class CatchScope {
@@ -153,10 +151,8 @@ private:
     bool entered_ = false;
 };
 
-// This thread's entry stack of the level guards: the number of entries and
-// the run context of entry `index` (0 the oldest), or null.
-int EntryStackSize();
-QoLRunContext* EntryStackAt(int index);
+// This thread's entry stack (EntryStackSize, EntryStackAt) is in
+// debugger_seam.h.
 
 // This thread's count of open level guards.
 int OpenGuardCount();

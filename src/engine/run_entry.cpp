@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 #include "engine/executor.h"
 #include "engine/instance.h"
 #include "engine/run_context.h"

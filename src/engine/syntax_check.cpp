@@ -7,7 +7,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 #include "engine/run_context.h"
 #include "engine/var_tables.h"
 #include "qotool/qolanguage.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <strings.h>
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 
 #include "engine/executor.h"
 #include "engine/host_words.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <strings.h>
 
-#include "diag/debug_hooks.h"
 #include "engine/builtin_hook.h"
 #include "engine/compiled_form.h"
+#include "engine/debugger_seam.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/scanner.h"

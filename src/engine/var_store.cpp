@@ -12,10 +12,10 @@
 #include <string>
 #include <string_view>
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
+#include "engine/number_memo.h"
 #include "engine/run_context.h"
 #include "engine/unwind.h"
-#include "engine/number_memo.h"
 #include "engine/var_names.h"
 #include "engine/var_tables.h"
 #include "platform/number_text.h"

@@ -13,15 +13,15 @@
 #include <unistd.h>
 #include <vector>
 
-#include "diag/debug_hooks.h"
 #include "diag/debug_panes.h"
 #include "diag/debugger.h"
+#include "engine/debugger_seam.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/keys.h"
 #include "qotool/debug_view.h"
-#include "qotool/qotool.h"
 #include "qotool/qolanguage.h"
+#include "qotool/qotool.h"
 #include "support/gbk_text.h"
 #include "support/result_text.h"
 #include "support/temp_env.h"

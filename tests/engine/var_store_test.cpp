@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/debug_hooks.h"
+#include "engine/debugger_seam.h"
 #include "engine/executor.h"
 #include "engine/run_context.h"
 #include "engine/var_tables.h"
