@@ -1,18 +1,10 @@
-// Export macro of libqoTool_NoQO.so. The library is built with hidden
-// visibility; only names marked QO_API are visible to hosts.
+// Export macro of libqoTool_NoQO.so: QO_API marks the names visible to
+// hosts (the library is built with hidden visibility), QO_EXTERN_C gives C
+// linkage from C++. Defined by the platform layer in
+// qotool/platform/export.h, installed beside this header.
 #ifndef QOTOOL_QO_API_H
 #define QOTOOL_QO_API_H
 
-#if defined(QOTOOL_BUILDING)
-#define QO_API __attribute__((visibility("default")))
-#else
-#define QO_API
-#endif
-
-#ifdef __cplusplus
-#define QO_EXTERN_C extern "C"
-#else
-#define QO_EXTERN_C
-#endif
+#include "platform/export.h"
 
 #endif

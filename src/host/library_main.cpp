@@ -18,8 +18,10 @@
 #include "platform/message_queue.h"
 #include "platform/module_handle.h"
 #include "platform/processes.h"
+#include "platform/registry.h"
 #include "platform/ui.h"
 #include "qotool/host.h"
+#include "qotool/qotool.h"
 
 namespace qotool::host {
 
@@ -33,6 +35,11 @@ bool g_attached = false;
 uint64_t g_startTimer = 0;
 bool g_started = false;         // the start timer has run in this process
 std::thread::id g_startThread;  // the thread whose message loop ran it
+
+// The registry's load problems, as warnings of the message log.
+void LogRegistryProblem(const char* message, const char* text1, const char* text2) {
+    ruqo_MessageLog(0, 2, message, text1, text2);
+}
 
 // Any address inside this library is its handle.
 void* LibraryHandle() { return (void*)&LibraryHandle; }
@@ -54,6 +61,7 @@ void StartTimerFired(uint64_t) {
 void Attach() {
     if (g_attached) return;
     g_attached = true;
+    platform::SetRegistryReporter(LogRegistryProblem);
     qotool::engine::CreateSharedInterpreter();
     g_startTimer = platform::SetThreadTimer(1, StartTimerFired);
     ruqo_VersionCheck(LibraryHandle(), kLibraryModule);
@@ -77,6 +85,7 @@ void Detach() {
     if (qotool::builtins::CurrentPromptState().exists) platform::Ui().PromptDestroy();
     ruqo_Cmd("VCWINAPP", "-", 0);
     qotool::engine::DestroySharedInterpreter();
+    platform::SetRegistryReporter(nullptr);
     qotool::diag::CloseMessageLog();
     platform::StopChildReaper();
 }

@@ -5,9 +5,9 @@
 // every modifying member first makes its block private (MakeUnique), so a
 // block nobody modifies never moves. Empty strings point at g_empty, a static
 // block that is never freed and whose reference count is never touched.
-#include "qotool/cstring.h"
-#include "platform/string_block.h"
+#include "platform/cstring.h"
 #include "platform/memory_probe.h"
+#include "platform/string_block.h"
 
 #include <climits>
 #include <cstdint>

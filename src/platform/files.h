@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "qotool/cstring.h"
+#include "platform/cstring.h"
 
 namespace qotool::platform {
 

@@ -3,7 +3,7 @@
 #ifndef QOTOOL_PLATFORM_LAST_ERROR_H
 #define QOTOOL_PLATFORM_LAST_ERROR_H
 
-#include "qotool/cstring.h"
+#include "platform/cstring.h"
 
 namespace qotool::platform {
 

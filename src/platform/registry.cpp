@@ -13,11 +13,10 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/cstring.h"
 #include "platform/encoding.h"
 #include "platform/file_io.h"
 #include "platform/odbc.h"
-#include "qotool/cstring.h"
-#include "qotool/qotool.h"
 
 namespace qotool::platform {
 
@@ -445,11 +444,9 @@ std::vector<Source> CurrentSources() {
     return list;
 }
 
-void LogProblem(const char* message, const char* text1, const char* text2) {
-    ruqo_MessageLog(0, 2, message, text1, text2);
-}
+void DropProblem(const char*, const char*, const char*) {}
 
-std::atomic<RegistryReporter> g_reporter{LogProblem};
+std::atomic<RegistryReporter> g_reporter{DropProblem};
 
 void Report(const char* message, const char* text1, const char* text2) {
     g_reporter.load(std::memory_order_acquire)(message, text1, text2);
@@ -644,7 +641,7 @@ bool RegistryValueNames(uint32_t root, std::string_view keyPath, std::vector<std
 }
 
 RegistryReporter SetRegistryReporter(RegistryReporter reporter) {
-    return g_reporter.exchange(reporter ? reporter : LogProblem, std::memory_order_acq_rel);
+    return g_reporter.exchange(reporter ? reporter : DropProblem, std::memory_order_acq_rel);
 }
 
 void ReloadRegistry() {

@@ -90,8 +90,9 @@ bool RegistryValueNames(uint32_t root, std::string_view keyPath, std::vector<std
 // Loads the files again now (tests; otherwise changes are noticed).
 void ReloadRegistry();
 
-// Where load problems go: by default the message log (mode 2, a warning).
-// Test seam: null restores the default; returns the previous reporter.
+// Where load problems go: nowhere until the library's attach points them at
+// the message log (a warning). Null drops them again; returns the previous
+// reporter (tests put back what was there).
 using RegistryReporter = void (*)(const char* message, const char* text1, const char* text2);
 RegistryReporter SetRegistryReporter(RegistryReporter reporter);
 

@@ -4,7 +4,7 @@
 #ifndef QOTOOL_PLATFORM_STRING_BLOCK_H
 #define QOTOOL_PLATFORM_STRING_BLOCK_H
 
-#include "qotool/cstring.h"
+#include "platform/cstring.h"
 
 namespace qotool::platform {
 

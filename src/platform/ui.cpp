@@ -12,7 +12,7 @@
 
 #include "platform/encoding.h"
 #include "platform/host_devices.h"
-#include "qotool/ui_callbacks.h"
+#include "platform/ui_table.h"
 
 namespace qotool::platform {
 
@@ -285,11 +285,7 @@ bool HostPlaySound(const char* gbkFile, bool& ok) {
     return true;
 }
 
-}  // namespace qotool::platform
-
-using namespace qotool::platform;
-
-extern "C" QO_API int ruqo_SetUiCallbacks(const QoUiCallbacks* callbacks) {
+int InstallUiCallbacks(const QoUiCallbacks* callbacks) {
     if (!callbacks || callbacks->size < kMinimumTableSize) {
         UiInterface* expected = &CallbackObject();
         g_ui.compare_exchange_strong(expected, nullptr);
@@ -306,45 +302,4 @@ extern "C" QO_API int ruqo_SetUiCallbacks(const QoUiCallbacks* callbacks) {
     return 1;
 }
 
-extern "C" QO_API void ruqo_UiSetText(QoUiText* result, const char* text, int length) {
-    if (!result) return;
-    CString& out = *reinterpret_cast<CString*>(result);
-    try {
-        if (!text)
-            out.Empty();
-        else if (length < 0)
-            out = text;
-        else
-            out = CString(text, length);
-    } catch (...) {
-    }
-}
-
-extern "C" QO_API int ruqo_UiDiagnosisPress(const QoUiDiagnosis* dialog, int button, int checked) {
-    if (!dialog || !dialog->model) return -1;
-    try {
-        return static_cast<DiagnosisDialogModel*>(dialog->model)->Press(button, checked != 0);
-    } catch (...) {
-        return -1;
-    }
-}
-
-extern "C" QO_API int ruqo_UiBoxButtons(unsigned type, int* buttons) {
-    int set[3];
-    const int count = BoxButtons(type, set);
-    if (buttons)
-        for (int i = 0; i < count; ++i) buttons[i] = set[i];
-    return count;
-}
-
-extern "C" QO_API int ruqo_UiDefaultButton(unsigned type) { return DefaultButton(type); }
-extern "C" QO_API int ruqo_UiHeadlessAnswer(unsigned type) { return HeadlessAnswer(type); }
-
-extern "C" QO_API void ruqo_UiLayoutEditDialog(int clientWidth, int clientHeight, QoUiRect* edit, QoUiRect* ok,
-                                               QoUiRect* cancel) {
-    UiRect e, o, c;
-    LayoutEditDialog(clientWidth, clientHeight, &e, &o, &c);
-    if (edit) *edit = ToC(e);
-    if (ok) *ok = ToC(o);
-    if (cancel) *cancel = ToC(c);
-}
+}  // namespace qotool::platform

@@ -17,7 +17,9 @@
 #ifndef QOTOOL_PLATFORM_UI_H
 #define QOTOOL_PLATFORM_UI_H
 
-#include "qotool/cstring.h"
+#include "platform/cstring.h"
+
+struct QoUiCallbacks;
 
 namespace qotool::platform {
 
@@ -165,6 +167,10 @@ UiInterface& HeadlessUi();
 void SetUi(UiInterface* ui);
 // The installed interface, or null while the headless default is in use.
 UiInterface* InstalledUi();
+// Installs a copy of a host's callback table (ui_table.h) as the interface;
+// null or a table too small for the first version removes it. 1 when
+// installed, else 0.
+int InstallUiCallbacks(const QoUiCallbacks* callbacks);
 
 inline int ShowMessageBox(const char* text, const char* caption, unsigned type) {
     return Ui().MessageBox(text, caption, type);

@@ -25,6 +25,18 @@ done
 test -f "$prefix/share/man/man1/qol.1" || { echo "FAIL: the manual is not installed" >&2; exit 1; }
 test -d "$prefix"/lib*/qotool/modules || { echo "FAIL: no module folder" >&2; exit 1; }
 
+# Every installed public header compiles alone against the prefix, from C
+# (the C++-only ones declare nothing there) and from C++17: the platform
+# headers they include are installed beside them.
+for header in "$prefix"/include/qotool/*.h; do
+  name=qotool/${header##*/}
+  printf '#include <%s>\n' "$name" >"$work/one_header.c"
+  cc -std=c99 -fsyntax-only -I "$prefix/include" "$work/one_header.c" ||
+    { echo "FAIL: $name from C" >&2; exit 1; }
+  c++ -std=c++17 -fsyntax-only -x c++ -I "$prefix/include" "$work/one_header.c" ||
+    { echo "FAIL: $name from C++17" >&2; exit 1; }
+done
+
 # find_package
 cmake -S "$source/tests/package" -B "$work/cmake-host" -DCMAKE_PREFIX_PATH="$prefix" \
   -DHOST_SOURCE="$source/examples/c_host/host.c" \
