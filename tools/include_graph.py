@@ -8,7 +8,8 @@ and checks two rules:
 
 - every edge points down the layer order below (or stays in one layer);
 - a folder with a door into another includes only the door's headers there;
-- the leaf headers below include no header of the tree but those listed.
+- the leaf headers below include no header of the tree but those listed;
+- no file reaches itself through its includes.
 
   include_graph.py [--root DIR] --check    report a broken rule (exit 1)
   include_graph.py [--root DIR] --write    also write docs/dev/layout.md
@@ -123,7 +124,51 @@ def check(files, edges):
         for a, b in edges:
             if a == leaf and b not in allowed:
                 problems.append(f"leaf {leaf} includes {b}")
+    for circle in include_circles(edges):
+        problems.append("include circle: " + " -> ".join(circle))
     return problems
+
+
+def include_circles(edges):
+    """The circles of the file graph: its strongly connected parts of more
+    than one file (Tarjan's method, without recursion)."""
+    graph = collections.defaultdict(list)
+    for a, b in edges:
+        graph[a].append(b)
+    index, low, stack, on_stack, circles = {}, {}, [], set(), []
+    for start in sorted(graph):
+        if start in index:
+            continue
+        work = [(start, iter(graph[start]))]
+        index[start] = low[start] = len(index)
+        stack.append(start)
+        on_stack.add(start)
+        while work:
+            node, successors = work[-1]
+            for nxt in successors:
+                if nxt not in index:
+                    index[nxt] = low[nxt] = len(index)
+                    stack.append(nxt)
+                    on_stack.add(nxt)
+                    work.append((nxt, iter(graph[nxt])))
+                    break
+                if nxt in on_stack:
+                    low[node] = min(low[node], index[nxt])
+            else:
+                work.pop()
+                if work:
+                    low[work[-1][0]] = min(low[work[-1][0]], low[node])
+                if low[node] == index[node]:
+                    part = []
+                    while True:
+                        member = stack.pop()
+                        on_stack.discard(member)
+                        part.append(member)
+                        if member == node:
+                            break
+                    if len(part) > 1 or node in graph[node]:
+                        circles.append(sorted(part))
+    return circles
 
 
 def folder_edges(edges):
@@ -146,7 +191,8 @@ def render(files, edges):
            "`src/`, `include/` and `tools/`; do not edit by hand. The ctest",
            "`layout_include_graph` runs the script with `--check`: it fails on an",
            "include from a lower layer into a higher one, on an include that passes",
-           "by a folder's door, and on a leaf header that includes more than it may.", "",
+           "by a folder's door, on a leaf header that includes more than it may and",
+           "on a file that reaches itself through its includes.", "",
            "## Layers, lowest first", "",
            "| layer | folders | holds |", "|---|---|---|"]
     for name, prefixes, holds in LAYERS:
