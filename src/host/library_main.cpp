@@ -17,6 +17,7 @@
 #include "platform/encoding.h"
 #include "platform/message_queue.h"
 #include "platform/module_handle.h"
+#include "platform/module_path.h"
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/ui.h"
@@ -65,7 +66,8 @@ void Attach() {
     qotool::engine::CreateSharedInterpreter();
     g_startTimer = platform::SetThreadTimer(1, StartTimerFired);
     ruqo_VersionCheck(LibraryHandle(), kLibraryModule);
-    const std::string path = platform::ModuleFileName(LibraryHandle());
+    const std::string& named = platform::NamedLibraryFile();
+    const std::string path = named.empty() ? platform::ModuleFileName(LibraryHandle()) : named;
     ruqo_Cmd("SYSLIB_DIR", platform::IsUtf8WithNonAscii(path) ? platform::Utf8ToGbk(path).c_str() : path.c_str(), 0);
     // Extension-module support of the class library has nothing to set up here.
 }

@@ -17,12 +17,40 @@ static std::string WithSlash(std::string dir) {
     return dir;
 }
 
+}  // namespace qotool::platform
+
+// A program that holds these objects instead of loading the shared library
+// may name where the library's file lies (absolute, or relative to the
+// program's folder), ending with a null; the shared library names nothing.
+extern "C" __attribute__((weak, visibility("hidden"))) const char* const qotool_library_file_candidates[];
+
+namespace qotool::platform {
+
+const std::string& NamedLibraryFile() {
+    static const std::string& file = *new std::string([] {
+        const char* const* candidates = qotool_library_file_candidates;
+        if (!candidates) return std::string();
+        char buffer[PATH_MAX];
+        const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+        const std::string program = n > 0 ? std::string(buffer, (size_t)n) : std::string();
+        const std::string folder = program.substr(0, program.rfind('/') + 1);
+        for (; *candidates; ++candidates) {
+            const std::string path = (*candidates)[0] == '/' ? std::string(*candidates) : folder + *candidates;
+            if (realpath(path.c_str(), buffer)) return std::string(buffer);
+        }
+        return std::string();
+    }());
+    return file;
+}
+
 const std::string& LibraryDirectory() {
     // Never destroyed: the unload hook still asks for it.
     static const std::string& dir = *new std::string([] {
+        std::string path = NamedLibraryFile();
         Dl_info info{};
-        std::string path;
-        if (dladdr((void*)&LibraryDirectory, &info) && info.dli_fname && info.dli_fname[0]) {
+        if (!path.empty()) {
+            // The file the program named, already resolved.
+        } else if (dladdr((void*)&LibraryDirectory, &info) && info.dli_fname && info.dli_fname[0]) {
             char resolved[PATH_MAX];
             path = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
         } else {

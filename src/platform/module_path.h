@@ -10,6 +10,10 @@ namespace qotool::platform {
 // Directory of the loaded library (or of the executable that holds these
 // objects), ending with '/' (a file-system path).
 const std::string& LibraryDirectory();
+// The shared library's file that a program holding these objects names
+// (qol: qotool_library_file_candidates), resolved; "" when the program
+// names none or none of them exists.
+const std::string& NamedLibraryFile();
 
 // The host application's path as the system records it (GBK, upper-cased,
 // at most 259 bytes): $QO_HOST_PATH, else the running executable.

@@ -330,11 +330,21 @@ TEST(QolCliTest, LibrariesLoadWhenFirstUsed) {
     qotool::test::EnvironmentVariable trace("LD_DEBUG", "files");
     const Outcome plain = RunQol({"-e", "1"});
     EXPECT_EQ(plain.out, "N:1\n");
-    EXPECT_TRUE(Contains(plain.err, "file=libqoTool_NoQO")) << "no loader trace";
-    for (const char* library : {"file=libffi", "file=libedit"}) EXPECT_FALSE(Contains(plain.err, library)) << library;
+    EXPECT_TRUE(Contains(plain.err, "file=libc.so")) << "no loader trace";
+    // The program holds the library and the C++ library.
+    for (const char* library : {"file=libffi", "file=libedit", "file=libqoTool_NoQO", "file=libstdc++"})
+        EXPECT_FALSE(Contains(plain.err, library)) << library;
     const Outcome native = RunQol({"-e", "Dll::m::fabs('%g=%g', -2.5)"});
     EXPECT_EQ(native.out, "N:2.5\n");
     EXPECT_TRUE(Contains(native.err, "file=libffi"));
+    // A module that links libqoTool_NoQO.so gets the program's copy (the
+    // same tables), not a second library.
+    const std::string module = QOTOOL_EXAMPLE_MODULE;
+    const Outcome counter = RunQol({"-e", "c = ruqo_Counter_Create('n', 1); c.Add(); c.Count()"}, "",
+                                   {{"QO_MODULE_PATH", module.substr(0, module.rfind('/')).c_str()}});
+    EXPECT_EQ(counter.out, "N:2\n");
+    EXPECT_TRUE(Contains(counter.err, "file=" + module));
+    EXPECT_FALSE(Contains(counter.err, "file=libqoTool_NoQO"));
 }
 
 

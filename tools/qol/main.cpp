@@ -1,6 +1,6 @@
 // qol: runs QOL texts, files, standard input or an interactive prompt on the
-// shared interpreter of libqoTool_NoQO.so. This file reads the options and
-// runs what they name, in order.
+// shared interpreter of the library, whose objects the program holds. This
+// file reads the options and runs what they name, in order.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +23,11 @@
 #ifndef QOL_VERSION
 #error "QOL_VERSION must be defined by the build"
 #endif
+
+// Where libqoTool_NoQO.so lies, installed (relative to this program's folder)
+// and in the build tree: the library's folder of this process is that of
+// the first that exists.
+extern "C" const char* const qotool_library_file_candidates[] = {QOL_INSTALLED_LIBRARY, QOL_BUILT_LIBRARY, nullptr};
 
 namespace qol {
 namespace {
