@@ -36,7 +36,7 @@ const std::string& NamedLibraryFile() {
         const std::string folder = program.substr(0, program.rfind('/') + 1);
         for (; *candidates; ++candidates) {
             const std::string path = (*candidates)[0] == '/' ? std::string(*candidates) : folder + *candidates;
-            if (realpath(path.c_str(), buffer)) return std::string(buffer);
+            if (access(path.c_str(), F_OK) == 0 && realpath(path.c_str(), buffer)) return std::string(buffer);
         }
         return std::string();
     }());
