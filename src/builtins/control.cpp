@@ -44,6 +44,31 @@ std::vector<CQoLanguage*>& Created() {
     return *list;
 }
 
+// The interpreters QolCreate made (with their serials) during the check
+// running on this thread; null while none runs here.
+using MadeInCheck = std::vector<std::pair<CQoLanguage*, uint64_t>>;
+thread_local MadeInCheck* t_madeInCheck = nullptr;
+
+// Takes the interpreters of made that are still in the created list out of
+// it and destroys them; one the check released (or whose address another
+// interpreter took since) is no longer there under its serial.
+void DestroyMadeInCheck(const MadeInCheck& made) {
+    std::vector<CQoLanguage*> doomed;
+    {
+        std::lock_guard<std::mutex> lock(g_createdMutex);
+        std::vector<CQoLanguage*>& list = Created();
+        for (const auto& [created, serial] : made) {
+            const auto at = std::find(list.begin(), list.end(), created);
+            if (at == list.end() || !engine::IsLiveInterpreter(created, serial)) continue;
+            // One that is running a text (on another thread) stays, as QolRelease leaves it.
+            if (created->m_pRun && created->m_pRun->level > 0) continue;
+            list.erase(at);
+            doomed.push_back(created);
+        }
+    }
+    for (CQoLanguage* created : doomed) delete created;
+}
+
 // The value as QOL source text that gives it back.
 std::string ValueAsSource(CQoLanguage* qo) {
     switch (qo->m_cType) {
@@ -75,6 +100,21 @@ double HandleNumber(const CQoLanguage* qo) { return (double)(uintptr_t)qo; }
 uintptr_t HandleFromNumber(double number) { return platform::NarrowPointer(platform::TruncToInt64(number)); }
 
 const std::vector<CQoLanguage*>& CreatedInterpreters() { return Created(); }
+
+CString RunCheck(CQoLanguage* qo, const CString& text, unsigned char mode) {
+    struct Scope {
+        MadeInCheck made;
+        MadeInCheck* outer = t_madeInCheck;
+        Scope() { t_madeInCheck = &made; }
+        ~Scope() {
+            t_madeInCheck = outer;
+            DestroyMadeInCheck(made);
+        }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+    } scope;
+    return engine::RunSyntaxCheck(qo, text, mode);
+}
 
 void DestroyCreatedInterpreters() {
     std::vector<CQoLanguage*> list;
@@ -144,6 +184,7 @@ void QolCreate(CQoLanguage* qo, char*& cursor, const char*) {
         std::lock_guard<std::mutex> lock(g_createdMutex);
         Created().push_back(created);
     }
+    if (checking && t_madeInCheck) t_madeInCheck->emplace_back(created, engine::InterpreterSerial(created));
     SetNumber(qo, HandleNumber(created));
 }
 
@@ -304,7 +345,7 @@ void ErrorCheck(CQoLanguage* qo, char*& cursor, const char*) {
     text += "}";
     // A check inside a check is inert.
     if (qo->m_pRun->checkLevel != 0) return SetString(qo, CString());
-    SetString(qo, engine::RunSyntaxCheck(qo, text, mode));
+    SetString(qo, RunCheck(qo, text, mode));
 }
 
 void Get(CQoLanguage* qo, char*& cursor, const char*) {

@@ -32,6 +32,7 @@
 #include <vector>
 
 class CQoLanguage;
+class CString;
 
 namespace qotool::builtins {
 
@@ -77,6 +78,12 @@ uintptr_t HandleFromNumber(double number);
 const std::vector<CQoLanguage*>& CreatedInterpreters();
 // Destroys them all (at library unload).
 void DestroyCreatedInterpreters();
+
+// A syntax check of text on qo (engine::RunSyntaxCheck), after which the
+// interpreters QolCreate made during the check and the check did not
+// release are destroyed: nothing a check makes outlives it. Every check
+// runs here (ErrorCheck, the host's ruqo_CheckSyntax).
+CString RunCheck(CQoLanguage* qo, const CString& text, unsigned char mode);
 
 // The process-wide entry stack: its depth, and the interpreter of entry n
 // (1 the oldest) or null.

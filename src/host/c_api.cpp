@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "builtins/control.h"
 #include "engine/error_site.h"
 #include "engine/instance.h"
 #include "engine/run_context.h"
@@ -331,7 +332,7 @@ QO_API int ruqo_CheckSyntax(QoInterp* interp, const char* text, long length, QoC
         {
             SavedValue saved(qo);
             LevelGuard guard(qo, 'P', program.c_str());
-            outcome = RunSyntaxCheck(qo, program, 0);
+            outcome = qotool::builtins::RunCheck(qo, program, 0);
         }
         struct Finding {
             int line = 0, column = 0;
