@@ -13,6 +13,10 @@
 //   ruqo_ExecQol, for texts with the "[n]" prefix). Then the QOL text, a line
 //   "---", and the expected result text, up to the next "===" or the end.
 //
+//   A block without a "---" line holds one-line rows instead, each a case
+//   of its own: "QOL text => expected text" (split at the first " => "),
+//   all described by the block's "===" line.
+//
 //   The lines of the QOL text and of the expected text are joined with
 //   "\r\n" (the line end the system uses in its messages); a final line end
 //   is not part of either, and trailing empty lines are dropped. An empty
@@ -79,17 +83,40 @@ std::vector<QolCase> ParseCases(const std::string& name, std::istream& in) {
     std::vector<QolCase> cases;
     std::string line;
     int number = 0;
-    QolCase* current = nullptr;
+    QolCase head;  // the block's "===" line
+    bool inBlock = false, inExpected = false;
     std::vector<std::string> text, expected;
+    std::vector<int> numbers;  // of the text lines
     std::string fixture;
-    bool inExpected = false;
     auto finish = [&] {
-        if (!current) return;
-        if (!inExpected) current->expected = "malformed case: no \"---\" line";
-        current->text = JoinLines(text);
-        if (inExpected) current->expected = JoinLines(expected);
+        if (!inBlock) return;
+        if (inExpected) {
+            cases.push_back(head);
+            cases.back().text = JoinLines(text);
+            cases.back().expected = JoinLines(expected);
+        } else {  // rows; empty lines between them are passed over
+            const size_t before = cases.size();
+            for (size_t i = 0; i < text.size(); ++i) {
+                if (text[i].empty()) continue;
+                cases.push_back(head);
+                QolCase& c = cases.back();
+                c.line = numbers[i];
+                const size_t arrow = text[i].find(" => ");
+                if (arrow == std::string::npos) {
+                    c.expected = "malformed case: no \"---\" line and no \" => \" in a row";
+                    continue;
+                }
+                c.text = JoinLines({text[i].substr(0, arrow)});
+                c.expected = JoinLines({text[i].substr(arrow + 4)});
+            }
+            if (cases.size() == before) {
+                cases.push_back(head);
+                cases.back().expected = "malformed case: no \"---\" line and no row";
+            }
+        }
         text.clear();
         expected.clear();
+        numbers.clear();
         inExpected = false;
     };
     while (std::getline(in, line)) {
@@ -97,16 +124,16 @@ std::vector<QolCase> ParseCases(const std::string& name, std::istream& in) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.compare(0, 3, "===") == 0) {
             finish();
-            cases.push_back(QolCase{});
-            current = &cases.back();
-            current->file = name;
-            current->line = number;
-            current->description = line.substr(3);
-            current->execQolOnly = current->description.find("@execqol") != std::string::npos;
-            current->fixture = fixture;
+            inBlock = true;
+            head = QolCase{};
+            head.file = name;
+            head.line = number;
+            head.description = line.substr(3);
+            head.execQolOnly = head.description.find("@execqol") != std::string::npos;
+            head.fixture = fixture;
             continue;
         }
-        if (!current) {  // header
+        if (!inBlock) {  // header
             if (line.compare(0, 8, "fixture:") == 0) {
                 fixture = line.substr(8);
                 fixture.erase(0, fixture.find_first_not_of(' '));
@@ -117,6 +144,7 @@ std::vector<QolCase> ParseCases(const std::string& name, std::istream& in) {
             inExpected = true;
             continue;
         }
+        if (!inExpected) numbers.push_back(number);
         (inExpected ? expected : text).push_back(line);
     }
     finish();
@@ -339,9 +367,15 @@ TEST(ConformanceFilesTest, ParsesTheDocumentedFormat) {
         "X~m\n"
         "===\n"
         "---\n"
-        "Z:\n");
+        "Z:\n"
+        "=== rows @execqol\n"
+        "1 => 2 => N:1 => 2\n"
+        "\n"
+        " x  => X~y\n"
+        "===\n"
+        "no row\n");
     std::vector<QolCase> cases = ParseCases("f.cases", in);
-    ASSERT_EQ(cases.size(), 3u);
+    ASSERT_EQ(cases.size(), 6u);
     EXPECT_EQ(cases[0].line, 3);
     EXPECT_EQ(cases[0].text, "1");
     EXPECT_EQ(cases[0].expected, "N:1");
@@ -352,6 +386,14 @@ TEST(ConformanceFilesTest, ParsesTheDocumentedFormat) {
     EXPECT_EQ(cases[1].expected, "X~m");
     EXPECT_EQ(cases[2].text, "");
     EXPECT_EQ(cases[2].expected, "Z:");
+    EXPECT_EQ(cases[3].line, 17);
+    EXPECT_EQ(cases[3].text, "1");
+    EXPECT_EQ(cases[3].expected, "2 => N:1 => 2");
+    EXPECT_TRUE(cases[4].execQolOnly);
+    EXPECT_EQ(cases[4].line, 19);
+    EXPECT_EQ(cases[4].text, " x ");
+    EXPECT_EQ(cases[4].expected, "X~y");
+    EXPECT_EQ(cases[5].expected.rfind("malformed", 0), 0u);
     EXPECT_TRUE(Matches("X:m\r\nmore", "X~m"));
     EXPECT_FALSE(Matches("X:m\r\nmore", "X:m"));
     EXPECT_FALSE(Matches("S:m", "X~m"));

@@ -15,17 +15,22 @@ ROOT = pathlib.Path(__file__).resolve().parents[2]
 
 
 def case_texts(path):
-    text, inside = [], False
+    """The texts of a case file: a block's lines up to "---", or, in a
+    block without "---", the text before " => " of each row."""
+    blocks, block = [], None
     for line in path.read_text(encoding="utf-8").splitlines():
         if line.startswith("==="):
-            if inside and text is not None:
-                yield text
-            text, inside = [], True
-        elif line == "---" and inside:
-            yield text
-            text, inside = None, False
-        elif inside and text is not None:
-            text.append(line)
+            block = []
+            blocks.append(block)
+        elif block is not None:
+            block.append(line)
+    for block in blocks:
+        if "---" in block:
+            yield block[: block.index("---")]
+        else:
+            for row in block:
+                if " => " in row:
+                    yield [row[: row.index(" => ")]]
 
 
 def gbk(text):
