@@ -1,5 +1,7 @@
-// Source scanning: string literals, quoting values back into literals,
-// skipping sentences, reading words and tracing function-call brackets.
+// Source scanning that a script cannot show directly: quoting values back
+// into literals, skipping sentences and expressions (and the memo of the
+// sentence skipper), and tracing function-call brackets for executors.
+// Words, blanks, comments and keywords are read by every case row.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,44 +10,14 @@
 
 #include "engine/run_context.h"
 #include "engine/scanner.h"
-#include "platform/ui.h"
 #include "qotool/qolanguage.h"
 #include "qotool/qotool.h"
 #include "support/gbk_text.h"
 #include "support/log_capture.h"
-#include "support/recording_ui.h"
 
 namespace {
 
 using qotool::test::Gbk;
-
-// ---- skipping string literals ----
-
-struct SkipStringCase {
-    const char* name;
-    std::string source;  // starts after the opening quote
-    char quote;
-    int end;  // offset of the result
-};
-
-TEST(SkipStringTest, StopsWhereTheLiteralAndTheBlanksAfterItEnd) {
-    const std::vector<SkipStringCase> cases = {
-        {"plain", "abc\" x", '"', 5},
-        {"escaped quote", "a\\\"b\"x", '"', 5},
-        {"the other quote", "a'b\"x", '"', 4},
-        {"adjacent literal with a comment", "a\" /*c*/ 'b' x", '"', 13},
-        {"end of the text", "abc", '"', 3},
-        {"a line ending in ; returns the ;", "ab;\r\nc\"", '"', 2},
-        {"; with blanks before the line end", "ab; \r\nc\"", '"', 2},
-        {"a ; followed by more text keeps going", "a;b\r\nc\" x", '"', 8},
-        {"escaped backslash before the quote", "a\\\\\" x", '"', 5},
-    };
-    for (const SkipStringCase& c : cases) {
-        std::string buffer = c.source;
-        char* end = SkipString(buffer.data(), c.quote);
-        EXPECT_EQ(end - buffer.data(), c.end) << c.name;
-    }
-}
 
 // ---- quoting ----
 
@@ -207,89 +179,7 @@ TEST(SkipExpressionTest, StopsAtItsClosingCharacter) {
     }
 }
 
-// ---- blanks and comments ----
-
-TEST(SkipBlanksTest, SkipsBlanksAndComments) {
-    struct Case {
-        std::string text;
-        std::string rest;
-    } cases[] = {
-        {" \t\r\n\x01" "x", "x"},
-        {"// line\r\nx", "x"},
-        {"/* a */ /* b */x", "x"},
-        {"/* open", ""},
-        {"// open", ""},
-        {"/x", "/x"},
-        {"  / 2", "/ 2"},
-    };
-    for (const Case& c : cases) {
-        std::string buffer = c.text;
-        char* cursor = buffer.data();
-        qotool::engine::SkipBlanks(cursor);
-        EXPECT_EQ(std::string(cursor), c.rest) << qotool::test::Readable(c.text);
-    }
-}
-
-TEST(KeywordWithBracketTest, NeedsABlankOrSemicolonBeforeAndABracketAfter) {
-    const char text[] = "x;if (a) while(b) xif(c) if d IF/* */(e)";
-    using qotool::engine::KeywordWithBracket;
-    EXPECT_TRUE(KeywordWithBracket(text, text + 2, "if"));
-    EXPECT_TRUE(KeywordWithBracket(text, strstr(text, "while"), "while"));
-    EXPECT_FALSE(KeywordWithBracket(text, strstr(text, "xif") + 1, "if"));
-    EXPECT_FALSE(KeywordWithBracket(text, strstr(text, "if d"), "if"));
-    EXPECT_TRUE(KeywordWithBracket(text, strstr(text, "IF"), "if"));
-}
-
-// ---- words ----
-
-class WordTest : public ::testing::Test {
-protected:
-    CQoLanguage qo;
-    char word[qotool::engine::kWordBufferSize];
-
-    int Read(std::string& buffer, char*& cursor) {
-        cursor = buffer.data();
-        qotool::engine::CatchScope scope(qo.m_pRun);
-        try {
-            return qo.m_pRun->ReadWord(cursor, word);
-        } catch (const qotool::engine::QolUnwind&) {
-            return -1;
-        }
-    }
-};
-
-TEST_F(WordTest, ReadsWordCharacters) {
-    struct Case {
-        const char* name;
-        std::string text;
-        std::string word;
-        int length;  // bytes consumed
-    } cases[] = {
-        {"letters and digits", "abc12 x", "abc12", 5},
-        {"point, number sign, at sign, underscore", "a.b#c@d_e+1", "a.b#c@d_e", 9},
-        {"Chinese characters", "中文=1", "中文", 4},
-        {"stops at a bracket", "f(1)", "f", 1},
-        {"stops at a minus", "a-b", "a", 1},
-        {"stops at a square bracket", "a[1]", "a", 1},
-        {"stops at a backslash", "a\\b", "a", 1},
-        {"stops at a caret", "a^b", "a", 1},
-        {"stops at a backquote", "a`", "a", 1},
-        {"stops at a quote", "a'b'", "a", 1},
-        {"stops at a percent not opening a macro", "a%b", "a", 1},
-        {"a hundred letters give the first eighty", std::string(100, 'w'), std::string(80, 'w'), 80},
-    };
-    for (const Case& c : cases) {
-        std::string buffer = c.text;
-        char* cursor;
-        EXPECT_EQ(Read(buffer, cursor), 1) << c.name;
-        EXPECT_EQ(Gbk(word), Gbk(c.word)) << c.name;
-        EXPECT_EQ(cursor - buffer.data(), c.length) << c.name;
-    }
-}
-
 // ---- bracket tracing ----
-
-using qotool::test::RecordingUi;
 
 TEST(FunctionBracketTraceTest, CountsBrackets) {
     struct Case {
