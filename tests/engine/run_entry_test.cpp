@@ -1,6 +1,7 @@
 // The run entry points (DoQol, Do, DoSentenceReturnAllType, ruqo_ExecQol,
-// ruqo_ExecQolEx), the instance registry, the nesting limits, the user
-// executor table, and texts that try to break the interpreter.
+// ruqo_ExecQolEx), the instance registry, the nesting limits and the user
+// executor table. What scripts see of docmd is in control.cases and
+// paths.cases; texts that try to break the interpreter in robustness.cases.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -199,33 +200,6 @@ TEST(DoQolTest, DollarPrefixHoldsTheErrorBack) {
 
 // ---- Do ----
 
-const std::string kBadKind = "Do()和DoCmd()函数的第一个参数只能是qol,qolfile或clear，不能是：";
-
-// Only the kinds qol, qolfile and clear run, in any case; an error of the
-// text is reported with its excerpt, as at the outermost level.
-TEST(DoTest, RunsKindQolAndRefusesOtherKindsAndMissingTexts) {
-    struct Case {
-        const char* kind;
-        const char* text;
-        std::string result;
-    } cases[] = {
-        {"qol", nullptr, "X:" + kBadKind + "qol"},
-        {"QolFile", nullptr, "X:" + kBadKind + "QolFile"},
-        {"run", "1", "X:" + kBadKind + "run"},
-        {"", "1", "X:" + kBadKind},
-        {"QOL", "1;'two'", "S:two"},
-        {"qol", "abc", "X:'abc' 变量未定义\r\n【位于】〖错误位置3〗：\r\nabc【发生错误处】"},
-    };
-    for (const Case& c : cases) {
-        CQoLanguage qo;
-        qo.DoQol("1;2", nullptr);  // a text of an earlier run must not show up
-        EXPECT_EQ(qo.Do(c.kind, c.text), &qo) << c.kind;
-        EXPECT_EQ(Gbk(ResultOf(qo)), Gbk(c.result)) << c.kind;
-        EXPECT_EQ(qo.m_pRun->level, 0) << c.kind;
-        EXPECT_EQ(qo.m_pRun->catchDepth, 0) << c.kind;
-    }
-}
-
 // A QOL file in the library's directory (for the unit tests, the directory
 // of the test program), removed again at the end.
 class QolFile {
@@ -324,18 +298,6 @@ TEST(DoTest, ClearResetsModesAndTexts) {
     EXPECT_EQ(qo.GetQolState(1), 0);
     EXPECT_EQ(qo.GetQolState(2), 1);
     EXPECT_EQ(qo.GetQolState(3), 0);
-}
-
-TEST(DoTest, ClearIsRefusedInSyntaxCheckMode) {
-    CQoLanguage qo;
-    qo.m_bSyntaxCheck = 1;
-    qo.m_modeFlags = 0x06;
-    qo.m_strError = "old";
-    qo.m_cType = 'N';
-    qo.Do("clear", nullptr);
-    EXPECT_EQ(qo.m_cType, 'Z');
-    EXPECT_EQ(qo.m_modeFlags, 0x06);
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("old"));
 }
 
 // ---- DoSentenceReturnAllType ----
@@ -766,66 +728,6 @@ TEST(StateTest, GetSafeQoWithoutAPlatform) {
     qo.m_pPlatform = &platform;
     EXPECT_EQ(qo.GetSafeQo(0), &platform);
     qo.m_pPlatform = nullptr;
-}
-
-// ---- texts that try to break the interpreter ----
-
-TEST(BadInputTest, DeepNestingIsAnErrorNotACrash) {
-    struct Case {
-        const char* name;
-        std::string text;
-        std::string prefix;
-    } cases[] = {
-        {"100 KB of (", std::string(100 * 1024, '(') + "1", "X:括号或语句嵌套操作层次过深\r\n【位于】〖错误位置150〗："},
-        // A block is two nesting levels (the block and its statement list).
-        {"100 KB of {", std::string(100 * 1024, '{') + "1", "X:嵌套执行太深"},
-        {"100 KB of -", std::string(100 * 1024, '-') + "a", "X:括号或语句嵌套操作层次过深"},
-        {"100 KB of ~", std::string(100 * 1024, '~') + "1", "X:括号或语句嵌套操作层次过深"},
-        {"100 KB of !", std::string(100 * 1024, '!') + "1", "X:括号或语句嵌套操作层次过深"},
-        {"100 KB of )", std::string(100 * 1024, ')'),
-         "X:非法操作符：) --- 可能是缺参数或数据项\r\n【位于】〖错误位置1〗："},
-    };
-    for (const Case& c : cases) {
-        CQoLanguage qo;
-        qo.DoQol(c.text.c_str(), nullptr);
-        const std::string result = ResultOf(qo);
-        EXPECT_TRUE(StartsWith(result, c.prefix)) << c.name << ": " << Readable(result.substr(0, 200));
-        EXPECT_EQ(qo.m_pRun->level, 0) << c.name;
-        EXPECT_EQ(qo.m_pRun->catchDepth, 0) << c.name;
-        EXPECT_EQ(qo.m_pRun->bracketDepth, 0) << c.name;
-        EXPECT_EQ(qo.m_nScopeLevel, 0) << c.name;
-        qo.DoQol("1", nullptr);
-        EXPECT_EQ(ResultOf(qo), "N:1") << c.name;
-    }
-}
-
-TEST(BadInputTest, BrokenLiteralsAndComments) {
-    // Texts a case file cannot hold: zero bytes, a text that ends right
-    // after a line end, and 100 KB texts.
-    struct Case {
-        std::string text;
-        std::string result;  // a prefix when it ends with '~'
-    } cases[] = {
-        {"\"a\\0b\"", std::string("S:a\0b", 5)},
-        {"\"\\0\"", std::string("S:\0", 3)},
-        {"\"a;\r\n", "X:字符串引号不匹配~"},
-        {std::string("\"a\0b\"", 5), "S:a"},
-        {std::string(100 * 1024, 'x'), "X:'" + std::string(80, 'x') + "' 变量未定义~"},
-        {"\"" + std::string(100 * 1024, 'y') + "\"", "S:" + std::string(100 * 1024, 'y')},
-    };
-    for (const Case& c : cases) {
-        CQoLanguage qo;
-        qo.DoQol(c.text.c_str(), nullptr);
-        const std::string result = ResultOf(qo);
-        if (c.result.back() == '~') {
-            const std::string prefix = c.result.substr(0, c.result.size() - 1);
-            EXPECT_TRUE(StartsWith(result, prefix)) << Readable(c.text) << " gave " << Readable(result.substr(0, 200));
-        } else {
-            EXPECT_EQ(Gbk(result), Gbk(c.result)) << Readable(c.text);
-        }
-        EXPECT_EQ(qo.m_pRun->level, 0);
-        EXPECT_EQ(qo.m_pRun->catchDepth, 0);
-    }
 }
 
 }  // namespace
