@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "engine/run_context.h"
 #include "qotool/qolanguage.h"
@@ -15,7 +13,6 @@
 
 namespace {
 
-using qotool::engine::CatchScope;
 using qotool::engine::LevelGuard;
 using qotool::engine::QolUnwind;
 using qotool::test::CountOf;
@@ -191,88 +188,6 @@ TEST(ErrorExcerptTest, TheExcerptShowsTheHeadTheTailsAndTheMarker) {
     for (const Case& c : cases) {
         const std::string position = "〖错误位置" + std::to_string(c.offset) + "〗";
         EXPECT_EQ(Gbk(ReportAt(c.text, c.offset)), Gbk("msg" + Located(position) + c.excerpt)) << c.offset;
-    }
-}
-
-TEST(ErrorExcerptTest, NoPositionTextWhenSuppressedOrOutsideTheRunningTexts) {
-    struct Case {
-        const char* name;
-        unsigned char traceFlags;
-        unsigned char modeFlags;
-        bool elsewhere;  // the position is in a text no level runs
-    } cases[] = {
-        {"trace flag 8 (inside try)", 8, 0x04, false},
-        {"error skip", 0, 0x06, false},
-        {"a position outside the running texts", 0, 0x04, true},
-    };
-    const std::string t = "1+abc", other = "xyz";
-    for (const Case& c : cases) {
-        CQoLanguage qo;
-        LevelGuard guard(&qo, 'P', t.c_str());
-        qo.m_pRun->traceFlags = c.traceFlags;
-        qo.m_modeFlags = c.modeFlags;
-        qo.ReportError("msg", c.elsewhere ? other.c_str() + 1 : t.c_str() + 2);
-        EXPECT_EQ(Gbk(qo.m_strError), Gbk("msg")) << c.name;
-        EXPECT_EQ(qo.m_cType, 'X') << c.name;
-    }
-}
-
-TEST(ErrorExcerptTest, NullMessageUsesTheCurrentErrorText) {
-    const std::string t = "abcd";
-    CQoLanguage qo;
-    LevelGuard guard(&qo, 'P', t.c_str());
-    qo.ErrorString("earlier");
-    qo.ReportError(nullptr, t.c_str() + 1);
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("earlier" + Located("〖错误位置1〗") + "a" + kMarker + "bcd"));
-}
-
-TEST(ErrorExcerptTest, AReportedErrorGetsNoSecondExcerpt) {
-    const std::string t = Pattern(60);
-    CQoLanguage qo;
-    LevelGuard guard(&qo, 'P', t.c_str());
-    qo.ReportError("msg", t.c_str() + 10);
-    const std::string first(qo.m_strError.view());
-    qo.ReportError(nullptr, t.c_str() + 30);
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk(first));
-    qo.ReportError(nullptr, nullptr, true);
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk(first));
-}
-
-// ---- the error unwind ----
-
-TEST(ErrorUnwindTest, ThrowsOnlyWhenACatcherIsActive) {
-    struct Case {
-        const char* name;
-        int catchers;
-        int levels;  // nested run levels entered (1: level 1, 2: level 3)
-        bool endOfRun;
-        unsigned char modeFlags;
-        bool throws;
-    } cases[] = {
-        {"no catcher", 0, 1, false, 0x04, false},
-        {"a catcher", 1, 1, false, 0x04, true},
-        {"end of the outermost run", 1, 1, true, 0x04, false},
-        {"end of a run, error output off", 1, 1, true, 0x00, true},
-        {"end of a nested run", 1, 2, true, 0x04, true},
-        {"end of a nested run without a catcher", 0, 2, true, 0x04, false},
-    };
-    const std::string t = "text";
-    for (const Case& c : cases) {
-        CQoLanguage qo;
-        qo.m_modeFlags = c.modeFlags;
-        LevelGuard outer(&qo, 'P', t.c_str());
-        std::unique_ptr<LevelGuard> inner;
-        if (c.levels == 2) inner = std::make_unique<LevelGuard>(&qo, 'P', t.c_str());
-        std::vector<std::unique_ptr<CatchScope>> scopes;
-        for (int i = 0; i < c.catchers; ++i) scopes.push_back(std::make_unique<CatchScope>(qo.m_pRun));
-        bool threw = false;
-        try {
-            qo.ReportError("msg", nullptr, c.endOfRun);
-        } catch (const QolUnwind&) {
-            threw = true;
-        }
-        EXPECT_EQ(threw, c.throws) << c.name;
-        EXPECT_EQ(qo.m_cType, 'X') << c.name;
     }
 }
 
