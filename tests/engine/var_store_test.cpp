@@ -147,15 +147,6 @@ TEST_F(VarStoreTest, EveryRefusalHasItsMessage) {
     }
 }
 
-TEST_F(VarStoreTest, InsideARunAnErrorUnwindsWithItsOwnMessage) {
-    CatchScope run(qo.m_pRun);  // a catcher is active, as inside DoQol
-    qo.m_cType = 'N';
-    qo.m_dValue = 1;
-    EXPECT_THROW(DoVariable(&qo, "a[-2]", 'N', 'B'), QolUnwind);
-    EXPECT_EQ(Error(), Utf8("数组元素 a[-2] 的行号不能为负数  -2"));
-    EXPECT_EQ(qo.m_pRun->catchDepth, 1);
-}
-
 TEST_F(VarStoreTest, LinksAreFollowedOneLevel) {
     SetNumber("b", 5);
     QoLVarDefine* link = Define("a", "#b");
@@ -300,16 +291,6 @@ TEST_F(VarStoreTest, NamesLoseBlanksAndAtSignsButNotTrailBytes) {
     SetNumber("乕", 4);
     EXPECT_EQ(qo.m_pVars->arrays.size(), 0);
     EXPECT_EQ(ReadNumber("乕"), 4);
-}
-
-TEST_F(VarStoreTest, ReadOnlyModeStillReads) {
-    SetNumber("x", 1);
-    qo.m_modeFlags |= 0x10;
-    EXPECT_EQ(ReadNumber("x"), 1);
-    EXPECT_NE(DoVariable(&qo, "x", 0, 0), nullptr);
-    SetNumber("x", 2);
-    qo.m_modeFlags &= (unsigned char)~0x10;
-    EXPECT_EQ(ReadNumber("x"), 1);
 }
 
 TEST_F(VarStoreTest, TheDebuggerSeesTheLastVariableTouched) {
