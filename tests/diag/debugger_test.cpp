@@ -235,16 +235,6 @@ TEST_F(DebuggerTest, WatchesShowResultsWithoutChangingTheRun) {
     }
 }
 
-// What value and eval answer is shown through qol --debug; a value that
-// cannot be computed says so.
-TEST_F(DebuggerTest, AValueThatCannotBeComputedSaysSo) {
-    qo_.DoQol("s='abc';", nullptr);
-    view_.commands = {{Kind::kValue, 0, "s+"}, {Kind::kClose, 0, ""}};
-    Debug("n=1;");
-    ASSERT_GE(view_.seen.size(), 2u);
-    EXPECT_EQ(Gbk(view_.seen[1].answer), Gbk("无法计算"));
-}
-
 TEST_F(DebuggerTest, UntilStopsWhereTheConditionHoldsAndNeverHangs) {
     view_.commands = {{Kind::kUntil, 0, "a==3"}, {Kind::kValue, 0, "a"}, {Kind::kClose, 0, ""}};
     EXPECT_EQ(Debug("a=0; while(a<5){a=a+1;} a"), "N:5");
