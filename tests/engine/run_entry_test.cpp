@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -28,7 +27,6 @@
 namespace {
 
 using qotool::engine::CatchScope;
-using qotool::engine::LevelGuard;
 using qotool::engine::QolUnwind;
 using qotool::test::CountOf;
 using qotool::test::StartsWith;
@@ -629,68 +627,6 @@ TEST(NestingTest, AnExecutorRunningItselfStopsAtTheLevelLimit) {
     EXPECT_EQ(qotool::engine::OpenGuardCount(), guards);
     qo.DoQol("1", nullptr);
     EXPECT_EQ(ResultOf(qo), "N:1");
-}
-
-TEST(NestingTest, LevelGuardsStopAboveLevel200) {
-    struct Case {
-        const char* name;
-        std::string kinds;  // kind of the first guards; the last one repeats
-        int highest;
-    } cases[] = {
-        {"run levels (odd)", "P", 201},
-        {"block levels", "+", 201},
-        {"one block, then runs (even)", "P+P", 202},
-    };
-    const std::string text = "t";
-    for (const Case& c : cases) {
-        CQoLanguage qo;
-        const int guards = qotool::engine::OpenGuardCount();
-        std::vector<std::unique_ptr<LevelGuard>> open;
-        int highest = 0;
-        bool refused = false;
-        {
-            CatchScope scope(qo.m_pRun);
-            for (size_t i = 0; i < 1000 && !refused; ++i) {
-                const char kind = c.kinds[std::min(i, c.kinds.size() - 1)];
-                try {
-                    open.push_back(std::make_unique<LevelGuard>(&qo, kind, text.c_str()));
-                    highest = std::max<int>(highest, qo.m_pRun->level);
-                } catch (const QolUnwind&) {
-                    refused = true;
-                }
-            }
-        }
-        ASSERT_TRUE(refused) << c.name;
-        EXPECT_EQ(highest, c.highest) << c.name;
-        EXPECT_EQ(qo.m_pRun->level, highest) << c.name;
-        EXPECT_EQ(Gbk(qo.m_strError), Gbk("嵌套执行太深\r\n【位于】〖错误位置0〗：\r\n【发生错误处】t")) << c.name;
-        while (!open.empty()) open.pop_back();
-        EXPECT_EQ(qo.m_pRun->level, 0) << c.name;
-        EXPECT_EQ(qotool::engine::OpenGuardCount(), guards) << c.name;
-    }
-}
-
-TEST(NestingTest, GuardLevelsAndStartTable) {
-    CQoLanguage qo;
-    const char a[] = "outer", b[] = "inner", c[] = "block";
-    LevelGuard first(&qo, 'P', a);
-    EXPECT_EQ(qo.m_pRun->level, 1);
-    EXPECT_EQ(qo.m_pRun->levelStart[0], a);
-    EXPECT_EQ(qo.m_pRun->levelStart[1], a);
-    {
-        LevelGuard run(&qo, 'D', b);
-        EXPECT_EQ(qo.m_pRun->level, 3);
-        EXPECT_EQ(qo.m_pRun->levelStart[2], b);
-        EXPECT_EQ(qo.m_pRun->levelStart[3], b);
-        {
-            LevelGuard block(&qo, '+', c);
-            EXPECT_EQ(qo.m_pRun->level, 4);
-            EXPECT_EQ(qo.m_pRun->levelStart[3], b);
-            EXPECT_EQ(qo.m_pRun->levelStart[4], c);
-        }
-        EXPECT_EQ(qo.m_pRun->level, 3);
-    }
-    EXPECT_EQ(qo.m_pRun->level, 1);
 }
 
 // ---- states ----
