@@ -1,37 +1,10 @@
-// The QOL conformance runner: every case of every tests/qol/*.cases file runs
-// through ruqo_ExecQol (the shared interpreter) and through DoQol on a fresh
-// interpreter, and the result text is compared with the expected text.
-//
-// Case file format (UTF-8 on disk; texts are converted to GBK before they
-// run, and results are compared in GBK):
-//
-//   Lines before the first "===" line are a free header (comments). A
-//   header line "fixture: tree" runs every case of the file inside a fresh
-//   hermetic file tree (tests/support/path_tree.h), made anew for each run.
-//   Each case starts with a line "===" (anything after the three '=' is a
-//   description; the token "@execqol" in it runs the case only through
-//   ruqo_ExecQol, for texts with the "[n]" prefix). Then the QOL text, a line
-//   "---", and the expected result text, up to the next "===" or the end.
-//
-//   A block without a "---" line holds one-line rows instead, each a case
-//   of its own: "QOL text => expected text" (split at the first " => "),
-//   all described by the block's "===" line.
-//
-//   The lines of the QOL text and of the expected text are joined with
-//   "\r\n" (the line end the system uses in its messages); a final line end
-//   is not part of either, and trailing empty lines are dropped. An empty
-//   QOL text is the empty text.
-//
-//   The expected text is the result text exactly as ruqo_ExecQol returns it:
-//   the type letter, ':' and the value's text (N:3, S:abc, Z:, X:message).
-//   When its second character is '~' instead of ':', the result only has to
-//   start with the rest ("X~'abc' 变量未定义" accepts any position text and
-//   excerpt after the message).
-//
-// The examples of the documentation (docs/*.md) with a result line are
-// cases too (support/doc_examples.h).
-//
-// Each case is one test, named after its file and the line of its "===".
+// The QOL conformance runner: every case of every tests/qol/*.cases file
+// (the format is in tests/qol/README.md) runs through ruqo_ExecQol (the
+// shared interpreter) and through DoQol on a fresh interpreter, and the
+// result text is compared with the expected text. The examples of the
+// documentation (docs/*.md) with a result line are cases too
+// (support/doc_examples.h). Each case is one test, named after its file and
+// the line of its "===" or of its row.
 #include <gtest/gtest.h>
 
 #include <algorithm>
