@@ -191,6 +191,15 @@ TEST(ErrorExcerptTest, TheExcerptShowsTheHeadTheTailsAndTheMarker) {
     }
 }
 
+// A position in a text that no level runs gets neither position text nor excerpt.
+TEST(ErrorExcerptTest, APositionOutsideTheRunningTextsIsNotLocated) {
+    const std::string running = "1+abc", other = "xyz";
+    CQoLanguage qo;
+    LevelGuard guard(&qo, 'P', running.c_str());
+    qo.ReportError("msg", other.c_str() + 1);
+    EXPECT_EQ(Gbk(qo.m_strError), Gbk("msg"));
+}
+
 // ---- nested run levels ----
 
 // A user executor that runs a text of its own (another buffer) on the same
