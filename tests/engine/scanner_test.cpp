@@ -83,6 +83,7 @@ TEST(SkipSentenceTest, FindsTheEndOfOneSentence) {
         {"if with blocks", "if (x) {a=1;b} else {c;d} e", 0, "e"},
         {"IF in capitals", "IF(x) a=1; ELSE b=2; c", 0, "c"},
         {"if not followed by a bracket is a word", "iffy, b", 0, "b"},
+        {"a letter before if makes a word of it", "xif(x) a=1; else b=2; c", 0, "else b=2; c"},
         {"a brace that closes an enclosing block", "a=1 } b", 1, "} b"},
         {"a brace that closes an enclosing block, passed", "a=1 } b", 0, "b"},
         {"a block ends the sentence", "{a;b} c", 0, "c"},
