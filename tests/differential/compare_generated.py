@@ -10,7 +10,9 @@ callers' variables (found through the dynamic scope), call other functions
 and built-ins; one- and two-dimensional arrays read and written in nested
 loops and under conditions; strings; and the things that end a form's run
 (variables removed or turned into strings, arrays shrunk, zero divisors,
-errors of built-ins). A fixed seed gives the same programs every time.
+errors of built-ins); and for loops run as one loop form, whose condition,
+body or step gives up at some pass. A fixed seed gives the same programs
+every time.
 """
 import argparse
 import os
@@ -136,8 +138,47 @@ class Gen:
         self.functions.append((name, len(formals)))
         return text
 
+    def loop_program(self):
+        """A for loop whose parts are all forms, run as one loop form, with
+        values that make the condition, the body or the step give up at some
+        pass (a string, a removed variable, a missing cell, a zero divisor,
+        an error of sqrt, an infinite number), so that the text takes the
+        loop over at that part and hands it back."""
+        r = self.r
+        v = r.choice(["i", "j"])
+        k = r.randint(0, 9)
+        trouble = [
+            "q", "q * 0", "a[%s %% 9]" % v, "a[%s]" % v, "6 / (%s - %d)" % (v, k), "(%s %% (%d - %s))" % (v, k, v),
+            "sqrt(%d - %s)" % (k, v), "len(w)", "m[%s %% 8, 1]" % v, "(%s == %d ? 1 : q)" % (v, k)]
+        extra = lambda: r.choice(trouble)
+        cond = "%s < %d" % (v, r.randint(0, 14))
+        if r.random() < 0.4:
+            cond += " && %s > -100" % extra()
+        pool = ["s = s + %s" % v, "s = s + %s" % extra(), "t = t * %s" % r.choice(["2", "1e200", "-1.5", "0.1"]),
+                "a[%s] = %s" % (r.choice([v, "%s %% 7" % v, "%s * 3" % v]), r.choice([v, "s", extra()])),
+                "m[%s %% 9, %s] = %s" % (v, r.choice(["0", "2", v]), extra()),
+                "if (%s == %d) { %s; }" % (v, k, r.choice(["q = 'x'", "remove q", "w = 5", "a[4] = 'y'",
+                                                        "Array::a.RemoveAt(2)", "q = 2", "s = s + 1"])),
+                "if (s > %d) s = s - %s; else s++" % (r.randint(0, 30), extra()),
+                "c = (c + %s) %% 1000" % v]
+        body = "; ".join(r.choice(pool) for _ in range(r.randint(1, 3)))
+        step = r.choice(["%s++" % v, "%s = %s + 1" % (v, v), "%s = %s + 1 + %s * 0" % (v, v, extra()),
+                         "%s += 2" % v, "%s = %s + 2" % (v, v)])
+        if r.random() < 0.3:
+            inner = "for (u = 0; u < %d; u++) s = s + u * %s" % (r.randint(0, 4), r.choice(["1", v, extra()]))
+            body = r.choice(["%s; if (%s %% 2) { %s; }" % (body, v, inner), "%s; %s" % (body, inner)])
+        lines = ["s = 0; t = 1; c = 0; q = %s; w = '%s';" % (r.choice(["1", "0", "'z'", "2.5"]), r.choice(["ab", ""])),
+                 "for (i = 0; i < 6; i++) a[i] = i * 2 - 3;",
+                 "for (i = 0; i < 6; i++) for (j = 0; j < 3; j++) m[i, j] = i - j;",
+                 "for (%s = 0; %s; %s) { %s; }" % (v, cond, step, body),
+                 "str(s) + ',' + str(t) + ',' + str(c) + ',' + str(i) + ',' + str(j) + ',' + Type(q) + ',' + "
+                 "str(a[1]) + str(a[4]) + ',' + str(m[2, 2])"]
+        return "\r\n".join(lines) + "\r\n"
+
     def program(self):
         r = self.r
+        if r.random() < 0.3:
+            return self.loop_program()
         lines = ["g = %s; h = %s; k = %s; w = '%s';" % (self.num(), self.num(), self.num(),
                                                          r.choice(["abcab", "", "ba", "xyzzy"])),
                  "for (i = 0; i < 6; i++) a[i] = i * 2 - 3;",

@@ -230,7 +230,15 @@ struct Slot {
     QoLVarDefine* record = nullptr;
     // While a form runs: the number stored and not yet written.
     bool pending = false;
+    // In a loop form: the pending number is the record's own, read once
+    // (nothing else can change it while the loop runs), and is not written.
+    bool clean = false;
     NumberText stored;
+    // In a loop form, from the first store of a part on: what the slot held
+    // when the part started, for a part that gives up.
+    bool savedPending = false;
+    bool savedClean = false;
+    double savedNumber = 0;
 };
 
 // An array the form reads or stores cells of.
@@ -366,6 +374,16 @@ struct Form {
     int bodyAt = 0;
     uint32_t runs = 0;
     uint32_t fallbacks = 0;
+    uint32_t serial = 0;  // which compilation made it (forms are compiled again in place)
+    // A for loop's condition form: the loop form made of it with the loop's
+    // body and step forms (LoopFormFor).
+    std::unique_ptr<Form> loop;
+    // A loop form: its parts (condition, body, step; the step may be null),
+    // their serials when it was made, and the steps each part runs.
+    Form* parts[3] = {};
+    uint32_t partSerials[3] = {};
+    int partFrom[3] = {};
+    int partTo[3] = {};
 
     void Reset() {
         usable = false;
@@ -389,6 +407,7 @@ struct Form {
         refusedWords = 0;
         formals = bodyAt = 0;
         runs = fallbacks = 0;
+        loop.reset();
     }
     bool Matches(const char* text) const { return strncmp(source.data(), text, source.size()) == 0; }
     // Refused for a call's word, and words have been learned since.

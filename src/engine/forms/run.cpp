@@ -239,6 +239,72 @@ PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor) {
 
 namespace {
 
+// The passes of a for loop whose parts make one loop form: each part runs
+// as RunSteps runs its own form and leaves what it leaves; a part that
+// gives up leaves the variables and cells as the parts before it left them
+// and hands over there.
+LoopPhase LoopPasses(CQoLanguage* qo, Form* loop, char* const bases[3], LoopPhase from, int end) {
+    Runner runner(qo, *loop, end, nullptr);
+    if (!PrepareRunner(qo, loop, runner)) return from == LoopPhase::Step ? LoopPhase::Step : LoopPhase::Condition;
+    runner.StartLoop();
+    QoLRunContext* run = qo->m_pRun;
+    static constexpr LoopPhase kPhases[3] = {LoopPhase::Condition, LoopPhase::Body, LoopPhase::Step};
+    const bool stepped = loop->parts[2] != nullptr;
+    int part = from == LoopPhase::Step && stepped ? 2 : 0;
+    int blocksLeft = 0;
+    try {
+        for (;;) {
+            // Checked once a pass: only the debugger, an interrupt or a
+            // budget can change it meanwhile, and they are met at the next
+            // pass.
+            if ((part == 0 || from == LoopPhase::Step) && !CompiledFormsAllowed(qo)) break;
+            from = LoopPhase::Condition;
+            Form* form = loop->parts[part];
+            if (StepsCounted() && !TakeStep()) break;  // spent: the text's sentence reports it
+            Outcome out;
+            runner.raised = nullptr;
+            if (!runner.Part(part, &out)) {
+                if (runner.raised) {
+                    runner.EndPart();
+                    runner.WriteSlots();
+                    char* cursor = bases[part];
+                    RaiseZeroDivisor(qo, cursor, out, *runner.raised, runner.divisor, nullptr, false);
+                    return LoopPhase::Done;  // not reached: the report unwinds
+                }
+                runner.DropPart();
+                if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > form->runs) form->usable = false;
+                break;
+            }
+            runner.EndPart();
+            ++form->runs;
+            // What the part's form leaves, as RunSteps leaves it; the blocks
+            // leave the same tables pass after pass.
+            if (out.blocks > blocksLeft) {
+                LeaveBlocks(qo, out.blocks);
+                blocksLeft = out.blocks;
+            }
+            if (out.mark >= 0) run->statementStart = bases[part] + out.mark;
+            if (out.freed) qo->m_cControl = 0;
+            if (out.valued) qo->m_dValue = out.value;
+            qo->m_cType = out.type;
+            if (part == 0) {
+                if (qo->m_dValue == 0) {
+                    runner.WriteSlots();
+                    return LoopPhase::Done;
+                }
+                qo->m_cControl = 0;
+                run->statementStart = bases[1];
+            }
+            part = part == 0 ? 1 : part == 1 && stepped ? 2 : 0;
+        }
+    } catch (...) {
+        runner.WriteSlots();
+        throw;
+    }
+    runner.WriteSlots();
+    return kPhases[part];
+}
+
 // The passes of a compiled for loop, its stores held in held.
 LoopPhase ForPasses(CQoLanguage* qo, char* condition, char* body, char* step, HeldStores& held, LoopPhase from,
                     bool* again) {
@@ -254,6 +320,10 @@ LoopPhase ForPasses(CQoLanguage* qo, char* condition, char* body, char* step, He
         return none;
     }
     *again = true;
+    if (Form* loop = LoopFormFor(conditionForm, bodyForm, stepForm)) {
+        char* const bases[3] = {condition, body, step};
+        return LoopPasses(qo, loop, bases, from, end);
+    }
     Runner conditionRunner(qo, *conditionForm, end, &held);
     Runner bodyRunner(qo, *bodyForm, end, &held);
     Runner stepRunner(qo, step ? *stepForm : *bodyForm, end, &held);

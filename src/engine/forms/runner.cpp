@@ -152,16 +152,12 @@ bool Runner::Eval(int index, double* out) {
     }
 }
 
-bool Runner::Run(Outcome* out) {
-    out_ = out;
+// Runs the steps from `from` until one moves past `to` (a return: to the
+// end); false when one gives up.
+[[gnu::always_inline]] inline bool Runner::Steps(size_t from, size_t count, Outcome* out) {
     bool ok = true;
-    // A run that calls user functions gathers every store of its own and of
-    // the calls' bodies in one place.
-    HeldStores ownTx;
-    if (!tx_ && !f_.calls.empty()) tx_ = &ownTx;
     const Step* steps = f_.steps.data();
-    const size_t count = f_.steps.size();
-    for (size_t pc = 0; pc < count && ok;) {
+    for (size_t pc = from; pc < count && ok;) {
         const Step& step = steps[pc++];
         switch (step.kind) {
         case StepKind::Reset: out->type = 'Z'; break;
@@ -260,6 +256,67 @@ bool Runner::Run(Outcome* out) {
         }
         }
     }
+    return ok;
+}
+
+// The cell stores of a run or a part, made when store holds, else dropped.
+void Runner::MakeCellStores(bool store) {
+    const int n = f_.cellsPending;
+    f_.cellsPending = 0;
+    for (int i = 0; store && i < n; ++i) {
+        CellStore& c = f_.cellStores[i];
+        // A cell made already stays where it is (a form removes no rows
+        // and records do not move when the array grows).
+        if (!c.record) {
+            c.array->Grow((int64_t)c.row + 1, (int64_t)c.column + 1);
+            c.record = c.array->Cell(c.row, c.column);
+        }
+        c.stored.WriteTo(c.record);
+    }
+}
+
+bool Runner::Part(int part, Outcome* out) {
+    out_ = out;
+    const Form* p = f_.parts[part];
+    bool ok = Steps((size_t)f_.partFrom[part], (size_t)f_.partTo[part], out);
+    // The value must have the type asked for; the text reports it otherwise.
+    if (ok && p->expectedType && p->expectedType != out->type) ok = false;
+    return ok;
+}
+
+void Runner::EndPart() {
+    dirty_ = 0;
+    if (f_.cellsPending) MakeCellStores(true);
+}
+
+void Runner::DropPart() {
+    for (uint64_t d = dirty_; d; d &= d - 1) {
+        Slot& s = f_.slots[(size_t)__builtin_ctzll(d)];
+        s.pending = s.savedPending;
+        s.clean = s.savedClean;
+        if (s.clean)
+            s.stored.number = s.stored.readBack = s.savedNumber;
+        else if (s.pending)
+            s.stored.Set(s.savedNumber);
+    }
+    dirty_ = 0;
+    f_.cellsPending = 0;
+}
+
+void Runner::WriteSlots() {
+    for (Slot& s : f_.slots) {
+        if (s.pending && !s.clean) s.stored.WriteTo(s.record);
+        s.pending = s.clean = false;
+    }
+}
+
+bool Runner::Run(Outcome* out) {
+    out_ = out;
+    // A run that calls user functions gathers every store of its own and of
+    // the calls' bodies in one place.
+    HeldStores ownTx;
+    if (!tx_ && !f_.calls.empty()) tx_ = &ownTx;
+    bool ok = Steps(0, f_.steps.size(), out);
     // The value must have the type asked for; the text reports it otherwise.
     if (ok && f_.expectedType && f_.expectedType != out->type) ok = false;
     // What a run that meets a zero divisor stores: what ran before it.
@@ -285,20 +342,7 @@ bool Runner::Run(Outcome* out) {
         }
         tx_ = nullptr;
     }
-    if (f_.cellsPending) {
-        const int n = f_.cellsPending;
-        f_.cellsPending = 0;
-        for (int i = 0; store && i < n; ++i) {
-            CellStore& c = f_.cellStores[i];
-            // A cell made already stays where it is (a form removes no rows
-            // and records do not move when the array grows).
-            if (!c.record) {
-                c.array->Grow((int64_t)c.row + 1, (int64_t)c.column + 1);
-                c.record = c.array->Cell(c.row, c.column);
-            }
-            c.stored.WriteTo(c.record);
-        }
-    }
+    if (f_.cellsPending) MakeCellStores(store);
     return ok;
 }
 

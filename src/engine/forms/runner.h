@@ -83,6 +83,11 @@ struct Outcome {
 // for the text (CompiledForms below); null when there can be none.
 Form* FunctionFormFor(CQoLanguage* qo, const char* definition);
 
+// The loop form of a for loop's condition, body and step forms (the step
+// may be null), made once for them and kept in the condition's form; null
+// when one of them holds what a loop form does not join (loop_form.cpp).
+Form* LoopFormFor(Form* condition, Form* body, Form* step);
+
 // What reading a number back from the text it is stored as gives (a
 // parameter is created from its argument so).
 inline double ReadBack(double value) {
@@ -114,6 +119,19 @@ public:
     // a division met a zero divisor (raised is then set): the stores of the
     // steps before it are made, as the text makes them before it gets there.
     bool Run(Outcome* out);
+
+    // A loop form (LoopFormFor) runs part after part: Part runs the steps of
+    // one part, its variable stores kept in the slots and its cell stores
+    // pending; false when it gives up (or a zero divisor is raised). Then
+    // either EndPart (the part ran: its cell stores are made) or DropPart
+    // (it gave up: the slots go back to what they held when it started and
+    // its cell stores are dropped). WriteSlots writes what the slots hold
+    // into the variables, once the loop hands over or ends.
+    void StartLoop() { loop_ = true; }
+    bool Part(int part, Outcome* out);
+    void EndPart();
+    void DropPart();
+    void WriteSlots();
 
 private:
     [[gnu::always_inline]] QoLVarDefine* Resolve(Slot& s) {
@@ -210,6 +228,12 @@ private:
         }
         if (record->m_cType != 'N') return false;
         *out = RecordNumber(record);
+        if (loop_) {
+            // Kept for the loop's later reads.
+            s.record = const_cast<QoLVarDefine*>(record);
+            s.stored.number = s.stored.readBack = *out;
+            s.pending = s.clean = true;
+        }
         return true;
     }
     // The string a variable holds, as the text would read it now; null when
@@ -288,11 +312,24 @@ private:
             stored.Set(number);
             return tx_->Hold(record, stored);
         }
+        if (loop_) Saving(s);
         s.record = record;
         s.stored.Set(number);
         s.pending = true;
+        s.clean = false;
         return true;
     }
+    // A part's first store into a slot keeps what it held before.
+    void Saving(Slot& s) {
+        const uint64_t bit = (uint64_t)1 << (size_t)(&s - f_.slots.data());
+        if (dirty_ & bit) return;
+        dirty_ |= bit;
+        s.savedPending = s.pending;
+        s.savedClean = s.clean;
+        s.savedNumber = s.clean ? s.stored.readBack : s.stored.number;
+    }
+    bool Steps(size_t from, size_t to, Outcome* out);
+    void MakeCellStores(bool store);
     // A variable of a function form's own, once it has been assigned.
     bool ReadLocal(const Slot& s, double* out) const {
         const size_t i = (size_t)(&s - f_.slots.data());
@@ -332,6 +369,8 @@ private:
     // run (the calls' own stores go there too).
     HeldStores* tx_ = nullptr;
     Outcome* out_ = nullptr;  // the run's outcome, for the calls made
+    bool loop_ = false;       // a loop form's runner (StartLoop)
+    uint64_t dirty_ = 0;      // the slots the part under way has stored into
 };
 
 }  // namespace qotool::engine::forms

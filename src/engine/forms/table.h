@@ -97,6 +97,7 @@ private:
 
     void Compile(Form& form, char* position) {
         form.Reset();
+        form.serial = ++serials_;
         form.wordGeneration = words.Generation();
         Compiler compiler(form, position, words);
         char* p = position;
@@ -114,6 +115,7 @@ private:
     // values, no by-reference marks, then the body.
     void CompileFunction(Form& form, const char* definition) {
         form.Reset();
+        form.serial = ++serials_;
         form.wordGeneration = words.Generation();
         form.source.assign(definition, strlen(definition) + 1);
         const char* p = strchr(definition, '(');
@@ -153,6 +155,7 @@ private:
     std::unordered_map<const char*, std::unique_ptr<Form>> forms_;
     std::unordered_map<const char*, std::unique_ptr<Form>> functions_;
     size_t count_ = 0;
+    uint32_t serials_ = 0;
     Recent recent_[kRecent];
 };
 
