@@ -652,6 +652,25 @@ VarArray* FindVisibleArray(CQoLanguage* qo, std::string_view name, int end) {
     return j >= 0 ? arrays[j] : nullptr;
 }
 
+bool StoreSmallWhole(QoLVarDefine* record, int number) {
+    if (number < 0 || number >= kSharedWholes || record->m_cType == 'P') return false;
+    const CString* texts = SharedWholeTexts();
+    const CString& shared = texts[number];
+    const CString& current = record->m_strDef;
+    const double held = record->m_memoNumber;
+    // Holding it already, its number kept: nothing changes.
+    if (current.c_str() == shared.c_str() && record->m_cType == 'N' && held == number &&
+        record->m_memoLength == (unsigned char)shared.GetLength())
+        return true;
+    if (!(current.IsEmpty() ||
+          (held >= 0 && held < kSharedWholes && held == (int)held && current.c_str() == texts[(int)held].c_str())))
+        return false;
+    record->m_cType = 'N';
+    record->m_strDef = shared;
+    KeepNumber(record, shared.c_str(), shared.GetLength(), number);
+    return true;
+}
+
 void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length, bool exact) {
     if (record->m_cType != 'P') {
         WriteNumberText(record, number, digits, length, exact);

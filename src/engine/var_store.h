@@ -101,6 +101,10 @@ int VisibleArrayEnd(const CQoLanguage* qo);
 // digits (the record holds no pointer value).
 // exact: the number is whole and below 1e15 in size (IsExactWhole).
 void StoreNumberDigits(QoLVarDefine* record, double number, const char* digits, int length, bool exact);
+// The same for a whole number from 0 to 255 into a record without a text of
+// its own (none yet, or a shared one), which then shares the number's text:
+// false, with nothing changed, for any other number or record.
+bool StoreSmallWhole(QoLVarDefine* record, int number);
 
 // The end of the current scope level's region, remembered before a nested
 // evaluation that declares variables at this level, and cut back to after

@@ -214,7 +214,10 @@ struct NumberText {
         }
     }
     void WriteTo(QoLVarDefine* record) {
-        if (digitsLength < 0) digitsLength = platform::FormatWhole((int64_t)number, digits);
+        if (digitsLength < 0) {
+            if (number >= 0 && number < 256 && StoreSmallWhole(record, (int)number)) return;
+            digitsLength = platform::FormatWhole((int64_t)number, digits);
+        }
         StoreNumberDigits(record, number, digits, digitsLength, exact);
     }
 };

@@ -83,9 +83,11 @@ __attribute__((noinline)) void LeaveGoto(CQoLanguage* qo, const Form* form, char
     cursor = base + step.cursorAt;
 }
 
+}  // namespace
+
 // What the blocks a run entered leave behind: the scope table entries they
 // wrote and the tables cut back to where the outer level ends.
-void LeaveBlocks(CQoLanguage* qo, int blocks) {
+void forms::LeaveBlocks(CQoLanguage* qo, int blocks) {
     auto& scopes = qo->m_scopeTable;
     const size_t level = (size_t)qo->m_nScopeLevel;
     for (size_t d = 1; d <= (size_t)blocks; ++d) {
@@ -95,6 +97,8 @@ void LeaveBlocks(CQoLanguage* qo, int blocks) {
     const std::pair<int, int> start = scopes[level + 1];
     qo->m_pVars->CutBack(start.first, start.second);
 }
+
+namespace {
 
 // A run that met a zero divisor: the state the text has when it reports it
 // (the stores before it made, the blocks entered, the statement start, the
@@ -239,70 +243,27 @@ PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor) {
 
 namespace {
 
-// The passes of a for loop whose parts make one loop form: each part runs
-// as RunSteps runs its own form and leaves what it leaves; a part that
-// gives up leaves the variables and cells as the parts before it left them
-// and hands over there.
+// The passes of a for loop whose parts make one loop form, from the
+// condition or the step.
 LoopPhase LoopPasses(CQoLanguage* qo, Form* loop, char* const bases[3], LoopPhase from, int end) {
     Runner runner(qo, *loop, end, nullptr);
     if (!PrepareRunner(qo, loop, runner)) return from == LoopPhase::Step ? LoopPhase::Step : LoopPhase::Condition;
-    runner.StartLoop();
-    QoLRunContext* run = qo->m_pRun;
     static constexpr LoopPhase kPhases[3] = {LoopPhase::Condition, LoopPhase::Body, LoopPhase::Step};
-    const bool stepped = loop->parts[2] != nullptr;
-    int part = from == LoopPhase::Step && stepped ? 2 : 0;
-    int blocksLeft = 0;
+    Outcome out;
+    int part;
     try {
-        for (;;) {
-            // Checked once a pass: only the debugger, an interrupt or a
-            // budget can change it meanwhile, and they are met at the next
-            // pass.
-            if ((part == 0 || from == LoopPhase::Step) && !CompiledFormsAllowed(qo)) break;
-            from = LoopPhase::Condition;
-            Form* form = loop->parts[part];
-            if (StepsCounted() && !TakeStep()) break;  // spent: the text's sentence reports it
-            Outcome out;
-            runner.raised = nullptr;
-            if (!runner.Part(part, &out)) {
-                if (runner.raised) {
-                    runner.EndPart();
-                    runner.WriteSlots();
-                    char* cursor = bases[part];
-                    RaiseZeroDivisor(qo, cursor, out, *runner.raised, runner.divisor, nullptr, false);
-                    return LoopPhase::Done;  // not reached: the report unwinds
-                }
-                runner.DropPart();
-                if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > form->runs) form->usable = false;
-                break;
-            }
-            runner.EndPart();
-            ++form->runs;
-            // What the part's form leaves, as RunSteps leaves it; the blocks
-            // leave the same tables pass after pass.
-            if (out.blocks > blocksLeft) {
-                LeaveBlocks(qo, out.blocks);
-                blocksLeft = out.blocks;
-            }
-            if (out.mark >= 0) run->statementStart = bases[part] + out.mark;
-            if (out.freed) qo->m_cControl = 0;
-            if (out.valued) qo->m_dValue = out.value;
-            qo->m_cType = out.type;
-            if (part == 0) {
-                if (qo->m_dValue == 0) {
-                    runner.WriteSlots();
-                    return LoopPhase::Done;
-                }
-                qo->m_cControl = 0;
-                run->statementStart = bases[1];
-            }
-            part = part == 0 ? 1 : part == 1 && stepped ? 2 : 0;
+        part = runner.Loop(from == LoopPhase::Step ? 2 : 0, bases, &out);
+        runner.WriteSlots();
+        if (part == Runner::kLoopRaised) {
+            char* cursor = bases[runner.raisedPart];
+            RaiseZeroDivisor(qo, cursor, out, *runner.raised, runner.divisor, nullptr, false);
+            return LoopPhase::Done;  // not reached: the report unwinds
         }
     } catch (...) {
         runner.WriteSlots();
         throw;
     }
-    runner.WriteSlots();
-    return kPhases[part];
+    return part == Runner::kLoopDone ? LoopPhase::Done : kPhases[part];
 }
 
 // The passes of a compiled for loop, its stores held in held.

@@ -8,6 +8,7 @@
 
 #include "engine/compiled_form.h"
 #include "engine/executor.h"
+#include "engine/step_budget.h"
 
 namespace qotool::engine::forms {
 
@@ -50,10 +51,12 @@ bool BuiltinValue(Builtin builtin, double x, double* out) {
 // the operator loop compares strings, as C strings.
 bool Runner::CompareText(const Node& n, double* out) {
     const Node& mid = f_.nodes[(size_t)n.left];
-    double startNumber, countNumber = 0;
-    if (!Operand(mid.left, &startNumber) || (mid.right >= 0 && !Operand(mid.right, &countNumber))) return false;
+    // The string first, as the text reads it: a number there is its error,
+    // before any of the arguments' (a zero divisor).
     const CString* text = Text(f_.slots[(size_t)mid.slot]);
     if (!text) return false;
+    double startNumber, countNumber = 0;
+    if (!Operand(mid.left, &startNumber) || (mid.right >= 0 && !Operand(mid.right, &countNumber))) return false;
     std::string_view v = text->view();
     int start = ToInt32(startNumber);
     if (start < 0) start = 0;
@@ -275,18 +278,62 @@ void Runner::MakeCellStores(bool store) {
     }
 }
 
-bool Runner::Part(int part, Outcome* out) {
+int Runner::Loop(int part, char* const bases[3], Outcome* out) {
+    loop_ = true;
+    QoLRunContext* run = qo_->m_pRun;
+    const bool stepped = f_.parts[2] != nullptr;
+    if (part == 2 && !stepped) part = 0;
+    bool check = true;
+    int blocksLeft = 0;
     out_ = out;
-    const Form* p = f_.parts[part];
-    bool ok = Steps((size_t)f_.partFrom[part], (size_t)f_.partTo[part], out);
-    // The value must have the type asked for; the text reports it otherwise.
-    if (ok && p->expectedType && p->expectedType != out->type) ok = false;
-    return ok;
-}
-
-void Runner::EndPart() {
-    dirty_ = 0;
-    if (f_.cellsPending) MakeCellStores(true);
+    for (;;) {
+        // Checked once a pass: only the debugger, an interrupt or a budget
+        // can change it meanwhile, and they are met at the next pass.
+        if ((part == 0 || check) && !CompiledFormsAllowed(qo_)) return part;
+        check = false;
+        if (StepsCounted() && !TakeStep()) return part;  // spent: the text's sentence reports it
+        Form* form = f_.parts[part];
+        out->type = 'Z';
+        out->valued = out->freed = false;
+        out->mark = -1;
+        out->blocks = 0;
+        raised = nullptr;
+        // The value must have the type asked for; the text reports it
+        // otherwise.
+        if (!Steps((size_t)f_.partFrom[part], (size_t)f_.partTo[part], out) ||
+            (form->expectedType && form->expectedType != out->type)) {
+            if (raised) {
+                dirty_ = 0;
+                if (f_.cellsPending) MakeCellStores(true);
+                raisedPart = part;
+                return kLoopRaised;
+            }
+            DropPart();
+            if (++form->fallbacks > kFallbacksTolerated && form->fallbacks > form->runs) form->usable = false;
+            return part;
+        }
+        dirty_ = 0;
+        if (f_.cellsPending) MakeCellStores(true);
+        ++form->runs;
+        // What the part's form leaves, as RunSteps leaves it; the blocks
+        // leave the same tables pass after pass.
+        if (out->blocks > blocksLeft) {
+            LeaveBlocks(qo_, out->blocks);
+            blocksLeft = out->blocks;
+        }
+        if (out->mark >= 0) run->statementStart = bases[part] + out->mark;
+        if (out->freed) qo_->m_cControl = 0;
+        if (out->valued) qo_->m_dValue = out->value;
+        qo_->m_cType = out->type;
+        if (part == 0) {
+            if (qo_->m_dValue == 0) return kLoopDone;
+            qo_->m_cControl = 0;
+            run->statementStart = bases[1];
+            part = 1;
+        } else {
+            part = part == 1 && stepped ? 2 : 0;
+        }
+    }
 }
 
 void Runner::DropPart() {

@@ -79,6 +79,9 @@ struct Outcome {
     const char* markPtr = nullptr;
 };
 
+// What the blocks a run entered leave behind (run.cpp).
+void LeaveBlocks(CQoLanguage* qo, int blocks);
+
 // The function form for the definition text of a user function, made once
 // for the text (CompiledForms below); null when there can be none.
 Form* FunctionFormFor(CQoLanguage* qo, const char* definition);
@@ -120,17 +123,21 @@ public:
     // steps before it are made, as the text makes them before it gets there.
     bool Run(Outcome* out);
 
-    // A loop form (LoopFormFor) runs part after part: Part runs the steps of
-    // one part, its variable stores kept in the slots and its cell stores
-    // pending; false when it gives up (or a zero divisor is raised). Then
-    // either EndPart (the part ran: its cell stores are made) or DropPart
-    // (it gave up: the slots go back to what they held when it started and
-    // its cell stores are dropped). WriteSlots writes what the slots hold
-    // into the variables, once the loop hands over or ends.
-    void StartLoop() { loop_ = true; }
-    bool Part(int part, Outcome* out);
-    void EndPart();
-    void DropPart();
+    // Runs a loop form (LoopFormFor) pass after pass from its part `part`
+    // (0 the condition, 1 the body, 2 the step), the parts' texts at bases:
+    // each part runs as RunSteps runs its own form and leaves what it
+    // leaves; its variable stores stay in the slots (read back from there
+    // by the later parts and passes) and its cell stores are made once it
+    // has run. A part that gives up first puts the slots back as they were
+    // when it started and drops its cell stores. Returns the part the text
+    // takes over at, kLoopDone once the condition has given 0, or
+    // kLoopRaised when a part met a zero divisor (raisedPart and *out then
+    // say where and what). The slots' numbers are written into the
+    // variables by WriteSlots, which the caller calls however it ends.
+    static constexpr int kLoopDone = 3;
+    static constexpr int kLoopRaised = -1;
+    int Loop(int part, char* const bases[3], Outcome* out);
+    int raisedPart = 0;
     void WriteSlots();
 
 private:
@@ -330,6 +337,7 @@ private:
     }
     bool Steps(size_t from, size_t to, Outcome* out);
     void MakeCellStores(bool store);
+    void DropPart();
     // A variable of a function form's own, once it has been assigned.
     bool ReadLocal(const Slot& s, double* out) const {
         const size_t i = (size_t)(&s - f_.slots.data());
