@@ -654,20 +654,28 @@ VarArray* FindVisibleArray(CQoLanguage* qo, std::string_view name, int end) {
 
 bool StoreSmallWhole(QoLVarDefine* record, int number) {
     if (number < 0 || number >= kSharedWholes || record->m_cType == 'P') return false;
-    const CString* texts = SharedWholeTexts();
+    static const CString* const texts = SharedWholeTexts();
     const CString& shared = texts[number];
     const CString& current = record->m_strDef;
     const double held = record->m_memoNumber;
+    const int length = number < 10 ? 1 : number < 100 ? 2 : 3;  // the shared text's
     // Holding it already, its number kept: nothing changes.
     if (current.c_str() == shared.c_str() && record->m_cType == 'N' && held == number &&
-        record->m_memoLength == (unsigned char)shared.GetLength())
+        record->m_memoLength == length)
         return true;
     if (!(current.IsEmpty() ||
           (held >= 0 && held < kSharedWholes && held == (int)held && current.c_str() == texts[(int)held].c_str())))
         return false;
     record->m_cType = 'N';
     record->m_strDef = shared;
-    KeepNumber(record, shared.c_str(), shared.GetLength(), number);
+    if (CachesOff()) {
+        record->m_memoLength = 0;
+    } else {
+        const char* digits = shared.c_str();
+        for (int i = 0; i < length; ++i) record->m_memoText[i] = digits[i];
+        record->m_memoLength = (unsigned char)length;
+        record->m_memoNumber = number;
+    }
     return true;
 }
 

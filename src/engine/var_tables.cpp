@@ -132,13 +132,6 @@ QoLVarDefine* VarArray::Cell(int row, int column) {
     return cell.get();
 }
 
-QoLVarDefine* VarArray::CellIfCreated(int row, int column) const {
-    if (row < 0 || row >= rows_ || column < 0 || column >= columns_) return nullptr;
-    if (row < first_) return nullptr;
-    const size_t at = (size_t)(row - first_) * (size_t)stride_ + (size_t)column;
-    return at < cells_.size() ? cells_[at].get() : nullptr;
-}
-
 bool VarArray::Holds(const void* address) const {
     for (const auto& cell : cells_)
         if (cell.get() == address) return true;

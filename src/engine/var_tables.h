@@ -52,7 +52,12 @@ public:
     // The cell record (created empty on first use); row and column in range.
     QoLVarDefine* Cell(int row, int column);
     // The cell record if it has been created, else null.
-    QoLVarDefine* CellIfCreated(int row, int column) const;
+    QoLVarDefine* CellIfCreated(int row, int column) const {
+        if (row < 0 || row >= rows_ || column < 0 || column >= columns_) return nullptr;
+        if (row < first_) return nullptr;
+        const size_t at = (size_t)(row - first_) * (size_t)stride_ + (size_t)column;
+        return at < cells_.size() ? cells_[at].get() : nullptr;
+    }
     bool Holds(const void* address) const;
     // Inserts count rows of cells that were never assigned before row `at`
     // (0..Rows()); throws std::bad_alloc beyond kMaxCells.

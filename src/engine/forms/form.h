@@ -239,6 +239,7 @@ struct Slot {
     NumberText stored;
     // In a loop form, from the first store of a part on: what the slot held
     // when the part started, for a part that gives up.
+    uint64_t bit = 0;  // in a loop form: the slot's bit among the runner's stored slots
     bool savedPending = false;
     bool savedClean = false;
     double savedNumber = 0;

@@ -101,6 +101,7 @@ Form* LoopFormFor(Form* condition, Form* body, Form* step) {
     }
     // The runner keeps which slots a part stored into in 64 bits.
     loop->usable = loop->slots.size() <= 64;
+    for (size_t i = 0; loop->usable && i < loop->slots.size(); ++i) loop->slots[i].bit = (uint64_t)1 << i;
     return loop->usable ? loop : nullptr;
 }
 

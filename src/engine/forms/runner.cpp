@@ -83,6 +83,18 @@ bool Runner::Eval(int index, double* out) {
     const Node& n = f_.nodes[(size_t)index];
     double l, r;
     switch (n.op) {
+    // The commonest first, with one dispatch.
+    case Op::Add:
+        if (!Operand(n.left, &l) || !Operand(n.right, &r)) return false;
+        *out = l + r;
+        return true;
+    case Op::Compare: {
+        if (!Operand(n.left, &l) || !Operand(n.right, &r)) return false;
+        int order = l < r ? -1 : l > r ? 1 : 0;
+        if (l != l || r != r) order = 2;  // unordered
+        *out = CompareOutcome(n.compare, n.second, order) ? 1.0 : 0.0;
+        return true;
+    }
     case Op::Number: *out = n.value; return true;
     case Op::Read: return Read(f_.slots[(size_t)n.slot], out);
     case Op::ReadCell: return ReadCell(n, out);
@@ -119,7 +131,6 @@ bool Runner::Eval(int index, double* out) {
     }
     if (!Operand(n.right, &r)) return false;
     switch (n.op) {
-    case Op::Add: *out = l + r; return true;
     case Op::Subtract: *out = l - r; return true;
     case Op::Multiply: *out = l * r; return true;
     case Op::Power: *out = std::pow(l, r); return true;
@@ -140,12 +151,6 @@ bool Runner::Eval(int index, double* out) {
         const int32_t value = ToInt32(l);
         count &= 31;
         *out = n.op == Op::ShiftLeft ? (double)(int32_t)((uint32_t)value << count) : (double)(value >> count);
-        return true;
-    }
-    case Op::Compare: {
-        int order = l < r ? -1 : l > r ? 1 : 0;
-        if (l != l || r != r) order = 2;  // unordered
-        *out = CompareOutcome(n.compare, n.second, order) ? 1.0 : 0.0;
         return true;
     }
     case Op::BitAnd: *out = (double)(ToInt32(l) & ToInt32(r)); return true;

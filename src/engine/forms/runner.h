@@ -328,7 +328,7 @@ private:
     }
     // A part's first store into a slot keeps what it held before.
     void Saving(Slot& s) {
-        const uint64_t bit = (uint64_t)1 << (size_t)(&s - f_.slots.data());
+        const uint64_t bit = s.bit;
         if (dirty_ & bit) return;
         dirty_ |= bit;
         s.savedPending = s.pending;
