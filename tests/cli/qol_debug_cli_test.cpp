@@ -4,7 +4,6 @@
 // the user's settings file, and the prompt on a terminal.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,39 +16,31 @@
 
 namespace {
 
+using qotool::test::Args;
+using qotool::test::Outcome;
 using qotool::test::RunQolOnTerminal;
 using qotool::test::Terminal;
-
-struct Session {
-    std::string out, err;
-    int status = -1;
-};
 
 class QolDebugTest : public ::testing::Test {
 protected:
     std::string Write(const std::string& name, const std::string& bytes) { return folder_.Write(name, bytes); }
     std::string Read(const std::string& name) { return qotool::test::TempDir::Read(dir_ + "/" + name); }
-    // Runs qol with the arguments (already quoted for the shell), the
-    // commands from a file and a settings file of its own.
-    Session Run(const std::string& args, const std::string& commands) {
+    qotool::test::EnvChanges Env() { return {{"QO_DEBUG_SETTINGS", settings_.c_str()}, {"QO_UI", "silent"}}; }
+    // Runs qol in the folder with the commands from a file and a settings
+    // file of its own.
+    Outcome Run(Args args, const std::string& commands) {
         Write("commands", commands);
-        const std::string line = "cd '" + dir_ + "' && QO_DEBUG_SETTINGS='" + dir_ + "/QolDebug.ini' QO_UI=silent " +
-                                 "timeout 60 '" QOTOOL_QOL_BIN "' --debug-commands commands " + args +
-                                 " </dev/null >out 2>err";
-        const int raw = std::system(line.c_str());
-        Session s;
-        s.out = Read("out");
-        s.err = Read("err");
-        s.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        return s;
+        const qotool::test::CurrentDirectory here(dir_);
+        args.insert(args.begin(), {"--debug-commands", "commands"});
+        return qotool::test::RunQol(args, "", Env());
     }
     qotool::test::TempDir folder_;
-    const std::string dir_ = folder_.path();
+    const std::string dir_ = folder_.path(), settings_ = dir_ + "/QolDebug.ini";
 };
 
 TEST_F(QolDebugTest, StepsWatchesRunsUntilAndTerminatesALoop) {
     Write("loop.qol", "i=0;\nwhile (1) {\n  ?i = i + 1;\n}\n");
-    const Session s = Run("-r loop.qol", "step\nstep\nstep\nstep\nstep\nwatch 1 i\nuntil i==5\nterminate\n");
+    const Outcome s = Run({"-r", "loop.qol"}, "step\nstep\nstep\nstep\nstep\nwatch 1 i\nuntil i==5\nterminate\n");
     const std::string stops =
         u8"loop.qol:1:1: S开始 level 0: i=0;\n"
         u8"loop.qol:2:1: ;句子 level 0: while (1) {\n"
@@ -77,7 +68,7 @@ TEST_F(QolDebugTest, StepsWatchesRunsUntilAndTerminatesALoop) {
 
 TEST_F(QolDebugTest, AnswersEvalValueAndVars) {
     // An endless loop typed into eval or a watch gives up as a failed evaluation.
-    const Session s = Run("-e \"s='名字'; n=3; ?n=n+1;\"",
+    const Outcome s = Run({"-e", "s='名字'; n=3; ?n=n+1;"},
                           "step\nstep\nstep\neval while(1);\nwatch 2 while(1);\neval n*2\nvalue s\nvalue\nvars\nclose\n");
     EXPECT_NE(s.out.find(u8"-e:1:15: B断点 level 0: n=n+1;\n"
                          u8"eval: 无法计算: no result within 5000000 steps (an endless loop?)\n"
@@ -96,11 +87,11 @@ TEST_F(QolDebugTest, AnswersEvalValueAndVars) {
 // Without a terminal the commands come from standard input; garbage is
 // refused with a word on what is wanted and the session goes on.
 TEST_F(QolDebugTest, BadCommandsAreRefusedAndTheSessionGoesOn) {
-    const qotool::test::Outcome s = qotool::test::RunQol(
+    const Outcome s = qotool::test::RunQol(
         {"--debug", "-e", "a=1; b=2; a+b"},
         "jump\nu\nl\nwatch 9 a\nwatch x\nwatch 1 a+*)\nwatch 1\npace x\npace 99999999999\nrun 0\nrun -3\nuntil\neval\n"
         "level sideways\nstep now\nlevel block\nexit\n",
-        {{"QO_DEBUG_SETTINGS", (dir_ + "/QolDebug.ini").c_str()}, {"QO_UI", "silent"}});
+        Env());
     for (const char* expected :
          {u8"qol: unknown command 'jump'", u8"qol: ambiguous command 'u'", u8"qol: ambiguous command 'l'",
           u8"qol: watch needs a number 1-3", u8"watch 1 a+*) = 无法计算\nwatch 1 cleared\n",
@@ -118,7 +109,7 @@ TEST_F(QolDebugTest, BadCommandsAreRefusedAndTheSessionGoesOn) {
 
 // Which errors stop is in debugger_test.cpp.
 TEST_F(QolDebugTest, DebugNeedsARunAndItsCommands) {
-    EXPECT_EQ(Run("", "").status, 2);
+    EXPECT_EQ(Run({}, "").status, 2);
     EXPECT_EQ(qotool::test::RunQol({"--debug-commands", dir_ + "/missing", "-e", "1"}).status, 2);
 }
 
@@ -127,7 +118,7 @@ TEST_F(QolDebugTest, DebugNeedsARunAndItsCommands) {
 // marker; eval and value say why they cannot compute.
 TEST_F(QolDebugTest, StopsNameTheFilePlaceAndEvalSaysWhy) {
     Write("fdbg.qol", "a = 1;\n#sq(x){\n  y = x * x;\n  ?return y + zz;\n}\nb = sq(3);\n");
-    const Session s = Run("fdbg.qol", "run 6\ncontinue\neval sq(3)\nvalue nope\nup\nc\n");
+    const Outcome s = Run({"fdbg.qol"}, "run 6\ncontinue\neval sq(3)\nvalue nope\nup\nc\n");
     EXPECT_EQ(s.out, u8"fdbg.qol:1:1: S开始 level 0: a = 1;\n"
                      u8"fdbg.qol:6:1: (步进 level 0: b = sq(3);\n"  // the first event in the range
                      u8"fdbg.qol:4:4: B断点 level 0: return y + zz;\n"
@@ -168,10 +159,10 @@ TEST_F(QolDebugTest, SettingsAreKeptPerUser) {
         SCOPED_TRACE(row.file);
         const qotool::test::EnvChanges env = {
             {"QO_DEBUG_SETTINGS", nullptr}, {"XDG_CONFIG_HOME", row.xdg}, {"HOME", home.c_str()}, {"QO_UI", "silent"}};
-        const qotool::test::Outcome first = qotool::test::RunQol({"--debug", "-e", "i=2"}, "watch 2 i*3\nc\n", env);
+        const Outcome first = qotool::test::RunQol({"--debug", "-e", "i=2"}, "watch 2 i*3\nc\n", env);
         EXPECT_EQ(first.err, "");
         EXPECT_NE(Read(row.file.substr(dir_.size() + 1)).find("32ec=i*3\r\n"), std::string::npos);
-        const qotool::test::Outcome second = qotool::test::RunQol({"--debug", "-e", "i=2"}, "c\n", env);
+        const Outcome second = qotool::test::RunQol({"--debug", "-e", "i=2"}, "c\n", env);
         EXPECT_NE(second.err.find(u8"qol: watches restored from " + row.file + u8": 2 i*3"), std::string::npos)
             << second.err;
     }
@@ -304,9 +295,9 @@ TEST_F(QolDebugTest, TerminalScreenFitsTheWindowAndFollowsResizes) {
             EXPECT_NE(text.find(u8"\n>4    ?return y + a;\n"), std::string::npos) << text;
             EXPECT_NE(text.find(u8"\nN型 y = 9\n"), std::string::npos) << text;
         };
-        const qotool::test::Outcome outcome =
+        const Outcome outcome =
             RunQolOnTerminal({"--debug", "t.qol"},
-                             {{"QO_DEBUG_SETTINGS", (dir_ + "/QolDebug.ini").c_str()}, {"QO_UI", "silent"}}, "",
+                             Env(), "",
                              "debug> ",
                              [&](const Terminal& terminal, size_t n) {
                                  screen.Feed(terminal.Shown());
