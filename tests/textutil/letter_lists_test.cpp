@@ -12,7 +12,6 @@
 #include <sstream>
 #include <string>
 
-#include "qotool/textutil.h"
 
 namespace {
 
@@ -94,13 +93,6 @@ TEST(LetterListTest, HanziOutsideGb2312AreCovered) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(PinyinInitial((unsigned char)c.gbk[0], (unsigned char)c.gbk[1]), c.initial) << c.gbk;
-}
-
-TEST(LetterListTest, MatcherUsesTheLists) {
-    ruqo_StrMatch("x /", "x", 1);  // all standing options on
-    EXPECT_EQ(ruqo_StrMatch("gc", "國誠", 1), 4);
-    EXPECT_EQ(ruqo_StrMatch("zhrmghg", "中華人民共和國", 1), 14);
-    EXPECT_EQ(ruqo_StrMatch("l", "〇", 1), 2);
 }
 
 }  // namespace
