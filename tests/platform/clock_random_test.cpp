@@ -1,8 +1,6 @@
-// The monotonic clock with its test seam, the 15-bit generator, and the
-// rand and clock built-ins that read them.
+// The 15-bit generator's known sequences, and the rand and clock built-ins
+// on the clock's test seam (rand reseeds from the clock on every call).
 #include <gtest/gtest.h>
-
-#include <string>
 
 #include "platform/clock.h"
 #include "platform/random.h"
@@ -18,40 +16,25 @@ using qotool::platform::SetClockSourceForTest;
 int64_t g_fakeNow = 0;
 int64_t FakeClock() { return g_fakeNow; }
 
-class FakeClockTest : public ::testing::Test {
-protected:
-    void SetUp() override { SetClockSourceForTest(&FakeClock); }
-    void TearDown() override { SetClockSourceForTest(nullptr); }
-    std::string Run(const char* text) { return qotool::test::RunAndResult(qo, text); }
-    CQoLanguage qo;
-};
-
-TEST(RandomTest, KnownSequences) {
-    struct Case {
+TEST(RandomTest, KnownSequencesAndTheBuiltinsOnAFakeClock) {
+    const struct {
         uint32_t seed;
         int first[5];
-    } cases[] = {
-        {1, {41, 18467, 6334, 26500, 19169}},
-        {0, {38, 7719, 21238, 2437, 8855}},
-    };
-    for (const Case& c : cases) {
+    } cases[] = {{1, {41, 18467, 6334, 26500, 19169}}, {0, {38, 7719, 21238, 2437, 8855}}};
+    for (const auto& c : cases) {
         SeedRandom(c.seed);
         for (int expected : c.first) EXPECT_EQ(NextRandom(), expected) << "seed " << c.seed;
     }
-}
-
-TEST_F(FakeClockTest, RandIsReseededFromTheClockOnEveryCall) {
+    SetClockSourceForTest(&FakeClock);
+    CQoLanguage qo;
     g_fakeNow = 1;
-    EXPECT_EQ(Run("rand()"), "N:41");
     // Within one millisecond every call gives the same number.
-    EXPECT_EQ(Run("rand() == rand() && rand() == 41"), "N:1");
+    EXPECT_EQ(qotool::test::RunAndResult(qo, "rand() == rand() && rand() == 41"), "N:1");
     g_fakeNow = 0;
-    EXPECT_EQ(Run("rand()"), "N:38");
-}
-
-TEST_F(FakeClockTest, ClockReadsTheMillisecondClock) {
+    EXPECT_EQ(qotool::test::RunAndResult(qo, "rand()"), "N:38");
     g_fakeNow = 123456;
-    EXPECT_EQ(Run("clock()"), "N:123456");
+    EXPECT_EQ(qotool::test::RunAndResult(qo, "clock()"), "N:123456");
+    SetClockSourceForTest(nullptr);
 }
 
 }  // namespace
