@@ -262,31 +262,6 @@ TEST(HeadlessUiTest, EditDialogLayout) {
 
 // ---- the C callback table ----
 
-TEST(UiCallbacksTest, BoxTextsReachTheHostAndItsAnswerTheScript) {
-    HostLog log{};
-    log.answer = QO_ID_NO;
-    InstalledTable table(HostTable(&log));
-    ASSERT_EQ(table.installed, 1);
-    CQoLanguage qo;
-    EXPECT_EQ(RunAndResult(qo, "MessageBox('中文内容\\r\\n第二行', '标题', 4 + 256)"), "N:7");
-    EXPECT_EQ(log.boxes, 1);
-    EXPECT_EQ(Gbk(log.text), Gbk("中文内容\r\n第二行"));
-    EXPECT_EQ(Gbk(log.caption), Gbk("标题"));
-    EXPECT_EQ(log.type, 0x4u | 0x100 | 0x2000 | 0x40000);
-    // An answer below 1 asks for the headless one.
-    log.answer = 0;
-    {
-        EnvironmentVariable forced("QO_MSGBOX_ANSWER", nullptr);
-        EXPECT_EQ(RunAndResult(qo, "MessageBox('x', '', 3)"), "N:6");
-    }
-    // The log's boxes go to the host too.
-    log.answer = QO_ID_YES;
-    EXPECT_EQ(ruqo_MessageLog(0, 1, "日志", "甲", nullptr), 1);
-    EXPECT_EQ(Gbk(log.text), Gbk("日志\r\n甲\r\n\r\n\r\n【专职诊断人员请按<否>按钮】"));
-    EXPECT_EQ(Gbk(log.caption), Gbk("错误"));
-    EXPECT_EQ(log.type, 0x4u | 0x30 | 0x2000 | 0x40000);
-}
-
 TEST(UiCallbacksTest, TheLogsDiagnosisDialogThroughTheHost) {
     LogCapture capture(1);
     for (const bool oldTable : {false, true}) {
@@ -387,29 +362,6 @@ TEST(UiCallbacksTest, EditDialogThroughTheHost) {
     EXPECT_EQ(Gbk(log.cancelLabel), Gbk("&C 取消"));
 }
 
-TEST(UiCallbacksTest, StatementEditorUsesTheHostsEditDialog) {
-    HostLog log{};
-    log.editAnswer = QO_ID_OK;
-    log.editResult = "6 * 7";
-    InstalledTable table(HostTable(&log));
-    CQoLanguage qo;
-    // The host confirms every edit; the second pass changes nothing, so the
-    // editor asks again until the host cancels.
-    struct CancelSecond {
-        static int Edit(void* context, const QoUiEditDialog* dialog, QoUiText* result) {
-            HostLog* host = (HostLog*)context;
-            const int answer = HostEdit(context, dialog, result);
-            host->editAnswer = QO_ID_CANCEL;
-            return answer;
-        }
-    };
-    QoUiCallbacks second = HostTable(&log);
-    second.edit_text = CancelSecond::Edit;
-    ruqo_SetUiCallbacks(&second);
-    EXPECT_EQ(RunAndResult(qo, "AskExec{ 1 + 1 }"), "S:6 * 7");
-    EXPECT_EQ(Gbk(log.editTitle), Gbk("再次可修改语句，确定执行或取消执行 "));
-}
-
 TEST(UiCallbacksTest, PromptThroughTheHost) {
     HostLog log{};
     InstalledTable table(HostTable(&log));
@@ -432,7 +384,8 @@ TEST(UiCallbacksTest, NullMembersKeepTheHeadlessBehaviour) {
     only.context = &log;
     only.message_box = HostMessageBox;
     InstalledTable table(only);
-    EXPECT_EQ(Ui().MessageBox("m", "c", 5), QO_ID_RETRY);
+    EXPECT_EQ(Ui().MessageBox("中文内容", "标题", 5), QO_ID_RETRY);
+    EXPECT_EQ(Gbk(std::string(log.text) + "|" + log.caption), Gbk("中文内容|标题"));
     CString text = "keep";
     testing::internal::CaptureStderr();
     EXPECT_EQ(ruqo_EditText(text, "t"), 2);
