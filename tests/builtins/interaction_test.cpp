@@ -11,7 +11,6 @@
 #include "platform/ui.h"
 #include "qotool/ui_callbacks.h"
 #include "support/gbk_text.h"
-#include "support/log_capture.h"
 #include "support/recording_ui.h"
 
 namespace qotool::test {
@@ -146,12 +145,16 @@ TEST_F(InteractionTest, EditDataEditsAVariable) {
 
 // ---- PromptText ----
 
-TEST_F(InteractionTest, PromptGeometryFollowsTheLineCount) {
+// The builtin hands text and place on; the height follows the line count
+// up to 360; no text hides, the empty text with -1 destroys.
+TEST_F(InteractionTest, PromptTextShowsItsTextWhereAskedAndHides) {
+    std::string nineteen, ten;
+    for (int i = 0; i < 29; ++i) (i < 19 ? nineteen : ten) += "\\n";
     const std::pair<std::string, int> cases[] = {
-        {"one", 113}, {"a\r\nb\r\nc", 139}, {std::string(19, '\n'), 360}, {std::string(29, '\n') + "x", 360}};
+        {"正在处理", 113}, {"a\\r\\nb\\r\\nc", 139}, {nineteen, 360}, {nineteen + ten + "x", 360}};
     for (const auto& [text, height] : cases) {
         ui.Clear();
-        ::PromptText(text.c_str(), 0, 30, 40);
+        EXPECT_EQ(CallBuiltin(qo, "PromptText('" + text + "', 0, 30, 40)"), "Z:");
         const auto shows = ui.Of(Kind::kPromptShow);
         ASSERT_EQ(shows.size(), 1u);
         const platform::PromptView& shown = shows[0].prompt;
@@ -159,6 +162,11 @@ TEST_F(InteractionTest, PromptGeometryFollowsTheLineCount) {
             << Readable(text);
         EXPECT_EQ(Gbk(shows[0].caption), Gbk("提示信息"));
     }
+    EXPECT_EQ(Gbk(ui.Of(Kind::kPromptShow)[0].text), Gbk(std::string(29, '\n') + "x"));
+    EXPECT_EQ(CallBuiltin(qo, "PromptText()"), "Z:");
+    EXPECT_EQ(ui.Count(Kind::kPromptHide), 1u);
+    EXPECT_EQ(CallBuiltin(qo, "PromptText('', -1)"), "Z:");
+    EXPECT_EQ(ui.Count(Kind::kPromptDestroy), 1u);
 }
 
 TEST_F(InteractionTest, PromptWindowLifecycle) {
@@ -197,28 +205,6 @@ TEST_F(InteractionTest, PromptWindowLifecycle) {
         EXPECT_EQ(state.exists, step.exists) << name;
         EXPECT_EQ(state.visible, step.visible) << name;
     }
-}
-
-TEST_F(InteractionTest, PromptTextBuiltinShowsThePrompt) {
-    EXPECT_EQ(CallBuiltin(qo, "PromptText('正在处理', 0, 5, 6)"), "Z:");
-    const auto shows = ui.Of(Kind::kPromptShow);
-    ASSERT_EQ(shows.size(), 1u);
-    EXPECT_EQ(Gbk(shows[0].text), Gbk("正在处理"));
-    EXPECT_EQ(shows[0].prompt.x, 5);
-    EXPECT_EQ(shows[0].prompt.y, 6);
-    EXPECT_EQ(CallBuiltin(qo, "PromptText()"), "Z:");
-    EXPECT_EQ(ui.Count(Kind::kPromptHide), 1u);
-    EXPECT_EQ(CallBuiltin(qo, "PromptText('', -1)"), "Z:");
-    EXPECT_EQ(ui.Count(Kind::kPromptDestroy), 1u);
-}
-
-// ---- MessageLog ----
-
-TEST_F(InteractionTest, MessageLogWritesThroughTheLog) {
-    qotool::test::LogCapture log;
-    EXPECT_EQ(CallBuiltin(qo, "MessageLog(, 2, '甲', '乙', '丙')"), "N:2");
-    EXPECT_EQ(log.Messages(), std::vector<std::string>{"甲\r\n乙\r\n丙"});
-    EXPECT_EQ(Gbk(CallBuiltin(qo, "MessageLog(1)")), Gbk("X:参数类型不应该是N型，而应该是P型：\r\n1)"));
 }
 
 }  // namespace
