@@ -1,5 +1,4 @@
 #include "qotool/cstring.h"
-#include "platform/string_block.h"
 
 #include <gtest/gtest.h>
 
@@ -152,40 +151,6 @@ TEST(CStringTest, GetBufferAndReleaseBuffer) {
     EXPECT_EQ('\0', s.c_str()[2]);
 }
 
-// Growing in place is only for a block one string holds alone and that has
-// room: the block never moves, and a sharer never sees a change.
-TEST(CStringTest, AppendInPlaceOnlyIntoASoleBlockWithRoom) {
-    using qotool::platform::AppendInPlace;
-    using qotool::platform::BlockHolders;
-    using qotool::platform::ReserveGrowing;
-    CString empty;
-    EXPECT_EQ(0, BlockHolders(empty));
-    EXPECT_FALSE(AppendInPlace(empty, "a", 1));  // the shared empty text is never written
-
-    CString s;
-    ReserveGrowing(s, 10);
-    s += "abc";
-    const char* block = s.c_str();
-    EXPECT_EQ(1, BlockHolders(s));
-    for (int i = 0; i < 17; ++i) ASSERT_TRUE(AppendInPlace(s, "x", 1)) << i;  // room for twice 10 at least
-    EXPECT_EQ(block, s.c_str());
-    EXPECT_EQ("abc" + std::string(17, 'x'), Bytes(s));
-    EXPECT_EQ(0, s.c_str()[s.GetLength()]);
-    EXPECT_TRUE(AppendInPlace(s, std::string(1000, 'y').c_str(), 0));
-    EXPECT_FALSE(AppendInPlace(s, std::string(1000, 'y').c_str(), 1000));  // no room: unchanged
-    EXPECT_EQ(20, s.GetLength());
-
-    CString copy = s;
-    EXPECT_EQ(2, BlockHolders(s));
-    CString t;
-    t.Reserve(64);
-    t += "t";
-    CString tCopy = t;
-    EXPECT_FALSE(AppendInPlace(t, "z", 1));  // shared: unchanged for both
-    EXPECT_EQ("t", Bytes(t));
-    EXPECT_EQ("t", Bytes(tCopy));
-}
-
 TEST(CStringTest, AppendAndInsertOfOwnText) {
     CString s("abc");
     s += s;
@@ -243,32 +208,6 @@ TEST(CStringTest, SubstringsClampTheirArguments) {
     EXPECT_EQ(5, t.Insert(99, "xyz"));
     EXPECT_EQ(7, t.Insert(-4, "<<"));
     EXPECT_EQ("<<cdxyz", Bytes(t));
-}
-
-TEST(CStringTest, OutOfRangeCharacterAccess) {
-    CString s("ab");
-    EXPECT_EQ('\0', s.GetAt(-1));
-    EXPECT_EQ('\0', s.GetAt(2));
-    s.SetAt(2, 'x');
-    s.SetAt(-1, 'x');
-    EXPECT_EQ("ab", Bytes(s));
-    CString e;
-    e.SetAt(0, 'x');
-    EXPECT_TRUE(e.IsEmpty());
-}
-
-TEST(CStringTest, TrimAndReplace) {
-    CString s(" \t\r\n 中文 x \v\f");
-    s.TrimLeft();
-    s.TrimRight();
-    EXPECT_EQ("中文 x", Bytes(s));
-    CString r("aaaa");
-    EXPECT_EQ(2, r.Replace("aa", "b"));
-    EXPECT_EQ("bb", Bytes(r));
-    CString g("\xB0" "ab" "ab");
-    EXPECT_EQ(1, g.Replace("ab", ""));  // the first "ab" starts on a trail byte
-    EXPECT_EQ("\xB0" "ab", Bytes(g));
-    EXPECT_EQ(0, g.Replace("", "x"));
 }
 
 TEST(CStringTest, SharedCopiesAcrossThreads) {
