@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "platform/keys.h"
-#include "platform/memory_probe.h"
 #include "platform/ui.h"
 #include "support/gbk_text.h"
 #include "support/recording_ui.h"
@@ -136,12 +135,6 @@ TEST_F(PatternMatchTest, ArrayStopsAfterMaxDistinct) {
     EXPECT_EQ(ArrayResult("a?", rows, 100), "!=.=");
 }
 
-TEST_F(PatternMatchTest, ArrayRecordsTheFirstMatchingRow) {
-    Rows rows({"x", "ab", "ab"});
-    EXPECT_EQ(ArrayResult("ab", rows), "!=.");
-    EXPECT_EQ(Match("", "x", 0), 2);
-}
-
 TEST_F(PatternMatchTest, ArrayEdgeArguments) {
     Rows rows({"ab"});
     EXPECT_EQ(ArrayResult(nullptr, rows), "");
@@ -257,23 +250,6 @@ TEST_F(PatternMatchTest, ReadOnlyRowsAreNotTrimmedButStillMatch) {
     EXPECT_EQ(std::string(ruqo_ArrayMatch("ab", rows, 2, 0)), "=.");
     EXPECT_STREQ(row, "ab   ");
     EXPECT_TRUE(ui_.BoxTexts().empty());
-}
-
-TEST_F(PatternMatchTest, MemoryProbe) {
-    GuardedPages pages;
-    size_t length = 99;
-    EXPECT_TRUE(qotool::platform::ReadableStringLength(pages.AtEnd("abc"), &length));
-    EXPECT_EQ(length, 3u);
-    EXPECT_FALSE(qotool::platform::ReadableStringLength(pages.Unterminated("abc"), &length));
-    EXPECT_FALSE(qotool::platform::ReadableStringLength(nullptr, &length));
-    EXPECT_TRUE(qotool::platform::IsReadable(pages.forbidden() - 10, 10));
-    EXPECT_FALSE(qotool::platform::IsReadable(pages.forbidden() - 10, 11));
-    EXPECT_TRUE(qotool::platform::IsReadable(nullptr, 0));
-    EXPECT_FALSE(qotool::platform::IsReadable(nullptr, 1));
-    EXPECT_FALSE(qotool::platform::TryStoreByte(pages.forbidden(), 'x'));
-    char byte = 'a';
-    EXPECT_TRUE(qotool::platform::TryStoreByte(&byte, 'b'));
-    EXPECT_EQ(byte, 'b');
 }
 
 // ---- Large and hostile input ------------------------------------------
