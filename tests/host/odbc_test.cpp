@@ -148,37 +148,6 @@ TEST_F(OdbcTest, SystemScopeQuietFailuresAndDriverOrder) {
     EXPECT_NE(UserIni().find("Driver=Microsoft dBase Driver (*.dbf)"), std::string::npos) << UserIni();
 }
 
-TEST_F(OdbcTest, InstalledDriversAreTheRegistryDriverList) {
-    constexpr char kKey[] = "SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers";
-    std::vector<std::string> names;
-    ASSERT_TRUE(platform::RegistryValueNames(platform::kLocalMachine, kKey, names));
-    EXPECT_EQ(names, (std::vector<std::string>{"SQLite3", "Microsoft dBase Driver (*.dbf)",
-                                               "Microsoft ODBC for Oracle", "Microsoft Visual FoxPro Driver"}));
-    platform::RegistryValue value;
-    ASSERT_EQ(platform::RegistryQueryValue(platform::kLocalMachine, "software\\odbc\\odbcinst.ini\\odbc drivers",
-                                           "sqlite3", value),
-              platform::RegistryStatus::kOk);
-    EXPECT_EQ(value.type, platform::kRegSz);
-    EXPECT_EQ(value.data, std::string("Installed", 10));
-    ASSERT_TRUE(platform::RegistrySubkeys(platform::kLocalMachine, "SOFTWARE\\ODBC\\ODBCINST.INI", names));
-    EXPECT_EQ(names, std::vector<std::string>{"ODBC Drivers"});
-    EXPECT_FALSE(platform::RegistryKeyExists(platform::kCurrentUser, kKey));
-
-    // A driver the registry files name is searched like an installed one,
-    // after the files' own values; unixODBC then refuses it.
-    root.Write("reg/drivers.reg",
-               "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ODBC\\ODBCINST.INI\\ODBC Drivers]\r\n"
-               "\"Zeta Sqlite Bridge\"=\"Installed\"\r\n");
-    platform::ReloadRegistry();
-    ASSERT_TRUE(platform::RegistryValueNames(platform::kLocalMachine, kKey, names));
-    ASSERT_EQ(names.size(), 5u);
-    EXPECT_EQ(names[0], "Zeta Sqlite Bridge");
-    EXPECT_EQ(ruqo_ConfigDataSource("add=?bridge;DSN=Z", 0), 0);
-    ASSERT_EQ(log.lines().size(), 1u);
-    EXPECT_EQ(Gbk(log.lines()[0].message), Gbk("add数据源失败,驱动程序和语法："));
-    EXPECT_EQ(log.lines()[0].text1, "Zeta Sqlite Bridge");
-}
-
 TEST_F(OdbcTest, MalformedLinesMakeNoRequest) {
     for (const char* line : {"", "add", "add;DSN=A", ";add=SQLite3", "add=SQLite3"}) {
         SCOPED_TRACE(line);
