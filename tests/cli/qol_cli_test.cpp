@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/encoding.h"
 #include "support/doc_examples.h"
 #include "support/gbk_text.h"
 #include "support/qol_process.h"
@@ -43,7 +42,11 @@ struct TextCase {
     int status;
 };
 
-TEST(QolCliTest, TextRunsPrintTheirResultTexts) {
+TEST(QolCliTest, TextAndFileRunsPrintTheirResultTexts) {
+    TempDir dir;
+    const std::string gbk = dir.Write("gbk.qol", "'中文'");
+    const std::string bom = dir.Write("bom.qol", "\xEF\xBB\xBF" "'a'");
+    const std::string number = dir.Write("number.qol", "(1);\r\n0x20\r\n");
     const std::vector<TextCase> cases = {
         {{"-e", "'ab' /*x*/ \"cd\""}, "S:abcd\n", 0},
         {{"-e", ""}, "Z:\n", 0},
@@ -58,6 +61,13 @@ TEST(QolCliTest, TextRunsPrintTheirResultTexts) {
         {{"--encoding", "gbk", "-e", "'\\xFF'"}, "S:\xFF\n", 0},
         // A byte that has no UTF-8 form prints as \xNN.
         {{"-e", "'a\\xFFb'"}, "S:a\\xFFb\n", 0},
+        // Files run in order; -r prints the results of what follows it.
+        {{"--result", gbk}, u8"S:中文\n", 0},
+        {{"-r", "--encoding=gbk", gbk}, "S:中文\n", 0},
+        {{"-f", number, "-r", "-f", bom, "-f", gbk}, u8"N:32\nS:a\nS:中文\n", 0},
+        {{"-f", number, gbk}, "", 0},
+        {{"-r", "-e", "1", number}, "N:1\nN:32\n", 0},
+        {{"-r", SourceRoot() + "/examples/hello.qol"}, "S:Hello, QOL\n", 0},
     };
     for (const TextCase& c : cases) {
         const Outcome outcome = RunQol(c.args);
@@ -135,16 +145,6 @@ TEST(QolCliTest, CharactersGbkLacksAreNamedOncePerText) {
     }
 }
 
-TEST(QolCliTest, ErrorPrintsResultAndOnePlacedLineInUtf8) {
-    const Outcome outcome = RunQol({"-e", u8"'中文'; nosuchword"});
-    EXPECT_EQ(outcome.status, 1);
-    ASSERT_TRUE(StartsWith(outcome.out, "X:")) << outcome.out;
-    EXPECT_TRUE(Contains(outcome.out, u8"【发生错误处】")) << outcome.out;
-    EXPECT_TRUE(qotool::platform::IsUtf8WithNonAscii(outcome.out)) << outcome.out;
-    // Standard error has the message once, placed, without the excerpt.
-    EXPECT_EQ(outcome.err, u8"-e:1:17: 'nosuchword' 变量未定义\n");
-}
-
 TEST(QolCliTest, LastRunDecidesTheExitStatus) {
     const struct {
         Args args;
@@ -179,34 +179,13 @@ TEST(QolCliTest, LastRunDecidesTheExitStatus) {
 }
 
 
-TEST(QolCliTest, FilesRunInOrderAndPrintResultsWithR) {
-    TempDir dir;
-    const std::string utf8 = dir.Write("utf8.qol", u8"'中文' \"!\"");
-    const std::string gbk = dir.Write("gbk.qol", "'中文'");
-    const std::string bom = dir.Write("bom.qol", "\xEF\xBB\xBF" "'a'");
-    const std::string number = dir.Write("number.qol", "(1);\r\n0x20\r\n");
-    const struct {
-        Args args;
-        std::string out;
-    } cases[] = {
-        {{"-r", utf8}, u8"S:中文!\n"},
-        {{"--result", gbk}, u8"S:中文\n"},
-        {{"-r", "--encoding=gbk", gbk}, "S:中文\n"},
-        {{"-r", bom}, "S:a\n"},
-        {{"-f", number, "-r", "-f", bom, "-f", gbk}, u8"N:32\nS:a\nS:中文\n"},
-        {{"-f", number, utf8}, ""},
-        {{"-r", "-e", "1", number}, "N:1\nN:32\n"},
-        {{"-r", SourceRoot() + "/examples/hello.qol"}, "S:Hello, QOL\n"},
-    };
-    for (const auto& c : cases) {
-        const Outcome outcome = RunQol(c.args);
-        EXPECT_EQ(outcome.out, c.out) << Describe(c.args);
-        EXPECT_EQ(outcome.err, "") << Describe(c.args);
-        EXPECT_EQ(outcome.status, 0) << Describe(c.args);
-    }
-}
-
-TEST(QolCliTest, FileErrorShowsThePathInTheExcerptAndItsPlace) {
+// An error prints its result text with the excerpt (in UTF-8) and one
+// placed line on standard error.
+TEST(QolCliTest, ErrorsShowTheirPlaceAndTheExcerpt) {
+    const Outcome text = RunQol({"-e", u8"'中文'; nosuchword"});
+    EXPECT_EQ(text.status, 1);
+    EXPECT_TRUE(StartsWith(text.out, "X:") && Contains(text.out, u8"【发生错误处】")) << text.out;
+    EXPECT_EQ(text.err, u8"-e:1:17: 'nosuchword' 变量未定义\n");
     TempDir dir;
     // A Chinese file name: the runner hands it to the interpreter as GBK and
     // the excerpt shows it back as UTF-8.
@@ -224,31 +203,6 @@ TEST(QolCliTest, FileErrorShowsThePathInTheExcerptAndItsPlace) {
         }
     }
 }
-
-TEST(QolCliTest, UnreadableFileStopsWithStatus2) {
-    TempDir dir;
-    const std::string missing = dir.path() + "/missing.qol";
-    const struct {
-        Args args;
-        std::string out;
-    } cases[] = {
-        {{missing}, ""},
-        {{dir.path()}, ""},
-        {{"-e", "1", missing, "-e", "2"}, "N:1\n"},
-        {{"-e", "nosuchword", "-r", dir.path()}, ""},
-    };
-    for (const auto& c : cases) {
-        const Outcome outcome = RunQol(c.args);
-        EXPECT_EQ(outcome.status, 2) << Describe(c.args);
-        if (c.out.empty()) {
-            EXPECT_FALSE(Contains(outcome.out, "N:")) << Describe(c.args);
-        } else {
-            EXPECT_EQ(outcome.out, c.out) << Describe(c.args);
-        }
-        EXPECT_NE(outcome.err, "") << Describe(c.args);
-    }
-}
-
 
 TEST(QolCliTest, StandardInputRunsAsOneText) {
     const struct {
@@ -273,8 +227,12 @@ TEST(QolCliTest, StandardInputRunsAsOneText) {
 }
 
 
-TEST(QolCliTest, BadUsageExitsWith2) {
+// Bad usage and a file that cannot be read stop with status 2.
+TEST(QolCliTest, BadUsageAndUnreadableFilesExitWith2) {
+    TempDir dir;
     const Args cases[] = {
+        {dir.path() + "/missing.qol"},
+        {dir.path()},
         {"--bogus"},
         {"-x"},
         {"-e", "1", "--check"},
