@@ -24,9 +24,7 @@ TEST(QolTerminalUiTest, MessageBoxWithoutTerminalAnswersTheDefaultAndPrintsTheBo
         const char* forced;
         std::string out, err;
     } cases[] = {
-        {"MessageBox('hello', 'cap', 4)", nullptr, "N:6\n", "[cap] hello\n"},
         {"MessageBox('hello', 'cap', 4 + 256)", nullptr, "N:7\n", "[cap] hello\n"},
-        {"MessageBox('hello')", nullptr, "N:1\n", "[] hello\n"},
         {u8"MessageBox('中文', '标题', 3)", nullptr, "N:6\n", u8"[标题] 中文\n"},
         {"MessageBox('q', 'c', 4)", "no", "N:7\n", "[c] q\n"},
     };
