@@ -50,8 +50,7 @@ public:
     std::vector<Event> Events() const;
     std::vector<Event> Of(Kind kind) const;
     size_t Count(Kind kind) const { return Of(kind).size(); }
-    // The texts of the sink lines and of the message boxes, in order.
-    std::vector<std::string> SinkTexts() const { return Texts(Kind::kSink); }
+    // The texts of the message boxes, in order.
     std::vector<std::string> BoxTexts() const { return Texts(Kind::kBox); }
     void Clear();
 
