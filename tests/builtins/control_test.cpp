@@ -111,6 +111,7 @@ TEST_F(ControlTest, ReleaseRefusesWhatQolCreateDidNotMake) {
 TEST_F(ControlTest, ErrorCheckChangesNothing) {
     TempDir folder;
     const std::string file = folder.Write("side.qol", "marker = 1;");
+    CallBuiltin(qo, "BindTableBuffer('Orders')");
     RunSteps(qo, {
                      {"a = 1; s = 'x'; arr[2] = 5; system_checked = 1; p = &a; 0", "N:0"},
                      {"ErrorCheck(){ a = 2; s = s + 'y'; arr[2] = 6; arr[9] = 1; b = 3; public c = 4; "
@@ -129,23 +130,21 @@ TEST_F(ControlTest, ErrorCheckChangesNothing) {
                      {"ErrorCheck(){ docmd('qolfile', '/nonexistent/x.qol'); docmd('clear'); }; a", "N:1"},
                  });
     EXPECT_EQ(qo.m_modeFlags & 0x02, 0);
-    EXPECT_EQ(qo.m_pRun->tableBufferName, "");
+    EXPECT_EQ(qo.m_pRun->tableBufferName, "Orders");  // bound before the check, not by it
     EXPECT_EQ(qo.m_bSyntaxCheck, 0);
     EXPECT_EQ(qo.m_pRun->checkLevel, 0);
     RunAndResult(qo, "system_checked = NULL");
 }
 
-// (What a script sees of it is in interpreters.cases.)
-TEST_F(ControlTest, InterpretersCreatedInACheckAreNotKept) {
-    EXPECT_EQ(RunAndResult(qo, "ErrorCheck(){ k = QolCreate(0); QolRun(k; n=5){ m = n + q }; QolRelease(k) }"), "S:");
-    EXPECT_TRUE(builtins::CreatedInterpreters().empty());
-}
-
-TEST_F(ControlTest, ErrorCheckShowsNothing) {
+// Nothing reaches the UI in a check, and interpreters made and released in
+// it leave none behind (what a script sees is in interpreters.cases).
+TEST_F(ControlTest, ErrorCheckShowsNothingAndKeepsNoInterpreter) {
     RunSteps(qo, {{"a = 1; ErrorCheck(){ MessageBox('x'); Check(1, 2); EditData(a); PromptText('p', 5); "
                    "MessageLog(, 1, 'm'); }",
-                   "S:"}});
+                   "S:"},
+                  {"ErrorCheck(){ k = QolCreate(0); QolRun(k; n=5){ m = n + q }; QolRelease(k) }", "S:"}});
     EXPECT_TRUE(ui.Events().empty());
+    EXPECT_TRUE(builtins::CreatedInterpreters().empty());
 }
 
 // ---- get ----
@@ -215,14 +214,6 @@ TEST_F(ControlTest, SetChangesOneModeFlag) {
         EXPECT_EQ(Gbk(CallBuiltin(qo, std::string("set(") + c.option + ")")), Gbk(c.result)) << c.option;
         EXPECT_EQ(qo.m_modeFlags, c.flags) << c.option;
     }
-}
-
-// What it answers is in control.cases; here, the name it binds.
-TEST_F(ControlTest, BindTableBufferBindsTheNameItIsGiven) {
-    CallBuiltin(qo, "BindTableBuffer('Orders')");
-    EXPECT_EQ(qo.m_pRun->tableBufferName, "Orders");
-    CallBuiltin(qo, "BindTableBuffer('')");
-    EXPECT_EQ(qo.m_pRun->tableBufferName, "");
 }
 
 }  // namespace
