@@ -18,7 +18,7 @@ using qotool::test::RunQol;
 using qotool::test::RunQolOnTerminal;
 using qotool::test::TempDir;
 
-TEST(QolTerminalUiTest, MessageBoxWithoutTerminalAnswersTheDefaultAndPrintsTheBox) {
+TEST(QolTerminalUiTest, DialogsWithoutTerminalAnswerTheDefaultAndPrintTheirText) {
     struct Case {
         std::string text;
         const char* forced;
@@ -27,6 +27,8 @@ TEST(QolTerminalUiTest, MessageBoxWithoutTerminalAnswersTheDefaultAndPrintsTheBo
         {"MessageBox('hello', 'cap', 4 + 256)", nullptr, "N:7\n", "[cap] hello\n"},
         {u8"MessageBox('中文', '标题', 3)", nullptr, "N:6\n", u8"[标题] 中文\n"},
         {"MessageBox('q', 'c', 4)", "no", "N:7\n", "[c] q\n"},
+        // The statement editor without a terminal cancels and prints the text.
+        {u8"AskExec{ x = '中' }", nullptr, u8"S:x = '中' \n", u8"[可修改语句，确定执行或取消执行 ] x = '中' \n"},
     };
     for (const Case& c : cases) {
         const Outcome outcome = RunQol({"-e", c.text}, "", {{"QO_MSGBOX_ANSWER", c.forced}});
@@ -49,13 +51,6 @@ TEST(QolTerminalUiTest, MessageBoxOnATerminalAsksForAButton) {
         EXPECT_TRUE(Contains(outcome.out, "1) Yes  2) No  3) Cancel  [Enter: Yes]")) << outcome.out;
         EXPECT_TRUE(Contains(outcome.out, c.result + "\r\n")) << c.typed << outcome.out;
     }
-}
-
-TEST(QolTerminalUiTest, EditDialogWithoutTerminalCancelsAndPrintsTheText) {
-    const Outcome outcome = RunQol({"-e", u8"AskExec{ x = '中' }"}, "", {{"EDITOR", "false"}});
-    EXPECT_EQ(outcome.out, u8"S:x = '中' \n");
-    EXPECT_EQ(outcome.err, u8"[可修改语句，确定执行或取消执行 ] x = '中' \n");
-    EXPECT_EQ(outcome.status, 0);
 }
 
 TEST(QolTerminalUiTest, EditDialogOpensTheEditorOnATerminal) {
