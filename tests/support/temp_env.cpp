@@ -1,67 +1,53 @@
 #include "support/temp_env.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+namespace fs = std::filesystem;
+
 namespace qotool::test {
-
-namespace {
-
-// Removes path and, for a folder, everything in it (write bits restored
-// first, so read-only files of a test go too).
-void RemoveTree(const std::string& path) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0) return;
-    if (S_ISDIR(info.st_mode)) {
-        chmod(path.c_str(), 0755);
-        if (DIR* dir = opendir(path.c_str())) {
-            while (dirent* entry = readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") RemoveTree(path + "/" + name);
-            }
-            closedir(dir);
-        }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
-
-void MakeParents(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-        mkdir(path.substr(0, slash).c_str(), 0755);
-}
-
-}  // namespace
 
 TempDir::TempDir(const char* prefix) {
     std::string pattern = std::string("/tmp/") + prefix + "_XXXXXX";
     if (mkdtemp(pattern.data())) path_ = pattern;
 }
 
+// Write bits go back on every folder first, so read-only parts of a test go too.
 TempDir::~TempDir() {
-    if (!path_.empty()) RemoveTree(path_);
+    if (path_.empty()) return;
+    std::error_code ignored;
+    for (auto it = fs::recursive_directory_iterator(path_, ignored); it != fs::recursive_directory_iterator();
+         it.increment(ignored))
+        if (it->is_directory(ignored) && !it->is_symlink(ignored))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
 }
 
 std::string TempDir::Write(const std::string& name, const std::string& bytes, mode_t mode) const {
     const std::string file = path_ + "/" + name;
-    MakeParents(file);
+    std::error_code ignored;
+    fs::create_directories(fs::path(file).parent_path(), ignored);
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-    chmod(file.c_str(), mode);
+    fs::permissions(file, fs::perms(mode), ignored);
     return file;
 }
 
 std::string TempDir::MakeDir(const std::string& name) const {
-    const std::string dir = path_ + "/" + name;
-    MakeParents(dir + "/");
-    return dir;
+    std::error_code ignored;
+    fs::create_directories(path_ + "/" + name, ignored);
+    return path_ + "/" + name;
+}
+
+std::string TempDir::Read(const std::string& path) {
+    std::ostringstream out;
+    out << std::ifstream(path, std::ios::binary).rdbuf();
+    return out.str();
 }
 
 EnvironmentVariable::EnvironmentVariable(const char* name, const char* value) : name_(name) {
@@ -89,13 +75,6 @@ CurrentDirectory::CurrentDirectory(const std::string& path) {
 
 CurrentDirectory::~CurrentDirectory() {
     if (!old_.empty() && chdir(old_.c_str()) != 0) perror("chdir");
-}
-
-std::string TempDir::Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 }  // namespace qotool::test
