@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <dirent.h>
+#include <filesystem>
 
 namespace qotool::test {
 
@@ -53,13 +53,9 @@ std::vector<DocExample> ParseDocExamples(std::istream& in) {
 
 std::vector<std::string> MarkdownFiles(const std::string& folder) {
     std::vector<std::string> names;
-    if (DIR* d = opendir(folder.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n.size() > 3 && n.compare(n.size() - 3, 3, ".md") == 0) names.push_back(n);
-        }
-        closedir(d);
-    }
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        if (entry.path().extension() == ".md") names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }

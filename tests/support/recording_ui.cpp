@@ -2,6 +2,19 @@
 
 namespace qotool::test {
 
+namespace {
+
+// The first answer of a queue (the caller holds the lock), else `none`.
+template <typename T>
+T Pop(std::deque<T>& answers, T none) {
+    if (answers.empty()) return none;
+    T answer = std::move(answers.front());
+    answers.pop_front();
+    return answer;
+}
+
+}  // namespace
+
 RecordingUi::RecordingUi() : previous_(platform::InstalledUi()) { platform::SetUi(this); }
 
 RecordingUi::~RecordingUi() { platform::SetUi(previous_); }
@@ -33,10 +46,7 @@ int RecordingUi::MessageBox(const char* text, const char* caption, unsigned type
     event.type = type;
     Add(event);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (boxAnswers_.empty()) return platform::DefaultButton(type);
-    const int answer = boxAnswers_.front();
-    boxAnswers_.pop_front();
-    return answer;
+    return Pop(boxAnswers_, platform::DefaultButton(type));
 }
 
 void RecordingUi::Sink(const char* caption, const char* text) {
@@ -55,9 +65,7 @@ int RecordingUi::EditDialog(const platform::EditDialogView& view, CString& text)
     event.edit.text = nullptr;
     Add(event);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (editAnswers_.empty()) return platform::kIdCancel;
-    const auto answer = editAnswers_.front();
-    editAnswers_.pop_front();
+    const auto answer = Pop(editAnswers_, {platform::kIdCancel, ""});
     if (answer.first == platform::kIdOk) text = CString(std::string_view(answer.second));
     return answer.first;
 }
@@ -79,25 +87,13 @@ int RecordingUi::PromptWait(int timeoutMs) {
     event.timeout = timeoutMs;
     Add(event);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (waitAnswers_.empty()) return 0;
-    const int answer = waitAnswers_.front();
-    waitAnswers_.pop_front();
-    return answer;
+    return Pop(waitAnswers_, 0);
 }
 
-}  // namespace qotool::test
-
-namespace qotool::test {
-
 int RecordingUi::DiagnosisDialog(platform::DiagnosisDialogModel& dialog) {
-    std::vector<std::pair<int, bool>> presses;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!diagnosisAnswers_.empty()) {
-            presses = std::move(diagnosisAnswers_.front());
-            diagnosisAnswers_.pop_front();
-        }
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::vector<std::pair<int, bool>> presses = Pop(diagnosisAnswers_, {});
+    lock.unlock();
     int result = -1;
     for (const auto& [control, checked] : presses)
         if ((result = dialog.Press(control, checked)) >= 0) break;
