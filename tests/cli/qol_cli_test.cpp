@@ -40,9 +40,10 @@ struct TextCase {
     Args args;
     std::string out;
     int status;
+    std::string input = "";  // standard input, run as one text when no text or file is given
 };
 
-TEST(QolCliTest, TextAndFileRunsPrintTheirResultTexts) {
+TEST(QolCliTest, TextFileAndStandardInputRunsPrintTheirResultTexts) {
     TempDir dir;
     const std::string gbk = dir.Write("gbk.qol", "'中文'");
     const std::string bom = dir.Write("bom.qol", "\xEF\xBB\xBF" "'a'");
@@ -69,12 +70,18 @@ TEST(QolCliTest, TextAndFileRunsPrintTheirResultTexts) {
         {{"-f", number, gbk}, "", 0},
         {{"-r", "-e", "1", number}, "N:1\nN:32\n", 0},
         {{"-r", SourceRoot() + "/examples/hello.qol"}, "S:Hello, QOL\n", 0},
+        {{}, "", 0, "'ab'\n'cd'\n"},
+        {{"-r"}, "S:abcd\n", 0, "'ab'\n'cd'\n"},
+        {{"-r"}, "Z:\n", 0, ""},
+        {{"-r"}, u8"S:中文\n", 0, u8"'中文'"},
+        {{"-r", "--encoding=gbk"}, "S:中文\n", 0, "'中文'"},
+        {{}, "", 1, "nosuchword"},
     };
     for (const TextCase& c : cases) {
-        const Outcome outcome = RunQol(c.args);
-        EXPECT_EQ(outcome.out, c.out) << Describe(c.args);
-        EXPECT_EQ(outcome.err, "") << Describe(c.args);
-        EXPECT_EQ(outcome.status, c.status) << Describe(c.args);
+        const Outcome outcome = RunQol(c.args, c.input);
+        EXPECT_EQ(outcome.out, c.out) << Describe(c.args) << " < " << c.input;
+        EXPECT_EQ(outcome.err.empty(), c.status == 0) << Describe(c.args) << outcome.err;
+        EXPECT_EQ(outcome.status, c.status) << Describe(c.args) << " < " << c.input;
     }
 }
 
@@ -210,29 +217,6 @@ TEST(QolCliTest, ErrorsShowTheirPlaceAndTheExcerpt) {
         }
     }
 }
-
-TEST(QolCliTest, StandardInputRunsAsOneText) {
-    const struct {
-        Args args;
-        std::string input;
-        std::string out;
-        int status;
-    } cases[] = {
-        {{}, "'ab'\n'cd'\n", "", 0},
-        {{"-r"}, "'ab'\n'cd'\n", "S:abcd\n", 0},
-        {{"-r"}, "", "Z:\n", 0},
-        {{"-r"}, u8"'中文'", u8"S:中文\n", 0},
-        {{"-r", "--encoding=gbk"}, "'中文'", "S:中文\n", 0},
-        {{}, "nosuchword", "", 1},
-    };
-    for (const auto& c : cases) {
-        const Outcome outcome = RunQol(c.args, c.input);
-        EXPECT_EQ(outcome.out, c.out) << Describe(c.args) << " < " << c.input;
-        EXPECT_EQ(outcome.status, c.status) << Describe(c.args) << " < " << c.input;
-        EXPECT_EQ(outcome.err.empty(), c.status == 0) << outcome.err;
-    }
-}
-
 
 // Bad usage and a file that cannot be read stop with status 2.
 TEST(QolCliTest, BadUsageAndUnreadableFilesExitWith2) {
