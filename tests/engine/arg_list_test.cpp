@@ -65,19 +65,6 @@ TEST(ReadParaTest, MissingOmittedSkippedAndExtraArguments) {
     }
 }
 
-TEST(ReadParaTest, TheEmptyTypeGivesEachCodeItsDefault) {
-    CQoLanguage qo;
-    Arguments args(qo, "NULL, NULL, NULL)");
-    CString s = "old";
-    int32_t n = 9;
-    uintptr_t p = 9;
-    qo.ReadPara('N', args.cursor, "%s%4%p", &s, &n, &p);
-    EXPECT_EQ(Gbk(s), Gbk(""));
-    EXPECT_EQ(n, 0);
-    EXPECT_EQ(p, 0u);
-    EXPECT_EQ(std::string(qo.m_strValue.view()), "SNP");
-}
-
 TEST(ReadParaTest, AnOptionalEntryIsSkippedWhenTheValueDoesNotFit) {
     struct Case {
         const char* text;
@@ -101,28 +88,21 @@ TEST(ReadParaTest, AnOptionalEntryIsSkippedWhenTheValueDoesNotFit) {
     }
 }
 
+// A length after s or v fills a buffer with at most n - 1 bytes and a zero.
 TEST(ReadParaTest, AnyValueAsTextAndAsTypedText) {
     CQoLanguage qo;
-    Arguments args(qo, "3, 3, 'a', 1.5)");
+    Arguments args(qo, "3, 3, 'a', 1.5, 'abcdefgh')");
     CString v, r, rs;
-    char buffer[8] = "zzzzzzz";
-    char* cell = buffer;
-    qo.ReadPara('N', args.cursor, "%v%r%r%v4", &v, &r, &rs, &cell);
+    char buffer[8] = "zzzzzzz", cut[8];
+    memset(cut, 'z', sizeof cut);
+    char *cell = buffer, *cutCell = cut;
+    qo.ReadPara('N', args.cursor, "%v%r%r%v4%s5", &v, &r, &rs, &cell, &cutCell);
     EXPECT_EQ(Gbk(v), Gbk("3"));
     EXPECT_EQ(Gbk(r), Gbk("N:3"));
     EXPECT_EQ(Gbk(rs), Gbk("S:a"));
     EXPECT_STREQ(buffer, "1.5");
-    EXPECT_EQ(std::string(qo.m_strValue.view()), "SSSS");
-}
-
-TEST(ReadParaTest, AStringWithALengthFillsTheBufferWithNMinusOneBytes) {
-    CQoLanguage qo;
-    Arguments args(qo, "'abcdefgh')");
-    char buffer[8];
-    memset(buffer, 'z', sizeof buffer);
-    char* cell = buffer;
-    qo.ReadPara('N', args.cursor, "%s5", &cell);
-    EXPECT_EQ(std::string(buffer, 6), std::string("abcd\0z", 6));
+    EXPECT_EQ(std::string(cut, 6), std::string("abcd\0z", 6));
+    EXPECT_EQ(std::string(qo.m_strValue.view()), "SSSSS");
 }
 
 TEST(ReadParaTest, IntegerCodesKeepTheLowBitsOfTheTruncatedNumber) {
@@ -167,17 +147,23 @@ TEST(ReadParaTest, IntegerCodesKeepTheLowBitsOfTheTruncatedNumber) {
     }
 }
 
-TEST(ReadParaTest, FloatDoubleAndPointerCodes) {
+// NULL (the empty type) gives each code its default.
+TEST(ReadParaTest, FloatDoubleAndPointerCodesAndDefaults) {
     CQoLanguage qo;
-    Arguments args(qo, "0.1, 0.1, convert('140737488355327', 'P', '%mem'))");
+    Arguments args(qo, "0.1, 0.1, convert('140737488355327', 'P', '%mem'), NULL, NULL, NULL)");
     float f = 0;
     double g = 0;
-    uintptr_t p = 0;
-    qo.ReadPara('N', args.cursor, "%f%g%p", &f, &g, &p);
+    uintptr_t p = 0, p0 = 9;
+    CString s = "old";
+    int32_t n = 9;
+    qo.ReadPara('N', args.cursor, "%f%g%p%s%4%p", &f, &g, &p, &s, &n, &p0);
     EXPECT_EQ(f, 0.1f);
     EXPECT_EQ(g, 0.1);
     EXPECT_EQ(p, (uintptr_t)140737488355327ull);  // a 47-bit address survives
-    EXPECT_EQ(std::string(qo.m_strValue.view()), "NNP");
+    EXPECT_EQ(Gbk(s), Gbk(""));
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(p0, 0u);
+    EXPECT_EQ(std::string(qo.m_strValue.view()), "NNPSNP");
 }
 
 TEST(ReadParaTest, TheResultTypeRules) {
