@@ -101,16 +101,12 @@ TEST(DoQolTest, ABufferRewrittenInPlaceIsReadAgain) {
     const Row rows[] = {
         {0, "s=0", "N:0"},
         {0, "s=s+1", "N:1"},
-        {0, "s=s+1", "N:2"},
-        {0, "s=s*3", "N:6"},  // same length, same address
-        {0, "s=s", "N:6"},    // shorter
-        {0, "for(i=0;i<4;i++){s=s+i;} s", "N:12"},
-        {0, "for(i=0;i<4;i++){s=s-i;} s", "N:6"},
-        {0, "s='t'", "S:t"},
-        {0, "s=s+1", "X:S型数据(t)不能加N型数据(1)"},
+        {0, "s=s*3", "N:3"},  // same length, same address
+        {0, "s=s", "N:3"},    // shorter
+        {0, "for(i=0;i<4;i++){s=s+i;} s", "N:9"},
+        {0, "for(i=0;i<4;i++){s=s-i;} s", "N:3"},
         {1, "s=s+1", "X:'s' 变量未定义"},  // another interpreter, same buffer
-        {1, "s=5", "N:5"},
-        {0, "s", "S:t"},
+        {0, "s", "N:3"},
     };
     CQoLanguage interpreters[2];
     char buffer[64];
