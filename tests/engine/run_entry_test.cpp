@@ -154,44 +154,6 @@ TEST(DoQolTest, HostDataIsInstalledForTheRunAndPutBack) {
     EXPECT_EQ(qo.m_pHostData, (void*)&seen);
 }
 
-// An executor that runs a text of its own and records whether the inner run
-// passed its error outward.
-std::string g_innerText;
-bool g_innerThrew = false;
-char g_innerType = 0;
-
-char RunInnerAndGoOn(char**, const char* word, CQoLanguage* qo) {
-    if (!*word) return 0;
-    g_innerThrew = false;
-    try {
-        qo->DoQol(g_innerText.c_str(), nullptr);
-        g_innerType = qo->m_cType;
-    } catch (const QolUnwind&) {
-        g_innerThrew = true;
-        throw;
-    }
-    SetNumber(qo, 5);
-    return 1;
-}
-
-TEST(DoQolTest, DollarPrefixHoldsTheErrorBack) {
-    ExecutorCleanup executors;
-    executors.Add("inner", &RunInnerAndGoOn);
-    CQoLanguage qo;
-
-    g_innerText = "$$$abc";
-    qo.DoQol("inner()", nullptr);
-    EXPECT_FALSE(g_innerThrew);
-    EXPECT_EQ(g_innerType, 'X');
-    EXPECT_EQ(ResultOf(qo), "N:5");
-    EXPECT_EQ(qo.GetQolState(2), 1);
-
-    g_innerText = "abc";
-    qo.DoQol("inner()", nullptr);
-    EXPECT_TRUE(g_innerThrew);
-    EXPECT_EQ(qo.m_cType, 'X');
-}
-
 // ---- Do ----
 
 // A QOL file in the library's directory (for the unit tests, the directory
@@ -580,37 +542,75 @@ TEST(UserExecutorCallTest, AnExecutorThatThrowsTwiceIsRemoved) {
     EXPECT_EQ(Gbk(log.Messages()[0]), Gbk("broken用户QOL执行器无效，被移去"));
 }
 
-// ---- nesting limits ----
+// ---- nested runs ----
 
-int g_recursion = 0;
-int g_deepest = 0;
-char Recurse(char**, const char* word, CQoLanguage* qo) {
+// An executor that runs a text of its own on the same interpreter and
+// records what the inner run did.
+struct InnerRun {
+    std::string text;
+    int calls = 0;
+    bool threw = false;
+    char type = 0;
+    std::string error;  // the error text when the inner run unwound
+} g_inner;
+
+char RunInner(char**, const char* word, CQoLanguage* qo) {
     if (!*word) return 0;
-    ++g_recursion;
-    if (g_recursion > g_deepest) g_deepest = g_recursion;
-    struct Down {
-        ~Down() { --g_recursion; }
-    } down;
-    qo->DoQol("recurse()", nullptr);
+    ++g_inner.calls;
+    g_inner.threw = false;
+    try {
+        qo->DoQol(g_inner.text.c_str(), nullptr);
+        g_inner.type = qo->m_cType;
+    } catch (const QolUnwind&) {
+        g_inner.threw = true;
+        g_inner.error = std::string(qo->m_strError.view());
+        throw;
+    }
+    SetNumber(qo, 5);
     return 1;
 }
 
-TEST(NestingTest, AnExecutorRunningItselfStopsAtTheLevelLimit) {
-    // Each nested DoQol raises the level by 2 and its statement (an executor
-    // activation, a nesting level of its own) by 1; the catch depth grows by
-    // 2 per nesting. The 67th nested run finds the level at 201, above 200,
-    // before the catch depth (then 135) reaches its limit of 150.
+TEST(NestedRunTest, ThePrefixTheLevelsAndTheLevelLimit) {
     ExecutorCleanup executors;
-    executors.Add("recurse", &Recurse);
+    executors.Add("inner", &RunInner);
     CQoLanguage qo;
-    g_recursion = g_deepest = 0;
     const int guards = qotool::engine::OpenGuardCount();
-    const std::string outer = "recurse()";
-    qo.DoQol(outer.c_str(), nullptr);
-    EXPECT_EQ(g_deepest, 67);
+
+    // $$$ holds the inner error back: the executor goes on.
+    g_inner = InnerRun();
+    g_inner.text = "$$$abc";
+    qo.DoQol("1; inner()", nullptr);
+    EXPECT_FALSE(g_inner.threw);
+    EXPECT_EQ(g_inner.type, 'X');
+    EXPECT_EQ(ResultOf(qo), "N:5");
+    EXPECT_EQ(qo.GetQolState(2), 1);
+
+    // Without it the error passes outward, located once. The outer statement
+    // is level 2, the inner run level 4 (its first entry, level 3, already
+    // holds its text), and the inner statement 5; the first number is where
+    // level 1's statement starts in level 0's text.
+    g_inner = InnerRun();
+    g_inner.text = "  bad";
+    qo.DoQol("1; inner()", nullptr);
+    EXPECT_TRUE(g_inner.threw);
+    EXPECT_EQ(Gbk(g_inner.error),
+              Gbk("'bad' 变量未定义\r\n【位于】〖错误位置3:第3级位置5〗：\r\n  bad【发生错误处】"));
+    const std::string outer(qo.m_strError.view());
+    EXPECT_NE(outer.find(g_inner.error), std::string::npos) << Readable(outer);
+    EXPECT_EQ(CountOf(outer, "【位于】"), 1) << Readable(outer);
+
+    // An executor running itself: each nested DoQol raises the level by 2
+    // and its statement (an executor activation, a nesting level of its own)
+    // by 1; the catch depth grows by 2 per nesting. The 67th nested run finds
+    // the level at 201, above 200, before the catch depth (then 135) reaches
+    // its limit of 150.
+    g_inner = InnerRun();
+    g_inner.text = "inner()";
+    qo.DoQol("inner()", nullptr);
+    EXPECT_EQ(g_inner.calls, 67);
     EXPECT_EQ(qo.m_cType, 'X');
     const std::string error(qo.m_strError.view());
-    EXPECT_TRUE(StartsWith(error, "外部扩展函数recurse执行错误\r\n")) << Readable(error.substr(0, 200));
+    EXPECT_TRUE(StartsWith(error, "外部扩展函数inner执行错误\r\n")) << Readable(error.substr(0, 200));
     EXPECT_EQ(CountOf(error, "嵌套执行太深"), 1);
     EXPECT_EQ(CountOf(error, "括号或语句嵌套操作层次过深"), 0);
     // Every nested run has the executor's text; the first level holding it

@@ -8,14 +8,11 @@
 
 #include "engine/run_context.h"
 #include "qotool/qolanguage.h"
-#include "qotool/qotool.h"
 #include "support/gbk_text.h"
 
 namespace {
 
 using qotool::engine::LevelGuard;
-using qotool::engine::QolUnwind;
-using qotool::test::CountOf;
 using qotool::test::Gbk;
 
 // ---- value to text ----
@@ -198,46 +195,6 @@ TEST(ErrorExcerptTest, APositionOutsideTheRunningTextsIsNotLocated) {
     LevelGuard guard(&qo, 'P', running.c_str());
     qo.ReportError("msg", other.c_str() + 1);
     EXPECT_EQ(Gbk(qo.m_strError), Gbk("msg"));
-}
-
-// ---- nested run levels ----
-
-// A user executor that runs a text of its own (another buffer) on the same
-// interpreter, and keeps the error text that the inner run reported.
-std::string g_innerText;
-std::string g_innerError;
-
-char RunInner(char** /*cursor*/, const char* word, CQoLanguage* qo) {
-    if (!word || !*word) return 0;
-    try {
-        qo->DoQol(g_innerText.c_str(), nullptr);
-    } catch (const QolUnwind&) {
-        g_innerError = std::string(qo->m_strError.view());
-        throw;
-    }
-    return 1;
-}
-
-TEST(NestedPositionTest, AnErrorInANestedRunNamesItsLevel) {
-    ASSERT_EQ(ruqo_UserQolExecutor("nestrun", '+', (intptr_t)&RunInner), (intptr_t)&RunInner);
-    g_innerText = "  bad";
-    g_innerError.clear();
-    CQoLanguage qo;
-    const std::string outer = "1; nestrun()";
-    qo.DoQol(outer.c_str(), nullptr);
-    ruqo_UserQolExecutor("nestrun", '-', 0);
-
-    // The outer statement is level 2, the inner run level 4 (its first
-    // entry, level 3, already holds its text), and the inner statement 5.
-    // The first number is where level 1's statement starts in level 0's text.
-    EXPECT_EQ(Gbk(g_innerError),
-              Gbk("'bad' 变量未定义" + Located("〖错误位置3:第3级位置5〗") + "  bad" + kMarker));
-    EXPECT_EQ(qo.m_cType, 'X');
-    const std::string final(qo.m_strError.view());
-    EXPECT_NE(final.find(g_innerError), std::string::npos) << qotool::test::Readable(final);
-    EXPECT_EQ(CountOf(final, "【位于】"), 1) << qotool::test::Readable(final);
-    EXPECT_EQ(qo.m_pRun->level, 0);
-    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
 }
 
 }  // namespace
