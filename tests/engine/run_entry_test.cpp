@@ -33,6 +33,7 @@ using qotool::test::StartsWith;
 using qotool::test::Gbk;
 using qotool::test::Readable;
 using qotool::test::ResultOf;
+using qotool::test::RunAndResult;
 
 using qotool::test::RecordingUi;
 
@@ -469,19 +470,6 @@ char HandleBoth(char**, const char* word, CQoLanguage* qo) {
     return 1;
 }
 
-TEST(UserExecutorCallTest, TheLastRegisteredIsAskedFirst) {
-    ExecutorCleanup executors;
-    executors.Add("first", &HandleBothAndOne);
-    executors.Add("second", &HandleBoth);
-    CQoLanguage qo;
-    qo.DoQol("both()", nullptr);
-    EXPECT_EQ(ResultOf(qo), "N:2");
-    qo.DoQol("one()", nullptr);
-    EXPECT_EQ(ResultOf(qo), "N:1");
-    qo.DoQol("none()", nullptr);
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("执行不认识的函数：none\r\n【位于】〖错误位置5〗：\r\nnone(【发生错误处】)"));
-}
-
 int g_throwCalls = 0;
 char ThrowForWords(char**, const char* word, CQoLanguage*) {
     ++g_throwCalls;
@@ -498,48 +486,57 @@ char FailAndThrow(char**, const char*, CQoLanguage* qo) {
     throw std::runtime_error("after the error");
 }
 
-TEST(UserExecutorCallTest, AnExecutorThatThrowsMakesAnError) {
-    ExecutorCleanup executors;
-    executors.Add("thrower", &ThrowForWords);
-    CQoLanguage qo;
-    g_throwCalls = 0;
-    qo.DoQol("boom()", nullptr);
-    EXPECT_EQ(g_throwCalls, 2);  // once more with an empty word
-    EXPECT_EQ(Gbk(qo.m_strError), Gbk("外部扩展函数boom执行错误\r\nthrower用户QOL执行器解释函数异常跳出"
-                                      "\r\n【位于】〖错误位置5〗：\r\nboom(【发生错误处】)"));
-    EXPECT_EQ(ruqo_UserQolExecutor("thrower", '?', 0), (intptr_t)&ThrowForWords);
-    EXPECT_EQ(qo.m_pRun->catchDepth, 0);
-    qo.DoQol("1", nullptr);
-    EXPECT_EQ(ResultOf(qo), "N:1");
-}
-
-TEST(UserExecutorCallTest, AnExecutorThatSetAnErrorBeforeThrowingIsNotCalledAgain) {
-    ExecutorCleanup executors;
-    executors.Add("failer", &FailAndThrow);
-    CQoLanguage qo;
-    g_throwCalls = 0;
-    qo.DoQol("w()", nullptr);
-    EXPECT_EQ(g_throwCalls, 1);
-    EXPECT_TRUE(StartsWith(std::string(qo.m_strError.view()), "外部扩展函数w执行错误\r\nown failure\r\n【位于】"))
-        << Readable(std::string(qo.m_strError.view()));
-}
-
-TEST(UserExecutorCallTest, AnExecutorThatThrowsTwiceIsRemoved) {
-    RecordingUi ui;
-    qotool::test::LogCapture log;
-    ExecutorCleanup executors;
-    executors.Add("fallback", &HandleBothAndOne);
-    executors.Add("broken", &ThrowAlways);
-    CQoLanguage qo;
-    g_throwCalls = 0;
-    qo.DoQol("one()", nullptr);
-    EXPECT_EQ(g_throwCalls, 2);
-    // The search went on with the next executor.
-    EXPECT_EQ(ResultOf(qo), "N:1");
-    EXPECT_EQ(ruqo_UserQolExecutor("broken", '?', 0), 0);
-    EXPECT_EQ(ruqo_UserQolExecutor("fallback", '?', 0), (intptr_t)&HandleBothAndOne);
-    ASSERT_EQ(log.Messages().size(), 1u);
-    EXPECT_EQ(Gbk(log.Messages()[0]), Gbk("broken用户QOL执行器无效，被移去"));
+// The last registered executor is asked first. One that throws makes an
+// error (asked once more with an empty word, unless it set an error itself)
+// and stays; one that throws for the empty word too is removed, and the
+// search goes on with the next.
+TEST(UserExecutorCallTest, OrderThrowsAndRemoval) {
+    struct Row {
+        std::vector<std::pair<const char*, QoUserExecutor>> executors;  // in registration order
+        const char* text;
+        int calls;           // of the throwing executors
+        const char* result;  // "X~...": starts with
+        const char* removed;
+        const char* logged;
+    };
+    const std::vector<Row> rows = {
+        {{{"first", &HandleBothAndOne}, {"second", &HandleBoth}}, "both()", 0, "N:2", "", nullptr},
+        {{{"first", &HandleBothAndOne}, {"second", &HandleBoth}}, "one()", 0, "N:1", "", nullptr},
+        {{{"first", &HandleBothAndOne}}, "none()", 0,
+         "X:执行不认识的函数：none\r\n【位于】〖错误位置5〗：\r\nnone(【发生错误处】)", "", nullptr},
+        {{{"thrower", &ThrowForWords}}, "boom()", 2,
+         "X:外部扩展函数boom执行错误\r\nthrower用户QOL执行器解释函数异常跳出"
+         "\r\n【位于】〖错误位置5〗：\r\nboom(【发生错误处】)",
+         "", nullptr},
+        {{{"failer", &FailAndThrow}}, "w()", 1, "X~外部扩展函数w执行错误\r\nown failure\r\n【位于】", "", nullptr},
+        {{{"fallback", &HandleBothAndOne}, {"broken", &ThrowAlways}}, "one()", 2, "N:1", "broken",
+         "broken用户QOL执行器无效，被移去"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        RecordingUi ui;
+        qotool::test::LogCapture log;
+        ExecutorCleanup executors;
+        for (const auto& [name, function] : row.executors) executors.Add(name, function);
+        CQoLanguage qo;
+        g_throwCalls = 0;
+        qo.DoQol(row.text, nullptr);
+        EXPECT_EQ(g_throwCalls, row.calls);
+        const std::string result = ResultOf(qo), expected = row.result;
+        if (expected[1] == '~') {
+            EXPECT_TRUE(StartsWith(result, expected.substr(0, 1) + ":" + expected.substr(2))) << Readable(result);
+        } else {
+            EXPECT_EQ(Gbk(result), Gbk(expected));
+        }
+        for (const auto& [name, function] : row.executors)
+            EXPECT_EQ(ruqo_UserQolExecutor(name, '?', 0), strcmp(name, row.removed) ? (intptr_t)function : 0) << name;
+        ASSERT_EQ(log.Messages().size(), row.logged ? 1u : 0u);
+        if (row.logged) {
+            EXPECT_EQ(Gbk(log.Messages()[0]), Gbk(row.logged));
+        }
+        EXPECT_EQ(qo.m_pRun->catchDepth, 0);
+        EXPECT_EQ(RunAndResult(qo, "1"), "N:1");
+    }
 }
 
 // ---- nested runs ----
