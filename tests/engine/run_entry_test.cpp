@@ -216,7 +216,7 @@ TEST(DoTest, AnErrorInAFileShowsThePathInItsExcerpt) {
     EXPECT_EQ(Gbk(qo.m_pRun->currentFile), Gbk(""));
 }
 
-TEST(DoTest, AMissingFileIsAnError) {
+TEST(DoTest, AMissingOrEndlessFileIsAnError) {
     CQoLanguage qo;
     qo.DoQol("1;2", nullptr);  // a text of an earlier run must not show up
     const std::string name = "no_such_file_" + std::to_string(getpid()) + ".qol";
@@ -226,6 +226,13 @@ TEST(DoTest, AMissingFileIsAnError) {
 
     qo.Do("qolfile", "/no/such/dir/x.qol");
     EXPECT_EQ(Gbk(qo.m_strError), Gbk("不能开启qol文件：/no/such/dir/x.qol"));
+    // The C entry: a null path, and /dev/zero, which never ends: the read
+    // stops at the size limit.
+    EXPECT_STREQ(ruqo_ExecQol(nullptr), "Z:");
+    EXPECT_EQ(Gbk(ruqo_ExecQolFile(nullptr, nullptr, 0)), Gbk("X:不能开启qol文件："));
+    EXPECT_EQ(Gbk(ruqo_ExecQolFile(nullptr, "1", 1)), Gbk("X:不能开启qol文件："));
+    EXPECT_TRUE(StartsWith(ruqo_ExecQolFile("/dev/zero", nullptr, 0), "X:不能开启qol文件：/dev/zero"));
+    EXPECT_STREQ(ruqo_ExecQol("1+1"), "N:2");
 
     // A syntax check opens no file.
     qo.m_bSyntaxCheck = 1;
@@ -344,15 +351,6 @@ TEST(ExecQolTest, NumberedInterpretersAreKeptApartFromTheSharedOne) {
     EXPECT_NE(third, qotool::engine::NumberedInterpreter(4));
     EXPECT_EQ(ResultOf(*ruqo_GetSharedQol()), "S:shared");
     EXPECT_STREQ(pf_ExecQol("[3]2"), "N:2");
-}
-
-TEST(ExecQolFileTest, NullPathAndEndlessFileGiveTheOpenMessage) {
-    EXPECT_STREQ(ruqo_ExecQol(nullptr), "Z:");
-    EXPECT_EQ(Gbk(ruqo_ExecQolFile(nullptr, nullptr, 0)), Gbk("X:不能开启qol文件："));
-    EXPECT_EQ(Gbk(ruqo_ExecQolFile(nullptr, "1", 1)), Gbk("X:不能开启qol文件："));
-    // /dev/zero never ends: the read stops at the size limit.
-    EXPECT_TRUE(StartsWith(ruqo_ExecQolFile("/dev/zero", nullptr, 0), "X:不能开启qol文件：/dev/zero"));
-    EXPECT_STREQ(ruqo_ExecQol("1+1"), "N:2");
 }
 
 constexpr const char* kEnd = nullptr;  // ends the item list
