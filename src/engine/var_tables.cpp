@@ -3,8 +3,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <new>
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#endif
 
 namespace qotool::engine {
 
@@ -19,6 +24,60 @@ uint64_t NextVersion() {
 
 VarArray::VarArray(std::string_view arrayName, char cellType)
     : name(arrayName), version_(NextVersion()), cellType_(cellType) {}
+
+VarArray::~VarArray() {
+    for (QoLVarDefine* cell : cells_)
+        if (cell) cell->~QoLVarDefine();
+}
+
+namespace {
+
+// Makes the whole pages of the size bytes at bytes present (where the system
+// can), instead of a fault on each first touch.
+void MakePresent(unsigned char* bytes, size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    const uintptr_t page = 4096;
+    const uintptr_t lo = ((uintptr_t)bytes + page - 1) & ~(page - 1);
+    const uintptr_t hi = ((uintptr_t)bytes + size) & ~(page - 1);
+    if (hi > lo) madvise((void*)lo, hi - lo, MADV_POPULATE_WRITE);  // a failure leaves the faults
+#else
+    (void)bytes;
+    (void)size;
+#endif
+}
+
+}  // namespace
+
+QoLVarDefine* VarArray::NewRecord() {
+    void* place;
+    if (!freed_.empty()) {
+        place = freed_.back();
+        freed_.pop_back();
+    } else {
+        if (lastUsed_ == lastSize_) {
+            const size_t size = lastSize_ ? std::min(lastSize_ * 2, kMaxBlock / sizeof(QoLVarDefine)) : 4;
+            blocks_.reserve(blocks_.size() + 1);
+            blocks_.emplace_back(new unsigned char[size * sizeof(QoLVarDefine)]);
+            if (size * sizeof(QoLVarDefine) >= ((size_t)64 << 10)) MakePresent(blocks_.back().get(), size * sizeof(QoLVarDefine));
+            lastSize_ = size;
+            lastUsed_ = 0;
+        }
+        place = blocks_.back().get() + lastUsed_++ * sizeof(QoLVarDefine);
+    }
+    QoLVarDefine* record = new (place) QoLVarDefine();
+    record->m_cType = cellType_;
+    return record;
+}
+
+// (A place that cannot be remembered for lack of memory stays unused.)
+void VarArray::DropRecord(QoLVarDefine* record) {
+    if (!record) return;
+    record->~QoLVarDefine();
+    try {
+        freed_.push_back(record);
+    } catch (const std::bad_alloc&) {
+    }
+}
 
 int VarArray::StrideFor(int columns) const {
     int stride = stride_;
@@ -47,11 +106,10 @@ void VarArray::Grow(int64_t wantedRows, int64_t wantedColumns) {
     const int stride = StrideFor(columns);
     if (stride != stride_) {
         const int held = WindowRows();
-        std::vector<std::unique_ptr<QoLVarDefine>> cells((size_t)held * (size_t)stride);
+        std::vector<QoLVarDefine*> cells((size_t)held * (size_t)stride);
         for (int r = 0; r < held; ++r)
             for (int c = 0; c < columns_; ++c)
-                cells[(size_t)r * (size_t)stride + (size_t)c] =
-                    std::move(cells_[(size_t)r * (size_t)stride_ + (size_t)c]);
+                cells[(size_t)r * (size_t)stride + (size_t)c] = cells_[(size_t)r * (size_t)stride_ + (size_t)c];
         cells_.swap(cells);
         stride_ = stride;
     }
@@ -75,13 +133,14 @@ void VarArray::Reach(int row) {
         const size_t old = cells_.size();
         cells_.resize(old + extra);
         std::move_backward(cells_.begin(), cells_.begin() + (ptrdiff_t)old, cells_.end());
+        std::fill(cells_.begin(), cells_.begin() + (ptrdiff_t)extra, nullptr);
         first_ = newFirst;
     }
 }
 
 // (column < stride_: the slot is inside the window exactly when its index
 // is below the window's size, which needs no division.)
-std::unique_ptr<QoLVarDefine>* VarArray::Slot(int row, int column) {
+QoLVarDefine** VarArray::Slot(int row, int column) {
     if (row < first_) return nullptr;
     const size_t at = (size_t)(row - first_) * (size_t)stride_ + (size_t)column;
     return at < cells_.size() ? &cells_[at] : nullptr;
@@ -98,6 +157,7 @@ void VarArray::InsertRows(int at, int count) {
         const size_t shift = (size_t)count * (size_t)stride_;
         cells_.resize(cells_.size() + shift);
         std::move_backward(cells_.begin() + (ptrdiff_t)from, cells_.end() - (ptrdiff_t)shift, cells_.end());
+        std::fill(cells_.begin() + (ptrdiff_t)from, cells_.begin() + (ptrdiff_t)(from + shift), nullptr);
     }
     rows_ += count;
     version_ = NextVersion();
@@ -110,6 +170,7 @@ void VarArray::RemoveRows(int at, int count) {
     const int hi = std::min(at + count, first_ + held);
     if (lo < hi) {
         const auto begin = cells_.begin() + (ptrdiff_t)(lo - first_) * stride_;
+        for (auto it = begin; it != begin + (ptrdiff_t)(hi - lo) * stride_; ++it) DropRecord(*it);
         cells_.erase(begin, begin + (ptrdiff_t)(hi - lo) * stride_);
     }
     if (at < first_) first_ -= std::min(at + count, first_) - at;  // rows removed below the window
@@ -119,22 +180,18 @@ void VarArray::RemoveRows(int at, int count) {
 }
 
 QoLVarDefine* VarArray::Cell(int row, int column) {
-    std::unique_ptr<QoLVarDefine>* slot = Slot(row, column);
+    QoLVarDefine** slot = Slot(row, column);
     if (!slot) {
         Reach(row);
         slot = Slot(row, column);
     }
-    std::unique_ptr<QoLVarDefine>& cell = *slot;
-    if (!cell) {
-        cell = std::make_unique<QoLVarDefine>();
-        cell->m_cType = cellType_;
-    }
-    return cell.get();
+    if (!*slot) *slot = NewRecord();
+    return *slot;
 }
 
 bool VarArray::Holds(const void* address) const {
-    for (const auto& cell : cells_)
-        if (cell.get() == address) return true;
+    for (const QoLVarDefine* cell : cells_)
+        if (cell == address) return true;
     return false;
 }
 

@@ -30,11 +30,20 @@ namespace qotool::engine {
 // costs one row, not n + 1: a block that assigns a[i] on every pass of a
 // loop creates and drops such an array each time. The window grows
 // geometrically at either end.
+//
+// The cell records are carved from blocks the array owns, not allocated one
+// by one: each block twice the size of the one before, up to kMaxBlock
+// bytes; a large block has its pages made present at once rather than one
+// fault at a time. A record removed with its row is destroyed and its place
+// taken by the next cell created.
 class VarArray {
 public:
     // cellType: the type of cells that were never assigned ('Z', or the
     // fixed type of a fixed global array).
     VarArray(std::string_view arrayName, char cellType);
+    ~VarArray();
+    VarArray(const VarArray&) = delete;
+    VarArray& operator=(const VarArray&) = delete;
 
     int Rows() const { return rows_; }
     int Columns() const { return columns_; }
@@ -56,7 +65,7 @@ public:
         if (row < 0 || row >= rows_ || column < 0 || column >= columns_) return nullptr;
         if (row < first_) return nullptr;
         const size_t at = (size_t)(row - first_) * (size_t)stride_ + (size_t)column;
-        return at < cells_.size() ? cells_[at].get() : nullptr;
+        return at < cells_.size() ? cells_[at] : nullptr;
     }
     bool Holds(const void* address) const;
     // Inserts count rows of cells that were never assigned before row `at`
@@ -82,7 +91,10 @@ public:
 
 private:
     // The slot of a cell inside the window, or null outside it.
-    std::unique_ptr<QoLVarDefine>* Slot(int row, int column);
+    QoLVarDefine** Slot(int row, int column);
+    // A new record of type cellType_ from the blocks; throws std::bad_alloc.
+    QoLVarDefine* NewRecord();
+    void DropRecord(QoLVarDefine* record);
     // The allocated columns per row a growth to columns needs.
     int StrideFor(int columns) const;
     int WindowRows() const { return stride_ ? (int)(cells_.size() / (size_t)stride_) : 0; }
@@ -95,7 +107,16 @@ private:
     int first_ = 0;   // the first row of the window
     uint64_t version_;
     char cellType_;
-    std::vector<std::unique_ptr<QoLVarDefine>> cells_;  // the window's rows x stride_, row after row
+    std::vector<QoLVarDefine*> cells_;  // the window's rows x stride_, row after row (owned records)
+
+    // Record storage: blocks_ in order of allocation; the last one is used
+    // up to lastUsed_ of its lastSize_ records; freed_ holds destroyed
+    // records' places.
+    static constexpr size_t kMaxBlock = (size_t)2 << 20;
+    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+    size_t lastSize_ = 0;
+    size_t lastUsed_ = 0;
+    std::vector<QoLVarDefine*> freed_;
 };
 
 inline std::string_view EntryName(const VarArray& array) { return array.name.view(); }
