@@ -1,6 +1,8 @@
 // Array cells and the process-wide system store.
 #include "engine/var_tables.h"
 
+#include "engine/var_store.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -26,8 +28,8 @@ VarArray::VarArray(std::string_view arrayName, char cellType)
     : name(arrayName), version_(NextVersion()), cellType_(cellType) {}
 
 VarArray::~VarArray() {
-    for (QoLVarDefine* cell : cells_)
-        if (cell) cell->~QoLVarDefine();
+    for (uintptr_t cell : cells_)
+        if (cell && !(cell & 1)) reinterpret_cast<QoLVarDefine*>(cell)->~QoLVarDefine();
 }
 
 namespace {
@@ -48,7 +50,7 @@ void MakePresent(unsigned char* bytes, size_t size) {
 
 }  // namespace
 
-QoLVarDefine* VarArray::NewRecord() {
+QoLVarDefine* VarArray::NewRecord() const {
     void* place;
     if (!freed_.empty()) {
         place = freed_.back();
@@ -70,8 +72,31 @@ QoLVarDefine* VarArray::NewRecord() {
 }
 
 // (A place that cannot be remembered for lack of memory stays unused.)
-void VarArray::DropRecord(QoLVarDefine* record) {
-    if (!record) return;
+QoLVarDefine* VarArray::Materialize(uintptr_t& slot) const {
+    const int number = (int)(slot >> 1);
+    QoLVarDefine* record = NewRecord();
+    StoreSmallWhole(record, number);  // a fresh record of a type other than 'P' takes it
+    slot = reinterpret_cast<uintptr_t>(record);
+    return record;
+}
+
+bool VarArray::StoreSmallWholeCell(int row, int column, int number) {
+    if (cellType_ == 'P' || number < 0 || number > 255 || row < 0 || row >= rows_ || column < 0 ||
+        column >= columns_)
+        return false;
+    uintptr_t* slot = Slot(row, column);
+    if (!slot) {
+        Reach(row);
+        slot = Slot(row, column);
+    }
+    if (*slot && !(*slot & 1)) return false;
+    *slot = ((uintptr_t)number << 1) | 1;
+    return true;
+}
+
+void VarArray::DropRecord(uintptr_t cell) {
+    if (!cell || (cell & 1)) return;
+    QoLVarDefine* record = reinterpret_cast<QoLVarDefine*>(cell);
     record->~QoLVarDefine();
     try {
         freed_.push_back(record);
@@ -106,7 +131,7 @@ void VarArray::Grow(int64_t wantedRows, int64_t wantedColumns) {
     const int stride = StrideFor(columns);
     if (stride != stride_) {
         const int held = WindowRows();
-        std::vector<QoLVarDefine*> cells((size_t)held * (size_t)stride);
+        std::vector<uintptr_t> cells((size_t)held * (size_t)stride);
         for (int r = 0; r < held; ++r)
             for (int c = 0; c < columns_; ++c)
                 cells[(size_t)r * (size_t)stride + (size_t)c] = cells_[(size_t)r * (size_t)stride_ + (size_t)c];
@@ -133,14 +158,14 @@ void VarArray::Reach(int row) {
         const size_t old = cells_.size();
         cells_.resize(old + extra);
         std::move_backward(cells_.begin(), cells_.begin() + (ptrdiff_t)old, cells_.end());
-        std::fill(cells_.begin(), cells_.begin() + (ptrdiff_t)extra, nullptr);
+        std::fill(cells_.begin(), cells_.begin() + (ptrdiff_t)extra, 0);
         first_ = newFirst;
     }
 }
 
 // (column < stride_: the slot is inside the window exactly when its index
 // is below the window's size, which needs no division.)
-QoLVarDefine** VarArray::Slot(int row, int column) {
+uintptr_t* VarArray::Slot(int row, int column) {
     if (row < first_) return nullptr;
     const size_t at = (size_t)(row - first_) * (size_t)stride_ + (size_t)column;
     return at < cells_.size() ? &cells_[at] : nullptr;
@@ -157,7 +182,7 @@ void VarArray::InsertRows(int at, int count) {
         const size_t shift = (size_t)count * (size_t)stride_;
         cells_.resize(cells_.size() + shift);
         std::move_backward(cells_.begin() + (ptrdiff_t)from, cells_.end() - (ptrdiff_t)shift, cells_.end());
-        std::fill(cells_.begin() + (ptrdiff_t)from, cells_.begin() + (ptrdiff_t)(from + shift), nullptr);
+        std::fill(cells_.begin() + (ptrdiff_t)from, cells_.begin() + (ptrdiff_t)(from + shift), 0);
     }
     rows_ += count;
     version_ = NextVersion();
@@ -180,18 +205,19 @@ void VarArray::RemoveRows(int at, int count) {
 }
 
 QoLVarDefine* VarArray::Cell(int row, int column) {
-    QoLVarDefine** slot = Slot(row, column);
+    uintptr_t* slot = Slot(row, column);
     if (!slot) {
         Reach(row);
         slot = Slot(row, column);
     }
-    if (!*slot) *slot = NewRecord();
-    return *slot;
+    if (!*slot) *slot = reinterpret_cast<uintptr_t>(NewRecord());
+    return (*slot & 1) ? Materialize(*slot) : reinterpret_cast<QoLVarDefine*>(*slot);
 }
 
 bool VarArray::Holds(const void* address) const {
-    for (const QoLVarDefine* cell : cells_)
-        if (cell == address) return true;
+    if (reinterpret_cast<uintptr_t>(address) & 1) return false;  // never a record, maybe a held number
+    for (uintptr_t cell : cells_)
+        if (cell == reinterpret_cast<uintptr_t>(address)) return true;
     return false;
 }
 

@@ -62,11 +62,28 @@ public:
     QoLVarDefine* Cell(int row, int column);
     // The cell record if it has been created, else null.
     QoLVarDefine* CellIfCreated(int row, int column) const {
-        if (row < 0 || row >= rows_ || column < 0 || column >= columns_) return nullptr;
-        if (row < first_) return nullptr;
-        const size_t at = (size_t)(row - first_) * (size_t)stride_ + (size_t)column;
-        return at < cells_.size() ? cells_[at] : nullptr;
+        const uintptr_t* slot = SlotIfCreated(row, column);
+        if (!slot || !*slot) return nullptr;
+        return (*slot & 1) ? Materialize(*const_cast<uintptr_t*>(slot)) : reinterpret_cast<QoLVarDefine*>(*slot);
     }
+    // A cell that holds a whole number from 0 to 255 stored by a compiled
+    // form may have no record yet: it reads as the record StoreSmallWhole
+    // would have made, which is made when anything asks for the record.
+    // The number such a cell holds, or -1 (no cell, or a cell with a record).
+    int SmallWholeIfHeld(int row, int column) const {
+        const uintptr_t* slot = SlotIfCreated(row, column);
+        return slot && (*slot & 1) ? (int)(*slot >> 1) : -1;
+    }
+    // Whether the cell has a record (not just a number held as above).
+    bool HasRecord(int row, int column) const {
+        const uintptr_t* slot = SlotIfCreated(row, column);
+        return slot && *slot && !(*slot & 1);
+    }
+    // Stores number (0..255) into a cell that has no record, as Cell() and
+    // StoreSmallWhole would, without making the record; false (nothing
+    // changed) when the cell has a record or the array's cells are pointers.
+    // The array has the row and column already.
+    bool StoreSmallWholeCell(int row, int column, int number);
     bool Holds(const void* address) const;
     // Inserts count rows of cells that were never assigned before row `at`
     // (0..Rows()); throws std::bad_alloc beyond kMaxCells.
@@ -90,11 +107,19 @@ public:
     CString name;
 
 private:
+    const uintptr_t* SlotIfCreated(int row, int column) const {
+        if (row < 0 || row >= rows_ || column < 0 || column >= columns_) return nullptr;
+        if (row < first_) return nullptr;
+        const size_t at = (size_t)(row - first_) * (size_t)stride_ + (size_t)column;
+        return at < cells_.size() ? &cells_[at] : nullptr;
+    }
+    // The record of a slot holding a number; throws std::bad_alloc.
+    QoLVarDefine* Materialize(uintptr_t& slot) const;
     // The slot of a cell inside the window, or null outside it.
-    QoLVarDefine** Slot(int row, int column);
+    uintptr_t* Slot(int row, int column);
     // A new record of type cellType_ from the blocks; throws std::bad_alloc.
-    QoLVarDefine* NewRecord();
-    void DropRecord(QoLVarDefine* record);
+    QoLVarDefine* NewRecord() const;
+    void DropRecord(uintptr_t cell);
     // The allocated columns per row a growth to columns needs.
     int StrideFor(int columns) const;
     int WindowRows() const { return stride_ ? (int)(cells_.size() / (size_t)stride_) : 0; }
@@ -107,16 +132,18 @@ private:
     int first_ = 0;   // the first row of the window
     uint64_t version_;
     char cellType_;
-    std::vector<QoLVarDefine*> cells_;  // the window's rows x stride_, row after row (owned records)
+    // The window's rows x stride_, row after row: 0 for no cell, an owned
+    // record's address, or (number << 1) | 1 for a number held without one.
+    mutable std::vector<uintptr_t> cells_;
 
     // Record storage: blocks_ in order of allocation; the last one is used
     // up to lastUsed_ of its lastSize_ records; freed_ holds destroyed
     // records' places.
     static constexpr size_t kMaxBlock = (size_t)2 << 20;
-    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
-    size_t lastSize_ = 0;
-    size_t lastUsed_ = 0;
-    std::vector<QoLVarDefine*> freed_;
+    mutable std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+    mutable size_t lastSize_ = 0;
+    mutable size_t lastUsed_ = 0;
+    mutable std::vector<QoLVarDefine*> freed_;
 };
 
 inline std::string_view EntryName(const VarArray& array) { return array.name.view(); }

@@ -219,6 +219,8 @@ struct NumberText {
             readBack = platform::ParseDouble(digits);
         }
     }
+    // The number when it is a whole number from 0 to 255, else -1.
+    int SmallWhole() const { return digitsLength < 0 && number >= 0 && number < 256 ? (int)number : -1; }
     void WriteTo(QoLVarDefine* record) {
         if (digitsLength < 0) {
             if (number >= 0 && number < 256 && StoreSmallWhole(record, (int)number)) return;

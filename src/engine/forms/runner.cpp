@@ -277,6 +277,8 @@ void Runner::MakeCellStores(bool store) {
         // and records do not move when the array grows).
         if (!c.record) {
             c.array->Grow((int64_t)c.row + 1, (int64_t)c.column + 1);
+            if (c.stored.SmallWhole() >= 0 && c.array->StoreSmallWholeCell(c.row, c.column, c.stored.SmallWhole()))
+                continue;
             c.record = c.array->Cell(c.row, c.column);
         }
         c.stored.WriteTo(c.record);

@@ -175,6 +175,11 @@ private:
         const int row = Row(subscript);
         const int column = Row(columnNumber);
         if (!array || row < 0 || column < 0) return false;
+        const int held = array->SmallWholeIfHeld(row, column);
+        if (held >= 0) {
+            *out = held;
+            return true;
+        }
         // Null also beyond the rows or columns (the text reports them).
         const QoLVarDefine* record = array->CellIfCreated(row, column);
         if (!record || record->m_cType != 'N') return false;
@@ -203,7 +208,8 @@ private:
             }
             if (!array->GrowFits(rows, columns)) return false;
         }
-        QoLVarDefine* record = array->CellIfCreated(row, column);
+        // A cell holding a number without a record keeps it so.
+        QoLVarDefine* record = array->HasRecord(row, column) ? array->CellIfCreated(row, column) : nullptr;
         if (record && (record->m_cType == '&' || record->m_cType == 'P')) return false;
         if (f_.cellsPending == kMaxCellStores) return false;
         CellStore& c = f_.cellStores[f_.cellsPending++];
