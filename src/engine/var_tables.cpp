@@ -2,6 +2,7 @@
 #include "engine/var_tables.h"
 
 #include "engine/var_store.h"
+#include "platform/memory_probe.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,9 +10,6 @@
 #include <cstdint>
 #include <iterator>
 #include <new>
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>
-#endif
 
 namespace qotool::engine {
 
@@ -32,24 +30,6 @@ VarArray::~VarArray() {
         if (cell && !(cell & 1)) reinterpret_cast<QoLVarDefine*>(cell)->~QoLVarDefine();
 }
 
-namespace {
-
-// Makes the whole pages of the size bytes at bytes present (where the system
-// can), instead of a fault on each first touch.
-void MakePresent(unsigned char* bytes, size_t size) {
-#ifdef MADV_POPULATE_WRITE
-    const uintptr_t page = 4096;
-    const uintptr_t lo = ((uintptr_t)bytes + page - 1) & ~(page - 1);
-    const uintptr_t hi = ((uintptr_t)bytes + size) & ~(page - 1);
-    if (hi > lo) madvise((void*)lo, hi - lo, MADV_POPULATE_WRITE);  // a failure leaves the faults
-#else
-    (void)bytes;
-    (void)size;
-#endif
-}
-
-}  // namespace
-
 QoLVarDefine* VarArray::NewRecord() const {
     void* place;
     if (!freed_.empty()) {
@@ -60,7 +40,8 @@ QoLVarDefine* VarArray::NewRecord() const {
             const size_t size = lastSize_ ? std::min(lastSize_ * 2, kMaxBlock / sizeof(QoLVarDefine)) : 4;
             blocks_.reserve(blocks_.size() + 1);
             blocks_.emplace_back(new unsigned char[size * sizeof(QoLVarDefine)]);
-            if (size * sizeof(QoLVarDefine) >= ((size_t)64 << 10)) MakePresent(blocks_.back().get(), size * sizeof(QoLVarDefine));
+            const size_t bytes = size * sizeof(QoLVarDefine);
+            if (bytes >= ((size_t)64 << 10)) platform::MakePagesPresent(blocks_.back().get(), bytes);
             lastSize_ = size;
             lastUsed_ = 0;
         }

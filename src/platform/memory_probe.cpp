@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -226,6 +227,18 @@ bool TryWrite(void* to, const void* from, size_t n) {
         if (!Pipe().Copy((char*)to + done, (const char*)from + done, part)) return false;
     }
     return true;
+}
+
+void MakePagesPresent(void* p, size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    static const uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+    const uintptr_t lo = ((uintptr_t)p + page - 1) & ~(page - 1);
+    const uintptr_t hi = ((uintptr_t)p + size) & ~(page - 1);
+    if (hi > lo) madvise((void*)lo, hi - lo, MADV_POPULATE_WRITE);
+#else
+    (void)p;
+    (void)size;
+#endif
 }
 
 }  // namespace qotool::platform

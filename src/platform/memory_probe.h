@@ -33,6 +33,11 @@ bool TryRead(void* to, const void* from, size_t n);
 // when any of them cannot be written (a part may then be written already).
 bool TryWrite(void* to, const void* from, size_t n);
 
+// Asks the system to make the whole pages inside the size bytes at p present
+// now, in one call, instead of a fault on each first touch; where the system
+// cannot, or refuses, the pages fault in as they are touched.
+void MakePagesPresent(void* p, size_t size);
+
 }  // namespace qotool::platform
 
 #endif
