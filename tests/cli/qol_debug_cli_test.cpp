@@ -134,7 +134,7 @@ TEST_F(QolDebugTest, CtrlCPausesTheRunEveryTime) {
     Write("commands", "continue\ncontinue\nterminate\n");
     const std::string line = "cd '" + dir_ + "' || exit 1; QO_DEBUG_SETTINGS=QolDebug.ini QO_UI=silent '" QOTOOL_QOL_BIN
                              "' --debug-commands commands -e \"i=0; while(1){i=i+1;}\" </dev/null >out 2>err & "
-                             "p=$!; (sleep 50; kill -9 $p) 2>/dev/null & g=$!; "
+                             "p=$!; (sleep 50; kill -9 $p) >/dev/null 2>&1 & g=$!; "
                              "for n in 2 3; do until [ $(wc -l <out) -ge $((n-1)) ]; do sleep 0.05; done; "
                              "sleep 0.2; kill -INT $p; until [ $(wc -l <out) -ge $n ]; do sleep 0.05; done; done; "
                              "wait $p; echo $? >status; kill $g 2>/dev/null; true";
