@@ -3,6 +3,8 @@
 // across the parts, and which hands over to the text at the part that gives
 // up with the stores of the parts before it made.
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "engine/forms/runner.h"
 
@@ -26,20 +28,15 @@ bool Joinable(const Form& part) {
     return true;
 }
 
-int SlotNamed(Form& loop, const std::string& name) {
-    for (size_t i = 0; i < loop.slots.size(); ++i)
-        if (loop.slots[i].name == name) return (int)i;
-    loop.slots.emplace_back();
-    loop.slots.back().name = name;
-    return (int)loop.slots.size() - 1;
-}
-
-int ArrayNamed(Form& loop, const std::string& name) {
-    for (size_t i = 0; i < loop.arrays.size(); ++i)
-        if (loop.arrays[i].name == name) return (int)i;
-    loop.arrays.emplace_back();
-    loop.arrays.back().name = name;
-    return (int)loop.arrays.size() - 1;
+// The index of the entry of entries named name, added at the end when
+// there is none (slots and arrays are joined by name alike).
+template <typename Entry>
+int IndexNamed(std::vector<Entry>& entries, const std::string& name) {
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].name == name) return (int)i;
+    entries.emplace_back();
+    entries.back().name = name;
+    return (int)entries.size() - 1;
 }
 
 // Appends part's nodes and steps to loop, its slots, arrays and texts
@@ -53,9 +50,9 @@ void Join(Form& loop, const Form& part) {
         if (node.left >= 0) node.left += nodeBase;
         if (node.right >= 0) node.right += nodeBase;
         if (ReadsSlot(node.op))
-            node.slot = SlotNamed(loop, part.slots[(size_t)node.slot].name);
+            node.slot = IndexNamed(loop.slots, part.slots[(size_t)node.slot].name);
         else if (node.op == Op::ReadCell)
-            node.slot = ArrayNamed(loop, part.arrays[(size_t)node.slot].name);
+            node.slot = IndexNamed(loop.arrays, part.arrays[(size_t)node.slot].name);
         else if (node.op == Op::TextCompare)
             node.slot += textBase;
         loop.nodes.push_back(node);
@@ -64,9 +61,9 @@ void Join(Form& loop, const Form& part) {
         if (step.node >= 0) step.node += nodeBase;
         switch (step.kind) {
         case StepKind::Assign:
-        case StepKind::Increment: step.slot = SlotNamed(loop, part.slots[(size_t)step.slot].name); break;
+        case StepKind::Increment: step.slot = IndexNamed(loop.slots, part.slots[(size_t)step.slot].name); break;
         case StepKind::AssignCell:
-            step.slot = ArrayNamed(loop, part.arrays[(size_t)step.slot].name);
+            step.slot = IndexNamed(loop.arrays, part.arrays[(size_t)step.slot].name);
             step.target += nodeBase;
             if (step.column >= 0) step.column += nodeBase;
             break;
