@@ -185,13 +185,19 @@ Outcome RunQolOnTerminal(const Args& args, const EnvChanges& env, const std::str
         const long long deadline = NowMs() + kTimeoutMs;
         const Terminal terminal(master, slave, deadline, &outcome.out);
         if (!typed.empty()) terminal.Type(typed);
-        size_t prompts = 0, searchFrom = 0;
+        size_t prompts = 0, answeredAt = 0;
+        // A prompt counts when it is the last thing shown, where qol waits for
+        // input: the same text inside a run's output (help mentions the
+        // "...> " prompt) or in a line the editor redraws is no prompt, and
+        // answering it would type ahead into a terminal that may have gone
+        // back to echoing.
         auto onRead = [&] {
-            if (prompt.empty() || !answer) return;
-            for (size_t at; (at = outcome.out.find(prompt, searchFrom)) != std::string::npos;) {
-                searchFrom = at + prompt.size();
-                answer(terminal, prompts++);
-            }
+            const std::string& shown = outcome.out;
+            if (prompt.empty() || !answer || shown.size() < answeredAt + prompt.size() ||
+                shown.compare(shown.size() - prompt.size(), prompt.size(), prompt) != 0)
+                return;
+            answeredAt = shown.size();
+            answer(terminal, prompts++);
         };
         std::string ignored;
         int fds[2] = {master, -1};

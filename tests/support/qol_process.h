@@ -48,7 +48,8 @@ private:
     const std::string* shown_;
 };
 
-// Called at each appearance of the prompt text (n counts them from 0).
+// Called each time the prompt text ends what the terminal has shown, where
+// qol waits for input (n counts them from 0).
 using PromptAnswer = std::function<void(const Terminal& terminal, size_t n)>;
 
 // qol on a pseudo-terminal that is its standard input, output, error and
