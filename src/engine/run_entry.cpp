@@ -141,6 +141,14 @@ void DoFailure(CQoLanguage* qo, const char* fallback) {
     qo->ReportError(nullptr, nullptr, true);
 }
 
+// The request word of Do, in any letter case. The comparison is the
+// scanner's ASCII one, not the C library's: the interpreter's constructor
+// makes the first request, and the library's comparison would read two more
+// pages of locale tables at every start.
+bool IsRequest(const char* kind, const char* word) {
+    return kind && StartsWithNoCase(kind, word) && kind[strlen(word)] == '\0';
+}
+
 }  // namespace
 
 CQoLanguage* CQoLanguage::Do(const char* kind, const char* text) {
@@ -149,11 +157,11 @@ CQoLanguage* CQoLanguage::Do(const char* kind, const char* text) {
     {
         CatchScope catchScope(run);
         try {
-            if (text && kind && strcasecmp(kind, "qol") == 0) {
+            if (text && IsRequest(kind, "qol")) {
                 LevelGuard guard(this, 'D', text);
                 DoQol(text, nullptr);
                 failed = m_cType == 'X';
-            } else if (text && kind && strcasecmp(kind, "qolfile") == 0) {
+            } else if (text && IsRequest(kind, "qolfile")) {
                 std::string path = text;
                 if (!qotool::platform::IsAbsolutePath(text)) {
                     if (strncmp(text, "%path", 5) == 0)
@@ -172,7 +180,7 @@ CQoLanguage* CQoLanguage::Do(const char* kind, const char* text) {
                     RunFileText(path.c_str(), content.data(), (int)content.size());
                     failed = m_cType == 'X';
                 }
-            } else if (kind && strcasecmp(kind, "clear") == 0) {
+            } else if (IsRequest(kind, "clear")) {
                 if (!m_bSyntaxCheck) {
                     m_modeFlags = 0x04;
                     m_declList.RemoveAll();

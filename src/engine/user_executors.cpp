@@ -47,6 +47,15 @@ int ExecutorCount() {
     return g_executorCount;
 }
 
+// text in a name field, cut to its size (snprintf's "%s" without the C
+// library's formatter, which a start would otherwise page in for this).
+void CopyName(char (&field)[32], const char* text) {
+    size_t n = 0;
+    while (n + 1 < sizeof field && text[n]) ++n;
+    memcpy(field, text, n);
+    field[n] = '\0';
+}
+
 bool SameKey(const char* a, const char* b) {
     for (;; ++a, ++b) {
         char x = (*a >= 'A' && *a <= 'Z') ? (char)(*a + 32) : *a;
@@ -168,7 +177,7 @@ extern "C" QO_API intptr_t ruqo_UserQolExecutor(const char* name, char op, intpt
     }
     char key[32];
     if (*name)
-        snprintf(key, sizeof key, "%s", name);
+        CopyName(key, name);
     else
         snprintf(key, sizeof key, "&%lx", (unsigned long)function);
     std::unique_lock<std::mutex> lock(g_executorMutex);
@@ -177,7 +186,7 @@ extern "C" QO_API intptr_t ruqo_UserQolExecutor(const char* name, char op, intpt
         intptr_t found = (intptr_t)g_executors[i].function;
         if (op == '+') {
             if (!function) return 0;
-            snprintf(g_executors[i].name, sizeof g_executors[i].name, "%s", key);
+            CopyName(g_executors[i].name, key);
             g_executors[i].function = (QoUserExecutor)function;
             return function;
         }
@@ -192,7 +201,7 @@ extern "C" QO_API intptr_t ruqo_UserQolExecutor(const char* name, char op, intpt
         return 0;
     }
     ExecutorEntry& entry = g_executors[g_executorCount++];
-    snprintf(entry.name, sizeof entry.name, "%s", key);
+    CopyName(entry.name, key);
     entry.function = (QoUserExecutor)function;
     return function;
 }

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -13,6 +14,7 @@
 #include "platform/file_io.h"
 #include "platform/module_handle.h"
 #include "platform/module_path.h"
+#include "platform/number_text.h"
 #include "platform/ui.h"
 #include "platform/version_info.h"
 #include "qotool/host.h"
@@ -35,7 +37,7 @@ constexpr char kLoaded[] = "加载";
 constexpr char kOpenParen[] = "（";
 constexpr char kEdition[] = "）版 ";
 constexpr char kUnloaded[] = "卸载 ";
-constexpr char kPosition[] = "#%d/%d：";
+constexpr char kPositionEnd[] = "：";  // after "#position/count"
 constexpr char kSuiteUnloaded[] = "----平台套件卸载完毕----";
 constexpr uint32_t kFinalLogMask = 0xC0;  // file logging with flush, no boxes
 
@@ -66,10 +68,24 @@ struct Version {
     long long Value() const { return part[0] * 1000000LL + part[1] * 10000LL + part[2] * 100LL + part[3]; }
 };
 
+// The number at the start of text as atoi reads it (blanks, a sign, digits;
+// a value past the range of long held at its end), without the C library's
+// locale tables: every start reads the library's own version.
+int LeadingNumber(const char* text) {
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+    const bool negative = *text == '-';
+    if (*text == '-' || *text == '+') ++text;
+    const unsigned long long limit = negative ? (unsigned long long)LONG_MAX + 1 : LONG_MAX;
+    unsigned long long value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        value = value > (limit - (*text - '0')) / 10 ? limit : value * 10 + (*text - '0');
+    return (int)(negative ? (long)(0 - value) : (long)value);
+}
+
 Version ParseVersion(const char* text) {
     Version version;
     for (int i = 0; i < 4 && text; ++i) {
-        version.part[i] = atoi(text);
+        version.part[i] = LeadingNumber(text);
         text = strchr(text, ',');
         if (text) ++text;
     }
@@ -224,8 +240,14 @@ const char* Unregister(const void* handle) {
     }
     CString path = FromOs(platform::ModuleFileName(handle));
     path.MakeUpper();
-    CString where;
-    where.Format(kPosition, position, count);
+    // "#position/count：", its digits from the number formatter: printf's
+    // would be paged in at every exit for this text alone.
+    char digits[24];
+    CString where = "#";
+    where.Append(digits, platform::FormatWhole(position, digits));
+    where += '/';
+    where.Append(digits, platform::FormatWhole(count, digits));
+    where += kPositionEnd;
     Log(kLogMainResult, kUnloaded + where + path);
     if (state.handles.empty()) {
         if (LogRecordWritten()) SetLogCategoryMask(kFinalLogMask);

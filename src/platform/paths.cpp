@@ -1,8 +1,10 @@
 #include "platform/paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -76,19 +78,28 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-// The entry of folder whose name equals name without regard to case.
+// The entry of folder whose name equals name without regard to case. The
+// entries are read into a buffer on the stack rather than through a
+// directory stream, whose 32 KiB buffer comes from the heap: every start
+// makes this look-up (the message log looks for its file).
 bool FindNoCase(const std::string& folder, std::string_view name, bool gbk, std::string& found) {
-    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
-    if (!dir) return false;
+    const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    alignas(dirent64) char entries[4096];
     bool hit = false;
-    while (dirent* entry = readdir(dir)) {
-        if (SameNoCase(entry->d_name, name, gbk)) {
-            found = entry->d_name;
-            hit = true;
-            break;
+    ssize_t size;
+    while (!hit && (size = getdents64(fd, entries, sizeof entries)) > 0) {
+        for (ssize_t at = 0; at < size;) {
+            const dirent64* entry = reinterpret_cast<const dirent64*>(entries + at);
+            if (SameNoCase(entry->d_name, name, gbk)) {
+                found = entry->d_name;
+                hit = true;
+                break;
+            }
+            at += entry->d_reclen;
         }
     }
-    closedir(dir);
+    close(fd);
     return hit;
 }
 
