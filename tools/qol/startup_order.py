@@ -8,8 +8,8 @@ code; each 64 KiB of code that a start touches costs the process one page
 fault, and on a virtual machine a fault costs as much as tens of thousands
 of instructions. The linker script this writes gathers those functions
 (each compiled in a section of its own) into one output section in front of
-the rest of the code, in the order a start first calls them, so that a start
-touches three or four such windows instead of twenty-five.
+the rest of the code, so that a start touches four such windows instead of
+twenty-five.
 
 The functions are those that `qol -e 1` and `qol examples/hello.qol` run
 under valgrind's callgrind (valgrind must be installed; run it on an
@@ -29,10 +29,10 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 OUT = os.path.join(HERE, "startup_order.ld")
 
 HEADER = """\
-/* The functions a start of qol runs, in the order it first calls them,
-   gathered in front of the rest of the code (see startup_order.py, which
-   wrote this file: run it again after changes to the start-up path).
-   The start files' code and libc_nonshared.a's come first. */
+/* The functions a start of qol runs, gathered in front of the rest of the
+   code (startup_order.py wrote this file: run it again after changes to the
+   start-up path). First the start files' code and libc_nonshared.a's, then
+   the functions of `qol -e 1`, then those a script file adds. */
 SECTIONS
 {
   .text.qol_start :
@@ -93,7 +93,9 @@ def main():
             profile = os.path.join(tmp, f"callgrind.{i}")
             subprocess.run(["valgrind", "--tool=callgrind", "--demangle=no", f"--callgrind-out-file={profile}"]
                            + argv, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            order += called_functions(profile)
+            # Each run's new names sorted, so that the file changes only
+            # where the start-up path does.
+            order += sorted(set(called_functions(profile)) - set(order))
     address_of, names_at = text_symbols(qol)
     lines, done = [], set()
     for name in order:
