@@ -18,16 +18,6 @@ namespace qotool::platform {
 
 namespace {
 
-// The program file stays the same for the life of the process; read once.
-const std::string& RunningProgram() {
-    static const std::string& program = *new std::string([] {
-        char exe[PATH_MAX];
-        const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-        return n > 0 ? std::string(exe, (size_t)n) : std::string();
-    }());
-    return program;
-}
-
 std::string Resolved(const char* path) {
     char resolved[PATH_MAX];
     return realpath(path, resolved) ? std::string(resolved) : std::string(path);
@@ -109,9 +99,20 @@ ResolvedModule& LastResolved() {
 
 }  // namespace
 
+// The program file stays the same for the life of the process. Never
+// destroyed: the unload hook still asks for it.
+const std::string& RunningProgramFile() {
+    static const std::string& program = *new std::string([] {
+        char exe[PATH_MAX];
+        const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        return n > 0 ? std::string(exe, (size_t)n) : std::string();
+    }());
+    return program;
+}
+
 std::string HostApplicationPath() {
     if (const char* env = getenv("QO_HOST_PATH"); env && *env) return env;
-    return RunningProgram();
+    return RunningProgramFile();
 }
 
 std::string ModuleFileName(const void* address) {
@@ -136,7 +137,7 @@ std::string ModuleFileName(const void* address) {
         last.path = path;
     }
     // The running program loaded once more as a module is still the host.
-    if (path == RunningProgram()) return HostApplicationPath();
+    if (path == RunningProgramFile()) return HostApplicationPath();
     return path;
 }
 

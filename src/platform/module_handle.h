@@ -10,6 +10,9 @@ namespace qotool::platform {
 // The host application's path: $QO_HOST_PATH when set, else the running
 // program (/proc/self/exe).
 std::string HostApplicationPath();
+// The running program's file (/proc/self/exe), read once; empty when it
+// cannot be read.
+const std::string& RunningProgramFile();
 // The path of the module that holds address (the host application's path
 // for null or an address in no module).
 std::string ModuleFileName(const void* address);

@@ -14,6 +14,7 @@
 
 #include "platform/file_io.h"
 #include "platform/last_error.h"
+#include "platform/module_handle.h"
 #include "platform/module_path.h"
 
 namespace qotool::platform {
@@ -27,10 +28,8 @@ const char* const kSystemLibraryFolders[] = {
 };
 
 std::string ExecutableDirectory() {
-    char exe[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return std::string();
-    std::string path(exe, (size_t)n);
+    const std::string& path = RunningProgramFile();
+    if (path.empty()) return std::string();
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/module_handle.h"
 #include "platform/paths.h"
 
 namespace qotool::platform {
@@ -31,8 +32,7 @@ const std::string& NamedLibraryFile() {
         const char* const* candidates = qotool_library_file_candidates;
         if (!candidates) return std::string();
         char buffer[PATH_MAX];
-        const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        const std::string program = n > 0 ? std::string(buffer, (size_t)n) : std::string();
+        const std::string& program = RunningProgramFile();
         const std::string folder = program.substr(0, program.rfind('/') + 1);
         for (; *candidates; ++candidates) {
             const std::string path = (*candidates)[0] == '/' ? std::string(*candidates) : folder + *candidates;
@@ -54,9 +54,7 @@ const std::string& LibraryDirectory() {
             char resolved[PATH_MAX];
             path = realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
         } else {
-            char exe[PATH_MAX];
-            ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-            if (n > 0) path.assign(exe, (size_t)n);
+            path = RunningProgramFile();
         }
         size_t slash = path.rfind('/');
         return WithSlash(slash == std::string::npos ? std::string(".") : path.substr(0, slash));
@@ -73,11 +71,7 @@ static std::string EnvironmentText(const char* name) {
 std::string HostPath() {
     std::string path = EnvironmentText("QO_HOST_PATH");
     if (path.empty()) {
-        static const std::string& exe = *new std::string([] {
-            char buffer[PATH_MAX];
-            const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-            return n > 0 ? SystemNameFromOs(std::string_view(buffer, (size_t)n)) : std::string();
-        }());
+        static const std::string& exe = *new std::string(SystemNameFromOs(RunningProgramFile()));
         path = exe;
     }
     if (path.size() > 259) path.resize(259);
