@@ -231,7 +231,9 @@ bool TryWrite(void* to, const void* from, size_t n) {
 
 void MakePagesPresent(void* p, size_t size) {
 #ifdef MADV_POPULATE_WRITE
-    static const uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+    // Asked each time, not kept in a guarded static: qol calls this on its
+    // own zero-initialised data before anything there is read.
+    const uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
     const uintptr_t lo = ((uintptr_t)p + page - 1) & ~(page - 1);
     const uintptr_t hi = ((uintptr_t)p + size) & ~(page - 1);
     if (hi > lo) madvise((void*)lo, hi - lo, MADV_POPULATE_WRITE);

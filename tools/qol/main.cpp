@@ -8,13 +8,13 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
 #include "check_command.h"
 #include "console_words.h"
 #include "lsp_server.h"
+#include "platform/memory_probe.h"
 #include "qotool/qotool.h"
 #include "repl.h"
 #include "runner.h"
@@ -35,13 +35,14 @@ extern "C" const char* const qotool_library_file_candidates[] = {QOL_INSTALLED_L
 // faults, a page that is read before it is written costs two, the second a
 // copy-on-write whose TLB flush a virtual machine makes dear (some 40 us
 // here), and the C++ library's locale set-up does that on two pages at
-// every start. A kernel older than 5.14 refuses the advice, and the faults
-// come as before.
+// every start.
 extern "C" char __bss_start[], _end[];
 __attribute__((constructor(101))) static void MakeZeroDataPresent() {
-    constexpr uintptr_t kPage = 4096;  // with larger pages madvise refuses the start: nothing changes
-    const uintptr_t from = (uintptr_t)__bss_start & ~(kPage - 1);
-    madvise((void*)from, (uintptr_t)_end - from, MADV_POPULATE_WRITE);
+    // From the start of the page that __bss_start lies in (the kernel has
+    // already written that page, the end of the file's data).
+    const uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+    const uintptr_t from = (uintptr_t)__bss_start & ~(page - 1);
+    qotool::platform::MakePagesPresent((void*)from, (uintptr_t)_end + page - 1 - from);
 }
 
 namespace qol {
