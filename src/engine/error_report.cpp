@@ -2,6 +2,7 @@
 // error unwind to the nearest catcher.
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "engine/debugger_seam.h"
 #include "engine/error_site.h"
@@ -103,7 +104,7 @@ namespace {
 // excerpt, stored as the error value. Its own function, so that the texts
 // are gone before the unwind starts: a frame with nothing to destroy is
 // passed without a stop.
-[[gnu::noinline]] void StoreErrorText(CQoLanguage* qo, const char* message, const char* position) {
+[[gnu::noinline]] void StoreErrorTextWithExcerpt(CQoLanguage* qo, const char* message, const char* position) {
     QoLRunContext* run = qo->m_pRun;
     CString text = message ? CString(message) : qo->m_strError;
     CString excerpt;
@@ -137,6 +138,21 @@ namespace {
     text += excerpt;
     qo->ErrorString(text.c_str());
     if (text.IsEmpty()) qo->m_cType = 'X';
+}
+
+// An error reported with the memory nearly gone (an out-of-memory error
+// while the levels that took it still hold it) keeps the message without
+// its excerpt rather than letting the allocation failure out of the run.
+void StoreErrorText(CQoLanguage* qo, const char* message, const char* position) {
+    try {
+        StoreErrorTextWithExcerpt(qo, message, position);
+    } catch (const std::bad_alloc&) {
+        qo->m_cType = 'X';
+        try {
+            if (message) qo->ErrorString(message);
+        } catch (const std::bad_alloc&) {
+        }
+    }
 }
 
 }  // namespace
