@@ -51,7 +51,12 @@ std::string Upper(std::string text) {
 class ModuleRegistryTest : public ::testing::Test {
 protected:
     void SetUp() override { host::ResetModuleRegistryForTest(); }
-    void TearDown() override { host::ResetModuleRegistryForTest(); }
+    // The registry as the library left it at load (the platform record that
+    // get('QoVersion') reads), for the tests that run after these.
+    void TearDown() override {
+        host::ResetModuleRegistryForTest();
+        ruqo_VersionCheck(Self(), "QOTOOL_NOQO");
+    }
     // The test program stands for the library: it carries the library's version.
     void* Self() { return (void*)&ModuleFile; }
     LogRecorder log;
@@ -195,17 +200,30 @@ TEST_F(ModuleRegistryTest, PropertiesGiveTheWorkDirectoryAndTheRecord) {
     EXPECT_EQ(Gbk(ruqo_AllQuit()), Gbk(""));
 }
 
-TEST(LibraryLoadTest, FirstMessageServiceCreatesTheStandaloneApplication) {
-    // The library attached when this program started, on this thread.
+// The library attached when this process started, on this thread; nothing
+// has serviced messages yet. Exits with 0, or 1 after naming what is wrong.
+[[noreturn]] void CheckFirstMessageService() {
     LogRecorder log;
-    EXPECT_FALSE(host::StartTimerHasRun());
-    EXPECT_GE(platform::ServiceThreadMessages(), 1);
-    EXPECT_TRUE(host::StartTimerHasRun());
-    EXPECT_TRUE(host::HasStandaloneApplication());
-    ASSERT_EQ(log.lines().size(), 1u);
-    EXPECT_EQ(Gbk(log.lines()[0].message), Gbk("创建独立的CWinApp伪应用环境"));
-    EXPECT_EQ(platform::ServiceThreadMessages(), 0);  // one shot
-    EXPECT_NE(Gbk(ruqo_Cmd("SYSLIB_DIR", "", 0)), Gbk(""));
+    std::string wrong;
+    auto check = [&wrong](bool holds, const char* what) { wrong += holds ? "" : std::string(what) + "\n"; };
+    check(!host::StartTimerHasRun(), "the start timer ran before the first message service");
+    check(platform::ServiceThreadMessages() >= 1, "the first service ran no message");
+    check(host::StartTimerHasRun(), "the start timer did not run");
+    check(host::HasStandaloneApplication(), "no standalone application");
+    check(log.lines().size() == 1 && Gbk(log.lines()[0].message) == Gbk("创建独立的CWinApp伪应用环境"),
+          "the log does not hold the one creation line");
+    check(platform::ServiceThreadMessages() == 0, "the start timer ran twice");
+    check(!Gbk(ruqo_Cmd("SYSLIB_DIR", "", 0)).bytes.empty(), "no SYSLIB_DIR");
+    fputs(wrong.c_str(), stderr);
+    _exit(wrong.empty() ? 0 : 1);
+}
+
+// Only the first message service of a process creates the application, so
+// the checks run in a fresh copy of this program (a death test's child that
+// runs this test alone), whatever ran before them in this one.
+TEST(LibraryLoadTest, FirstMessageServiceCreatesTheStandaloneApplication) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(CheckFirstMessageService(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
