@@ -50,6 +50,16 @@ std::string JoinLines(std::vector<std::string> lines) {
     return qotool::platform::Utf8ToGbk(out);
 }
 
+// A row's expected text, its line ends written as "⏎" (U+23CE, which no
+// GBK result can hold).
+std::vector<std::string> LinesOfRow(std::string expected) {
+    std::vector<std::string> lines;
+    for (size_t end; (end = expected.find("\xE2\x8F\x8E")) != std::string::npos; expected.erase(0, end + 3))
+        lines.push_back(expected.substr(0, end));
+    lines.push_back(expected);
+    return lines;
+}
+
 // Parses one case file; a malformed case becomes a case whose expected
 // text says what is wrong, so that it fails visibly.
 std::vector<QolCase> ParseCases(const std::string& name, std::istream& in) {
@@ -80,7 +90,7 @@ std::vector<QolCase> ParseCases(const std::string& name, std::istream& in) {
                     continue;
                 }
                 c.text = JoinLines({text[i].substr(0, arrow)});
-                c.expected = JoinLines({text[i].substr(arrow + 4)});
+                c.expected = JoinLines(LinesOfRow(text[i].substr(arrow + 4)));
             }
             if (cases.size() == before) {
                 cases.push_back(head);
@@ -356,7 +366,7 @@ TEST(ConformanceFilesTest, ParsesTheDocumentedFormat) {
         "=== rows @execqol\n"
         "1 => 2 => N:1 => 2\n"
         "\n"
-        " x  => X~y\n"
+        " x  => X~y\xE2\x8F\x8E" "z\n"
         "===\n"
         "no row\n");
     std::vector<QolCase> cases = ParseCases("f.cases", in);
@@ -377,7 +387,7 @@ TEST(ConformanceFilesTest, ParsesTheDocumentedFormat) {
     EXPECT_TRUE(cases[4].execQolOnly);
     EXPECT_EQ(cases[4].line, 19);
     EXPECT_EQ(cases[4].text, " x ");
-    EXPECT_EQ(cases[4].expected, "X~y");
+    EXPECT_EQ(cases[4].expected, "X~y\r\nz");
     EXPECT_EQ(cases[5].expected.rfind("malformed", 0), 0u);
     EXPECT_TRUE(Matches("X:m\r\nmore", "X~m"));
     EXPECT_FALSE(Matches("X:m\r\nmore", "X:m"));
