@@ -305,13 +305,5 @@ TEST(SystemBadInputTest, LongAndBrokenNamesNeverCrash) {
     EXPECT_EQ(Gbk(RunAndResult(qo, "get('FileList', 'C:\\\\P', 'a.ini', 'S')")), Gbk("S:C:\\P\\A.INI\r\nC:\\P\\Q\\R\\SUB\\A.INI"));
 }
 
-TEST(SystemCheckTest, RegReadInASyntaxCheckIsUndetermined) {
-    CQoLanguage qo;
-    qo.m_bSyntaxCheck = 1;
-    qo.DoQol("x = RegRead('SOFTWARE\\\\none', 'x')", nullptr);
-    qo.m_bSyntaxCheck = 0;
-    EXPECT_NE(qo.m_cType, 'X') << Readable(qo.m_strError.view());
-}
-
 }  // namespace
 }  // namespace qotool::test
