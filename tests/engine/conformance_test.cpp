@@ -298,43 +298,6 @@ TEST(ConformanceFilesTest, AnalysisFindsNoErrorInTextsThatRun) {
     EXPECT_GE(documentedErrors, 2);  // so the docs beside tests/qol were found
 }
 
-TEST(ConformanceFilesTest, ParsesMarkedExamplesOfTheDocs) {
-    const std::string markdown =
-        "Prose.\n"
-        "```qol\n"
-        "a = 1;\n"
-        "a + 1\n"
-        "```\n"
-        "\n"
-        "Result: `N:2`\n"
-        "```c\n"
-        "not = run;\n"
-        "```\n"
-        "```qol\n"
-        "x\n"
-        "```\n"
-        "no result line\n"
-        "```qol script\n"
-        "print(1); print(2); exit(3)\n"
-        "```\n"
-        "Output: `1`\n"
-        "Output: `2`\n"
-        "Status: 3\n";
-    std::istringstream in(markdown);
-    std::vector<QolCase> cases = ParseMarkdownExamples("guide.md", in);
-    ASSERT_EQ(cases.size(), 2u);  // a script needs qol
-    EXPECT_EQ(cases[0].line, 2);
-    EXPECT_EQ(cases[0].text, "a = 1;\r\n" "a + 1");
-    EXPECT_EQ(cases[0].expected, "N:2");
-    EXPECT_EQ(cases[1].expected.rfind("malformed", 0), 0u);
-    std::istringstream again(markdown);
-    const std::vector<qotool::test::DocExample> examples = qotool::test::ParseDocExamples(again);
-    ASSERT_EQ(examples.size(), 3u);
-    EXPECT_TRUE(examples[2].script);
-    EXPECT_EQ(examples[2].expected, "1\n2\n");
-    EXPECT_EQ(examples[2].status, 3);
-}
-
 TEST(ConformanceFilesTest, ParsesTheDocumentedFormat) {
     std::istringstream in(
         "header line\n"
