@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace qotool::platform {
 
@@ -51,6 +53,10 @@ struct Libraries {
     std::string installerName = kInstallerLibrary, driverManagerName = kDriverManagerLibrary;
     Installer* installer = nullptr;
     DriverManager* driverManager = nullptr;
+    // Tables loaded under earlier names (SetOdbcLibrariesForTest), kept: a
+    // connection may still hold one.
+    std::vector<std::unique_ptr<Installer>> oldInstallers;
+    std::vector<std::unique_ptr<DriverManager>> oldDriverManagers;
 };
 
 Libraries& Loaded() {
@@ -412,7 +418,9 @@ void SetOdbcLibrariesForTest(const char* installer, const char* driverManager) {
     std::lock_guard<std::mutex> lock(l.mutex);
     l.installerName = installer ? installer : kInstallerLibrary;
     l.driverManagerName = driverManager ? driverManager : kDriverManagerLibrary;
-    l.installer = nullptr;  // loaded again with the new names (the old tables leak)
+    if (l.installer) l.oldInstallers.emplace_back(l.installer);
+    if (l.driverManager) l.oldDriverManagers.emplace_back(l.driverManager);
+    l.installer = nullptr;  // loaded again with the new names
     l.driverManager = nullptr;
 }
 
