@@ -103,7 +103,9 @@ bool Compiler::StopsHere(char* p, const char* terminators) {
     return strchr(terminators, c) && !(c == '*' && p[1] == '*');
 }
 
-// A DoSentence that must give a number and stores nothing.
+// A DoSentence that stores nothing and must give a number, or with
+// expectedType 'S' a string (a variable read as one then), or with kEither
+// either.
 int Compiler::Sentence(char*& p, const char* terminators, char expectedType, char closer, int level, int catches) {
     ++level;
     ++catches;
@@ -117,8 +119,10 @@ int Compiler::Sentence(char*& p, const char* terminators, char expectedType, cha
     int node = Operand(p, level, catches);
     if (node < 0) return -1;
     node = Operators(p, terminators, node, level, catches);
-    if (node < 0 || f_.nodes[(size_t)node].op == Op::MidText) return -1;  // a string
-    if (expectedType && expectedType != 'N') return -1;
+    if (node < 0) return -1;
+    const Op op = f_.nodes[(size_t)node].op;
+    if (expectedType == 'S' ? !IsText(op) && op != Op::Read : expectedType != kEither && IsText(op)) return -1;
+    if (expectedType && expectedType != 'N' && expectedType != 'S' && expectedType != kEither) return -1;
     if (closer == ')') {
         if (*p != ')') return -1;  // an unclosed bracket moves the bracket count
         SkipOne(p);
@@ -207,7 +211,7 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
     int node = Operand(p, level, catches);
     if (node < 0) return false;
     node = Operators(p, terminators, node, level, catches);
-    if (node < 0 || f_.nodes[(size_t)node].op == Op::MidText) return false;
+    if (node < 0 || IsText(f_.nodes[(size_t)node].op)) return false;  // a string value
     Emit(StepKind::Value, node);
     return true;
 }
@@ -269,7 +273,7 @@ int Compiler::Operand(char*& p, int level, int catches) {
         ++p;
         return Unary(Op::Not, Sentence(p, kNotSet, 'N', 0, level, catches));
     case '\'':
-    case '"':
+    case '"': return Literal(p);
     case '*':
     case '&': return -1;
     default: break;
@@ -340,21 +344,8 @@ int Compiler::Call(char*& p, char* w, const char* word, int level, int catches) 
     if (strcasecmp(word, "for") == 0 || strcasecmp(word, "while") == 0 || strcasecmp(word, "if") == 0 ||
         strcasecmp(word, "switch") == 0)
         return -1;
-    if (strcasecmp(word, "len") == 0) return Length(p, w, level, catches);
-    if (strcasecmp(word, "mid") == 0) return Mid(p, w, level, catches);
-    for (const BuiltinName& b : kBuiltins) {
-        if (strcasecmp(word, b.name) != 0) continue;
-        // The argument is a sentence of its own up to the ')', which it
-        // passes (no guard of its own: it is one level down).
-        SkipOne(w);  // the '('
-        const int arg = Sentence(w, ")", 'N', ')', level, catches);
-        if (arg < 0) return -1;
-        p = w;
-        Node n{Op::Builtin};
-        n.slot = (int)b.builtin;
-        n.left = arg;
-        return Add(n);
-    }
+    const int builtin = BuiltinCall(p, w, word, level, catches);
+    if (builtin != kNotBuiltin) return builtin;
     CallSite site;
     site.word = word;
     const CallWords::Kind kind = words_.Of(site.word);
@@ -391,106 +382,6 @@ int Compiler::Call(char*& p, char* w, const char* word, int level, int catches) 
     return Add(n);
 }
 
-// A string argument of len or mid (p after the '(' or ','): a sentence of its
-// own that must give a string, here a plain variable alone up to one of
-// terminators (the run gives up unless it holds a string). Its slot, or -1.
-int Compiler::StringArgument(char*& p, int level, int catches, const char* terminators) {
-    ++level;
-    ++catches;
-    if (level > kMaxLevels) return -1;
-    Note(level, catches);
-    SkipBlanks(p);
-    Touch(p + 2);
-    char word[96];
-    bool cell = false;
-    if (!PlainWord(p, word, &cell) || cell) return -1;
-    // Names that read as numbers whatever the variables hold.
-    if (strcasecmp(word, "PI") == 0 || strcasecmp(word, "true") == 0 || strcasecmp(word, "false") == 0) return -1;
-    SkipBlanks(p);
-    Touch(p + 2);
-    if (!*p || !strchr(terminators, *p)) return -1;
-    return SlotFor(word);
-}
-
-// len(s), as the built-in reads it: one string argument closed by ')'.
-int Compiler::Length(char*& p, char* w, int level, int catches) {
-    SkipOne(w);  // the '('
-    const int slot = StringArgument(w, level, catches, ")");
-    if (slot < 0 || *w != ')') return -1;
-    SkipOne(w);
-    Touch(w + 2);
-    p = w;
-    Node n{Op::Length};
-    n.slot = slot;
-    return Add(n);
-}
-
-// mid(s, start [, count]), as the built-in reads it: a string, then numbers,
-// each a sentence up to ')' or ','; the built-in leaves the ')' to the
-// operator loop after it, which passes it as the call's bracket. Its value
-// is a string: the form takes it only compared with a literal.
-int Compiler::Mid(char*& p, char* w, int level, int catches) {
-    SkipOne(w);  // the '('
-    const int slot = StringArgument(w, level, catches, ",");
-    if (slot < 0) return -1;
-    ++w;
-    const int start = Sentence(w, "),", 'N', 0, level, catches);
-    if (start < 0) return -1;
-    int count = -1;
-    if (*w == ',') {
-        ++w;
-        count = Sentence(w, "),", 'N', 0, level, catches);
-        if (count < 0) return -1;
-    }
-    Touch(w + 2);
-    if (*w != ')') return -1;
-    SkipOne(w);
-    Touch(w + 2);
-    p = w;
-    Node n{Op::MidText};
-    n.slot = slot;
-    n.left = start;
-    n.right = count;
-    return Add(n);
-}
-
-// A comparison whose left side is a string from mid, as the operator loop
-// compares strings (byte for byte, as C strings): the right side is a
-// sentence of its own that must give a string, here a plain literal alone.
-// Without case ("$") and the shifts are read as text.
-int Compiler::TextCompare(char*& p, char op, int left, int level, int catches) {
-    if (!strchr("<>=!", op) || ((op == '<' || op == '>') && *p == op)) return -1;
-    char second = 0;
-    if (*p == '<' || *p == '=' || *p == '>') second = *p++;
-    if (op == '=' && second != '=') return -1;
-    if (second && *p == '$') return -1;
-    if (level + 1 > kMaxLevels) return -1;
-    Note(level + 1, catches + 1);
-    char* q = p;
-    SkipBlanks(q);
-    Touch(q + 2);
-    const char quote = *q;
-    if (quote != '\'' && quote != '"') return -1;
-    char* from = q + 1;
-    char* end = from;
-    while (*end && *end != quote && *end != '\\' && *end != '\r') ++end;
-    Touch(end + 2);
-    if (*end != quote) return -1;
-    q = end;
-    SkipOne(q);
-    Touch(q + 2);
-    if (*q == '\'' || *q == '"' || !StopsHere(q, kSetF)) return -1;
-    SkipBlanks(q);
-    p = q;
-    f_.texts.emplace_back(from, (size_t)(end - from));
-    Node n{Op::TextCompare};
-    n.left = left;
-    n.slot = (int)f_.texts.size() - 1;
-    n.compare = op;
-    n.second = second;
-    return Add(n);
-}
-
 int Compiler::Operators(char*& p, const char* terminators, int left, int level, int catches) {
     for (;;) {
         SkipBlanks(p);
@@ -506,7 +397,7 @@ int Compiler::Operators(char*& p, const char* terminators, int left, int level, 
 }
 
 int Compiler::Operator(char*& p, char op, int left, int level, int catches) {
-    if (f_.nodes[(size_t)left].op == Op::MidText) return TextCompare(p, op, left, level, catches);
+    if (IsText(f_.nodes[(size_t)left].op)) return TextOperator(p, op, left, level, catches);
     if (op == '%') {
         const int right = Sentence(p, kSetD, 0, 0, level, catches);
         return Dividing(Op::Remainder, left, right, p);
@@ -514,7 +405,13 @@ int Compiler::Operator(char*& p, char op, int left, int level, int catches) {
     if (!strchr("+-*/<>=!$&|^?", op)) return -1;
     if (OperatorChar(op) && OperatorChar(*p) && !(p[0] == '%' && p[1] == '[') && *p != '*') return -1;
     switch (op) {
-    case '+': return Binary(Op::Add, left, Sentence(p, kSetA, 0, 0, level, catches));
+    case '+': {
+        // A string on the right makes it a concatenation (the variable on
+        // the left must then hold a string).
+        const int right = Sentence(p, kSetA, kEither, 0, level, catches);
+        if (right < 0 || !IsText(f_.nodes[(size_t)right].op)) return Binary(Op::Add, left, right);
+        return f_.nodes[(size_t)left].op == Op::Read ? Binary(Op::Concat, left, right) : -1;
+    }
     case '-': return Binary(Op::Subtract, left, Sentence(p, kSetB, 'N', 0, level, catches));
     case '*':
         if (*p == '*') {
@@ -538,9 +435,17 @@ int Compiler::Operator(char*& p, char op, int left, int level, int catches) {
         char second = 0;
         if (*p == '<' || *p == '=' || *p == '>') second = *p++;
         if (op == '=' && second != '=') return -1;
-        if (second && *p == '$') ++p;
-        const int node = Binary(Op::Compare, left, Sentence(p, kSetF, 0, 0, level, catches));
-        if (node < 0) return -1;
+        const bool noCase = second && *p == '$';
+        if (noCase) ++p;
+        const int right = Sentence(p, kSetF, kEither, 0, level, catches);
+        if (right < 0) return -1;
+        Op kind = Op::Compare;
+        if (IsText(f_.nodes[(size_t)right].op)) {
+            // A variable compared with a string must hold one.
+            if (noCase || f_.nodes[(size_t)left].op != Op::Read) return -1;
+            kind = Op::TextCompare;
+        }
+        const int node = Binary(kind, left, right);
         f_.nodes[(size_t)node].compare = op;
         f_.nodes[(size_t)node].second = second;
         return node;

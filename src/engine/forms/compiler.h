@@ -16,6 +16,9 @@
 
 namespace qotool::engine::forms {
 
+// Sentence's expected type for a sentence that may give a number or a string.
+constexpr char kEither = '*';
+
 // Reads a sentence the way the executor would and builds its form.
 class Compiler {
 public:
@@ -105,10 +108,13 @@ private:
     void Mark(const char* p) { Emit(StepKind::Mark, -1, (int)(p - base_)); }
     int Operand(char*& p, int level, int catches);
     int Call(char*& p, char* w, const char* word, int level, int catches);
-    int StringArgument(char*& p, int level, int catches, const char* terminators);
-    int Length(char*& p, char* w, int level, int catches);
-    int Mid(char*& p, char* w, int level, int catches);
-    int TextCompare(char*& p, char op, int left, int level, int catches);
+    // The built-ins a form computes itself (compile_builtins.cpp): a call's
+    // node, -1 when the form does not take it, kNotBuiltin for other words.
+    static constexpr int kNotBuiltin = -2;
+    int BuiltinCall(char*& p, char* w, const char* word, int level, int catches);
+    int Arguments(char*& w, const char* kinds, bool more, int* args, char** last, int level, int catches);
+    int Literal(char*& p);
+    int TextOperator(char*& p, char op, int left, int level, int catches);
     int Operators(char*& p, const char* terminators, int left, int level, int catches);
     int Operator(char*& p, char op, int left, int level, int catches);
 

@@ -112,13 +112,30 @@ enum class Op : uint8_t {
     Call,   // the user function call `slot` of the form
     Param,  // a function form's parameter `slot`
     Builtin, // the numeric built-in `slot` (a Builtin) of the number `left`
-    Length,  // len() of the string variable of slot `slot`
-    MidText, // mid() of the string variable `slot` from `left`, `right` bytes (-1: to the end); only
-             // ever the left side of a TextCompare
-    TextCompare,  // the MidText `left` compared with the form's text `slot`
+    Max,     // max(): the number `right` when it is above the number `left`, else `left`
+    Min,     // min(): the number `right` when it is below the number `left`, else `left`
+    Limit,   // limit(x, lo, hi): x `left`, lo `right`, hi the node `slot` (read only when x >= lo)
+    Length,  // len() of the string `left`
+    Find,    // find() of the string `left` in the string `slot`, from the number `right` (-1: 0)
+    Val,     // val() of the string `left`
+    TextCompare,  // the string `left` compared with the string `right`, as C strings
+    // Strings, which only text nodes take (EvalText); a Read is one too when a
+    // text node takes it (the variable must hold a string).
+    Text,    // the form's text `slot` (a literal)
+    Concat,  // the string `left` followed by the string `right`
+    Left,    // left() of the string `slot`, the number `left` of bytes
+    Right,   // right() of the string `slot`, the number `left` of bytes
+    MidText, // mid() of the string `slot` from the number `left`, `right` bytes (-1: to the end)
+    Str,     // str() of the number `left`
 };
 // Whether a node reads the variable of its slot.
-inline bool ReadsSlot(Op op) { return op == Op::Read || op == Op::Length || op == Op::MidText; }
+inline bool ReadsSlot(Op op) { return op == Op::Read; }
+// Whether a node gives a string (a Read may give either).
+inline bool IsText(Op op) { return op >= Op::Text; }
+// Whether a node's slot is another node (which a loop form moves with the rest).
+inline bool SlotIsNode(Op op) {
+    return op == Op::Limit || op == Op::Find || op == Op::Left || op == Op::Right || op == Op::MidText;
+}
 
 // The numeric built-ins of one number a form computes itself, as the
 // built-in dispatch does: no other group takes their words, whatever user

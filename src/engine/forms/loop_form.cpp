@@ -53,8 +53,10 @@ void Join(Form& loop, const Form& part) {
             node.slot = IndexNamed(loop.slots, part.slots[(size_t)node.slot].name);
         else if (node.op == Op::ReadCell)
             node.slot = IndexNamed(loop.arrays, part.arrays[(size_t)node.slot].name);
-        else if (node.op == Op::TextCompare)
+        else if (node.op == Op::Text)
             node.slot += textBase;
+        else if (SlotIsNode(node.op))
+            node.slot += nodeBase;
         loop.nodes.push_back(node);
     }
     for (Step step : part.steps) {

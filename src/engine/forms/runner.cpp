@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <exception>
+#include <string>
+#include <string_view>
 
 #include "engine/compiled_form.h"
 #include "engine/executor.h"
 #include "engine/step_budget.h"
+#include "textutil/gbk_scan.h"
 
 namespace qotool::engine::forms {
 
@@ -46,36 +50,124 @@ bool BuiltinValue(Builtin builtin, double x, double* out) {
     return false;
 }
 
-// mid(s, start, count) compared with a literal: the bytes from start (0
-// when negative), at most count of them (none when negative), compared as
-// the operator loop compares strings, as C strings.
-bool Runner::CompareText(const Node& n, double* out) {
-    const Node& mid = f_.nodes[(size_t)n.left];
-    // The string first, as the text reads it: a number there is its error,
-    // before any of the arguments' (a zero divisor).
-    const CString* text = Text(f_.slots[(size_t)mid.slot]);
-    if (!text) return false;
-    double startNumber, countNumber = 0;
-    if (!Operand(mid.left, &startNumber) || (mid.right >= 0 && !Operand(mid.right, &countNumber))) return false;
-    std::string_view v = text->view();
-    int start = ToInt32(startNumber);
-    if (start < 0) start = 0;
-    if ((size_t)start >= v.size()) {
-        v = std::string_view();
-    } else {
-        v.remove_prefix((size_t)start);
-        if (mid.right >= 0) {
-            int count = ToInt32(countNumber);
-            if (count < 0) count = 0;
-            v = v.substr(0, (size_t)count);
-        }
+// The string a text node gives, as the built-ins and the operator loop make
+// it (bytes counted, a string cut nowhere but where a built-in cuts it).
+bool Runner::EvalText(int index, std::string_view* out) {
+    const Node& n = f_.nodes[(size_t)index];
+    switch (n.op) {
+    case Op::Read: {
+        const CString* text = Text(f_.slots[(size_t)n.slot]);
+        if (!text) return false;
+        *out = text->view();
+        return true;
     }
+    case Op::Text: *out = f_.texts[(size_t)n.slot]; return true;
+    case Op::Concat: {
+        std::string_view l, r;
+        if (!EvalText(n.left, &l) || !EvalText(n.right, &r)) return false;
+        if (l.size() + r.size() > (size_t)INT32_MAX) return false;  // the text's report
+        try {
+            std::string& sum = Buffer(index);
+            sum.assign(l);
+            sum.append(r);
+            *out = sum;
+        } catch (const std::exception&) {  // no memory: the text reports it
+            return false;
+        }
+        return true;
+    }
+    case Op::Left:
+    case Op::Right:
+    case Op::MidText: {
+        // The string first, as the text reads it: a number there is its
+        // error, before any of the arguments' (a zero divisor).
+        std::string_view v;
+        double a, b = 0;
+        if (!EvalText(n.slot, &v) || !Operand(n.left, &a) || (n.right >= 0 && !Operand(n.right, &b))) return false;
+        const int count = ToInt32(a);
+        if (n.op == Op::Left) {
+            *out = count <= 0 ? std::string_view() : v.substr(0, (size_t)count);
+        } else if (n.op == Op::Right) {
+            *out = count <= 0 ? std::string_view() : (size_t)count >= v.size() ? v : v.substr(v.size() - (size_t)count);
+        } else {
+            const int start = count < 0 ? 0 : count;
+            if ((size_t)start >= v.size()) {
+                *out = std::string_view();
+            } else {
+                v.remove_prefix((size_t)start);
+                const int length = ToInt32(b);
+                *out = n.right >= 0 ? v.substr(0, (size_t)(length < 0 ? 0 : length)) : v;
+            }
+        }
+        return true;
+    }
+    case Op::Str: {
+        double x;
+        if (!Operand(n.left, &x)) return false;
+        char digits[72];
+        const int length = platform::FormatNumber15(x, digits);
+        try {
+            std::string& text = Buffer(index);
+            text.assign(digits, (size_t)length);
+            *out = text;
+        } catch (const std::exception&) {
+            return false;
+        }
+        return true;
+    }
+    default: return false;
+    }
+}
+
+// A string compared with a string, as the operator loop compares them: as
+// C strings (each ends at its first zero byte), byte for byte.
+bool Runner::CompareText(const Node& n, double* out) {
+    std::string_view l, r;
+    if (!EvalText(n.left, &l) || !EvalText(n.right, &r)) return false;
     // (An empty text may have no bytes at all: memchr is not asked then.)
-    if (const void* zero = v.empty() ? nullptr : memchr(v.data(), 0, v.size()))
-        v = v.substr(0, (size_t)((const char*)zero - v.data()));
-    const int c = v.compare(f_.texts[(size_t)n.slot]);
+    if (const void* zero = l.empty() ? nullptr : memchr(l.data(), 0, l.size()))
+        l = l.substr(0, (size_t)((const char*)zero - l.data()));
+    if (const void* zero = r.empty() ? nullptr : memchr(r.data(), 0, r.size()))
+        r = r.substr(0, (size_t)((const char*)zero - r.data()));
+    const int c = l.compare(r);
     const int order = c < 0 ? -1 : c > 0 ? 1 : 0;
     *out = CompareOutcome(n.compare, n.second, order) ? 1.0 : 0.0;
+    return true;
+}
+
+// The numbers len, find and val give of strings.
+bool Runner::NumberOfText(const Node& n, double* out) {
+    std::string_view s;
+    if (n.op == Op::Find) {
+        std::string_view sub;
+        double from = 0;
+        if (!EvalText(n.slot, &s) || !EvalText(n.left, &sub) || (n.right >= 0 && !Operand(n.right, &from)))
+            return false;
+        const int start = ToInt32(from);
+        const size_t hit = textutil::FindText(s, sub, (size_t)(start < 0 ? 0 : start));
+        *out = hit == textutil::kNotFound ? -1.0 : (double)hit;
+        return true;
+    }
+    if (!EvalText(n.left, &s)) return false;
+    if (n.op == Op::Length) {
+        *out = (double)s.size();
+        return true;
+    }
+    // val: the digits up to the first zero byte, as C text.
+    if (const void* zero = s.empty() ? nullptr : memchr(s.data(), 0, s.size()))
+        s = s.substr(0, (size_t)((const char*)zero - s.data()));
+    char digits[64];
+    if (s.size() < sizeof digits) {
+        memcpy(digits, s.data(), s.size());
+        digits[s.size()] = 0;
+        *out = platform::ParseDouble(digits);
+        return true;
+    }
+    try {
+        *out = platform::ParseDouble(std::string(s).c_str());
+    } catch (const std::exception&) {
+        return false;
+    }
     return true;
 }
 
@@ -100,13 +192,22 @@ bool Runner::Eval(int index, double* out) {
     case Op::ReadCell: return ReadCell(n, out);
     case Op::Param: *out = frame_[n.slot]; return true;
     case Op::Call: return Call(f_.calls[(size_t)n.slot], out);
-    case Op::Length: {
-        const CString* text = Text(f_.slots[(size_t)n.slot]);
-        if (!text) return false;
-        *out = text->GetLength();
+    case Op::Length:
+    case Op::Find:
+    case Op::Val: return NumberOfText(n, out);
+    case Op::TextCompare: return CompareText(n, out);
+    case Op::Limit: {
+        // The upper bound is read only when x is not below the lower one.
+        if (!Operand(n.left, &l) || !Operand(n.right, &r)) return false;
+        if (l < r) {
+            *out = r;
+            return true;
+        }
+        double hi;
+        if (!Operand(n.slot, &hi)) return false;
+        *out = l > hi ? hi : l;
         return true;
     }
-    case Op::TextCompare: return CompareText(n, out);
     case Op::And:
     case Op::Or: {
         if (!Operand(n.left, &l)) return false;
@@ -156,6 +257,8 @@ bool Runner::Eval(int index, double* out) {
     case Op::BitAnd: *out = (double)(ToInt32(l) & ToInt32(r)); return true;
     case Op::BitOr: *out = (double)(ToInt32(l) | ToInt32(r)); return true;
     case Op::BitXor: *out = (double)(ToInt32(l) ^ ToInt32(r)); return true;
+    case Op::Max: *out = r > l ? r : l; return true;
+    case Op::Min: *out = r < l ? r : l; return true;
     default: return false;
     }
 }

@@ -4,6 +4,9 @@
 #define QOTOOL_ENGINE_FORMS_RUNNER_H
 
 #include <cmath>
+#include <memory>
+#include <string>
+#include <string_view>
 
 #include "engine/executor.h"
 #include "engine/forms/form.h"
@@ -258,7 +261,16 @@ private:
             return nullptr;
         return &record->m_strDef;
     }
+    // The string a text node gives (a view into a variable, the form's
+    // texts or the node's own buffer, valid until the node runs again);
+    // false where the text would meet something else or fail.
+    bool EvalText(int index, std::string_view* out);
     bool CompareText(const Node& n, double* out);
+    bool NumberOfText(const Node& n, double* out);
+    std::string& Buffer(int index) {
+        if (!buffers_) buffers_.reset(new std::string[f_.nodes.size()]);
+        return buffers_[index];
+    }
     // The Append step: the variable must hold a string.
     __attribute__((noinline)) bool PendAppend(Slot& s, Outcome* out) {
         if (s.pending || f_.appendRecord) return false;
@@ -385,6 +397,7 @@ private:
     Outcome* out_ = nullptr;  // the run's outcome, for the calls made
     bool loop_ = false;       // a loop form's runner (StartLoop)
     uint64_t dirty_ = 0;      // the slots the part under way has stored into
+    std::unique_ptr<std::string[]> buffers_;  // the strings text nodes make, by node
 };
 
 }  // namespace qotool::engine::forms
