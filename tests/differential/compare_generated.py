@@ -7,8 +7,10 @@ forms on and off (QO_NOCOMPILE=1): results and exit codes must be the same.
 The programs mix what the forms cover and what they give up on: user
 functions that assign their own variables, their parameters and their
 callers' variables (found through the dynamic scope), call other functions
-and built-ins; one- and two-dimensional arrays read and written in nested
-loops and under conditions; strings; and the things that end a form's run
+and built-ins (max, min and limit among them); one- and two-dimensional
+arrays read and written in nested loops and under conditions; strings
+joined, cut (left, right, mid), searched (find), compared, measured (len)
+and read as numbers and back (val, str); and the things that end a form's run
 (variables removed or turned into strings, arrays shrunk, zero divisors,
 errors of built-ins); and for loops run as one loop form, whose condition,
 body or step gives up at some pass. A fixed seed gives the same programs
@@ -43,8 +45,13 @@ class Gen:
             return "(%s)" % self.expr(names, depth - 1)
         if c < 0.55:
             return "%s(%s)" % (r.choice(BUILTINS_1), self.expr(names, depth - 1))
+        if c < 0.58:
+            args = ", ".join(self.expr(names, depth - 1) for _ in range(r.randint(1, 3)))
+            return "%s(%s)" % (r.choice(["min", "max", "MAX", "Min"]), args)
         if c < 0.62:
-            return "%s(%s, %s)" % (r.choice(["min", "max"]), self.expr(names, depth - 1), self.expr(names, depth - 1))
+            # The upper bound is read only when x is not below the lower one.
+            return "limit(%s, %s, %s)" % (self.expr(names, depth - 1), self.expr(names, depth - 1),
+                                          self.expr(names, depth - 1))
         if c < 0.72 and self.functions:
             name, formals = r.choice(self.functions)
             args = ", ".join(self.expr(names, depth - 1) for _ in range(formals))
@@ -58,16 +65,40 @@ class Gen:
         return "-" + self.operand(names, depth - 1)
 
     def text(self, names, depth):
-        """A number read from the string variable w: its length or a piece of
-        it compared with a literal."""
+        """A number read from strings: a length, a position found, a string
+        read as a number, two strings compared."""
         r = self.r
-        if r.random() < 0.3:
-            return "len(w)"
-        args = self.expr(names, depth - 1)
-        if r.random() < 0.6:
-            args += ", " + r.choice(["1", "2", "0", "-1", "i", "100"] if "i" in names else ["1", "2", "0", "-1", "100"])
-        op = r.choice(["==", "!=", "<", ">=", "<>"])
-        return "(mid(w, %s) %s '%s')" % (args, op, r.choice(["a", "b", "ab", "", "c", "B"]))
+        c = r.random()
+        if c < 0.25:
+            return "len(%s)" % self.string(names, depth - 1)
+        if c < 0.4:
+            start = ", " + self.expr(names, depth - 1) if r.random() < 0.4 else ""
+            return "find(%s, %s%s)" % (self.string(names, depth - 1), self.string(names, depth - 1), start)
+        if c < 0.5:
+            return "val(%s)" % self.string(names, depth - 1)
+        op = r.choice(["==", "!=", "<", ">=", "<>", "<=", ">", "==$"])
+        return "(%s %s %s)" % (self.string(names, depth - 1), op, self.string(names, depth - 1))
+
+    def string(self, names, depth):
+        """A string: the variable w (a number at times), a literal, a piece
+        of one, a number's text, two joined."""
+        r = self.r
+        c = r.random()
+        if depth <= 0 or c < 0.35:
+            return r.choice(["w", "w", "'a'", "'b'", "'ab'", "''", "'c'", "'B'", "'12'", "' -3.5e1x'", "'中文a'",
+                             "'文'", "5", "'a' 'b'"])
+        n = lambda: r.choice(["1", "2", "0", "-1", "100"] + [x for x in names if x == "i"]) \
+            if r.random() < 0.7 else self.expr(names, depth - 1)
+        if c < 0.5:
+            return "%s(%s, %s)" % (r.choice(["left", "right", "Left"]), self.string(names, depth - 1), n())
+        if c < 0.65:
+            count = ", " + n() if r.random() < 0.6 else ""
+            return "mid(%s, %s%s)" % (self.string(names, depth - 1), n(), count)
+        if c < 0.8:
+            return "str(%s)" % self.expr(names, depth - 1)
+        if c < 0.85:
+            return "(%s)" % self.string(names, depth - 1)
+        return "%s + %s" % (self.string(names, depth - 1), self.string(names, depth - 1))
 
     def cell(self, row, column):
         return ("m[%s, %s]" if self.r.random() < 0.6 else "m[%s][%s]") % (row, column)
@@ -111,7 +142,7 @@ class Gen:
             name, formals = r.choice(self.functions)
             return "%s(%s)" % (name, ", ".join(self.expr(names, 1) for _ in range(formals)))
         if c < 0.78 and r.random() < 0.3:
-            return r.choice(["w = w + 'ab'", "w = 3", "w = 'abcab'", "g = 'text'", "remove h", "a[2] = 'x'", "Array::a.RemoveAt(1)", "k = k + 'y'",
+            return r.choice(["w = w + 'ab'", "w = 3", "w = 'abcab'", "w = left(w, 2) + str(i)", "w = '7'", "g = 'text'", "remove h", "a[2] = 'x'", "Array::a.RemoveAt(1)", "k = k + 'y'",
                              "g = 0", "h = 1", "k = 2", "delete a", "a[9] = 1"])
         if c < 0.84 and depth > 0 and not in_function and "j" not in names:
             v = "j"
@@ -149,7 +180,9 @@ class Gen:
         k = r.randint(0, 9)
         trouble = [
             "q", "q * 0", "a[%s %% 9]" % v, "a[%s]" % v, "6 / (%s - %d)" % (v, k), "(%s %% (%d - %s))" % (v, k, v),
-            "sqrt(%d - %s)" % (k, v), "len(w)", "m[%s %% 8, 1]" % v, "(%s == %d ? 1 : q)" % (v, k)]
+            "sqrt(%d - %s)" % (k, v), "len(w)", "m[%s %% 8, 1]" % v, "(%s == %d ? 1 : q)" % (v, k),
+            "limit(%s, %d, q)" % (v, k), "max(%s, q, 1)" % v, "val(w + str(%s))" % v, "find(w + q, 'b')",
+            "(mid(w, %s, 1) == 'b')" % v, "len(left(w, %s) + q)" % v, "(str(%s) < w)" % v]
         extra = lambda: r.choice(trouble)
         cond = "%s < %d" % (v, r.randint(0, 14))
         if r.random() < 0.4:
@@ -157,7 +190,7 @@ class Gen:
         pool = ["s = s + %s" % v, "s = s + %s" % extra(), "t = t * %s" % r.choice(["2", "1e200", "-1.5", "0.1"]),
                 "a[%s] = %s" % (r.choice([v, "%s %% 7" % v, "%s * 3" % v]), r.choice([v, "s", extra()])),
                 "m[%s %% 9, %s] = %s" % (v, r.choice(["0", "2", v]), extra()),
-                "if (%s == %d) { %s; }" % (v, k, r.choice(["q = 'x'", "remove q", "w = 5", "a[4] = 'y'",
+                "if (%s == %d) { %s; }" % (v, k, r.choice(["q = 'x'", "remove q", "w = 5", "w = w + 'b'", "a[4] = 'y'",
                                                         "Array::a.RemoveAt(2)", "q = 2", "s = s + 1"])),
                 "if (s > %d) s = s - %s; else s++" % (r.randint(0, 30), extra()),
                 "c = (c + %s) %% 1000" % v]
@@ -220,7 +253,7 @@ def main():
         gen.functions = []
         text = gen.program()
         path = os.path.join(folder, "p%04d.qol" % n)
-        with open(path, "w", encoding="ascii") as f:
+        with open(path, "w", encoding="gbk") as f:
             f.write(text)
         on, off = run(args.qol, path, True), run(args.qol, path, False)
         if on != off:
