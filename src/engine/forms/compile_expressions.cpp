@@ -265,7 +265,7 @@ int Compiler::Operand(char*& p, int level, int catches) {
     switch (c) {
     case '(':
         SkipOne(p);
-        return Sentence(p, ")", 0, ')', level, catches);
+        return Sentence(p, ")", kEither, ')', level, catches);
     case '~':
         ++p;
         return Unary(Op::Tilde, Sentence(p, kTildeSet, 'N', 0, level, catches));
