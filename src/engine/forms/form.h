@@ -123,6 +123,7 @@ enum class Op : uint8_t {
     // text node takes it (the variable must hold a string).
     Text,    // the form's text `slot` (a literal)
     Concat,  // the string `left` followed by the string `right`
+    // (Left, Right and MidText in this order: the pieces the runner cuts.)
     Left,    // left() of the string `slot`, the number `left` of bytes
     Right,   // right() of the string `slot`, the number `left` of bytes
     MidText, // mid() of the string `slot` from the number `left`, `right` bytes (-1: to the end)

@@ -20,6 +20,17 @@ namespace {
 // Whether a comparison holds for order -1, 0 or 1 (2: unordered, which only
 // "!=" and "<>" accept): compare is '=', '!', '<' or '>', second the
 // operator's second character ('=' or '>' after '<', '=' after '>').
+// A string as C code sees it: up to its first zero byte.
+inline std::string_view UpToZero(std::string_view v) {
+    if (v.size() <= 16) {
+        for (size_t i = 0; i < v.size(); ++i)
+            if (!v[i]) return v.substr(0, i);
+        return v;
+    }
+    const void* zero = memchr(v.data(), 0, v.size());
+    return zero ? v.substr(0, (size_t)((const char*)zero - v.data())) : v;
+}
+
 bool CompareOutcome(char compare, char second, int order) {
     switch (compare) {
     case '=': return order == 0;
@@ -64,7 +75,7 @@ bool Runner::EvalText(int index, std::string_view* out) {
     case Op::Text: *out = f_.texts[(size_t)n.slot]; return true;
     case Op::Concat: {
         std::string_view l, r;
-        if (!EvalText(n.left, &l) || !EvalText(n.right, &r)) return false;
+        if (!TextLeaf(n.left, &l) || !TextLeaf(n.right, &r)) return false;
         if (l.size() + r.size() > (size_t)INT32_MAX) return false;  // the text's report
         try {
             std::string& sum = Buffer(index);
@@ -78,29 +89,7 @@ bool Runner::EvalText(int index, std::string_view* out) {
     }
     case Op::Left:
     case Op::Right:
-    case Op::MidText: {
-        // The string first, as the text reads it: a number there is its
-        // error, before any of the arguments' (a zero divisor).
-        std::string_view v;
-        double a, b = 0;
-        if (!EvalText(n.slot, &v) || !Operand(n.left, &a) || (n.right >= 0 && !Operand(n.right, &b))) return false;
-        const int count = ToInt32(a);
-        if (n.op == Op::Left) {
-            *out = count <= 0 ? std::string_view() : v.substr(0, (size_t)count);
-        } else if (n.op == Op::Right) {
-            *out = count <= 0 ? std::string_view() : (size_t)count >= v.size() ? v : v.substr(v.size() - (size_t)count);
-        } else {
-            const int start = count < 0 ? 0 : count;
-            if ((size_t)start >= v.size()) {
-                *out = std::string_view();
-            } else {
-                v.remove_prefix((size_t)start);
-                const int length = ToInt32(b);
-                *out = n.right >= 0 ? v.substr(0, (size_t)(length < 0 ? 0 : length)) : v;
-            }
-        }
-        return true;
-    }
+    case Op::MidText: return Piece(n, out);
     case Op::Str: {
         double x;
         if (!Operand(n.left, &x)) return false;
@@ -123,39 +112,31 @@ bool Runner::EvalText(int index, std::string_view* out) {
 // C strings (each ends at its first zero byte), byte for byte.
 bool Runner::CompareText(const Node& n, double* out) {
     std::string_view l, r;
-    if (!EvalText(n.left, &l) || !EvalText(n.right, &r)) return false;
-    // (An empty text may have no bytes at all: memchr is not asked then.)
-    if (const void* zero = l.empty() ? nullptr : memchr(l.data(), 0, l.size()))
-        l = l.substr(0, (size_t)((const char*)zero - l.data()));
-    if (const void* zero = r.empty() ? nullptr : memchr(r.data(), 0, r.size()))
-        r = r.substr(0, (size_t)((const char*)zero - r.data()));
+    if (!TextOperand(n.left, &l) || !TextLeaf(n.right, &r)) return false;
+    l = UpToZero(l);
+    if (f_.nodes[(size_t)n.right].op != Op::Text) r = UpToZero(r);  // a literal holds no zero byte
     const int c = l.compare(r);
     const int order = c < 0 ? -1 : c > 0 ? 1 : 0;
     *out = CompareOutcome(n.compare, n.second, order) ? 1.0 : 0.0;
     return true;
 }
 
-// The numbers len, find and val give of strings.
+// The numbers find and val give of strings.
 bool Runner::NumberOfText(const Node& n, double* out) {
     std::string_view s;
     if (n.op == Op::Find) {
         std::string_view sub;
         double from = 0;
-        if (!EvalText(n.slot, &s) || !EvalText(n.left, &sub) || (n.right >= 0 && !Operand(n.right, &from)))
+        if (!TextLeaf(n.slot, &s) || !TextLeaf(n.left, &sub) || (n.right >= 0 && !Operand(n.right, &from)))
             return false;
         const int start = ToInt32(from);
         const size_t hit = textutil::FindText(s, sub, (size_t)(start < 0 ? 0 : start));
         *out = hit == textutil::kNotFound ? -1.0 : (double)hit;
         return true;
     }
-    if (!EvalText(n.left, &s)) return false;
-    if (n.op == Op::Length) {
-        *out = (double)s.size();
-        return true;
-    }
+    if (!TextLeaf(n.left, &s)) return false;
     // val: the digits up to the first zero byte, as C text.
-    if (const void* zero = s.empty() ? nullptr : memchr(s.data(), 0, s.size()))
-        s = s.substr(0, (size_t)((const char*)zero - s.data()));
+    s = UpToZero(s);
     char digits[64];
     if (s.size() < sizeof digits) {
         memcpy(digits, s.data(), s.size());
@@ -192,7 +173,12 @@ bool Runner::Eval(int index, double* out) {
     case Op::ReadCell: return ReadCell(n, out);
     case Op::Param: *out = frame_[n.slot]; return true;
     case Op::Call: return Call(f_.calls[(size_t)n.slot], out);
-    case Op::Length:
+    case Op::Length: {
+        std::string_view text;
+        if (!TextLeaf(n.left, &text)) return false;
+        *out = (double)text.size();
+        return true;
+    }
     case Op::Find:
     case Op::Val: return NumberOfText(n, out);
     case Op::TextCompare: return CompareText(n, out);

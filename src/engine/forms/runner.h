@@ -3,6 +3,7 @@
 #ifndef QOTOOL_ENGINE_FORMS_RUNNER_H
 #define QOTOOL_ENGINE_FORMS_RUNNER_H
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -265,6 +266,53 @@ private:
     // texts or the node's own buffer, valid until the node runs again);
     // false where the text would meet something else or fail.
     bool EvalText(int index, std::string_view* out);
+    // A string operand: variables and literals read in place, the rest
+    // evaluated.
+    [[gnu::always_inline]] bool TextLeaf(int index, std::string_view* out) {
+        const Node& n = f_.nodes[(size_t)index];
+        if (n.op == Op::Read) {
+            const CString* text = Text(f_.slots[(size_t)n.slot]);
+            if (!text) return false;
+            *out = text->view();
+            return true;
+        }
+        if (n.op == Op::Text) {
+            *out = f_.texts[(size_t)n.slot];
+            return true;
+        }
+        return EvalText(index, out);
+    }
+    // The same, with the pieces left, right and mid cut in place too.
+    [[gnu::always_inline]] bool TextOperand(int index, std::string_view* out) {
+        const Node& n = f_.nodes[(size_t)index];
+        if (n.op >= Op::Left && n.op <= Op::MidText) return Piece(n, out);
+        return TextLeaf(index, out);
+    }
+    // left(), right() or mid(), as the built-ins cut: the string first, as
+    // the text reads it (a number there is its error, before any of the
+    // arguments', a zero divisor), then the numbers; bytes counted.
+    [[gnu::always_inline]] bool Piece(const Node& n, std::string_view* out) {
+        std::string_view v;
+        double a, b = 0;
+        if (!TextLeaf(n.slot, &v) || !Operand(n.left, &a) || (n.right >= 0 && !Operand(n.right, &b))) return false;
+        // Counts and starts are clipped here, so the views need no checks.
+        const int count = ToInt32(a);
+        const size_t size = v.size();
+        size_t from = 0, length = 0;
+        if (n.op == Op::MidText) {
+            from = count < 0 ? 0 : (size_t)count;
+            if (from < size) {
+                length = size - from;
+                const int most = ToInt32(b);
+                if (n.right >= 0) length = std::min(length, (size_t)(most < 0 ? 0 : most));
+            }
+        } else if (count > 0) {
+            length = std::min(size, (size_t)count);
+            if (n.op == Op::Right) from = size - length;
+        }
+        *out = std::string_view(v.data() + (length ? from : 0), length);
+        return true;
+    }
     bool CompareText(const Node& n, double* out);
     bool NumberOfText(const Node& n, double* out);
     std::string& Buffer(int index) {
