@@ -12,8 +12,8 @@ arrays read and written in nested loops and under conditions; strings
 joined, cut (left, right, mid), searched (find), compared, measured (len)
 and read as numbers and back (val, str); and the things that end a form's run
 (variables removed or turned into strings, arrays shrunk, zero divisors,
-errors of built-ins); and for loops run as one loop form, whose condition,
-body or step gives up at some pass. A fixed seed gives the same programs
+errors of built-ins); and for and while loops run as one loop form, whose
+condition, body or step gives up at some pass. A fixed seed gives the same programs
 every time.
 """
 import argparse
@@ -203,7 +203,8 @@ class Gen:
         lines = ["s = 0; t = 1; c = 0; q = %s; w = '%s';" % (r.choice(["1", "0", "'z'", "2.5"]), r.choice(["ab", ""])),
                  "for (i = 0; i < 6; i++) a[i] = i * 2 - 3;",
                  "for (i = 0; i < 6; i++) for (j = 0; j < 3; j++) m[i, j] = i - j;",
-                 "for (%s = 0; %s; %s) { %s; }" % (v, cond, step, body),
+                 ("for (%s = 0; %s; %s) { %s; }" % (v, cond, step, body) if r.random() < 0.7 else
+                  "%s = 0; while (%s) { %s; %s; }" % (v, cond, body, step)),
                  "str(s) + ',' + str(t) + ',' + str(c) + ',' + str(i) + ',' + str(j) + ',' + Type(q) + ',' + "
                  "str(a[1]) + str(a[4]) + ',' + str(m[2, 2])"]
         return "\r\n".join(lines) + "\r\n"
@@ -218,8 +219,12 @@ class Gen:
                  "for (i = 0; i < 6; i++) for (j = 0; j < 6; j++) m[i, j] = i - j;"]
         for n in range(r.randint(1, 3)):
             lines.append(self.function(n))
-        loop = self.r.choice(["for (i = 0; i < %d; i++)", "i = 0; while (i++ < %d)"]) % r.randint(2, 40)
+        kind = r.randint(0, 2)
+        loop = ["for (i = 0; i < %d; i++)", "i = 0; while (i++ < %d)", "i = 0; while (i < %d)"][kind]
+        loop %= r.randint(2, 40)
         body = "; ".join(self.statement(["i"] + GLOBALS, [], 2, False) for _ in range(r.randint(1, 4)))
+        if kind == 2:
+            body += "; i++"  # a while loop that steps in its body
         lines.append("%s { %s; }" % (loop, body))
         lines.append("str(g) + ',' + str(h) + ',' + str(k) + ',' + str(a[1]) + ',' + str(m[2, 3]) + ',' + w + ',' + "
                      "Type(t) + Type(u) + str(i)")

@@ -243,16 +243,17 @@ PrefixEnd RunCompiledPrefix(CQoLanguage* qo, char*& cursor) {
 
 namespace {
 
-// The passes of a for loop whose parts make one loop form, from the
-// condition or the step.
+// The passes of a loop whose parts make one loop form (a for loop's, or a
+// while loop's without a step), from the condition, the body or the step.
 LoopPhase LoopPasses(CQoLanguage* qo, Form* loop, char* const bases[3], LoopPhase from, int end) {
-    Runner runner(qo, *loop, end, nullptr);
-    if (!PrepareRunner(qo, loop, runner)) return from == LoopPhase::Step ? LoopPhase::Step : LoopPhase::Condition;
     static constexpr LoopPhase kPhases[3] = {LoopPhase::Condition, LoopPhase::Body, LoopPhase::Step};
+    const int first = from == LoopPhase::Step ? 2 : from == LoopPhase::Body ? 1 : 0;
+    Runner runner(qo, *loop, end, nullptr);
+    if (!PrepareRunner(qo, loop, runner)) return kPhases[first];
     Outcome out;
     int part;
     try {
-        part = runner.Loop(from == LoopPhase::Step ? 2 : 0, bases, &out);
+        part = runner.Loop(first, bases, &out);
         runner.WriteSlots();
         if (part == Runner::kLoopRaised) {
             char* cursor = bases[runner.raisedPart];
@@ -328,11 +329,20 @@ LoopPhase WhilePasses(CQoLanguage* qo, char*& cursor, char* condition, char* bod
         return LoopPhase::Body;
     }
     *again = true;
+    QoLRunContext* run = qo->m_pRun;
+    if (Form* loop = LoopFormFor(conditionForm, bodyForm, nullptr)) {
+        // The body's pass starts as the text starts it; the condition's
+        // brackets are passed over and closed again on every pass, which
+        // leaves the count as it was.
+        qo->m_cControl = 0;
+        run->statementStart = body;
+        char* const bases[3] = {condition, body, nullptr};
+        return LoopPasses(qo, loop, bases, LoopPhase::Body, end);
+    }
     Runner bodyRunner(qo, *bodyForm, end, &held);
     Runner conditionRunner(qo, *conditionForm, end, &held);
     if (!PrepareRunner(qo, bodyForm, bodyRunner) || !PrepareRunner(qo, conditionForm, conditionRunner))
         return LoopPhase::Body;
-    QoLRunContext* run = qo->m_pRun;
     for (;;) {
         // Checked once a pass: only the debugger, an interrupt or a budget
         // can change it meanwhile, and they are met at the next pass.
