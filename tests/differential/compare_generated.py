@@ -144,6 +144,9 @@ class Gen:
         if c < 0.78 and r.random() < 0.3:
             return r.choice(["w = w + 'ab'", "w = 3", "w = 'abcab'", "w = left(w, 2) + str(i)", "w = '7'", "g = 'text'", "remove h", "a[2] = 'x'", "Array::a.RemoveAt(1)", "k = k + 'y'",
                              "g = 0", "h = 1", "k = 2", "delete a", "a[9] = 1"])
+        if c < 0.81:
+            # Strings stored, grown and left as the value.
+            return r.choice(["w = %s", "w = w + %s", "%s", "z = %s"]) % self.string(names, 2)
         if c < 0.84 and depth > 0 and not in_function and "j" not in names:
             v = "j"
             return "for (%s = 0; %s < %d; %s++) { %s; }" % (
@@ -213,7 +216,7 @@ class Gen:
         r = self.r
         if r.random() < 0.3:
             return self.loop_program()
-        lines = ["g = %s; h = %s; k = %s; w = '%s';" % (self.num(), self.num(), self.num(),
+        lines = ["g = %s; h = %s; k = %s; z = 0; w = '%s';" % (self.num(), self.num(), self.num(),
                                                          r.choice(["abcab", "", "ba", "xyzzy"])),
                  "for (i = 0; i < 6; i++) a[i] = i * 2 - 3;",
                  "for (i = 0; i < 6; i++) for (j = 0; j < 6; j++) m[i, j] = i - j;"]
@@ -227,7 +230,7 @@ class Gen:
             body += "; i++"  # a while loop that steps in its body
         lines.append("%s { %s; }" % (loop, body))
         lines.append("str(g) + ',' + str(h) + ',' + str(k) + ',' + str(a[1]) + ',' + str(m[2, 3]) + ',' + w + ',' + "
-                     "Type(t) + Type(u) + str(i)")
+                     "Type(t) + Type(u) + str(i) + ',' + Type(z)")
         return "\r\n".join(lines) + "\r\n"
 
 

@@ -202,8 +202,22 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
             if (!*right) return false;
             if (Append(p, r + 1, word, level, catches)) return true;
             p = r + 1;
-            const int node = Sentence(p, ")", 0, 0, level, catches);
+            const int node = Sentence(p, ")", kEither, 0, level, catches);
             if (node < 0) return false;
+            if (IsText(f_.nodes[(size_t)node].op)) {
+                // A string stored: not by `name = name + ...`, which the
+                // text grows in place, nor into the table buffer's name,
+                // which binds it.
+                char* q = right;
+                char same[96];
+                if (PlainWord(q, same) && strcmp(same, word) == 0) {
+                    SkipBlanks(q);
+                    if (*q == '+') return false;
+                }
+                if (strcasecmp(word, "TableBufferName") == 0) return false;
+                Emit(StepKind::AssignText, node, SlotFor(word));
+                return true;
+            }
             Emit(StepKind::Assign, node, SlotFor(word));
             return true;
         }
@@ -211,18 +225,17 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
     int node = Operand(p, level, catches);
     if (node < 0) return false;
     node = Operators(p, terminators, node, level, catches);
-    if (node < 0 || IsText(f_.nodes[(size_t)node].op)) return false;  // a string value
-    Emit(StepKind::Value, node);
+    if (node < 0) return false;
+    Emit(IsText(f_.nodes[(size_t)node].op) ? StepKind::TextValue : StepKind::Value, node);
     return true;
 }
 
-// `name = name + 'text'`, as the text runs it: the right side is a sentence
-// (one level down) that reads the variable, then at its '+' reads the literal
-// in a sentence of its own (two levels down); both stop where the statement
-// ends. The literal must read as it is written (no backslash, line end or
-// second literal after it, as ruqo_GetStringData would join or decode), and
-// the name must read as the variable (not PI, true or false) and store into
-// it (not TableBufferName). p moves to the statement's end.
+// `name = name + more`, as the text runs it: the right side is a sentence
+// (one level down) that reads the variable, then at its '+' reads a string
+// in a sentence of its own (two levels down), which the variable's string
+// grows by; both stop where the statement ends. The name must read as the
+// variable (not PI, true or false) and store into it (not TableBufferName).
+// p moves to the statement's end.
 bool Compiler::Append(char*& p, char* right, const char* name, int level, int catches) {
     if (level + 2 > kMaxLevels || f_.appendSlot >= 0) return false;
     if (strcasecmp(name, "PI") == 0 || strcasecmp(name, "true") == 0 || strcasecmp(name, "false") == 0 ||
@@ -240,21 +253,14 @@ bool Compiler::Append(char*& p, char* right, const char* name, int level, int ca
     ++q;
     SkipBlanks(q);
     Touch(q + 2);
-    const char quote = *q;
-    if (quote != '\'' && quote != '"') return false;
-    char* from = q + 1;
-    char* end = from;
-    while (*end && *end != quote && *end != '\\' && *end != '\r') ++end;
-    Touch(end + 2);
-    if (*end != quote) return false;
-    q = end;
-    SkipOne(q);
-    Touch(q + 2);
-    if (*q == '\'' || *q == '"' || !StopsHere(q, ")")) return false;
-    Note(level + 2, catches + 2);
-    f_.appendText.assign(from, (size_t)(end - from));
+    Note(level + 1, catches + 1);
+    const int from = (int)f_.nodes.size();
+    const int more = Sentence(q, kSetA, 'S', 0, level + 1, catches + 1);
+    if (more < 0 || !StopsHere(q, ")")) return false;
     f_.appendSlot = SlotFor(name);
-    Emit(StepKind::Append, -1, f_.appendSlot);
+    f_.appendFrom = from;
+    f_.appendTo = (int)f_.nodes.size();
+    Emit(StepKind::Append, more, f_.appendSlot);
     SkipBlanks(q);
     p = q;
     return true;
@@ -494,10 +500,15 @@ bool Compiler::Root(char*& p, const char* terminators, char expectedType) {
     if (f_.appendSlot >= 0) {
         // The growing variable is neither read nor stored by another step.
         for (const Step& step : f_.steps)
-            if ((step.kind == StepKind::Assign || step.kind == StepKind::Increment) && step.slot == f_.appendSlot)
+            if ((step.kind == StepKind::Assign || step.kind == StepKind::Increment ||
+                 step.kind == StepKind::AssignText) &&
+                step.slot == f_.appendSlot)
                 return false;
-        for (const Node& node : f_.nodes)
-            if (ReadsSlot(node.op) && node.slot == f_.appendSlot) return false;
+        // (Its own string may read it: that is read before it grows.)
+        for (int i = 0; i < (int)f_.nodes.size(); ++i)
+            if (ReadsSlot(f_.nodes[(size_t)i].op) && f_.nodes[(size_t)i].slot == f_.appendSlot &&
+                (i < f_.appendFrom || i >= f_.appendTo))
+                return false;
     }
     f_.end = (int)(p - base_);
     // A list with a goto hands over at its end at least: the text then ends

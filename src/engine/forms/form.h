@@ -14,8 +14,14 @@
 // ++/-- per statement, blocks of such statements, if and switch, return
 // (the cursor then goes where the text's return leaves it), label statements,
 // and goto in the sentence's own list (the run ends with the label pending
-// where the text's list searches it); one string statement,
-// `name = name + 'text'`, which grows the variable's string; and calls of
+// where the text's list searches it); the numeric built-ins of one number,
+// max, min and limit (whose upper bound is read only when the text reads
+// it); strings: variables holding strings, literals, joins, comparisons,
+// len, left, right, mid, find, str and val (base 10), a string as a
+// sentence's value or stored into a variable that is there already (not
+// in a loop form, a function form or a sentence that calls), and one
+// `name = name + string` per form, which grows the variable's string in
+// place as the text does; and calls of
 // user functions whose whole body is a form that reads only its parameters
 // and stores nothing: such a function runs as a form of its own, its
 // parameters the arguments as the text would store and read them back, with
@@ -63,6 +69,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -194,6 +201,8 @@ enum class StepKind : uint8_t {
     GiveUp,     // the text's part starts here: the run gives up (a form that only returns)
     AssignParam,    // a function form: node's number is stored into its parameter `slot`
     IncrementParam, // a function form: its parameter `slot` goes up or down by delta
+    TextValue,      // node's string is the value
+    AssignText,     // node's string is stored into slot, and is the value
 };
 
 // Where a return leaves the statement start: unchanged, or at the text's end.
@@ -268,6 +277,10 @@ struct Slot {
     uint64_t bit = 0;  // in a loop form: the slot's bit among the runner's stored slots
     bool savedPending = false;
     bool savedClean = false;
+    // While a form runs: a string stored and not yet written (never in a
+    // loop form or a function form, nor with calls).
+    bool textPending = false;
+    CString storedText;
     double savedNumber = 0;
 };
 
@@ -392,10 +405,13 @@ struct Form {
     // The one `name = name + 'text'` a form may hold: its slot and text, and
     // while the form runs the variable whose string is to grow.
     int appendSlot = -1;
-    std::string appendText;
+    int appendFrom = 0;  // the nodes of the string it grows by
+    int appendTo = 0;
     QoLVarDefine* appendRecord = nullptr;
+    std::string_view appendMore;  // while it runs: that string
     std::vector<CallSite> calls;
-    std::vector<std::string> texts;  // the literals TextCompare nodes compare with
+    std::vector<std::string> texts;  // the literals of its Text nodes
+    CString textValue;               // while it runs: the string a TextValue or AssignText step gave
     uint8_t refusedWords = 0;    // kRefused... bits
     uint32_t wordGeneration = 0; // the words known when it was compiled
     // A function form: the definition's parameter count and where its body
@@ -430,7 +446,7 @@ struct Form {
         cut = false;
         cellsPending = 0;
         appendSlot = -1;
-        appendText.clear();
+        appendFrom = appendTo = 0;
         appendRecord = nullptr;
         calls.clear();
         texts.clear();

@@ -28,7 +28,8 @@ bool Compiler::FunctionBody(char*& p, const std::vector<std::string>& formals) {
     if (!Root(p, ")", 0)) return false;
     bool stores = false;
     for (const Step& step : f_.steps) {
-        if (step.kind == StepKind::AssignCell || step.kind == StepKind::Append || step.kind == StepKind::Goto)
+        if (step.kind == StepKind::AssignCell || step.kind == StepKind::Append || step.kind == StepKind::Goto ||
+            step.kind == StepKind::TextValue || step.kind == StepKind::AssignText)
             return false;
         if (step.kind == StepKind::Assign || step.kind == StepKind::Increment) stores = true;
     }

@@ -21,7 +21,8 @@ bool Joinable(const Form& part) {
         return false;
     for (const Step& step : part.steps)
         if (step.kind == StepKind::Return || step.kind == StepKind::Goto || step.kind == StepKind::AssignParam ||
-            step.kind == StepKind::IncrementParam || step.kind == StepKind::Append)
+            step.kind == StepKind::IncrementParam || step.kind == StepKind::Append ||
+            step.kind == StepKind::TextValue || step.kind == StepKind::AssignText)
             return false;
     for (const Node& node : part.nodes)
         if (node.op == Op::Call || node.op == Op::Param) return false;

@@ -174,6 +174,10 @@ bool PrepareRunner(CQoLanguage* qo, const Form* form, Runner& runner) {
     if (out.freed) qo->m_cControl = 0;
     if (out.valued) qo->m_dValue = out.value;
     qo->m_cType = out.type;
+    if (__builtin_expect(out.texted, 0)) {
+        if (out.type == 'S') qo->m_strValue = form->textValue;
+        form->textValue.Empty();
+    }
     cursor = base + form->end;
     return true;
 }

@@ -31,6 +31,21 @@ inline std::string_view UpToZero(std::string_view v) {
     return zero ? v.substr(0, (size_t)((const char*)zero - v.data())) : v;
 }
 
+// The order of two strings as C code compares them (strcmp: each ends at its
+// first zero byte), -1, 0 or 1; short ones byte by byte in place.
+inline int CompareAsC(std::string_view l, std::string_view r) {
+    if (l.size() > 16 || r.size() > 16) {
+        const int c = UpToZero(l).compare(UpToZero(r));
+        return c < 0 ? -1 : c > 0 ? 1 : 0;
+    }
+    for (size_t i = 0;; ++i) {
+        const unsigned a = i < l.size() ? (unsigned char)l[i] : 0u;
+        const unsigned b = i < r.size() ? (unsigned char)r[i] : 0u;
+        if (a != b) return a < b ? -1 : 1;
+        if (!a) return 0;
+    }
+}
+
 bool CompareOutcome(char compare, char second, int order) {
     switch (compare) {
     case '=': return order == 0;
@@ -108,16 +123,54 @@ bool Runner::EvalText(int index, std::string_view* out) {
     }
 }
 
+// A string as the step's value, and with AssignText stored into the slot's
+// variable when the run is over (as the text's store makes it into a record
+// that holds no pointer, which must be there already). Not where the stores
+// are held in numbers (a loop form's slots, the held stores of a run that
+// calls).
+__attribute__((noinline)) bool Runner::TextValue(const Step& step, Outcome* out) {
+    std::string_view text;
+    if (!TextOperand(step.node, &text)) return false;
+    Slot* s = nullptr;
+    QoLVarDefine* record = nullptr;
+    if (step.kind == StepKind::AssignText) {
+        s = &f_.slots[(size_t)step.slot];
+        if (tx_ || loop_ || s->pending) return false;
+        record = Resolve(*s);
+        if (!record || record->m_cType == 'P') return false;
+    }
+    try {
+        f_.textValue = CString(text.data(), (int)text.size());
+    } catch (const std::exception&) {  // no memory: the text reports it
+        return false;
+    }
+    if (s) {
+        s->record = record;
+        s->storedText = f_.textValue;
+        s->textPending = true;
+    }
+    out->type = 'S';
+    out->texted = true;
+    return true;
+}
+
+void Runner::CommitText(Slot& s, bool store) {
+    s.textPending = false;
+    if (store) {
+        // A number a loop held for it is not written after it.
+        if (held_) held_->Forget(s.record);
+        s.record->m_cType = 'S';
+        s.record->m_strDef = s.storedText;
+    }
+    s.storedText.Empty();
+}
+
 // A string compared with a string, as the operator loop compares them: as
 // C strings (each ends at its first zero byte), byte for byte.
 bool Runner::CompareText(const Node& n, double* out) {
     std::string_view l, r;
     if (!TextOperand(n.left, &l) || !TextLeaf(n.right, &r)) return false;
-    l = UpToZero(l);
-    if (f_.nodes[(size_t)n.right].op != Op::Text) r = UpToZero(r);  // a literal holds no zero byte
-    const int c = l.compare(r);
-    const int order = c < 0 ? -1 : c > 0 ? 1 : 0;
-    *out = CompareOutcome(n.compare, n.second, order) ? 1.0 : 0.0;
+    *out = CompareOutcome(n.compare, n.second, CompareAsC(l, r)) ? 1.0 : 0.0;
     return true;
 }
 
@@ -174,8 +227,15 @@ bool Runner::Eval(int index, double* out) {
     case Op::Param: *out = frame_[n.slot]; return true;
     case Op::Call: return Call(f_.calls[(size_t)n.slot], out);
     case Op::Length: {
+        const Node& of = f_.nodes[(size_t)n.left];
+        if (of.op == Op::Read) {  // a variable's string, read in place
+            const CString* text = Text(f_.slots[(size_t)of.slot]);
+            if (!text) return false;
+            *out = text->GetLength();
+            return true;
+        }
         std::string_view text;
-        if (!TextLeaf(n.left, &text)) return false;
+        if (!TextOperand(n.left, &text)) return false;
         *out = (double)text.size();
         return true;
     }
@@ -334,7 +394,9 @@ bool Runner::Eval(int index, double* out) {
             out->type = 'N';
             out->valued = true;
             break;
-        case StepKind::Append: ok = PendAppend(f_.slots[(size_t)step.slot], out); break;
+        case StepKind::Append: ok = PendAppend(f_.slots[(size_t)step.slot], step.node, out); break;
+        case StepKind::TextValue:
+        case StepKind::AssignText: ok = TextValue(step, out); break;
         case StepKind::AssignCell:
             ok = StoreCell(step, &out->value);
             out->type = 'N';
@@ -466,11 +528,14 @@ bool Runner::Run(Outcome* out) {
     bool store = ok || raised;
     // The one store that may find no memory goes first.
     if (__builtin_expect(f_.appendRecord != nullptr, 0)) {
-        if (store) store = CommitAppend();
+        // No memory for it: nothing is stored and the text reports it.
+        if (store && !CommitAppend()) store = ok = false;
         if (!store) raised = nullptr;
         f_.appendRecord = nullptr;
+        f_.appendMore = std::string_view();
     }
     for (Slot& s : f_.slots) {
+        if (__builtin_expect(s.textPending, 0)) CommitText(s, store);
         if (!s.pending) continue;
         s.pending = false;
         if (store && !(held_ && held_->Hold(s.record, s.stored))) s.stored.WriteTo(s.record);

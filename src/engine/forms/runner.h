@@ -47,6 +47,15 @@ public:
         return true;
     }
     int Count() const { return count_; }
+    // A string stored into record after its number was held: the number
+    // is not written.
+    void Forget(const QoLVarDefine* record) {
+        for (int i = 0; i < count_; ++i)
+            if (entries_[i].record == record) {
+                entries_[i] = entries_[--count_];
+                return;
+            }
+    }
     Entry& At(int i) { return entries_[i]; }
     HeldStores() {}  // the entries are written before they are read
     void Write() {
@@ -73,6 +82,7 @@ struct Outcome {
     double selector = 0;
     bool raised = false;          // a zero divisor's error is the value (the caller is the catcher)
     const Step* wentTo = nullptr; // a goto ran: its step
+    bool texted = false;          // a string step gave the value (type S): the form's textValue
     bool returned = false;        // a return ran: the cursor is at cursorAt (or the text's end)
     int returnAt = 0;             // where the return's value ended
     int cursorAt = kAtTextEnd;
@@ -231,6 +241,7 @@ private:
         }
         const QoLVarDefine* record = Resolve(s);
         if (!record) return locals_ && !s.record && ReadLocal(s, out);
+        if (s.textPending) return false;  // a string stored by this run
         if (tx_) {
             if (const HeldStores::Entry* e = tx_->Find(record)) {
                 *out = e->stored.readBack;
@@ -257,6 +268,7 @@ private:
     // it holds something else (a number the run or its loop stores counts).
     const CString* Text(Slot& s) {
         if (s.pending) return nullptr;
+        if (s.textPending) return &s.storedText;
         const QoLVarDefine* record = Resolve(s);
         if (!record || record->m_cType != 'S' || (tx_ && tx_->Find(record)) || (held_ && held_->Find(record)))
             return nullptr;
@@ -314,30 +326,34 @@ private:
         return true;
     }
     bool CompareText(const Node& n, double* out);
+    bool TextValue(const Step& step, Outcome* out);
+    void CommitText(Slot& s, bool store);
     bool NumberOfText(const Node& n, double* out);
     std::string& Buffer(int index) {
         if (!buffers_) buffers_.reset(new std::string[f_.nodes.size()]);
         return buffers_[index];
     }
     // The Append step: the variable must hold a string.
-    __attribute__((noinline)) bool PendAppend(Slot& s, Outcome* out) {
-        if (s.pending || f_.appendRecord) return false;
+    __attribute__((noinline)) bool PendAppend(Slot& s, int node, Outcome* out) {
+        if (s.pending || s.textPending || f_.appendRecord) return false;
         QoLVarDefine* record = Resolve(s);
         // A number a loop holds back for it is what the text would meet.
         if (!record || record->m_cType != 'S' || (held_ && held_->Find(record)) || (tx_ && tx_->Find(record)))
             return false;
+        if (!TextOperand(node, &f_.appendMore)) return false;
         f_.appendRecord = record;
         out->type = 'S';
+        out->texted = false;
         return true;
     }
-    // Grows the pending variable's string by the form's text, where it is
+    // Grows the pending variable's string by its Append step's string, where it is
     // when nothing else holds it (the value's own share is let go first: the
     // grown string becomes the value), else into a new string with room to
     // grow. The value's string is the grown one. False, with nothing
     // changed, when no memory can be had.
     __attribute__((noinline)) bool CommitAppend() {
         CString& text = f_.appendRecord->m_strDef;
-        const std::string& more = f_.appendText;
+        const std::string_view more = f_.appendMore;
         const int n = (int)more.size();
         if (n > INT32_MAX - text.GetLength()) return false;
         CString& value = qo_->m_strValue;
@@ -386,6 +402,7 @@ private:
             return tx_->Hold(record, stored);
         }
         if (loop_) Saving(s);
+        s.textPending = false;
         s.record = record;
         s.stored.Set(number);
         s.pending = true;
