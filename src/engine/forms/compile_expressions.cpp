@@ -200,7 +200,9 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
             char* right = r + 1;
             SkipBlanks(right);
             if (!*right) return false;
+            const Checkpoint before = Save();
             if (Append(p, r + 1, word, level, catches)) return true;
+            Restore(before);  // read again as an assignment
             p = r + 1;
             const int node = Sentence(p, ")", kEither, 0, level, catches);
             if (node < 0) return false;
@@ -216,6 +218,7 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
                 }
                 if (strcasecmp(word, "TableBufferName") == 0) return false;
                 Emit(StepKind::AssignText, node, SlotFor(word));
+                f_.storesText = true;
                 return true;
             }
             Emit(StepKind::Assign, node, SlotFor(word));
@@ -232,6 +235,7 @@ bool Compiler::Statement(char*& p, const char* terminators, int level, int catch
 
 // `name = name + more`, as the text runs it: the right side is a sentence
 // (one level down) that reads the variable, then at its '+' reads a string
+// (one that is never a number: a literal, a join, a built-in's string)
 // in a sentence of its own (two levels down), which the variable's string
 // grows by; both stop where the statement ends. The name must read as the
 // variable (not PI, true or false) and store into it (not TableBufferName).
@@ -255,8 +259,10 @@ bool Compiler::Append(char*& p, char* right, const char* name, int level, int ca
     Touch(q + 2);
     Note(level + 1, catches + 1);
     const int from = (int)f_.nodes.size();
+    // A string for sure (a variable alone may hold a number: the sum is
+    // then an assignment of numbers).
     const int more = Sentence(q, kSetA, 'S', 0, level + 1, catches + 1);
-    if (more < 0 || !StopsHere(q, ")")) return false;
+    if (more < 0 || !IsText(f_.nodes[(size_t)more].op) || !StopsHere(q, ")")) return false;
     f_.appendSlot = SlotFor(name);
     f_.appendFrom = from;
     f_.appendTo = (int)f_.nodes.size();

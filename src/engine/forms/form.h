@@ -412,6 +412,8 @@ struct Form {
     std::vector<CallSite> calls;
     std::vector<std::string> texts;  // the literals of its Text nodes
     CString textValue;               // while it runs: the string a TextValue or AssignText step gave
+    bool storesText = false;         // holds an AssignText step
+    std::vector<std::string> buffers;  // the strings its Concat and Str nodes make, by node
     uint8_t refusedWords = 0;    // kRefused... bits
     uint32_t wordGeneration = 0; // the words known when it was compiled
     // A function form: the definition's parameter count and where its body
@@ -447,6 +449,8 @@ struct Form {
         cellsPending = 0;
         appendSlot = -1;
         appendFrom = appendTo = 0;
+        storesText = false;
+        buffers.clear();
         appendRecord = nullptr;
         calls.clear();
         texts.clear();

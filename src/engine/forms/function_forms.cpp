@@ -20,8 +20,9 @@ namespace qotool::engine::forms {
 // variables, since the frame holds nothing else); it may assign its
 // parameters, variables of its callers and variables of its own (a name
 // found nowhere when it is first assigned, which the text would make in the
-// call's frame and drop at its return). It meets no goto, no array and no
-// string, and no block inside its body when it assigns (a variable made in
+// call's frame and drop at its return). It meets no goto, no array, no
+// string stored or made (strings read, cut, measured, compared and found
+// are read in place), and no block inside its body when it assigns (a variable made in
 // an inner block would be dropped at that block's end); a zero divisor
 // gives up.
 bool Compiler::FunctionBody(char*& p, const std::vector<std::string>& formals) {
@@ -53,6 +54,9 @@ bool Compiler::FunctionBody(char*& p, const std::vector<std::string>& formals) {
     }
     if (others.size() > kMaxFrameLocals) return false;
     for (Node& node : f_.nodes) {
+        // A node that makes a string keeps it in the form, which a call
+        // of the function from inside its own run would overwrite.
+        if (node.op == Op::Concat || node.op == Op::Str) return false;
         node.raiseAt = kNoRaise;
         if (ReadsSlot(node.op)) {
             const size_t slot = (size_t)node.slot;

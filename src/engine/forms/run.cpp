@@ -158,6 +158,11 @@ bool PrepareRunner(CQoLanguage* qo, const Form* form, Runner& runner) {
         run->gotoLabel.Empty();
         qo->m_cControl = 0;
     }
+    if (__builtin_expect(out.texted, 0)) {
+        // A string step's value, unless a later step gave another.
+        if (out.type == 'S' && !out.returned && !out.wentTo) qo->m_strValue = form->textValue;
+        form->textValue.Empty();
+    }
     char* base = cursor;
     if (out.returned) {
         LeaveReturned(qo, base, out, cursor);
@@ -174,10 +179,6 @@ bool PrepareRunner(CQoLanguage* qo, const Form* form, Runner& runner) {
     if (out.freed) qo->m_cControl = 0;
     if (out.valued) qo->m_dValue = out.value;
     qo->m_cType = out.type;
-    if (__builtin_expect(out.texted, 0)) {
-        if (out.type == 'S') qo->m_strValue = form->textValue;
-        form->textValue.Empty();
-    }
     cursor = base + form->end;
     return true;
 }

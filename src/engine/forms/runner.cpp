@@ -534,8 +534,10 @@ bool Runner::Run(Outcome* out) {
         f_.appendRecord = nullptr;
         f_.appendMore = std::string_view();
     }
+    if (__builtin_expect(f_.storesText, 0))
+        for (Slot& s : f_.slots)
+            if (s.textPending) CommitText(s, store);
     for (Slot& s : f_.slots) {
-        if (__builtin_expect(s.textPending, 0)) CommitText(s, store);
         if (!s.pending) continue;
         s.pending = false;
         if (store && !(held_ && held_->Hold(s.record, s.stored))) s.stored.WriteTo(s.record);

@@ -329,9 +329,11 @@ private:
     bool TextValue(const Step& step, Outcome* out);
     void CommitText(Slot& s, bool store);
     bool NumberOfText(const Node& n, double* out);
+    // (In the form: only a function form runs again inside its own run,
+    // and a function form holds no node that makes a string.)
     std::string& Buffer(int index) {
-        if (!buffers_) buffers_.reset(new std::string[f_.nodes.size()]);
-        return buffers_[index];
+        if (f_.buffers.size() < f_.nodes.size()) f_.buffers.resize(f_.nodes.size());
+        return f_.buffers[(size_t)index];
     }
     // The Append step: the variable must hold a string.
     __attribute__((noinline)) bool PendAppend(Slot& s, int node, Outcome* out) {
@@ -462,7 +464,6 @@ private:
     Outcome* out_ = nullptr;  // the run's outcome, for the calls made
     bool loop_ = false;       // a loop form's runner (StartLoop)
     uint64_t dirty_ = 0;      // the slots the part under way has stored into
-    std::unique_ptr<std::string[]> buffers_;  // the strings text nodes make, by node
 };
 
 }  // namespace qotool::engine::forms
