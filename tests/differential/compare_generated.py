@@ -146,7 +146,9 @@ class Gen:
                              "g = 0", "h = 1", "k = 2", "delete a", "a[9] = 1"])
         if c < 0.81:
             # Strings stored, grown and left as the value.
-            return r.choice(["w = %s", "w = w + %s", "%s", "z = %s"]) % self.string(names, 2)
+            # (Grown by at most three bytes a pass: w + w would double it
+            # until memory runs out, slowly.)
+            return r.choice(["w = %s", "w = w + left(%s, 3)", "%s", "z = %s"]) % self.string(names, 2)
         if c < 0.84 and depth > 0 and not in_function and "j" not in names:
             v = "j"
             return "for (%s = 0; %s < %d; %s++) { %s; }" % (
