@@ -56,7 +56,8 @@
 //   limit), the form gives up there and the text reads the sentence.
 // - The one error a form reports itself is a zero divisor, where it can
 //   leave the cursor where the text leaves it; else it gives up.
-// - A loop form (a for loop's condition, body and step joined, loop_form.cpp)
+// - A loop form (a for loop's condition, body and step joined, or a while
+//   loop's condition and body, loop_form.cpp)
 //   keeps these rules part by part: each part's stores are made once the
 //   part has run (its variables stay in the slots, read back from there by
 //   the later parts and passes, and are written when the loop hands over

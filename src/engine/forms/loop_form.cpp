@@ -1,7 +1,8 @@
-// Loop forms: the condition, body and step forms of a for loop joined into
-// one form whose runner runs pass after pass, each variable in one slot
-// across the parts, and which hands over to the text at the part that gives
-// up with the stores of the parts before it made.
+// Loop forms: the condition, body and step forms of a for loop (a while
+// loop's condition and body) joined into one form whose runner runs pass
+// after pass, each variable in one slot across the parts, and which hands
+// over to the text at the part that gives up with the stores of the parts
+// before it made.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -101,7 +101,7 @@ void LeaveBlocks(CQoLanguage* qo, int blocks);
 Form* FunctionFormFor(CQoLanguage* qo, const char* definition);
 
 // The loop form of a for loop's condition, body and step forms (the step
-// may be null), made once for them and kept in the condition's form; null
+// may be null: a while loop's), made once for them and kept in the condition's form; null
 // when one of them holds what a loop form does not join (loop_form.cpp).
 Form* LoopFormFor(Form* condition, Form* body, Form* step);
 
