@@ -437,6 +437,23 @@ TEST_F(DebuggerTest, APauseRequestStopsTheNextStep) {
     SetDebugView(&view_);
 }
 
+// A pause requested while a loop runs as one compiled form: the loop hands
+// over to the text with its variables written back, so the stop sees i and
+// s of the same pass, and the run goes on to the same sum.
+TEST_F(DebuggerTest, APauseInsideACompiledLoopSeesItsVariables) {
+    std::thread request([] {
+        usleep(2000);
+        ruqo_InterruptRun(2);
+    });
+    view_.commands = {{Kind::kEval, 0, "s == i*(i-1)/2 || s == i*(i+1)/2"}, {Kind::kEval, 0, "i"}, {Kind::kClose, 0, ""}};
+    qo_.DoQol("s = 0; for (i = 0; i < 5000000; i++) s = s + i; s", nullptr);
+    request.join();
+    ruqo_InterruptRun(0);
+    EXPECT_EQ(qotool::test::ResultOf(qo_), "N:12499997500000");
+    ASSERT_GE(view_.seen.size(), 3u);
+    EXPECT_EQ(view_.seen[1].answer, "N:1") << view_.seen[0].sentence << " i=" << view_.seen[2].answer;
+}
+
 TEST_F(DebuggerTest, SettingsSurviveACloseAndGarbage) {
     view_.commands = {{Kind::kLevel, 2, ""}, {Kind::kEntry, 0, ""}, {Kind::kWatch, 1, "名字=='张三'"},
                       {Kind::kPace, 350, ""}, {Kind::kClose, 0, ""}};
