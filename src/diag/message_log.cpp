@@ -88,8 +88,10 @@ LogState& Log() {
 std::string Fs(const std::string& gbk) { return platform::FileSystemName(gbk.c_str()); }
 
 bool Exists(const std::string& path) {
+    bool missing;
+    const std::string name = platform::FileSystemName(path, &missing);
     struct stat st;
-    return stat(Fs(path).c_str(), &st) == 0;
+    return !missing && stat(name.c_str(), &st) == 0;
 }
 
 void MakeWritable(const std::string& path) {

@@ -120,7 +120,8 @@ std::string LowerAscii(std::string_view name, bool gbk) {
 
 }  // namespace
 
-std::string FileSystemName(std::string_view path) {
+std::string FileSystemName(std::string_view path, bool* missing) {
+    if (missing) *missing = false;
     const bool gbk = FileSystemIsGbk();
     std::string out;
     size_t from = 0;
@@ -175,6 +176,7 @@ std::string FileSystemName(std::string_view path) {
             } else {
                 for (size_t j = i + 1; j < names.size(); ++j) next += '/' + names[j];
                 out = next;
+                if (missing) *missing = true;
                 break;
             }
         }

@@ -19,8 +19,10 @@
 namespace qotool::platform {
 
 // The file-system form of a system path (see above). A missing component
-// and everything after it stay as written (a file about to be created).
-std::string FileSystemName(std::string_view path);
+// and everything after it stay as written (a file about to be created); then
+// *missing, when given, is set (else cleared), sparing the caller a look of
+// its own at a name that is known not to be there.
+std::string FileSystemName(std::string_view path, bool* missing = nullptr);
 inline std::string FileSystemName(const char* path) { return FileSystemName(std::string_view(path ? path : "")); }
 
 // A name that came from the file system (or the environment) as GBK.
