@@ -31,12 +31,15 @@ OUT = os.path.join(HERE, "startup_order.ld")
 HEADER = """\
 /* The functions a start of qol runs, gathered in front of the rest of the
    code (startup_order.py wrote this file: run it again after changes to the
-   start-up path). First the start files' code and libc_nonshared.a's, then
-   the functions of `qol -e 1`, then those a script file adds. */
+   start-up path). First the code the exit runs ahead of the program's own
+   (.fini, the start files' parts in their order), the start files' code and
+   libc_nonshared.a's, then the functions of `qol -e 1`, then those a script
+   file adds. */
 SECTIONS
 {
   .text.qol_start :
   {
+    KEEP (*(SORT_NONE(.fini)))
     *crt1.o(.text .text.*)
     *crtbegin*.o(.text .text.*)
     *libc_nonshared.a:*(.text .text.*)
