@@ -17,9 +17,6 @@
 namespace qotool::engine::forms {
 
 namespace {
-// Whether a comparison holds for order -1, 0 or 1 (2: unordered, which only
-// "!=" and "<>" accept): compare is '=', '!', '<' or '>', second the
-// operator's second character ('=' or '>' after '<', '=' after '>').
 // A string as C code sees it: up to its first zero byte.
 inline std::string_view UpToZero(std::string_view v) {
     if (v.size() <= 16) {
@@ -46,6 +43,9 @@ inline int CompareAsC(std::string_view l, std::string_view r) {
     }
 }
 
+// Whether a comparison holds for order -1, 0 or 1 (2: unordered, which only
+// "!=" and "<>" accept): compare is '=', '!', '<' or '>', second the
+// operator's second character ('=' or '>' after '<', '=' after '>').
 bool CompareOutcome(char compare, char second, int order) {
     switch (compare) {
     case '=': return order == 0;
