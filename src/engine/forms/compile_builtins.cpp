@@ -95,17 +95,12 @@ int Compiler::BuiltinCall(char*& p, char* w, const char* word, int level, int ca
         n.op = (word[0] | 0x20) == 'l' ? Op::Left : Op::Right;
         n.slot = args[0];
         n.left = args[1];
-    } else if (strcasecmp(word, "mid") == 0) {
-        const int count = Arguments(w, "SNn", false, args, nullptr, level, catches);
+    } else if (strcasecmp(word, "mid") == 0 || strcasecmp(word, "find") == 0) {
+        // mid(s, start [, count]), find(s, sub [, start])
+        const bool mid = (word[0] | 0x20) == 'm';
+        const int count = Arguments(w, mid ? "SNn" : "SSn", false, args, nullptr, level, catches);
         if (count < 0) return -1;
-        n.op = Op::MidText;
-        n.slot = args[0];
-        n.left = args[1];
-        n.right = count == 3 ? args[2] : -1;
-    } else if (strcasecmp(word, "find") == 0) {
-        const int count = Arguments(w, "SSn", false, args, nullptr, level, catches);
-        if (count < 0) return -1;
-        n.op = Op::Find;
+        n.op = mid ? Op::MidText : Op::Find;
         n.slot = args[0];
         n.left = args[1];
         n.right = count == 3 ? args[2] : -1;
